@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Kestrix needs to build, run and test.
+# Usage: scripts/install-deps.sh [run|test]   (default: test, which is a superset)
+set -euo pipefail
+
+profile="${1:-test}"
+packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools
+          libgl-dev python3 python3-pyftpdlib)
+if [ "$profile" = "test" ]; then
+  packages+=(googletest libgtest-dev libgmock-dev curl)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=()
+  if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

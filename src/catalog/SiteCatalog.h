@@ -1,0 +1,76 @@
+#pragma once
+
+#include "catalog/XmlDocument.h"
+
+#include <QString>
+
+class CFtpSite;
+
+// The catalogue of saved sites ("sites.xml"): folders and sites in an XML
+// tree. Sites and folders are addressed by site paths, the names from the top
+// joined by "\" (the root's own name excluded), compared ignoring case.
+//
+// The lookups and SaveSite read the file afresh on every call. The Site
+// Manager holds one of these for its editing session: Open, edit Document(),
+// Write.
+class CSiteCatalog {
+public:
+    enum class FileState {
+        Loaded,     // the file was read
+        Missing,    // no file yet (or an empty one): a fresh catalogue in memory
+        Unreadable, // the file exists but could not be read as a catalogue
+    };
+
+    explicit CSiteCatalog(QString path = DefaultPath());
+
+    // "sites.xml" beside the executable when that folder is writable or
+    // already holds one; otherwise in the per-user data folder.
+    static QString DefaultPath();
+    // Redirects DefaultPath for the rest of the process (tests, portable
+    // set-ups); an empty path restores the rule above.
+    static void SetDefaultPathOverride(const QString& path);
+
+    const QString& Path() const { return m_path; }
+    CXmlDocument& Document() { return m_document; }
+    FileState State() const { return m_state; }
+
+    // Reads the file into Document(). A missing or unreadable file leaves a
+    // fresh root "SITES" named "Favorites" in memory.
+    FileState Open();
+    // Writes Document() back. Refused (false) when Open found the file
+    // unreadable, so a catalogue we failed to understand is never replaced by
+    // an empty one.
+    bool Write();
+
+    bool LoadSite(const QString& sitePath, CFtpSite& site);
+    // Stores the record under the folder (null: the root; a folder path that
+    // names no folder: the root), updating a site of the same name in place.
+    // Writes nothing and returns false when the file cannot be read.
+    bool SaveSite(const CFtpSite& site, const QString* folderPath = nullptr);
+
+    CXmlNode* FindFolderByPath(CXmlNode* start, const QString& folderPath);
+    CXmlNode* FindSiteByName(CXmlNode* folder, const QString& name);
+
+    // Drops the characters an attribute value in the file cannot hold.
+    static QString CleanName(const QString& name);
+    // C-library decimal conversion: leading white space and a sign accepted,
+    // reading stops at the first non-digit, nothing readable gives 0. Values
+    // beyond the 32-bit range are clamped.
+    static int ToInt(const QString& text);
+
+    static constexpr char kFileName[] = "sites.xml";
+    static constexpr char kRootElement[] = "SITES";
+    static constexpr char kFolderElement[] = "FOLDER";
+    static constexpr char kSiteElement[] = "SITE";
+    static constexpr char kNameAttribute[] = "name";
+    static constexpr char kRootDisplayName[] = "Favorites";
+
+private:
+    FileState Read();
+    void MakeFreshRoot();
+    CXmlNode* FindNamedChild(CXmlNode* parent, const char* element, const QString& name);
+
+    QString m_path;
+    CXmlDocument m_document;
+    FileState m_state = FileState::Missing;
+};
