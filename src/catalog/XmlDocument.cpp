@@ -150,11 +150,14 @@ void CXmlNode::CopyFrom(const CXmlNode& other)
 
 QString CXmlDocument::DecodeFileText(const QByteArray& bytes)
 {
+    QString text = QString::fromUtf8(bytes);
+    // The fast decoder marks invalid input with replacement characters; only
+    // then is the slower exact check needed.
+    if (!text.contains(QChar::ReplacementCharacter))
+        return text;
     QStringDecoder utf8(QStringDecoder::Utf8);
-    QString text = utf8(bytes);
-    if (utf8.hasError())
-        return QString::fromLatin1(bytes);
-    return text;
+    text = utf8(bytes);
+    return utf8.hasError() ? QString::fromLatin1(bytes) : text;
 }
 
 bool CXmlDocument::Load(const QString& path)
@@ -175,9 +178,7 @@ bool CXmlDocument::Load(const QString& path)
     if (zero >= 0)
         bytes.truncate(zero);
     QString text = DecodeFileText(bytes);
-    text.remove(QLatin1Char('\r'));
-    text.remove(QLatin1Char('\n'));
-    text.remove(QLatin1Char('\t'));
+    text.removeIf([](QChar c) { return c == u'\r' || c == u'\n' || c == u'\t'; });
     return Parse(text);
 }
 
@@ -207,37 +208,62 @@ void CXmlDocument::Clear()
     m_currentDepth = 0;
 }
 
-CXmlDocument::TagKind CXmlDocument::ClassifyTag(const QString& tag, QString& content)
+CXmlDocument::TagKind CXmlDocument::ClassifyTag(QStringView tag, QString& scratch, QStringView& content)
 {
-    content.clear();
+    content = QStringView();
     if (tag.isEmpty())
         return TagKind::Ignored;
-    TagKind kind = TagKind::Open;
-    QChar previous;
-    for (const QChar c : tag) {
-        if (previous == QLatin1Char('<') && (c == QLatin1Char('!') || c == QLatin1Char('?')))
+    const qsizetype length = tag.size();
+
+    // Well-formed tags ("<a x>", "</a>", "<a/>") need no copying: the rules
+    // below reduce to cutting the markers off either end.
+    if (length >= 2 && tag.front() == u'<' && tag.back() == u'>'
+        && !tag.sliced(1, length - 2).contains(u'<') && !tag.sliced(1, length - 2).contains(u'>')) {
+        if (tag[1] == u'!' || tag[1] == u'?')
             return TagKind::Ignored;
-        if (previous == QLatin1Char('<') && c == QLatin1Char('/')) {
-            kind = TagKind::Close;
-        } else if (previous == QLatin1Char('/') && c == QLatin1Char('>')) {
-            content.chop(1);
+        const bool close = tag[1] == u'/';
+        const qsizetype start = close ? 2 : 1;
+        TagKind kind = close ? TagKind::Close : TagKind::Open;
+        qsizetype end = length - 1;
+        if (length >= 3 && tag[length - 2] == u'/') {
             kind = TagKind::Empty;
-        } else if (c != QLatin1Char('<') && c != QLatin1Char('>')) {
-            content.append(c);
+            if (end > start)
+                --end;
+        }
+        content = end > start ? tag.sliced(start, end - start) : QStringView();
+        return kind;
+    }
+
+    // Anything else, character by character.
+    scratch.resize(0);
+    TagKind kind = TagKind::Open;
+    char16_t previous = 0;
+    for (qsizetype i = 0; i < length; ++i) {
+        const char16_t c = tag[i].unicode();
+        if (previous == u'<' && (c == u'!' || c == u'?'))
+            return TagKind::Ignored;
+        if (previous == u'<' && c == u'/') {
+            kind = TagKind::Close;
+        } else if (previous == u'/' && c == u'>') {
+            scratch.chop(1);
+            kind = TagKind::Empty;
+        } else if (c != u'<' && c != u'>') {
+            scratch.append(QChar(c));
         }
         previous = c;
     }
+    content = scratch;
     return kind;
 }
 
-void CXmlDocument::ActOnTag(TagKind kind, const QString& content)
+void CXmlDocument::ActOnTag(TagKind kind, QStringView content)
 {
     if (kind == TagKind::Ignored)
         return;
     if (kind == TagKind::Open || kind == TagKind::Empty) {
-        const qsizetype space = content.indexOf(QLatin1Char(' '));
-        const QString name = space < 0 ? content : content.left(space);
-        const QString attributes = space < 0 ? QString() : content.mid(space + 1).trimmed();
+        const qsizetype space = content.indexOf(u' ');
+        const QString name = (space < 0 ? content : content.left(space)).toString();
+        const QString attributes = space < 0 ? QString() : content.mid(space + 1).trimmed().toString();
         if (m_root.m_name.isEmpty()) {
             m_root.m_name = name;
             m_root.m_attributeText = attributes;
@@ -246,7 +272,8 @@ void CXmlDocument::ActOnTag(TagKind kind, const QString& content)
             auto node = std::make_unique<CXmlNode>();
             node->m_name = name;
             node->m_attributeText = attributes;
-            node->ParseAttributes(attributes);
+            if (!attributes.isEmpty())
+                node->ParseAttributes(attributes);
             m_current = m_current->AppendChild(std::move(node));
             ++m_currentDepth;
         }
@@ -261,35 +288,42 @@ bool CXmlDocument::Parse(const QString& text)
 {
     Clear();
     m_source = text;
-    QString tag;
     QString textBuffer;
-    QString content;
-    bool insideTag = false;
+    QString scratch;
+    QStringView content;
     std::size_t elements = 0;
-    for (const QChar c : text) {
-        if (c == QLatin1Char('<')) {
-            tag.append(c);
+    // The tag buffer is always one stretch of the text: from the "<" that
+    // opened it (or a stray ">") to the ">" that ends it. The text buffer is
+    // the stretch between tags, less any stray ">".
+    const QChar* chars = text.constData();
+    const qsizetype length = text.size();
+    qsizetype tagStart = -1; // inside a tag when >= 0
+    qsizetype runStart = 0;  // start of text not yet moved into the text buffer
+    for (qsizetype i = 0; i < length; ++i) {
+        const char16_t c = chars[i].unicode();
+        if (c != u'<' && c != u'>')
+            continue;
+        if (tagStart < 0)
+            textBuffer.append(chars + runStart, i - runStart);
+        runStart = i + 1;
+        if (c == u'<') {
             m_current->m_text = DecodeEntities(textBuffer.trimmed());
-            textBuffer.clear();
-            insideTag = true;
-        } else if (c == QLatin1Char('>')) {
-            tag.append(c);
-            const TagKind kind = ClassifyTag(tag, content);
-            tag.clear();
-            insideTag = false;
-            if ((kind == TagKind::Open || kind == TagKind::Empty) && ++elements > kMaxElements) {
-                Clear();
-                return false;
-            }
-            ActOnTag(kind, content);
-            if (m_currentDepth > kMaxDepth) {
-                Clear();
-                return false;
-            }
-        } else if (insideTag) {
-            tag.append(c);
-        } else {
-            textBuffer.append(c);
+            textBuffer.resize(0); // keeps the capacity, unlike clear()
+            if (tagStart < 0)
+                tagStart = i;
+            continue;
+        }
+        const qsizetype start = tagStart < 0 ? i : tagStart;
+        const TagKind kind = ClassifyTag(QStringView(chars + start, i - start + 1), scratch, content);
+        tagStart = -1;
+        if ((kind == TagKind::Open || kind == TagKind::Empty) && ++elements > kMaxElements) {
+            Clear();
+            return false;
+        }
+        ActOnTag(kind, content);
+        if (m_currentDepth > kMaxDepth) {
+            Clear();
+            return false;
         }
     }
     return true;

@@ -107,8 +107,9 @@ public:
 
 private:
     enum class TagKind { Open, Close, Empty, Ignored };
-    static TagKind ClassifyTag(const QString& tag, QString& content);
-    void ActOnTag(TagKind kind, const QString& content);
+    // `content` views either `tag` or `scratch`.
+    static TagKind ClassifyTag(QStringView tag, QString& scratch, QStringView& content);
+    void ActOnTag(TagKind kind, QStringView content);
     CXmlNode* Resolve(CXmlNode* node) { return node ? node : &m_root; }
 
     int m_depth = -1;
