@@ -1,0 +1,18 @@
+#pragma once
+#include <cstdint>
+#include <string>
+namespace inet {
+// One entry of a remote folder listing.
+struct DirEntry {
+    std::string name;              // bytes as sent by the server (normally UTF-8)
+    std::uint64_t size = 0;        // 64-bit: files over 4 GiB are common
+    bool isFolder = false;
+    bool isLink = false;           // symbolic link; the target (if known) is in linkTarget
+    std::string linkTarget;
+    std::int64_t modified = -1;    // seconds since the Unix epoch (UTC); -1 when unknown
+    std::int64_t created = -1;
+    std::int64_t accessed = -1;
+    std::string permissions;       // informational: "rwxr-xr-x", or the MLSD perm fact
+    bool IsDots() const { return name == "." || name == ".."; }
+};
+}
