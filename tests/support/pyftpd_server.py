@@ -1,0 +1,145 @@
+#!/usr/bin/python3
+"""A real FTP server for the Kestrix tests: pyftpdlib over a test folder.
+
+Usage:
+  pyftpd_server.py --root DIR --user NAME --password PW [options]
+
+Options:
+  --root DIR          folder served as "/" (required)
+  --user NAME         account with full rights (perm "elradfmwMT")
+  --password PW       that account's password
+  --anonymous         also accept "anonymous" (any password), read-only over the same root
+  --ipv6              listen on ::1 instead of 127.0.0.1
+  --masquerade ADDR   address announced in PASV replies; must be 0.0.0.0 or a
+                      loopback address, so a client obeying it never leaves this machine
+  --log FILE          append every command line received, verbatim (bytes as sent,
+                      without the CR LF), one per line
+
+The server listens on a free port and prints exactly one line "PORT <n>" to stdout.
+It serves until SIGTERM or until its stdin reaches end of file: the test fixture
+keeps stdin open, so a test that dies takes its server with it.
+To run one by hand, keep its stdin open: "sleep infinity | /usr/bin/python3 pyftpd_server.py ...".
+
+MLSD, EPSV, REST and UTF-8 are pyftpdlib's defaults. Passive ports come from the
+operating system. File names that are not valid UTF-8 pass through unchanged.
+Only errors are logged, to stderr.
+"""
+
+import argparse
+import ipaddress
+import logging
+import os
+import signal
+import sys
+import threading
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+
+_log_lock = threading.Lock()
+_log_file = None
+
+
+def _log_line(raw):
+    if _log_file is None:
+        return
+    with _log_lock:
+        _log_file.write(raw + b"\n")
+        _log_file.flush()
+
+
+def _shutdown(*_ignored):
+    # Sockets and files are the kernel's to close; waiting for pyftpdlib to wind
+    # down politely only risks a hang in a fixture's destructor. Holding the lock
+    # keeps a half-written log line out of the file.
+    _log_lock.acquire(timeout=1)
+    os._exit(0)
+
+
+def _watch_stdin():
+    try:
+        while os.read(0, 4096):
+            pass
+    except OSError:
+        pass
+    _shutdown()
+
+
+class LoggingHandler(FTPHandler):
+    def found_terminator(self):
+        # The buffer still holds the undecoded bytes here; after decoding,
+        # invalid UTF-8 would be gone and the log would no longer be verbatim.
+        _log_line(b"".join(self._in_buffer))
+        super().found_terminator()
+
+
+def _loopback_or_any(text):
+    try:
+        addr = ipaddress.ip_address(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError("not an IP address: %r" % text)
+    if not (addr.is_loopback or str(addr) in ("0.0.0.0", "::")):
+        raise argparse.ArgumentTypeError(
+            "only 0.0.0.0 or a loopback address may be announced: %r" % text)
+    return text
+
+
+def main():
+    parser = argparse.ArgumentParser(description="pyftpdlib server for tests")
+    parser.add_argument("--root", required=True)
+    parser.add_argument("--user")
+    parser.add_argument("--password", default="")
+    parser.add_argument("--anonymous", action="store_true")
+    parser.add_argument("--ipv6", action="store_true")
+    parser.add_argument("--masquerade", type=_loopback_or_any)
+    parser.add_argument("--log")
+    args = parser.parse_args()
+
+    if not os.path.isdir(args.root):
+        parser.error("--root is not a folder: %s" % args.root)
+    if args.user is None and not args.anonymous:
+        parser.error("give --user/--password, --anonymous, or both")
+
+    global _log_file
+    if args.log:
+        _log_file = open(args.log, "ab")
+
+    handler = logging.StreamHandler(sys.stderr)
+    handler.setFormatter(logging.Formatter("pyftpd_server: %(message)s"))
+    pylog = logging.getLogger("pyftpdlib")
+    pylog.addHandler(handler)
+    pylog.setLevel(logging.ERROR)
+    pylog.propagate = False
+
+    root = os.path.realpath(args.root)
+    authorizer = DummyAuthorizer()
+    if args.user is not None:
+        authorizer.add_user(args.user, args.password, root, perm="elradfmwMT")
+    if args.anonymous:
+        authorizer.add_anonymous(root, perm="elr")
+
+    LoggingHandler.authorizer = authorizer
+    LoggingHandler.banner = "Kestrix test server (pyftpdlib) ready."
+    LoggingHandler.unicode_errors = "surrogateescape"
+    # A wrong password in a test should fail at once, not after pyftpdlib's
+    # anti-brute-force pause.
+    LoggingHandler.auth_failed_timeout = 0
+    if args.masquerade:
+        LoggingHandler.masquerade_address = args.masquerade
+
+    host = "::1" if args.ipv6 else "127.0.0.1"
+    server = FTPServer((host, 0), LoggingHandler)
+
+    signal.signal(signal.SIGTERM, _shutdown)
+    signal.signal(signal.SIGINT, _shutdown)
+    threading.Thread(target=_watch_stdin, daemon=True).start()
+
+    sys.stdout.write("PORT %d\n" % server.socket.getsockname()[1])
+    sys.stdout.flush()
+
+    server.serve_forever(handle_exit=False)
+
+
+if __name__ == "__main__":
+    main()
