@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// Every message box and question the program asks goes through here, so that
+// tests can answer them without a person. The installed implementation shows
+// real dialogs.
+class IPrompts {
+public:
+    enum class Icon { None, Information, Warning, Error, Question };
+    enum Answer { Ok = 1, Cancel = 2, Yes = 6, No = 7 };
+
+    virtual ~IPrompts() = default;
+    // An OK-only message.
+    virtual void Message(QWidget* owner, const QString& text, Icon icon) = 0;
+    // Yes/No question; returns Yes or No.
+    virtual Answer AskYesNo(QWidget* owner, const QString& text, const QString& caption) = 0;
+    // The countdown between two connection attempts; true: try again.
+    virtual bool RetryCountdown(QWidget* owner, int delaySeconds, const QString& errorText) = 0;
+};
+
+// The prompts in force; never null.
+IPrompts& Prompts();
+// Installs another implementation (tests); null restores the dialogs. The
+// caller keeps ownership.
+void SetPrompts(IPrompts* prompts);

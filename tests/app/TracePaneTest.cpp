@@ -1,0 +1,35 @@
+#include "app/TracePane.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(TracePane, KeepsTheNewest256LinesAndSelectsTheLast)
+{
+    CTracePane pane;
+    for (int i = 1; i <= 257; ++i)
+        pane.AddLine(TRACE_INFO, QStringLiteral("[1] line %1").arg(i));
+    ASSERT_EQ(pane.count(), CTracePane::kMaxLines);
+    EXPECT_EQ(pane.item(0)->text(), QStringLiteral("[1] line 2"));
+    EXPECT_EQ(pane.item(255)->text(), QStringLiteral("[1] line 257"));
+    EXPECT_EQ(pane.currentRow(), 255);
+    EXPECT_TRUE(pane.item(255)->isSelected());
+}
+
+TEST(TracePane, TextIsShownUnchangedInTheColourOfItsLevel)
+{
+    CTracePane pane;
+    pane.AddLine(TRACE_COMMAND, QStringLiteral("[7] Deleting file \"100% %d %s.txt\""));
+    pane.AddLine(TRACE_SUCCESS, QStringLiteral("ok"));
+    pane.AddLine(TRACE_ERROR, QStringLiteral("bad"));
+    pane.AddLine(42, QStringLiteral("unknown level"));
+    pane.AddFormattedLine(TRACE_INFO, QStringLiteral("[9] 50%% done"));
+    EXPECT_EQ(pane.item(0)->text(), QStringLiteral("[7] Deleting file \"100% %d %s.txt\""));
+    EXPECT_EQ(pane.item(0)->foreground().color(), QColor(0, 0, 255));
+    EXPECT_EQ(pane.item(1)->foreground().color(), QColor(0, 130, 0));
+    EXPECT_EQ(pane.item(2)->foreground().color(), QColor(255, 0, 0));
+    EXPECT_EQ(pane.item(3)->foreground().color(), QColor(0, 0, 0));
+    EXPECT_EQ(pane.item(4)->text(), QStringLiteral("[9] 50% done"));
+}
+
+} // namespace
