@@ -1,0 +1,847 @@
+#include "inet/FtpConnection.h"
+
+#include "inet/FtpCore.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <poll.h>
+#include <vector>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+namespace inet {
+
+namespace {
+
+// What the status callback may show of a command line.
+std::string Masked(const std::string& line)
+{
+    if (line.size() >= 5 && (line.compare(0, 5, "PASS ") == 0 || line.compare(0, 5, "pass ") == 0))
+        return "PASS ****";
+    return line;
+}
+
+bool IsDataDrop(const InternetError& e)
+{
+    return e.number() == err::kConnectionReset || e.number() == err::kConnectionAborted;
+}
+
+std::string Bracketed(const std::string& host)
+{
+    return host.find(':') != std::string::npos ? "[" + host + "]" : host;
+}
+
+// A multi-line reply may carry its data on the first or on the last line.
+template <typename Parse>
+auto FromReplyLines(const FtpReply& reply, Parse parse) -> decltype(parse(std::string_view{}))
+{
+    auto v = parse(std::string_view(reply.lines.front()));
+    if (!v && reply.lines.size() > 1)
+        v = parse(std::string_view(reply.lines.back()));
+    return v;
+}
+
+}  // namespace
+
+void CheckCommandArgument(std::string_view text)
+{
+    for (char c : text)
+        if (c == '\r' || c == '\n' || c == '\0')
+            throw InternetError(err::kInvalidParameter,
+                                "A name or command holds a line break or NUL character and cannot be sent");
+}
+
+// ---------------------------------------------------------------------------
+// Control connection
+
+void ConnectionCore::CheckUsable() const
+{
+    if (Cancelled())
+        throw InternetError(err::kOperationCancelled, {});
+    if (broken)
+        throw InternetError(broken->number(), "The connection can no longer be used: " + broken->message(),
+                            broken->serverReply());
+    if (streamOpen)
+        throw InternetError(err::kTransferInProgress, {});
+}
+
+void ConnectionCore::MarkBroken(const InternetError& e)
+{
+    if (!broken)
+        broken = e;
+}
+
+void ConnectionCore::Send(const std::string& line)
+{
+    CheckCommandArgument(line);
+    std::string shown = Masked(line);
+    session->Notify(status::kSendingRequest, shown);
+    std::string wire = line;
+    wire += "\r\n";
+    try {
+        control.SendAll(wire.data(), wire.size(), SendMs(), Cancels());
+    } catch (const InternetError& e) {
+        MarkBroken(e);
+        throw;
+    }
+    session->Notify(status::kRequestSent, shown);
+}
+
+FtpReply ConnectionCore::Read(const net::Deadline* overall)
+{
+    session->Notify(status::kReceivingResponse);
+    std::uint64_t seen = reader.linesSeen();
+    net::Deadline deadline = overall ? *overall : net::Deadline::AfterMs(ReceiveMs());
+    net::Cancel cancels = Cancels();
+    auto source = [&](char* data, std::size_t size) -> std::size_t {
+        if (!overall && reader.linesSeen() != seen) {
+            seen = reader.linesSeen();
+            deadline = net::Deadline::AfterMs(ReceiveMs());
+        }
+        return control.RecvSome(data, size, deadline, cancels);
+    };
+    FtpReply reply;
+    try {
+        reply = reader.Read(source);
+    } catch (const InternetError& e) {
+        MarkBroken(e);
+        throw;
+    }
+    lastReply = reply.Text();
+    lastCode = reply.code;
+    session->Notify(status::kResponseReceived, reply.lines.empty() ? std::string_view{} : reply.lines.front());
+    return reply;
+}
+
+void ConnectionCore::DiscardUnsolicited()
+{
+    // A server that sent more than it was asked for (a reply line ending a
+    // multi-line reply too early, a duplicate reply) would otherwise have its
+    // leftovers taken as the answer to the next command.
+    for (;;) {
+        if (!reader.HasBuffered()) {
+            pollfd p{control.fd(), POLLIN, 0};
+            if (::poll(&p, 1, 0) <= 0 || p.revents == 0)
+                return;
+        }
+        Read();
+    }
+}
+
+FtpReply ConnectionCore::Exec(const std::string& line)
+{
+    DiscardUnsolicited();
+    Send(line);
+    FtpReply reply = Read();
+    while (reply.Preliminary())
+        reply = Read();
+    return reply;
+}
+
+net::Socket ConnectionCore::Tunnel(const std::string& targetHost, int targetPort)
+{
+    const ProxyAddress& p = *proxy;
+    session->Notify(status::kResolvingName, p.host);
+    auto addresses = net::Resolve(p.host, p.port, ConnectMs(), Cancels());
+    session->Notify(status::kNameResolved, addresses.front().HostString());
+    session->Notify(status::kConnectingToServer, addresses.front().ToString());
+    net::Address used;
+    net::Socket s = net::ConnectTcp(addresses, ConnectMs(), Cancels(), &used);
+    session->Notify(status::kConnectedToServer, used.ToString());
+
+    std::string target = Bracketed(targetHost) + ":" + std::to_string(targetPort);
+    std::string request = "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n";
+    if (!session->agent.empty() && session->agent.find_first_of("\r\n") == std::string::npos)
+        request += "User-Agent: " + session->agent + "\r\n";
+    request += "Proxy-Connection: Keep-Alive\r\n\r\n";
+    s.SendAll(request.data(), request.size(), SendMs(), Cancels());
+
+    // Byte by byte: whatever follows the header already belongs to the FTP
+    // server and must stay in the socket for the reply reader.
+    std::string header;
+    net::Deadline deadline = net::Deadline::AfterMs(ReceiveMs());
+    while (header.size() < 4 || header.compare(header.size() - 4, 4, "\r\n\r\n") != 0) {
+        if (header.size() >= 2 && header.compare(header.size() - 2, 2, "\n\n") == 0)
+            break;
+        if (header.size() > 16384)
+            throw InternetError(err::kCannotConnect, "The proxy sent an overlong answer");
+        char c;
+        if (s.RecvSome(&c, 1, deadline, Cancels()) == 0)
+            throw InternetError(err::kCannotConnect, "The proxy closed the connection before opening the tunnel");
+        header += c;
+    }
+    std::string statusLine = header.substr(0, header.find_first_of("\r\n"));
+    bool ok = statusLine.size() >= 12 && statusLine.compare(0, 5, "HTTP/") == 0 &&
+              statusLine.find(' ') != std::string::npos &&
+              statusLine.compare(statusLine.find(' ') + 1, 3, "200") == 0;
+    if (!ok) {
+        std::string shown;
+        for (char c : statusLine.substr(0, 200))
+            shown += (static_cast<unsigned char>(c) < 0x20) ? '?' : c;
+        throw InternetError(err::kCannotConnect, "The proxy refused the tunnel to " + target + ": " + shown);
+    }
+    return s;
+}
+
+void ConnectionCore::Open(const std::string& user, const std::string& password)
+{
+    if (proxy) {
+        control = Tunnel(host, port);
+        peer = control.Peer();
+    } else {
+        session->Notify(status::kResolvingName, host);
+        auto addresses = net::Resolve(host, port, ConnectMs(), Cancels());
+        session->Notify(status::kNameResolved, addresses.front().HostString());
+        session->Notify(status::kConnectingToServer, addresses.front().ToString());
+        control = net::ConnectTcp(addresses, ConnectMs(), Cancels(), &peer);
+        session->Notify(status::kConnectedToServer, peer.ToString());
+    }
+
+    FtpReply reply = Read();
+    while (reply.Preliminary())  // "120 ready in n minutes"
+        reply = Read();
+    greeting = reply.Text();
+    if (!reply.Positive())
+        throw InternetError(err::kExtendedError, "The server refused the connection", reply.Text());
+
+    std::string name = user.empty() ? "anonymous" : user;
+    std::string pass = (user.empty() && password.empty()) ? "anonymous@" : password;
+    reply = Exec("USER " + name);
+    if (reply.Intermediate() && reply.code != 332) {
+        reply = Exec("PASS " + pass);
+        if (reply.code == 530 || reply.code == 430)
+            throw InternetError(err::kIncorrectPassword, {}, reply.Text());
+        if (!reply.Positive())
+            throw InternetError(err::kLoginFailure, {}, reply.Text());
+    } else if (!reply.Positive()) {
+        if (reply.code == 530 || reply.code == 430 || reply.code == 501)
+            throw InternetError(err::kIncorrectUserName, {}, reply.Text());
+        throw InternetError(err::kLoginFailure, {}, reply.Text());
+    }
+
+    reply = Exec("FEAT");
+    features = ParseFeatReply(reply);
+    if (features.count("UTF8"))
+        Exec("OPTS UTF8 ON");  // a refusal changes nothing: names stay raw bytes
+}
+
+void ConnectionCore::SetType(TransferType type)
+{
+    if (currentType == type)
+        return;
+    FtpReply reply = Exec(type == TransferType::Ascii ? "TYPE A" : "TYPE I");
+    if (!reply.Positive())
+        throw InternetError(err::kExtendedError, "The server refused the transfer type", reply.Text());
+    currentType = type;
+}
+
+net::Socket ConnectionCore::OpenPassiveData(int& announcedPort)
+{
+    int dataPort = 0;
+    if (!epsvRefused) {
+        FtpReply reply = Exec("EPSV");
+        auto epsvPort = [](std::string_view line) -> std::optional<int> {
+            int p = 0;
+            return ParseEpsvReply(line, p) ? std::optional<int>(p) : std::nullopt;
+        };
+        std::optional<int> announced = reply.code == 229 ? FromReplyLines(reply, epsvPort) : std::nullopt;
+        if (announced) {
+            dataPort = *announced;
+        } else if (reply.Class() == 5 || reply.code == 229) {  // refused, or a 229 without a usable port
+            epsvRefused = true;
+        } else {
+            throw InternetError(err::kExtendedError, "The server refused passive mode", reply.Text());
+        }
+    }
+    if (dataPort == 0) {
+        FtpReply reply = Exec("PASV");
+        if (reply.code != 227)
+            throw InternetError(err::kNoPassiveMode, {}, reply.Text());
+        auto pasvPort = [](std::string_view line) -> std::optional<int> {
+            std::uint8_t ignored[4];
+            int p = 0;
+            return ParsePasvReply(line, ignored, p) ? std::optional<int>(p) : std::nullopt;
+        };
+        auto parsed = FromReplyLines(reply, pasvPort);
+        if (parsed)
+            dataPort = *parsed;
+        else
+            throw InternetError(err::kInvalidServerResponse, "The server's passive mode reply is not valid",
+                                reply.Text());
+        // The address in the reply is ignored on purpose: data goes to the host
+        // the control connection reached, never to one the server names.
+    }
+    announcedPort = dataPort;
+    if (proxy)
+        return Tunnel(host, dataPort);
+    net::Address target = peer;
+    target.setPort(dataPort);
+    session->Notify(status::kConnectingToServer, target.ToString());
+    net::Socket s = net::ConnectTcp({target}, ConnectMs(), Cancels());
+    session->Notify(status::kConnectedToServer, target.ToString());
+    return s;
+}
+
+net::Socket ConnectionCore::PrepareActiveData()
+{
+    net::Address local = control.Local();
+    local.setPort(0);
+    net::Socket listener = net::ListenTcp(local);
+    net::Address bound = listener.Local();
+    bool v6 = bound.family() == AF_INET6 &&
+              !IN6_IS_ADDR_V4MAPPED(&reinterpret_cast<const sockaddr_in6*>(&bound.storage)->sin6_addr);
+    if (v6 || (features.count("EPRT") && !eprtRefused)) {
+        FtpReply reply = Exec("EPRT |" + std::string(v6 ? "2" : "1") + "|" + bound.HostString() + "|" +
+                              std::to_string(bound.port()) + "|");
+        if (reply.Positive())
+            return listener;
+        if (v6 || reply.Class() != 5)
+            throw InternetError(err::kExtendedError, "The server refused active mode (EPRT)", reply.Text());
+        eprtRefused = true;
+    }
+    std::string host = bound.HostString();
+    std::replace(host.begin(), host.end(), '.', ',');
+    int p = bound.port();
+    FtpReply reply = Exec("PORT " + host + "," + std::to_string(p / 256) + "," + std::to_string(p % 256));
+    if (!reply.Positive())
+        throw InternetError(err::kExtendedError, "The server refused active mode (PORT)", reply.Text());
+    return listener;
+}
+
+// ---------------------------------------------------------------------------
+// Streams
+
+struct FtpStream::State {
+    std::shared_ptr<ConnectionCore> conn;
+    net::Socket data;
+    bool upload = false;
+    bool convert = false;      // ASCII: CR LF on the wire, LF locally
+    bool ended = false;        // final reply read (or abandoned): nothing more to do
+    bool finalSeen = false;    // the server sent its final reply instead of a 1xx
+    std::optional<InternetError> failure;
+    std::uint64_t bytes = 0;
+    std::optional<std::uint64_t> announced;
+    std::string finalReply;
+    bool pendingCr = false;    // download: a CR ended the last chunk
+    std::optional<char> carry; // download: a byte converted but not yet handed out
+    bool lastWasCr = false;    // upload: the last byte sent was CR
+    std::vector<char> scratch;
+
+    void End()
+    {
+        ended = true;
+        data.Reset();
+        conn->streamOpen = false;
+    }
+    [[noreturn]] void Fail(InternetError e)
+    {
+        End();
+        failure = e;
+        throw e;
+    }
+    // The data connection has ended (at EOF or on a drop): read the final reply and judge.
+    void FinishTransfer(bool dropped)
+    {
+        data.Reset();
+        FtpReply reply;
+        if (!finalSeen) {
+            try {
+                reply = conn->Read();
+                while (reply.Preliminary())
+                    reply = conn->Read();
+            } catch (const InternetError& e) {
+                Fail(e);
+            }
+            finalReply = reply.Text();
+        } else {
+            reply.code = 226;
+        }
+        if (reply.code == 426 || reply.code == 451 || reply.code == 425 ||
+            (reply.Positive() && dropped))
+            Fail(InternetError(err::kFtpDropped, {}, finalReply));
+        if (!reply.Positive())
+            Fail(InternetError(err::kExtendedError, "The server reported a failed transfer", finalReply));
+        if (!upload && !convert && announced && bytes < *announced)
+            Fail(InternetError(err::kFtpDropped,
+                               "The transfer ended after " + std::to_string(bytes) + " of " +
+                                   std::to_string(*announced) + " bytes",
+                               finalReply));
+        End();
+    }
+    void Abort()
+    {
+        if (ended)
+            return;
+        if (!upload)
+            data.Reset();  // a blocking server notices the abort through its failing send
+        ended = true;
+        conn->streamOpen = false;
+        if (conn->Cancelled() || conn->broken) {
+            data.Reset();
+            return;
+        }
+        try {
+            // ABOR then NOOP: the NOOP's 200 marks the end of whatever the
+            // server answers to the transfer and to ABOR (426+226, 226+225, 225...).
+            conn->Send("ABOR");
+            data.Reset();
+            conn->Send("NOOP");
+            net::Deadline deadline = net::Deadline::AfterMs(conn->ReceiveMs());
+            int before = 0;
+            for (;;) {
+                FtpReply reply = conn->Read(&deadline);
+                if (reply.code == 200 && before > 0)
+                    break;
+                if (!reply.Preliminary())
+                    ++before;
+                if (before > 8)
+                    throw InternetError(err::kInvalidServerResponse, "The server's replies to ABOR make no sense",
+                                        reply.Text());
+            }
+        } catch (const InternetError& e) {
+            conn->MarkBroken(e);
+            data.Reset();
+            throw;
+        }
+    }
+};
+
+FtpStream::FtpStream(std::unique_ptr<State> state) : s_(std::move(state)) {}
+
+FtpStream::~FtpStream()
+{
+    try {
+        s_->Abort();
+    } catch (...) {
+        // Errors of an abandoned stream have no one to go to; the connection remembers them.
+    }
+}
+
+bool FtpStream::isUpload() const { return s_->upload; }
+std::uint64_t FtpStream::bytesTransferred() const { return s_->bytes; }
+std::optional<std::uint64_t> FtpStream::announcedSize() const { return s_->announced; }
+const std::string& FtpStream::finalReply() const { return s_->finalReply; }
+
+std::size_t FtpStream::Read(void* out, std::size_t size)
+{
+    State& s = *s_;
+    if (s.failure)
+        throw *s.failure;
+    if (s.upload)
+        throw InternetError(err::kInvalidOperation, "Read from an upload stream");
+    if (s.ended || size == 0)
+        return 0;
+    if (!s.data.valid()) {  // the server answered the command with its final reply at once
+        s.FinishTransfer(false);
+        return 0;
+    }
+    char* buf = static_cast<char*>(out);
+    if (s.carry) {
+        buf[0] = *s.carry;
+        s.carry.reset();
+        return 1;
+    }
+    // Raw bytes from the data connection; 0 once the transfer has been judged complete.
+    auto receive = [&s](char* to, std::size_t room) -> std::size_t {
+        std::size_t n = 0;
+        bool dropped = false;
+        try {
+            n = s.data.RecvSome(to, room, s.conn->ReceiveMs(), s.conn->Cancels());
+        } catch (const InternetError& e) {
+            if (!IsDataDrop(e)) {
+                s.conn->MarkBroken(e);  // the transfer state on the server is unknown
+                s.Fail(e);
+            }
+            dropped = true;
+        }
+        if (n == 0)
+            s.FinishTransfer(dropped);
+        s.bytes += n;
+        return n;
+    };
+    if (!s.convert)
+        return receive(buf, size);
+
+    for (;;) {
+        if (s.pendingCr && size == 1) {
+            // One byte of room: decide about the held CR from the next byte alone.
+            char c = 0;
+            std::size_t n = receive(&c, 1);
+            buf[0] = '\r';
+            if (n == 0 || c != '\r')
+                s.pendingCr = false;
+            if (n == 1 && c == '\n')
+                buf[0] = '\n';
+            else if (n == 1 && c != '\r')
+                s.carry = c;
+            return 1;
+        }
+        // With a CR held, the data lands one byte further so the CR can still go first.
+        std::size_t offset = s.pendingCr ? 1 : 0;
+        std::size_t n = receive(buf + offset, size - offset);
+        if (n == 0) {
+            if (s.pendingCr) {
+                s.pendingCr = false;
+                buf[0] = '\r';
+                return 1;
+            }
+            return 0;
+        }
+        // Drop each CR that precedes an LF; hold a CR that ends the chunk.
+        char* src = buf + offset;
+        char* end = src + n;
+        char* dst = buf;
+        if (s.pendingCr) {
+            s.pendingCr = false;
+            if (*src != '\n')
+                *dst++ = '\r';
+        }
+        for (char* p = src; p < end; ++p) {
+            if (*p == '\r') {
+                if (p + 1 == end) {
+                    s.pendingCr = true;
+                    break;
+                }
+                if (p[1] == '\n')
+                    continue;
+            }
+            *dst++ = *p;
+        }
+        std::size_t produced = static_cast<std::size_t>(dst - buf);
+        if (produced > 0)
+            return produced;
+    }
+}
+
+void FtpStream::Write(const void* in, std::size_t size)
+{
+    State& s = *s_;
+    if (s.failure)
+        throw *s.failure;
+    if (!s.upload)
+        throw InternetError(err::kInvalidOperation, "Write to a download stream");
+    if (s.ended)
+        throw InternetError(err::kInvalidOperation, "Write to a closed stream");
+    if (size == 0)
+        return;
+    const char* data = static_cast<const char*>(in);
+    if (s.convert) {
+        s.scratch.clear();
+        s.scratch.reserve(size + size / 8 + 1);
+        for (std::size_t i = 0; i < size; ++i) {
+            if (data[i] == '\n' && !s.lastWasCr)
+                s.scratch.push_back('\r');
+            s.scratch.push_back(data[i]);
+            s.lastWasCr = data[i] == '\r';
+        }
+        data = s.scratch.data();
+        size = s.scratch.size();
+    }
+    // Sends like Socket::SendAll, but a reply on the control connection while
+    // the data waits for room means the server gave up on the upload (quota,
+    // disk full...): its reply is the error, not a time-out much later.
+    while (size > 0) {
+        bool replied = false, dropped = false;
+        try {
+            s.conn->Cancels().ThrowIfFired();
+            ssize_t n = ::send(s.data.fd(), data, size, MSG_NOSIGNAL);
+            if (n > 0) {
+                data += n;
+                size -= static_cast<std::size_t>(n);
+                s.bytes += static_cast<std::uint64_t>(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+                net::ThrowErrno(errno, "send");
+            replied = s.conn->reader.HasBuffered() ||
+                      net::WaitFdOrInput(s.data.fd(), POLLOUT, s.conn->control.fd(),
+                                         net::Deadline::AfterMs(s.conn->SendMs()), s.conn->Cancels());
+        } catch (const InternetError& e) {
+            if (!IsDataDrop(e)) {
+                s.conn->MarkBroken(e);
+                s.Fail(e);
+            }
+            dropped = true;  // the server closed the data connection: its reply says why
+        }
+        if (replied || dropped)
+            s.FinishTransfer(true);
+    }
+}
+
+void FtpStream::Close()
+{
+    State& s = *s_;
+    if (s.ended) {
+        if (s.failure)
+            throw *s.failure;
+        return;
+    }
+    if (s.upload) {
+        s.data.ShutdownWrite();
+        s.FinishTransfer(false);
+        return;
+    }
+    s.Abort();
+}
+
+// ---------------------------------------------------------------------------
+// Connection
+
+FtpConnection::FtpConnection(std::shared_ptr<ConnectionCore> core) : core_(std::move(core)) {}
+
+FtpConnection::~FtpConnection()
+{
+    ConnectionCore& c = *core_;
+    c.session->Notify(status::kHandleClosing);
+    if (!c.Cancelled() && !c.broken && !c.streamOpen && c.control.valid()) {
+        c.session->Notify(status::kClosingConnection);
+        try {
+            c.Send("QUIT");
+            // A courtesy: wait briefly for the goodbye, never for long.
+            std::uint32_t ms = std::min<std::uint32_t>(c.ReceiveMs() ? c.ReceiveMs() : 1000, 1000);
+            net::Deadline deadline = net::Deadline::AfterMs(ms);
+            c.Read(&deadline);
+        } catch (...) {
+        }
+        if (!c.streamOpen)
+            c.control.Reset();
+        c.session->Notify(status::kConnectionClosed);
+    }
+}
+
+void FtpConnection::Close()
+{
+    core_->cancel.Fire();
+}
+
+std::string FtpConnection::GetCurrentDirectory()
+{
+    core_->CheckUsable();
+    FtpReply reply = core_->Exec("PWD");
+    if (reply.code != 257)
+        throw InternetError(err::kExtendedError, "The server did not tell the current folder", reply.Text());
+    auto path = FromReplyLines(reply, [](std::string_view l) { return ParsePwdReply(l); });
+    if (!path)
+        throw InternetError(err::kInvalidServerResponse, "The server's PWD reply cannot be read", reply.Text());
+    return *path;
+}
+
+namespace {
+
+void ExpectPositive(const FtpReply& reply, const char* what)
+{
+    if (!reply.Positive())
+        throw InternetError(err::kExtendedError, what, reply.Text());
+}
+
+}  // namespace
+
+void FtpConnection::SetCurrentDirectory(const std::string& path)
+{
+    core_->CheckUsable();
+    ExpectPositive(core_->Exec("CWD " + path), "The server refused to change the folder");
+}
+
+void FtpConnection::RemoveFile(const std::string& path)
+{
+    core_->CheckUsable();
+    ExpectPositive(core_->Exec("DELE " + path), "The server refused to delete the file");
+}
+
+void FtpConnection::Rename(const std::string& from, const std::string& to)
+{
+    core_->CheckUsable();
+    CheckCommandArgument(to);
+    FtpReply reply = core_->Exec("RNFR " + from);
+    if (!reply.Intermediate())
+        throw InternetError(err::kExtendedError, "The server refused to rename", reply.Text());
+    ExpectPositive(core_->Exec("RNTO " + to), "The server refused to rename");
+}
+
+void FtpConnection::CreateDirectory(const std::string& path)
+{
+    core_->CheckUsable();
+    ExpectPositive(core_->Exec("MKD " + path), "The server refused to create the folder");
+}
+
+void FtpConnection::RemoveDirectory(const std::string& path)
+{
+    core_->CheckUsable();
+    ExpectPositive(core_->Exec("RMD " + path), "The server refused to remove the folder");
+}
+
+std::uint64_t FtpConnection::GetFileSize(const std::string& path)
+{
+    core_->CheckUsable();
+    CheckCommandArgument(path);
+    core_->SetType(TransferType::Binary);  // several servers refuse SIZE in ASCII mode
+    FtpReply reply = core_->Exec("SIZE " + path);
+    if (reply.code != 213)
+        throw InternetError(err::kExtendedError, "The server did not tell the file size", reply.Text());
+    auto size = FromReplyLines(reply, [](std::string_view l) { return ParseSizeReply(l); });
+    if (!size)
+        throw InternetError(err::kInvalidServerResponse, "The server's SIZE reply cannot be read", reply.Text());
+    return *size;
+}
+
+std::int64_t FtpConnection::GetModificationTime(const std::string& path)
+{
+    core_->CheckUsable();
+    FtpReply reply = core_->Exec("MDTM " + path);
+    if (reply.code != 213)
+        throw InternetError(err::kExtendedError, "The server did not tell the modification time", reply.Text());
+    auto t = FromReplyLines(reply, [](std::string_view l) { return ParseMdtmReply(l); });
+    if (!t)
+        throw InternetError(err::kInvalidServerResponse, "The server's MDTM reply cannot be read", reply.Text());
+    return *t;
+}
+
+namespace {
+
+std::unique_ptr<FtpStream::State> OpenTransfer(const std::shared_ptr<ConnectionCore>& core,
+                                               const std::string& command, TransferType type,
+                                               std::uint64_t restOffset, bool sendRest, bool upload,
+                                               bool convert)
+{
+    ConnectionCore& c = *core;
+    c.CheckUsable();
+    CheckCommandArgument(command);
+    c.SetType(type);
+
+    net::Socket data, listener;
+    int port = 0;
+    if (c.passive)
+        data = c.OpenPassiveData(port);
+    else
+        listener = c.PrepareActiveData();
+
+    if (sendRest) {
+        FtpReply reply = c.Exec("REST " + std::to_string(restOffset));
+        if (reply.code != 350)
+            throw InternetError(err::kExtendedError, "The server refused to resume the transfer (REST)",
+                                reply.Text());
+    }
+
+    c.Send(command);
+    FtpReply reply = c.Read();
+    auto state = std::make_unique<FtpStream::State>();
+    state->conn = core;
+    state->upload = upload;
+    state->convert = convert;
+    if (reply.Positive()) {
+        state->finalSeen = true;  // nothing to transfer, as far as the server is concerned
+        state->finalReply = reply.Text();
+    } else if (!reply.Preliminary()) {
+        throw InternetError(err::kExtendedError, {}, reply.Text());
+    }
+    if (!upload && restOffset == 0 && !reply.lines.empty())
+        state->announced = ParseTransferSize(reply.lines.front());
+
+    if (!c.passive && !state->finalSeen) {
+        try {
+            data = net::AcceptFrom(listener, c.peer, c.ReceiveMs(), c.Cancels());
+        } catch (const InternetError& e) {
+            c.MarkBroken(e);  // the server still waits to connect: its next reply is unpredictable
+            throw;
+        }
+    }
+    state->data = std::move(data);
+    c.streamOpen = true;
+    return state;
+}
+
+}  // namespace
+
+std::unique_ptr<FtpStream> FtpConnection::OpenFileForRead(const std::string& path, TransferType type,
+                                                          std::uint64_t offset)
+{
+    auto state = OpenTransfer(core_, "RETR " + path, type, offset, offset > 0, false, type == TransferType::Ascii);
+    return std::unique_ptr<FtpStream>(new FtpStream(std::move(state)));
+}
+
+std::unique_ptr<FtpStream> FtpConnection::OpenFileForWrite(const std::string& path, TransferType type,
+                                                           WriteMode mode, std::uint64_t offset)
+{
+    std::string verb = mode == WriteMode::Append ? "APPE " : "STOR ";
+    auto state = OpenTransfer(core_, verb + path, type, offset, mode == WriteMode::Restart, true,
+                              type == TransferType::Ascii);
+    return std::unique_ptr<FtpStream>(new FtpStream(std::move(state)));
+}
+
+FtpReply FtpConnection::Command(const std::string& line)
+{
+    core_->CheckUsable();
+    return core_->Exec(line);
+}
+
+std::unique_ptr<FtpStream> FtpConnection::CommandWithData(const std::string& line, TransferType type, bool upload)
+{
+    auto state = OpenTransfer(core_, line, type, 0, false, upload, type == TransferType::Ascii);
+    return std::unique_ptr<FtpStream>(new FtpStream(std::move(state)));
+}
+
+bool FtpConnection::usesMlsd() const
+{
+    return core_->features.count("MLST") && !core_->mlsdRefused;
+}
+
+void FtpConnection::Enumerate(const std::string& path, const EntryCallback& onEntry,
+                              const ProblemCallback& onProblem)
+{
+    core_->CheckUsable();
+    CheckCommandArgument(path);
+    bool mlsd = usesMlsd();
+    std::unique_ptr<FtpStream> stream;
+    try {
+        std::string cmd = std::string(mlsd ? "MLSD" : "LIST") + (path.empty() ? "" : " " + path);
+        stream.reset(new FtpStream(OpenTransfer(core_, cmd, TransferType::Ascii, 0, false, false, false)));
+    } catch (const InternetError& e) {
+        // A server may announce MLST yet not implement MLSD.
+        if (!mlsd || e.number() != err::kExtendedError || (core_->lastCode != 500 && core_->lastCode != 502))
+            throw;
+        core_->mlsdRefused = true;
+        mlsd = false;
+        std::string cmd = "LIST" + (path.empty() ? std::string() : " " + path);
+        stream.reset(new FtpStream(OpenTransfer(core_, cmd, TransferType::Ascii, 0, false, false, false)));
+    }
+    std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+    ListingParser parser(
+        mlsd ? ListingParser::Format::Mlsd : ListingParser::Format::List, now,
+        [&](DirEntry&& entry) { onEntry(std::move(entry)); },
+        [&](LineKind kind, std::string_view line) {
+            if (onProblem)
+                onProblem(kind, line);
+        });
+    std::vector<char> buffer(64 * 1024);
+    for (;;) {
+        std::size_t n = stream->Read(buffer.data(), buffer.size());
+        if (n == 0)
+            break;
+        parser.Feed(buffer.data(), n);
+    }
+    parser.Finish();
+}
+
+const std::string& FtpConnection::lastReplyText() const { return core_->lastReply; }
+int FtpConnection::lastReplyCode() const { return core_->lastCode; }
+const FeatureMap& FtpConnection::features() const { return core_->features; }
+const std::string& FtpConnection::greeting() const { return core_->greeting; }
+bool FtpConnection::passive() const { return core_->passive; }
+bool FtpConnection::throughProxy() const { return core_->proxy.has_value(); }
+bool FtpConnection::epsvFallback() const { return core_->epsvRefused; }
+
+bool FtpConnection::HasFeature(std::string_view name) const
+{
+    std::string upper(name);
+    for (char& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return core_->features.count(upper) > 0;
+}
+
+}  // namespace inet

@@ -1,0 +1,93 @@
+#pragma once
+// Internal to the library: the state shared by a session, its connections and
+// their streams. Sessions and connections hold it through shared_ptr so that
+// any of them may be destroyed first.
+
+#include "inet/FtpConnection.h"
+#include "inet/FtpProtocol.h"
+#include "inet/InternetSession.h"
+#include "inet/NetSocket.h"
+
+#include <atomic>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace inet {
+
+struct SessionCore {
+    std::string agent;
+    AccessType access = AccessType::Preconfigured;
+    std::optional<ProxyAddress> namedProxy;
+
+    std::atomic<std::uint32_t> connectMs{InternetSession::kDefaultConnectTimeoutMs};
+    std::atomic<std::uint32_t> sendMs{InternetSession::kDefaultSendTimeoutMs};
+    std::atomic<std::uint32_t> receiveMs{InternetSession::kDefaultReceiveTimeoutMs};
+
+    mutable std::mutex callbackMutex;
+    StatusCallback callback;
+    std::atomic<bool> callbackEnabled{false};
+
+    net::CancelFlag cancel;
+
+    void Notify(std::uint32_t status, std::string_view info = {}) const;
+    std::optional<ProxyAddress> ProxyFor(std::string_view host) const;
+};
+
+struct ConnectionCore {
+    explicit ConnectionCore(std::shared_ptr<SessionCore> s) : session(std::move(s)) {}
+
+    std::shared_ptr<SessionCore> session;
+    net::CancelFlag cancel;
+    net::Socket control;
+    ReplyReader reader;
+    net::Address peer;  // the control connection's peer (the proxy when tunnelled)
+
+    std::string host;   // as given, without brackets
+    int port = 21;
+    bool passive = true;
+    std::optional<ProxyAddress> proxy;
+
+    std::string greeting;
+    FeatureMap features;
+    bool epsvRefused = false;
+    bool eprtRefused = false;
+    bool mlsdRefused = false;
+    std::optional<TransferType> currentType;
+
+    std::string lastReply;
+    int lastCode = 0;
+    std::optional<InternetError> broken;  // a failure that left the control connection in an unknown state
+    bool streamOpen = false;
+
+    net::Cancel Cancels() const { return {&session->cancel, &cancel}; }
+    bool Cancelled() const { return session->cancel.Fired() || cancel.Fired(); }
+    std::uint32_t ConnectMs() const { return session->connectMs.load(); }
+    std::uint32_t SendMs() const { return session->sendMs.load(); }
+    std::uint32_t ReceiveMs() const { return session->receiveMs.load(); }
+
+    // Throws 12017 after a cancel, the breaking error after a fatal failure, 12110 while a stream is open.
+    void CheckUsable() const;
+    void MarkBroken(const InternetError& e);
+
+    void Send(const std::string& line);
+    // One reply (1xx included). Without a deadline the receive time-out applies
+    // from the last complete line received.
+    FtpReply Read(const net::Deadline* overall = nullptr);
+    // Reads and drops replies that arrived without a command; never waits for more.
+    void DiscardUnsolicited();
+    // Sends and reads until a reply that is not 1xx.
+    FtpReply Exec(const std::string& line);
+
+    // Connects (directly or through the proxy) and reads the greeting, logs in, reads FEAT.
+    void Open(const std::string& user, const std::string& password);
+    net::Socket Tunnel(const std::string& targetHost, int targetPort);
+    net::Socket OpenPassiveData(int& announcedPort);
+    net::Socket PrepareActiveData();
+    void SetType(TransferType type);
+};
+
+// Refuses CR, LF and NUL in anything that goes on the command line.
+void CheckCommandArgument(std::string_view text);
+
+}  // namespace inet

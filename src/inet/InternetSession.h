@@ -1,0 +1,104 @@
+#pragma once
+
+#include "inet/InternetError.h"
+#include "inet/ProxyConfig.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace inet {
+
+class FtpConnection;
+struct SessionCore;
+
+enum class AccessType {
+    Preconfigured,  // ftp_proxy / all_proxy from the environment (see ProxyFromEnvironment), else direct
+    Direct,
+    NamedProxy,     // HTTP CONNECT proxy "host" or "host:port" (port 8080 when omitted)
+};
+
+// Status numbers passed to the status callback (those of the Windows internet service).
+namespace status {
+inline constexpr std::uint32_t kResolvingName = 10;      // info: the host name
+inline constexpr std::uint32_t kNameResolved = 11;       // info: the first address found
+inline constexpr std::uint32_t kConnectingToServer = 20; // info: the address
+inline constexpr std::uint32_t kConnectedToServer = 21;  // info: the address
+inline constexpr std::uint32_t kSendingRequest = 30;     // info: the command line (password masked)
+inline constexpr std::uint32_t kRequestSent = 31;        // info: the command line (password masked)
+inline constexpr std::uint32_t kReceivingResponse = 40;
+inline constexpr std::uint32_t kResponseReceived = 41;   // info: the reply's first line
+inline constexpr std::uint32_t kClosingConnection = 50;
+inline constexpr std::uint32_t kConnectionClosed = 51;
+inline constexpr std::uint32_t kHandleCreated = 60;
+inline constexpr std::uint32_t kHandleClosing = 70;
+}  // namespace status
+
+// Option numbers for SetOption (those of the Windows internet service). All are
+// milliseconds; 0 (or 0xFFFFFFFF) means no time-out.
+namespace option {
+inline constexpr int kConnectTimeout = 2;      // each TCP connect (control, data, proxy) and name resolution
+inline constexpr int kSendTimeout = 5;         // waiting for room to send, control and data
+inline constexpr int kReceiveTimeout = 6;      // waiting for a reply, for data, for an active-mode connection
+inline constexpr int kDataSendTimeout = 7;     // same as kSendTimeout
+inline constexpr int kDataReceiveTimeout = 8;  // same as kReceiveTimeout
+}  // namespace option
+
+// Called on the thread doing the work; must not throw (exceptions are dropped).
+using StatusCallback = std::function<void(std::uint32_t status, std::string_view info)>;
+
+// Settings shared by the connections it opens. Thread-safe: options and the
+// callback may be changed from any thread (connections pick the new values up at
+// their next step), and Close() may be called from any thread.
+class InternetSession {
+public:
+    static constexpr std::uint32_t kDefaultConnectTimeoutMs = 30000;
+    static constexpr std::uint32_t kDefaultSendTimeoutMs = 30000;
+    static constexpr std::uint32_t kDefaultReceiveTimeoutMs = 60000;
+
+    // `proxy` is used with AccessType::NamedProxy only. Throws 12005 when it is not a valid address.
+    explicit InternetSession(std::string agent, AccessType access = AccessType::Preconfigured,
+                             std::string proxy = {});
+    ~InternetSession();  // Close()
+    InternetSession(const InternetSession&) = delete;
+    InternetSession& operator=(const InternetSession&) = delete;
+
+    const std::string& agent() const;
+    AccessType accessType() const;
+
+    // Throws 12009 for an unknown option number.
+    void SetOption(int option, std::uint32_t milliseconds);
+    std::uint32_t GetOption(int option) const;
+    void SetConnectTimeout(std::uint32_t ms) { SetOption(option::kConnectTimeout, ms); }
+    void SetSendTimeout(std::uint32_t ms) { SetOption(option::kSendTimeout, ms); }
+    void SetReceiveTimeout(std::uint32_t ms) { SetOption(option::kReceiveTimeout, ms); }
+
+    // Setting a callback does not enable it; EnableStatusCallback(true) does.
+    void SetStatusCallback(StatusCallback callback);
+    // Returns whether the callback state is now the one asked for (enabling
+    // fails while no callback is set).
+    bool EnableStatusCallback(bool enable);
+    bool IsStatusCallbackEnabled() const;
+
+    // The proxy a connection to `host` would use now (nullopt: direct).
+    std::optional<ProxyAddress> ProxyFor(std::string_view host) const;
+
+    // Connects and logs in. host: name, IPv4, "::1" or "[::1]"; port 0 means 21.
+    // An empty user logs in as "anonymous" with `password`, or "anonymous@" when
+    // that is empty too. Through a proxy every data connection is passive.
+    std::unique_ptr<FtpConnection> Connect(const std::string& host, int port, const std::string& user,
+                                           const std::string& password, bool passive = true);
+
+    // From any thread: every blocked call of this session and its connections
+    // returns with 12017, and every later one fails with it.
+    void Close();
+    bool IsClosed() const;
+
+private:
+    std::shared_ptr<SessionCore> core_;
+};
+
+}  // namespace inet
