@@ -5,9 +5,9 @@ set -euo pipefail
 
 profile="${1:-test}"
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools
-          libgl-dev python3 python3-pyftpdlib)
+          libgl-dev libqt6svg6 python3 python3-pyftpdlib)
 if [ "$profile" = "test" ]; then
-  packages+=(googletest libgtest-dev libgmock-dev curl)
+  packages+=(googletest libgtest-dev libgmock-dev curl xvfb xauth)
 fi
 
 missing=()
