@@ -21,4 +21,7 @@ public:
     void AddFormattedLine(int level, const QString& format);
 
     static QColor LevelColour(int level);
+
+    // Tall enough to follow a connection without scrolling.
+    QSize sizeHint() const override { return QSize(600, 180); }
 };

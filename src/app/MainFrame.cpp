@@ -1,0 +1,671 @@
+#include "app/MainFrame.h"
+
+#include "app/Prompts.h"
+#include "app/Settings.h"
+#include "app/TracePane.h"
+#include "chrome/AboutDlg.h"
+#include "ftp/MessagePump.h"
+#include "ftp/WindowMessages.h"
+#include "inet/FtpConnection.h"
+#include "inet/InternetError.h"
+#include "resources/CommandIds.h"
+#include "views/QuickConnectBar.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDockWidget>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QScreen>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QUrl>
+
+namespace {
+
+using namespace kx;
+
+// Show states as stored in "FrameStatus".
+constexpr int kShowNormal = 1;
+constexpr int kShowMinimized = 2;
+constexpr int kShowMaximized = 3;
+
+// A window saved on a larger screen keeps at least this much of itself inside.
+constexpr int kVisibleCorner = 32;
+constexpr int kTraceHeight = 180;
+
+QDockWidget* MakeDock(QMainWindow* frame, const QString& title, const QString& objectName, QWidget* content)
+{
+    auto* dock = new QDockWidget(title, frame);
+    dock->setObjectName(objectName);
+    dock->setWidget(content);
+    return dock;
+}
+
+QString SectionKey(const char* section)
+{
+    return QString::fromLatin1(section);
+}
+
+void SaveDockSizes(QDockWidget* dock, const char* section, Qt::DockWidgetArea area)
+{
+    const QSize size = dock->size();
+    const bool horizontal = area == Qt::TopDockWidgetArea || area == Qt::BottomDockWidgetArea;
+    const char* cx = dock->isFloating() ? settings::kSizeFloatingCX : horizontal ? settings::kSizeHorzCX : settings::kSizeVertCX;
+    const char* cy = dock->isFloating() ? settings::kSizeFloatingCY : horizontal ? settings::kSizeHorzCY : settings::kSizeVertCY;
+    WriteProfileInt(SectionKey(section), QLatin1String(cx), size.width());
+    WriteProfileInt(SectionKey(section), QLatin1String(cy), size.height());
+}
+
+int ReadPaneSize(const char* section, const char* key, int current)
+{
+    return std::max(settings::kMinimumPaneSize, GetProfileInt(SectionKey(section), QLatin1String(key), current));
+}
+
+} // namespace
+
+CMainFrame::CMainFrame(QWidget* parent)
+    : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("mainFrame"));
+    // The size a first start gets; a stored placement replaces it.
+    resize(1024, 720);
+    setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowTabbedDocks);
+
+    CreateCommands();
+    CreateMenus();
+    CreateToolbar();
+    statusBar()->showMessage(QStringLiteral("Ready"));
+
+    m_transferType = GetProfileInt(settings::TransferType);
+    m_lastDir = GetProfileString(settings::LastDir);
+
+    CreateBars();
+    m_forceParallel = GetProfileInt(settings::ForceParallelTransfers);
+    m_session.SetProxy(GetProfileInt(settings::ProxyType), GetProfileString(settings::ProxyName));
+    RestoreBarStates();
+
+    m_session.SetFrame(this);
+    m_session.SetEvents(this);
+    connect(&m_session, &CFtpSession::CommandStateChanged, this, &CMainFrame::UpdateCommandUI);
+
+    CreateClientArea();
+    UpdateTitle();
+    UpdateCommandUI();
+
+    if (GetProfileInt(settings::ShowConnectionDlg))
+        QMetaObject::invokeMethod(this, &CMainFrame::OnConnectCommand, Qt::QueuedConnection);
+}
+
+CMainFrame::~CMainFrame()
+{
+    // The session reports to this window while it closes; stop that first.
+    m_session.SetEvents(nullptr);
+    m_session.SetFrame(nullptr);
+}
+
+QAction* CMainFrame::AddCommand(int id, const QString& text, void (CMainFrame::*handler)())
+{
+    auto* action = new QAction(text, this);
+    action->setData(id);
+    action->setObjectName(QStringLiteral("command%1").arg(id));
+    if (handler)
+        connect(action, &QAction::triggered, this, handler);
+    m_commands.insert(id, action);
+    addAction(action);
+    return action;
+}
+
+void CMainFrame::CreateCommands()
+{
+    using namespace cmd;
+    AddCommand(ID_CONNECT, QStringLiteral("&Connect...\tCtrl+C"), &CMainFrame::OnConnectCommand);
+    AddCommand(ID_DISCONNECT, QStringLiteral("&Disconnect\tCtrl+D"), &CMainFrame::OnDisconnect);
+    AddCommand(ID_CANCEL, QStringLiteral("Cance&l\tEsc"), &CMainFrame::OnCancel);
+    AddCommand(ID_CONNECTION_WIZARD, QStringLiteral("Connection &Wizard..."));
+    AddCommand(ID_DOWNLOAD, QStringLiteral("Do&wnload"));
+    AddCommand(ID_DOWNLOAD_TO, QStringLiteral("&Download &to..."));
+    AddCommand(ID_UPLOAD, QStringLiteral("&Upload..."));
+    AddCommand(ID_NEW_FOLDER, QStringLiteral("N&ew Folder"));
+    AddCommand(ID_RENAME, QStringLiteral("&Rename\tF2"));
+    AddCommand(ID_DELETE, QStringLiteral("&Delete\tDel"));
+    AddCommand(ID_EXPLORE, QStringLiteral("&Explore\tEnter"));
+    AddCommand(ID_CUSTOM_COMMAND, QStringLiteral("&Custom Command..."));
+    AddCommand(ID_UP_ONE_LEVEL, QStringLiteral("Go &Up One Level\tBackspace"));
+    AddCommand(ID_REFRESH, QStringLiteral("&Refresh\tF5"), &CMainFrame::OnRefresh);
+    AddCommand(ID_GO_TO_FOLDER, QStringLiteral("&Go To Folder..."));
+    AddCommand(ID_SELECT_ALL, QStringLiteral("Select &All\tCtrl+A"));
+    AddCommand(ID_INVERT_SELECTION, QStringLiteral("In&vert Selection"));
+    AddCommand(ID_PROPERTIES, QStringLiteral("&Properties"));
+
+    auto* styles = new QActionGroup(this);
+    for (const auto& [id, text] : {std::pair{ID_VIEW_SMALLICON, "S&mall Icons"}, {ID_VIEW_LARGEICON, "Lar&ge Icons"},
+                                   {ID_VIEW_LIST, "&List"}, {ID_VIEW_DETAILS, "&Details"}}) {
+        QAction* action = AddCommand(id, QString::fromLatin1(text));
+        action->setCheckable(true);
+        styles->addAction(action);
+        connect(action, &QAction::triggered, this, [this, id = id] { ApplyViewStyle(id); });
+    }
+    auto* sorts = new QActionGroup(this);
+    const std::pair<int, const char*> sortKeys[] = {
+        {ID_SORT_NAME, "&Name"}, {ID_SORT_SIZE, "&Size"}, {ID_SORT_TYPE, "&Type"}, {ID_SORT_DATE, "&Date"}};
+    for (int column = 0; column < 4; ++column) {
+        QAction* action = AddCommand(sortKeys[column].first, QString::fromLatin1(sortKeys[column].second));
+        action->setCheckable(true);
+        sorts->addAction(action);
+        connect(action, &QAction::triggered, this, [this, column] {
+            m_sortColumn = column;
+            UpdateCommandUI();
+        });
+    }
+
+    AddCommand(ID_ADD_TO_FAVORITES, QStringLiteral("&Add to Favorites...\tCtrl+F"));
+    AddCommand(ID_ORGANIZE_FAVORITES, QStringLiteral("&Organize Favorites...\tCtrl+E"), &CMainFrame::OnConnectCommand);
+    AddCommand(ID_TRANSFER_ASCII, QStringLiteral("&Ascii"), &CMainFrame::OnTransferAscii)->setCheckable(true);
+    AddCommand(ID_TRANSFER_BINARY, QStringLiteral("&Binary"), &CMainFrame::OnTransferBinary)->setCheckable(true);
+    AddCommand(ID_OPTIONS, QStringLiteral("&Options..."));
+    AddCommand(ID_GO_SITE_DOWNLOAD_FOLDER, QStringLiteral("Go to site's download folder"));
+    AddCommand(ID_GO_DEFAULT_DOWNLOAD_FOLDER, QStringLiteral("Go to default download folder"));
+    AddCommand(ID_STORE_SITE_LOCAL_PATH, QStringLiteral("Store as the site's download folder"));
+    AddCommand(ID_VIEWS_DROPDOWN, QStringLiteral("Views"));
+    AddCommand(ID_APP_EXIT, QStringLiteral("E&xit"), nullptr);
+    connect(Command(ID_APP_EXIT), &QAction::triggered, this, &QWidget::close);
+    AddCommand(ID_APP_ABOUT, QStringLiteral("&About Kestrix..."), &CMainFrame::OnAbout);
+    AddCommand(ID_HELP_FINDER, QStringLiteral("&Help Topics\tF1"), &CMainFrame::OnHelpTopics);
+    AddCommand(ID_WEB_SITE, QStringLiteral("&Kestrix Web Site"), &CMainFrame::OnWebSite);
+
+    // The keys that work in the whole window. Keys that also edit text
+    // (Backspace, Del, Enter, F2, Ctrl+A) act only while the remote views
+    // have the focus: a typing user must keep them for the text.
+    Command(ID_CANCEL)->setShortcut(QKeySequence(Qt::Key_Escape));
+    Command(ID_HELP_FINDER)->setShortcut(QKeySequence(Qt::Key_F1));
+    Command(ID_REFRESH)->setShortcut(QKeySequence(Qt::Key_F5));
+    Command(ID_ORGANIZE_FAVORITES)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    Command(ID_ADD_TO_FAVORITES)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+}
+
+void CMainFrame::CreateMenus()
+{
+    using namespace cmd;
+    const auto fill = [this](QMenu* menu, std::initializer_list<int> ids) {
+        for (const int id : ids) {
+            if (id == 0)
+                menu->addSeparator();
+            else
+                menu->addAction(Command(id));
+        }
+    };
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    fill(file, {ID_CONNECT, ID_DISCONNECT, ID_CANCEL, 0, ID_CONNECTION_WIZARD, 0, ID_DOWNLOAD, ID_DOWNLOAD_TO,
+                ID_UPLOAD, 0, ID_NEW_FOLDER, ID_RENAME, ID_DELETE, ID_PROPERTIES, 0, ID_APP_EXIT});
+    QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    fill(edit, {ID_SELECT_ALL, ID_INVERT_SELECTION});
+    QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+    QMenu* bars = view->addMenu(QStringLiteral("&Toolbars"));
+    bars->setObjectName(QStringLiteral("barsMenu"));
+    view->addSeparator();
+    fill(view, {ID_VIEW_SMALLICON, ID_VIEW_LARGEICON, ID_VIEW_LIST, ID_VIEW_DETAILS});
+    QMenu* arrange = view->addMenu(QStringLiteral("Arrange &Icons by"));
+    fill(arrange, {ID_SORT_NAME, ID_SORT_SIZE, ID_SORT_TYPE, ID_SORT_DATE});
+    view->addSeparator();
+    fill(view, {ID_EXPLORE, ID_UP_ONE_LEVEL, ID_GO_TO_FOLDER, ID_REFRESH});
+    QMenu* favorites = menuBar()->addMenu(QStringLiteral("F&avorites"));
+    fill(favorites, {ID_ADD_TO_FAVORITES, ID_ORGANIZE_FAVORITES, 0});
+    QMenu* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
+    fill(tools, {ID_CUSTOM_COMMAND, 0, ID_TRANSFER_ASCII, ID_TRANSFER_BINARY, 0, ID_GO_SITE_DOWNLOAD_FOLDER,
+                 ID_GO_DEFAULT_DOWNLOAD_FOLDER, 0, ID_OPTIONS});
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    fill(help, {ID_HELP_FINDER, ID_WEB_SITE, 0, ID_APP_ABOUT});
+    for (QMenu* menu : {file, edit, view, favorites, tools, help})
+        connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
+}
+
+void CMainFrame::CreateToolbar()
+{
+    using namespace cmd;
+    m_toolbar = addToolBar(QStringLiteral("Toolbar"));
+    m_toolbar->setObjectName(QString::fromLatin1(settings::kToolbarName));
+    QStyle* s = style();
+    const std::pair<int, QStyle::StandardPixmap> buttons[] = {
+        {ID_CONNECT, QStyle::SP_DriveNetIcon},      {ID_DISCONNECT, QStyle::SP_DialogCloseButton},
+        {ID_CANCEL, QStyle::SP_BrowserStop},        {0, QStyle::SP_CustomBase},
+        {ID_UP_ONE_LEVEL, QStyle::SP_FileDialogToParent}, {ID_GO_TO_FOLDER, QStyle::SP_DirOpenIcon},
+        {ID_REFRESH, QStyle::SP_BrowserReload},     {0, QStyle::SP_CustomBase},
+        {ID_DOWNLOAD, QStyle::SP_ArrowDown},        {ID_UPLOAD, QStyle::SP_ArrowUp},
+        {0, QStyle::SP_CustomBase},                 {ID_DELETE, QStyle::SP_TrashIcon},
+        {ID_PROPERTIES, QStyle::SP_FileDialogInfoView}, {0, QStyle::SP_CustomBase},
+        {ID_VIEWS_DROPDOWN, QStyle::SP_FileDialogListView},
+    };
+    // Short button labels: the menu text without its mnemonic, ellipsis and key.
+    const auto label = [](const QAction* action) {
+        QString text = action->text().section(QLatin1Char('\t'), 0, 0);
+        text.remove(QLatin1Char('&'));
+        text.remove(QStringLiteral("..."));
+        return text;
+    };
+    for (const auto& [id, pixmap] : buttons) {
+        if (id == 0) {
+            m_toolbar->addSeparator();
+            continue;
+        }
+        QAction* action = Command(id);
+        action->setIcon(s->standardIcon(pixmap, nullptr, this));
+        action->setIconText(label(action));
+        m_toolbar->addAction(action);
+    }
+    // The Views button drops down the four view styles.
+    auto* views = new QMenu(this);
+    for (const int id : {ID_VIEW_SMALLICON, ID_VIEW_LARGEICON, ID_VIEW_LIST, ID_VIEW_DETAILS})
+        views->addAction(Command(id));
+    Command(ID_VIEWS_DROPDOWN)->setMenu(views);
+    if (auto* button = qobject_cast<QToolButton*>(m_toolbar->widgetForAction(Command(ID_VIEWS_DROPDOWN))))
+        button->setPopupMode(QToolButton::InstantPopup);
+
+    const QString section = QString::fromLatin1(settings::kToolbarStateSection);
+    const QString name = QString::fromLatin1(settings::kToolbarName);
+    const bool textLabels = GetProfileInt(section, QString::fromLatin1(settings::kShowTextLabelsFormat).arg(name), 1);
+    const bool largeIcons = GetProfileInt(section, QString::fromLatin1(settings::kLargeIconsFormat).arg(name), 1);
+    m_toolbar->setToolButtonStyle(textLabels ? Qt::ToolButtonTextUnderIcon : Qt::ToolButtonIconOnly);
+    m_toolbar->setIconSize(largeIcons ? QSize(24, 24) : QSize(16, 16));
+}
+
+void CMainFrame::CreateBars()
+{
+    auto* transfers = new QWidget(this);
+    transfers->setObjectName(QStringLiteral("transferManager"));
+    m_transferDock = MakeDock(this, QStringLiteral("Transfer Manager"), QString::fromLatin1(settings::kTransferManagerSection), transfers);
+    addDockWidget(Qt::BottomDockWidgetArea, m_transferDock);
+    m_transferDock->hide();
+
+    m_quickConnect = new CQuickConnectBar(this);
+    m_quickConnectDock = MakeDock(this, QStringLiteral("Quick Connect"), QStringLiteral("QuickConnect"), m_quickConnect);
+    m_quickConnectDock->setAllowedAreas(Qt::TopDockWidgetArea | Qt::BottomDockWidgetArea);
+    addDockWidget(Qt::TopDockWidgetArea, m_quickConnectDock);
+    m_quickConnectDock->hide();
+    connect(m_quickConnect, &CQuickConnectBar::ConnectRequested, this, &CMainFrame::OnQuickConnect);
+
+    m_tracePane = new CTracePane(this);
+    m_traceDock = MakeDock(this, QStringLiteral("Trace"), QString::fromLatin1(settings::kTraceSection), m_tracePane);
+    addDockWidget(Qt::BottomDockWidgetArea, m_traceDock);
+
+    auto* localBrowser = new QWidget(this);
+    localBrowser->setObjectName(QStringLiteral("localBrowser"));
+    m_localBrowserDock = MakeDock(this, QStringLiteral("Local Browser"), QString::fromLatin1(settings::kFileBrowserSection), localBrowser);
+    addDockWidget(Qt::BottomDockWidgetArea, m_localBrowserDock);
+    m_localBrowserDock->hide();
+
+    using namespace cmd;
+    const std::pair<int, QDockWidget*> toggles[] = {{ID_VIEW_QUICK_CONNECT, m_quickConnectDock},
+                                                    {ID_VIEW_TRANSFER_MANAGER, m_transferDock},
+                                                    {ID_VIEW_LOCAL_BROWSER, m_localBrowserDock},
+                                                    {ID_VIEW_TRACE, m_traceDock}};
+    const char* texts[] = {"&Quick Connect", "Trans&fer Manager", "Local &Browser", "Tra&ce"};
+    QMenu* bars = menuBar()->findChild<QMenu*>(QStringLiteral("barsMenu"));
+    int i = 0;
+    for (const auto& [id, dock] : toggles) {
+        QAction* toggle = dock->toggleViewAction();
+        toggle->setText(QString::fromLatin1(texts[i++]));
+        toggle->setData(id);
+        m_commands.insert(id, toggle);
+        bars->addAction(toggle);
+    }
+    QAction* toolbarToggle = m_toolbar->toggleViewAction();
+    toolbarToggle->setText(QStringLiteral("&Toolbar"));
+    m_commands.insert(ID_VIEW_TOOLBAR, toolbarToggle);
+    bars->insertAction(bars->actions().value(0), toolbarToggle);
+    auto* statusToggle = AddCommand(ID_VIEW_STATUS_BAR, QStringLiteral("&Status Bar"));
+    statusToggle->setCheckable(true);
+    statusToggle->setChecked(true);
+    connect(statusToggle, &QAction::toggled, statusBar(), &QWidget::setVisible);
+    bars->insertAction(bars->actions().value(1), statusToggle);
+}
+
+void CMainFrame::CreateClientArea()
+{
+    m_splitter = new QSplitter(Qt::Horizontal, this);
+    m_splitter->setObjectName(QStringLiteral("splitter"));
+    m_tree = new QTreeWidget(m_splitter);
+    m_tree->setObjectName(QStringLiteral("remoteTree"));
+    m_tree->setHeaderHidden(true);
+    m_list = new QListWidget(m_splitter);
+    m_list->setObjectName(QStringLiteral("remoteList"));
+    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_splitter->addWidget(m_tree);
+    m_splitter->addWidget(m_list);
+    m_splitter->setCollapsible(0, false);
+    m_tree->setMinimumWidth(10);
+    m_splitter->setSizes({200, 600});
+    m_splitter->setStretchFactor(1, 1);
+    setCentralWidget(m_splitter);
+    connect(m_list, &QListWidget::itemSelectionChanged, this, &CMainFrame::UpdateCommandUI);
+
+    // Keys that also edit text act only while the remote views have the focus.
+    using namespace cmd;
+    const std::pair<int, QKeySequence> viewKeys[] = {
+        {ID_UP_ONE_LEVEL, QKeySequence(Qt::Key_Backspace)}, {ID_DELETE, QKeySequence(QKeySequence::Delete)},
+        {ID_EXPLORE, QKeySequence(Qt::Key_Return)},         {ID_RENAME, QKeySequence(Qt::Key_F2)},
+        {ID_SELECT_ALL, QKeySequence(Qt::CTRL | Qt::Key_A)}};
+    for (const auto& [id, key] : viewKeys) {
+        QAction* action = Command(id);
+        action->setShortcut(key);
+        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        m_splitter->addAction(action);
+    }
+
+    m_sortColumn = std::clamp(GetProfileInt(settings::SortColumn), 0, 3);
+    const int style = GetProfileInt(settings::ViewStyle);
+    m_viewStyle = (style >= settings::kViewSmallIcons && style <= settings::kViewDetails) ? style
+                                                                                        : settings::kViewLargeIcons;
+    ApplyViewStyle(m_viewStyle);
+    OnDisconnected();
+}
+
+void CMainFrame::ApplyViewStyle(int id)
+{
+    m_viewStyle = id;
+    WriteProfileInt(settings::ViewStyle, id);
+    const bool icons = id == cmd::ID_VIEW_LARGEICON || id == cmd::ID_VIEW_SMALLICON;
+    m_list->setViewMode(icons ? QListView::IconMode : QListView::ListMode);
+    m_list->setIconSize(id == cmd::ID_VIEW_LARGEICON ? QSize(32, 32) : QSize(16, 16));
+    m_list->setFlow(id == cmd::ID_VIEW_LIST ? QListView::TopToBottom : QListView::LeftToRight);
+    m_list->setWrapping(id != cmd::ID_VIEW_DETAILS);
+    m_list->setResizeMode(QListView::Adjust);
+    UpdateCommandUI();
+}
+
+Qt::WindowStates CMainFrame::RestorePlacement()
+{
+    if (!GetProfileInt(settings::SavePosition))
+        return Qt::WindowNoState;
+    const int status = GetProfileInt(settings::FrameStatus);
+    const int top = GetProfileInt(settings::FrameTop);
+    const int left = GetProfileInt(settings::FrameLeft);
+    const int bottom = GetProfileInt(settings::FrameBottom);
+    const int right = GetProfileInt(settings::FrameRight);
+    if (status == -1 || top == -1 || left == -1 || bottom == -1 || right == -1)
+        return Qt::WindowNoState;
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen || right <= left || bottom <= top)
+        return Qt::WindowNoState;
+    const QRect work = screen->availableGeometry();
+    const QRect whole = screen->geometry();
+    const int width = std::min(right - left, whole.width());
+    const int height = std::min(bottom - top, whole.height());
+    const int x = std::min(left + work.left(), whole.width() - kVisibleCorner);
+    const int y = std::min(top + work.top(), whole.height() - kVisibleCorner);
+    setGeometry(x, y, width, height);
+    if (status == kShowMaximized)
+        return Qt::WindowMaximized;
+    if (status == kShowMinimized)
+        return Qt::WindowMinimized;
+    return Qt::WindowNoState;
+}
+
+void CMainFrame::RestoreBarStates()
+{
+    const std::pair<QDockWidget*, const char*> panes[] = {
+        {m_transferDock, settings::kTransferManagerSection},
+        {m_traceDock, settings::kTraceSection},
+        {m_localBrowserDock, settings::kFileBrowserSection}};
+    const QString state = GetProfileString(QString::fromLatin1(settings::kQuickConnectStateSection), QStringLiteral("DockState"));
+    if (!state.isEmpty() && restoreState(QByteArray::fromBase64(state.toLatin1())))
+        return;
+    // No saved layout (or one this version cannot read): the stored docked
+    // heights, or a Trace pane tall enough to follow a connection.
+    QList<QDockWidget*> docks;
+    QList<int> heights;
+    for (const auto& [dock, section] : panes) {
+        docks << dock;
+        heights << ReadPaneSize(section, settings::kSizeHorzCY, dock == m_traceDock ? kTraceHeight : dock->height());
+    }
+    // Dock sizes only take once the window is laid out.
+    QMetaObject::invokeMethod(
+        this,
+        [this, docks, heights] {
+            QList<QDockWidget*> shown;
+            QList<int> shownHeights;
+            for (qsizetype i = 0; i < docks.size(); ++i) {
+                if (docks[i]->isVisible() && !docks[i]->isFloating()) {
+                    shown << docks[i];
+                    shownHeights << heights[i];
+                }
+            }
+            resizeDocks(shown, shownHeights, Qt::Vertical);
+        },
+        Qt::QueuedConnection);
+}
+
+void CMainFrame::SaveState()
+{
+    if (GetProfileInt(settings::SavePosition)) {
+        const QRect work = screen() ? screen()->availableGeometry() : QRect();
+        const QRect normal = normalGeometry().isValid() ? normalGeometry() : geometry();
+        const int status = isMaximized() ? kShowMaximized : isMinimized() ? kShowMinimized : kShowNormal;
+        WriteProfileInt(settings::FrameStatus, status);
+        WriteProfileInt(settings::FrameTop, normal.top() - work.top());
+        WriteProfileInt(settings::FrameLeft, normal.left() - work.left());
+        WriteProfileInt(settings::FrameBottom, normal.bottom() + 1 - work.top());
+        WriteProfileInt(settings::FrameRight, normal.right() + 1 - work.left());
+    }
+    WriteProfileString(settings::LastDir, m_lastDir);
+    WriteProfileInt(settings::SortColumn, m_sortColumn);
+
+    const QString toolbarSection = QString::fromLatin1(settings::kToolbarStateSection);
+    const QString name = QString::fromLatin1(settings::kToolbarName);
+    WriteProfileInt(toolbarSection, QString::fromLatin1(settings::kShowTextLabelsFormat).arg(name),
+                    m_toolbar->toolButtonStyle() == Qt::ToolButtonTextUnderIcon ? 1 : 0);
+    WriteProfileInt(toolbarSection, QString::fromLatin1(settings::kLargeIconsFormat).arg(name),
+                    m_toolbar->iconSize().width() > 16 ? 1 : 0);
+    SaveDockSizes(m_transferDock, settings::kTransferManagerSection, dockWidgetArea(m_transferDock));
+    SaveDockSizes(m_traceDock, settings::kTraceSection, dockWidgetArea(m_traceDock));
+    SaveDockSizes(m_localBrowserDock, settings::kFileBrowserSection, dockWidgetArea(m_localBrowserDock));
+    WriteProfileString(QString::fromLatin1(settings::kQuickConnectStateSection), QStringLiteral("DockState"),
+                       QString::fromLatin1(saveState().toBase64()));
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event)
+{
+    SaveState();
+    QMainWindow::closeEvent(event);
+}
+
+void CMainFrame::UpdateTitle()
+{
+    QString title = QStringLiteral("Not Connected");
+    if (m_session.HasConnection())
+        title = m_session.Site().name.isEmpty() ? m_session.Site().address : m_session.Site().name;
+    setWindowTitle(title + QStringLiteral(" - Kestrix"));
+}
+
+void CMainFrame::UpdateCommandUI()
+{
+    using namespace cmd;
+    if (!m_list)
+        return;
+    const bool connected = m_session.HasConnection();
+    const bool busy = m_session.IsListing() || m_session.IsConnecting();
+    const bool walking = m_session.IsWalkingPath();
+    const bool selected = !m_list->selectedItems().isEmpty();
+    const auto enable = [this](int id, bool on) {
+        if (QAction* action = Command(id))
+            action->setEnabled(on);
+    };
+    enable(ID_CONNECT, !busy);
+    enable(ID_DISCONNECT, connected && !busy);
+    enable(ID_CANCEL, busy || walking);
+    for (const int id : {ID_DOWNLOAD, ID_DOWNLOAD_TO, ID_RENAME, ID_DELETE, ID_PROPERTIES})
+        enable(id, connected && selected);
+    for (const int id : {ID_UPLOAD, ID_NEW_FOLDER, ID_EXPLORE, ID_CUSTOM_COMMAND, ID_UP_ONE_LEVEL, ID_REFRESH,
+                         ID_GO_TO_FOLDER, ID_SELECT_ALL, ID_INVERT_SELECTION, ID_ADD_TO_FAVORITES})
+        enable(id, connected && !busy);
+    if (QAction* style = Command(m_viewStyle))
+        style->setChecked(true);
+    const int sortIds[] = {ID_SORT_NAME, ID_SORT_SIZE, ID_SORT_TYPE, ID_SORT_DATE};
+    Command(sortIds[m_sortColumn])->setChecked(true);
+    Command(ID_TRANSFER_ASCII)->setChecked(m_transferType == settings::kTransferTypeAscii);
+    Command(ID_TRANSFER_BINARY)->setChecked(m_transferType == settings::kTransferTypeBinary);
+}
+
+bool CMainFrame::Connect(const QString* siteOrAddress, const QString& user, const QString& password)
+{
+    const bool connected = m_session.Connect(siteOrAddress, user, password);
+    if (connected) {
+        m_documentTitle = m_session.Site().name.isEmpty() ? m_session.Site().address : m_session.Site().name;
+        ListHomeFolder();
+    }
+    UpdateTitle();
+    UpdateCommandUI();
+    return connected;
+}
+
+void CMainFrame::ListHomeFolder()
+{
+    // Until the remote views arrive the tree shows the home folder under
+    // "/" and the list its entries.
+    m_tree->clear();
+    auto* root = new QTreeWidgetItem(m_tree, {QStringLiteral("/")});
+    root->setIcon(0, style()->standardIcon(QStyle::SP_DirIcon));
+    const QString home = m_session.HomeFolder();
+    QTreeWidgetItem* current = root;
+    for (const QString& part : home.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        current = new QTreeWidgetItem(current, {part});
+        current->setIcon(0, style()->standardIcon(QStyle::SP_DirIcon));
+    }
+    m_tree->expandAll();
+    m_tree->setCurrentItem(current);
+
+    m_list->clear();
+    inet::FtpConnection* connection = m_session.Connection();
+    if (!connection)
+        return;
+    try {
+        connection->Enumerate(std::string(), [this](inet::DirEntry&& entry) {
+            if (entry.IsDots())
+                return;
+            auto* item = new QListWidgetItem(QString::fromStdString(entry.name), m_list);
+            item->setIcon(style()->standardIcon(entry.isFolder ? QStyle::SP_DirIcon : QStyle::SP_FileIcon));
+        });
+    } catch (const inet::InternetError& error) {
+        m_session.Trace(TRACE_ERROR, QString::fromStdString(error.message()));
+    }
+    m_list->sortItems();
+}
+
+void CMainFrame::OnConnectCommand()
+{
+    Connect(nullptr, QString(), QString());
+}
+
+void CMainFrame::OnDisconnect()
+{
+    m_session.Close();
+    m_documentTitle = QStringLiteral("Not Connected");
+    UpdateTitle();
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnCancel()
+{
+    m_session.Cancel();
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnRefresh()
+{
+    if (m_session.HasConnection())
+        ListHomeFolder();
+}
+
+void CMainFrame::OnQuickConnect()
+{
+    const QString host = m_quickConnect->Host();
+    if (host.isEmpty())
+        return;
+    if (QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier) {
+        m_quickConnect->ClearCredentials();
+        return;
+    }
+    Connect(&host, m_quickConnect->User(), m_quickConnect->Password());
+}
+
+void CMainFrame::OnTransferAscii()
+{
+    m_transferType = settings::kTransferTypeAscii;
+    WriteProfileInt(settings::TransferType, m_transferType);
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnTransferBinary()
+{
+    m_transferType = settings::kTransferTypeBinary;
+    WriteProfileInt(settings::TransferType, m_transferType);
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnHelpTopics()
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + QStringLiteral("/kestrix.html")));
+}
+
+void CMainFrame::OnWebSite()
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + QStringLiteral("/website.htm")));
+}
+
+void CMainFrame::OnAbout()
+{
+    CAboutDlg(QCoreApplication::applicationVersion(), this).exec();
+}
+
+void CMainFrame::OnOptionsConfirmed()
+{
+    m_session.SetProxy(GetProfileInt(settings::ProxyType), GetProfileString(settings::ProxyName));
+    m_session.EnableStatusTrace(GetProfileInt(settings::HideStatusCallbackInfoAfterOptions) == 0);
+    m_forceParallel = GetProfileInt(settings::ForceParallelTransfers);
+}
+
+void CMainFrame::OnTrace(int level, const QString& text)
+{
+    m_tracePane->AddLine(level, text);
+    PumpMessages();
+}
+
+void CMainFrame::OnConnected()
+{
+    m_tree->setEnabled(true);
+    m_list->setEnabled(true);
+    UpdateTitle();
+}
+
+void CMainFrame::OnDisconnected()
+{
+    m_tree->setEnabled(false);
+    m_list->setEnabled(false);
+    UpdateTitle();
+    UpdateCommandUI();
+}
+
+bool CMainFrame::event(QEvent* event)
+{
+    const QEvent::Type type = event->type();
+    if (type == WM_STATUS_TEXT) {
+        m_tracePane->AddLine(TRACE_INFO, static_cast<StatusTextEvent*>(event)->Text());
+        return true;
+    }
+    if (type == WM_TRACE_LINE || type == WM_TRACE_LINE2) {
+        const auto* line = static_cast<TraceLineEvent*>(event);
+        m_tracePane->AddFormattedLine(line->Level(), line->Text());
+        return true;
+    }
+    return QMainWindow::event(event);
+}

@@ -1,0 +1,103 @@
+#pragma once
+
+#include "ftp/FtpSession.h"
+
+#include <QHash>
+#include <QMainWindow>
+
+class CQuickConnectBar;
+class CTracePane;
+class QAction;
+class QDockWidget;
+class QListWidget;
+class QSplitter;
+class QToolBar;
+class QTreeWidget;
+
+// The main window: remote folder tree and file list side by side, the
+// toolbar, the Quick Connect, Trace, Transfer Manager and Local Browser bars,
+// every command with its enable rule, and the one session to one site.
+class CMainFrame : public QMainWindow, public ISessionEvents {
+    Q_OBJECT
+public:
+    explicit CMainFrame(QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    // The placement stored when the window last closed, applied before it is
+    // shown; returns the show state to use (Qt::WindowNoState when none).
+    Qt::WindowStates RestorePlacement();
+
+    // Connect to a catalogue site path or an address; the document title
+    // follows. A null site lets the user pick one.
+    bool Connect(const QString* siteOrAddress, const QString& user, const QString& password);
+
+    CFtpSession& Session() { return m_session; }
+    QAction* Command(int id) const { return m_commands.value(id); }
+    CTracePane* TracePane() const { return m_tracePane; }
+    QDockWidget* QuickConnectDock() const { return m_quickConnectDock; }
+    QDockWidget* TraceDock() const { return m_traceDock; }
+    QDockWidget* TransferManagerDock() const { return m_transferDock; }
+    QDockWidget* LocalBrowserDock() const { return m_localBrowserDock; }
+    CQuickConnectBar* QuickConnectBar() const { return m_quickConnect; }
+    QTreeWidget* TreeView() const { return m_tree; }
+    QListWidget* ListView() const { return m_list; }
+    const QString& DocumentTitle() const { return m_documentTitle; }
+
+    // Brings every command's enabled state and check mark up to date.
+    void UpdateCommandUI();
+    // Re-reads what the options sheet may have changed.
+    void OnOptionsConfirmed();
+
+    // ISessionEvents
+    void OnTrace(int level, const QString& text) override;
+    void OnConnected() override;
+    void OnDisconnected() override;
+
+protected:
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    QAction* AddCommand(int id, const QString& text, void (CMainFrame::*handler)() = nullptr);
+    void CreateCommands();
+    void CreateMenus();
+    void CreateToolbar();
+    void CreateBars();
+    void CreateClientArea();
+    void RestoreBarStates();
+    void SaveState();
+    void UpdateTitle();
+    void ListHomeFolder();
+    void ApplyViewStyle(int id);
+
+    // Command handlers
+    void OnConnectCommand();
+    void OnDisconnect();
+    void OnCancel();
+    void OnRefresh();
+    void OnQuickConnect();
+    void OnHelpTopics();
+    void OnWebSite();
+    void OnAbout();
+    void OnTransferAscii();
+    void OnTransferBinary();
+
+    CFtpSession m_session;
+    QHash<int, QAction*> m_commands;
+    QSplitter* m_splitter = nullptr;
+    QTreeWidget* m_tree = nullptr;
+    QListWidget* m_list = nullptr;
+    QToolBar* m_toolbar = nullptr;
+    CTracePane* m_tracePane = nullptr;
+    CQuickConnectBar* m_quickConnect = nullptr;
+    QDockWidget* m_quickConnectDock = nullptr;
+    QDockWidget* m_traceDock = nullptr;
+    QDockWidget* m_transferDock = nullptr;
+    QDockWidget* m_localBrowserDock = nullptr;
+    QString m_documentTitle = QStringLiteral("Not Connected");
+    QString m_lastDir;
+    int m_transferType = 2;
+    int m_forceParallel = 0;
+    int m_viewStyle = 0;
+    int m_sortColumn = 0;
+};

@@ -1,0 +1,432 @@
+#include "ftp/FtpSession.h"
+
+#include "app/Prompts.h"
+#include "app/Settings.h"
+#include "catalog/SiteCatalog.h"
+#include "ftp/FtpUrl.h"
+#include "ftp/MessagePump.h"
+#include "ftp/WindowMessages.h"
+#include "inet/FtpConnection.h"
+#include "inet/InternetError.h"
+#include "inet/InternetSession.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QThread>
+#include <QWidget>
+
+#include <algorithm>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+constexpr char kAgent[] = "Kestrix";
+
+QString WithoutLineBreaks(QString text)
+{
+    text.remove(QLatin1Char('\r'));
+    text.remove(QLatin1Char('\n'));
+    return text;
+}
+
+QString StatusLine(std::uint32_t status, const std::string& info)
+{
+    const QString infoText = QString::fromStdString(info);
+    switch (status) {
+    case 10: return QStringLiteral("resolving name for %1").arg(infoText);
+    case 11: return QStringLiteral("resolved name for %1!").arg(infoText);
+    case 20: return QStringLiteral("Connecting to server...");
+    case 21: return QStringLiteral("Connected to server!");
+    case 30: return QStringLiteral("Sending request...");
+    case 31: return QStringLiteral("Request sent");
+    case 40: return QStringLiteral("Receiving response...");
+    case 41: return QStringLiteral("Response received!");
+    case 50: return QStringLiteral("Closing connection...");
+    case 51: return QStringLiteral("Connection closed!");
+    case 60: return QStringLiteral("Connection created!");
+    case 70: return QStringLiteral("Closing Connection...");
+    case 100: return QStringLiteral("request complete");
+    case 110: return QStringLiteral("Redirected to URL");
+    case 200: return QStringLiteral("Busy");
+    default: return QStringLiteral("Unknown status: %1").arg(status);
+    }
+}
+
+// Keeps the wait cursor up for the rest of a scope.
+class WaitCursor {
+public:
+    WaitCursor()
+        : m_active(qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr)
+    {
+        if (m_active)
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+    ~WaitCursor()
+    {
+        if (m_active)
+            QApplication::restoreOverrideCursor();
+    }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+
+private:
+    bool m_active = false;
+};
+
+} // namespace
+
+// Where the status callback delivers its lines. Connect threads reach it
+// through the internet session's callback, so it may outlive the session
+// object, which detaches itself on destruction.
+struct CFtpSession::StatusSink {
+    std::mutex mutex;
+    QObject* target = nullptr;
+
+    void Post(const QString& line)
+    {
+        QObject* sameThreadTarget = nullptr;
+        {
+            std::lock_guard lock(mutex);
+            if (!target)
+                return;
+            // Lines of the GUI thread's own operations keep their place among
+            // its other trace lines; other threads' lines are posted.
+            if (target->thread() != QThread::currentThread()) {
+                QCoreApplication::postEvent(target, new StatusTextEvent(line));
+                return;
+            }
+            sameThreadTarget = target;
+        }
+        StatusTextEvent event(line);
+        QCoreApplication::sendEvent(sameThreadTarget, &event);
+    }
+};
+
+// One connect attempt, shared with its thread. An attempt given up is marked
+// abandoned; a connection its thread obtains after that is closed there.
+struct CFtpSession::ConnectAttempt {
+    CSyncEvent done{CSyncEvent::Reset::Manual};
+    std::mutex mutex;
+    bool abandoned = false;
+    std::unique_ptr<inet::FtpConnection> connection;
+    std::uint32_t error = 0;
+    std::string message;
+    std::string reply;
+};
+
+CFtpSession::CFtpSession()
+    : m_statusSink(std::make_shared<StatusSink>())
+{
+    m_statusSink->target = this;
+}
+
+CFtpSession::~CFtpSession()
+{
+    {
+        std::lock_guard lock(m_statusSink->mutex);
+        m_statusSink->target = nullptr;
+    }
+    if (m_attempt) {
+        std::lock_guard lock(m_attempt->mutex);
+        m_attempt->abandoned = true;
+    }
+    m_connection.reset();
+    if (m_internetSession)
+        m_internetSession->Close();
+}
+
+void CFtpSession::SetFrame(QWidget* frame)
+{
+    m_frame = frame;
+}
+
+void CFtpSession::SetProxy(int proxyType, const QString& proxyName)
+{
+    m_proxyType = proxyType;
+    m_proxyName = proxyName;
+}
+
+void CFtpSession::Trace(int level, const QString& text)
+{
+    if (m_events)
+        m_events->OnTrace(level, QStringLiteral("[%1] ").arg(CurrentThreadId()) + text);
+}
+
+void CFtpSession::RefreshCommandUI()
+{
+    emit CommandStateChanged();
+}
+
+bool CFtpSession::event(QEvent* event)
+{
+    if (event->type() != WM_STATUS_TEXT)
+        return QObject::event(event);
+    // The frame writes status lines to the Trace pane; without one they go
+    // to the events receiver directly.
+    if (m_frame)
+        QCoreApplication::sendEvent(m_frame, event);
+    else if (m_events)
+        m_events->OnTrace(TRACE_INFO, static_cast<StatusTextEvent*>(event)->Text());
+    return true;
+}
+
+QString CFtpSession::GetLastResponse() const
+{
+    if (m_connection)
+        return WithoutLineBreaks(QString::fromStdString(m_connection->lastReplyText()));
+    return m_lastResponse;
+}
+
+bool CFtpSession::EnableStatusTrace(bool enable)
+{
+    if (!m_internetSession)
+        return false;
+    if (m_internetSession->IsStatusCallbackEnabled() == enable)
+        return true;
+    return m_internetSession->EnableStatusCallback(enable);
+}
+
+bool CFtpSession::OpenInternetSession()
+{
+    inet::AccessType access;
+    switch (m_proxyType) {
+    case kx::settings::kProxyPreconfigured: access = inet::AccessType::Preconfigured; break;
+    case kx::settings::kProxyDirect: access = inet::AccessType::Direct; break;
+    case kx::settings::kProxyNamed: access = inet::AccessType::NamedProxy; break;
+    default: return false;
+    }
+    try {
+        m_internetSession = std::make_shared<inet::InternetSession>(
+            kAgent, access, access == inet::AccessType::NamedProxy ? m_proxyName.toStdString() : std::string());
+    } catch (const inet::InternetError& error) {
+        // A proxy name that is no address: say so instead of failing silently.
+        Trace(TRACE_ERROR, QString::fromStdString(error.message()));
+        return false;
+    }
+    std::shared_ptr<StatusSink> sink = m_statusSink;
+    m_internetSession->SetStatusCallback([sink](std::uint32_t status, std::string_view info) {
+        sink->Post(QStringLiteral("[%1] ").arg(CurrentThreadId()) + StatusLine(status, std::string(info)));
+    });
+    return true;
+}
+
+void CFtpSession::Close()
+{
+    if (m_connection) {
+        Trace(TRACE_INFO, QStringLiteral("Closing FTP session..."));
+        m_connection->Close();
+        m_connection.reset();
+        Trace(TRACE_SUCCESS, QStringLiteral("FTP session closed."));
+    }
+    if (m_internetSession) {
+        Trace(TRACE_INFO, QStringLiteral("Closing Internet Session..."));
+        // Wakes a connect thread still blocked on it; the thread keeps its own
+        // reference until it is done.
+        m_internetSession->Close();
+        m_internetSession.reset();
+        Trace(TRACE_SUCCESS, QStringLiteral("Internet session closed."));
+    }
+    if (m_events)
+        m_events->OnDisconnected();
+}
+
+void CFtpSession::Cancel()
+{
+    m_listing = false;
+    if (m_connecting)
+        Close();
+}
+
+bool CFtpSession::IsConnected()
+{
+    if (!m_connection)
+        return false;
+    try {
+        m_connection->GetCurrentDirectory();
+        Trace(TRACE_INFO, QStringLiteral("FTP status: Connected."));
+        return true;
+    } catch (const inet::InternetError&) {
+        Close();
+        return false;
+    }
+}
+
+std::unique_ptr<inet::FtpConnection> CFtpSession::OpenConnection(const QString& server, int port,
+                                                                 std::shared_ptr<ConnectAttempt>& attempt)
+{
+    attempt = std::make_shared<ConnectAttempt>();
+    m_attempt = attempt;
+    m_connecting = true;
+    RefreshCommandUI();
+
+    std::thread([attempt, session = m_internetSession, host = server.toStdString(), port,
+                 user = m_site.login.toStdString(), password = m_site.password.toStdString(),
+                 passive = m_site.passive] {
+        std::unique_ptr<inet::FtpConnection> connection;
+        std::uint32_t error = 0;
+        std::string message;
+        std::string reply;
+        try {
+            connection = session->Connect(host, port, user, password, passive);
+        } catch (const inet::InternetError& e) {
+            error = e.number();
+            message = e.message();
+            reply = e.serverReply();
+        } catch (const std::exception& e) {
+            error = inet::err::kInternalError;
+            message = e.what();
+        }
+        {
+            std::lock_guard lock(attempt->mutex);
+            if (!attempt->abandoned) {
+                attempt->connection = std::move(connection);
+                attempt->error = error;
+                attempt->message = std::move(message);
+                attempt->reply = std::move(reply);
+            }
+        }
+        // A connection nobody waits for any more is closed here, off the GUI thread.
+        connection.reset();
+        attempt->done.Set();
+    }).detach();
+
+    const int timeout = kx::GetProfileInt(kx::settings::ConnectionTimeout) * 1000;
+    const bool signalled = WaitWithMessages(attempt->done, timeout);
+    m_connecting = false;
+    RefreshCommandUI();
+    // Status lines the thread posted belong before whatever comes next.
+    QCoreApplication::sendPostedEvents(this, WM_STATUS_TEXT);
+
+    std::lock_guard lock(attempt->mutex);
+    if (!signalled) {
+        attempt->abandoned = true;
+        attempt->connection.reset();
+        return nullptr;
+    }
+    if (!attempt->connection)
+        throw inet::InternetError(attempt->error, attempt->message, attempt->reply);
+    return std::move(attempt->connection);
+}
+
+bool CFtpSession::Connect(const QString* siteOrAddress, const QString& user, const QString& password)
+{
+    using namespace kx;
+    CSiteCatalog catalog;
+    m_site.name.clear();
+    m_listedPath.clear();
+    m_homeFolder = QStringLiteral("/");
+
+    if (siteOrAddress) {
+        catalog.LoadSite(*siteOrAddress, m_site);
+    } else {
+        CFtpSite chosen;
+        if (!m_siteChooser || !m_siteChooser(m_frame, chosen))
+            return false;
+        m_site = chosen;
+    }
+
+    Close();
+
+    if (m_site.name.isEmpty()) {
+        m_site.passive = GetProfileInt(settings::DefaultUsePASVMode) != 0;
+        m_site.retries = GetProfileInt(settings::DefaultRetries);
+        m_site.port = 21;
+        m_site.retryDelay = GetProfileInt(settings::DefaultRetryDelay);
+        m_site.address = siteOrAddress ? *siteOrAddress : QString();
+        m_site.description.clear();
+        m_site.localPath = GetProfileString(settings::DefaultLocalPath);
+        m_site.login = user;
+        m_site.password = password;
+        m_site.remotePath.clear();
+    }
+
+    while (m_site.localPath.size() > 1
+           && (m_site.localPath.endsWith(QLatin1Char('\\')) || m_site.localPath.endsWith(QLatin1Char('/'))))
+        m_site.localPath.chop(1);
+
+    if (!m_site.remotePath.isEmpty()) {
+        QString remote = m_site.remotePath;
+        remote.replace(QLatin1Char('\\'), QLatin1Char('/'));
+        while (remote.startsWith(QLatin1Char('/')))
+            remote.remove(0, 1);
+        m_site.address += QLatin1Char('/') + remote;
+    }
+
+    Trace(TRACE_INFO, QStringLiteral("Opening Internet Session..."));
+    if (!OpenInternetSession()) {
+        Trace(TRACE_ERROR,
+              QStringLiteral("Cannot open an Internet Session. Please check your internet configuration."));
+        return false;
+    }
+    EnableStatusTrace(GetProfileInt(settings::HideStatusCallbackInfo) == 0);
+
+    Trace(TRACE_INFO, QStringLiteral("Checking URL..."));
+    FtpUrl url;
+    if (!FtpUrl::Parse(m_site.address, url) && !FtpUrl::Parse(QStringLiteral("ftp://") + m_site.address, url)) {
+        Trace(TRACE_ERROR, QStringLiteral("Please enter a valid FTP URL."));
+        Prompts().Message(m_frame, QStringLiteral("Please enter a valid FTP URL"), IPrompts::Icon::None);
+        return false;
+    }
+    m_server = url.server;
+    Trace(TRACE_SUCCESS, QStringLiteral("URL was successfully parsed."));
+    WaitCursor waitCursor;
+
+    if (!url.IsFtp() || m_server.isEmpty()) {
+        Trace(TRACE_ERROR, QStringLiteral("Please enter a valid FTP URL."));
+        Prompts().Message(m_frame, QStringLiteral("Please enter a valid FTP URL"), IPrompts::Icon::None);
+    } else {
+        // A port written in the address wins over the record's.
+        const int port = url.explicitPort ? url.port : m_site.port;
+        int remaining = m_site.retries;
+        while (remaining > 0) {
+            --remaining;
+            const int attempt = m_site.retries - remaining;
+            Trace(TRACE_INFO, QStringLiteral("Connecting to: %1 (Attempt %2 of %3)")
+                                  .arg(m_server).arg(attempt).arg(m_site.retries));
+            // Cancel closes the internet session; no attempt may use it after that.
+            if (!m_internetSession)
+                break;
+            const std::uint32_t timeout = std::uint32_t(std::max(0, GetProfileInt(settings::ConnectionTimeout))) * 1000;
+            m_internetSession->SetOption(inet::option::kConnectTimeout, timeout);
+            m_internetSession->SetOption(inet::option::kReceiveTimeout, timeout);
+            m_internetSession->SetOption(inet::option::kSendTimeout, timeout);
+            std::shared_ptr<ConnectAttempt> pending;
+            try {
+                m_connection = OpenConnection(m_server, port, pending);
+                break;
+            } catch (const inet::InternetError& error) {
+                m_lastResponse = WithoutLineBreaks(QString::fromStdString(error.serverReply()));
+                if (!m_lastResponse.isEmpty())
+                    Trace(TRACE_ERROR, m_lastResponse);
+                const QString message = WithoutLineBreaks(QString::fromStdString(error.message()));
+                Trace(TRACE_ERROR, message);
+                if (!m_internetSession)
+                    break; // cancelled by the user: no countdown, no message box
+                if (remaining > 0) {
+                    if (!Prompts().RetryCountdown(m_frame, m_site.retryDelay, message))
+                        remaining = 0;
+                } else {
+                    Prompts().Message(m_frame,
+                                      m_lastResponse.isEmpty() ? message : m_lastResponse + QStringLiteral("\r\n") + message,
+                                      IPrompts::Icon::None);
+                }
+            }
+        }
+    }
+
+    if (m_connection) {
+        Trace(TRACE_SUCCESS, QStringLiteral("Successfully connected to: %1.").arg(m_server));
+        try {
+            m_connection->SetCurrentDirectory(url.objectPath.toStdString());
+            m_homeFolder = QString::fromStdString(m_connection->GetCurrentDirectory());
+        } catch (const inet::InternetError&) {
+            // The login folder stays the home folder.
+        }
+        if (m_events)
+            m_events->OnConnected();
+        return true;
+    }
+    Trace(TRACE_ERROR, QStringLiteral("FTP connection could not be made."));
+    return false;
+}

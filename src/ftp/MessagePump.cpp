@@ -1,0 +1,45 @@
+#include "ftp/MessagePump.h"
+
+#include "ftp/SyncEvent.h"
+
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QPointer>
+#include <QTimer>
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+void PumpMessages()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+bool WaitWithMessages(CSyncEvent& event, int milliseconds)
+{
+    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+    if (!dispatcher)
+        return event.Wait(std::chrono::milliseconds(std::max(0, milliseconds)));
+
+    const QDeadlineTimer deadline(std::max(0, milliseconds));
+    // The timer only exists to wake the dispatcher at the deadline.
+    QTimer wakeAtDeadline;
+    wakeAtDeadline.setSingleShot(true);
+    wakeAtDeadline.start(std::max(0, milliseconds));
+    QPointer<QAbstractEventDispatcher> target(dispatcher);
+    event.SetWaker([target] {
+        if (target)
+            target->wakeUp();
+    });
+    bool signalled = false;
+    while (!(signalled = event.TryWait()) && !deadline.hasExpired())
+        dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    event.SetWaker({});
+    return signalled;
+}
+
+long CurrentThreadId()
+{
+    return static_cast<long>(::syscall(SYS_gettid));
+}

@@ -1,0 +1,260 @@
+#include "app/FtpVornicApp.h"
+#include "app/MainFrame.h"
+#include "app/Prompts.h"
+#include "app/Settings.h"
+#include "app/TracePane.h"
+#include "catalog/SiteCatalog.h"
+#include "ftp/MessagePump.h"
+#include "ftp/WindowMessages.h"
+#include "resources/CommandIds.h"
+#include "support/ServerProcess.h"
+#include "views/QuickConnectBar.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDockWidget>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QScreen>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace kx;
+
+class SilentPrompts : public IPrompts {
+public:
+    void Message(QWidget*, const QString& text, Icon) override { messages << text; }
+    Answer AskYesNo(QWidget*, const QString&, const QString&) override { return Yes; }
+    bool RetryCountdown(QWidget*, int, const QString&) override { return false; }
+    QStringList messages;
+};
+
+class MainFrameTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QSettings(QSettings::NativeFormat, QSettings::UserScope, kOrganisation, kApplication).clear();
+        CSiteCatalog::SetDefaultPathOverride(m_catalogFolder.filePath(QStringLiteral("sites.xml")));
+        SetPrompts(&m_prompts);
+    }
+    void TearDown() override
+    {
+        SetPrompts(nullptr);
+        CSiteCatalog::SetDefaultPathOverride(QString());
+    }
+
+    std::unique_ptr<kxtest::ServerProcess> StartServer()
+    {
+        m_root.MakeDir("pub");
+        m_root.Write("readme.txt", "hello");
+        return kxtest::StartPyFtpd(m_root.path(), "anna", "secret");
+    }
+
+    QStringList TraceTexts(CMainFrame& frame)
+    {
+        QStringList texts;
+        for (int i = 0; i < frame.TracePane()->count(); ++i)
+            texts << frame.TracePane()->item(i)->text();
+        return texts;
+    }
+
+    kxtest::TempDir m_root;
+    QTemporaryDir m_catalogFolder;
+    SilentPrompts m_prompts;
+};
+
+TEST_F(MainFrameTest, FirstStartShowsTheDefaultsAndAsksForASite)
+{
+    CMainFrame frame;
+    int chooserCalls = 0;
+    frame.Session().SetSiteChooser([&](QWidget*, CFtpSite&) {
+        ++chooserCalls;
+        return false;
+    });
+    frame.show();
+    PumpMessages();
+    EXPECT_EQ(chooserCalls, 1); // the Connect command posted at start-up
+    EXPECT_FALSE(frame.TraceDock()->isHidden());
+    EXPECT_TRUE(frame.TransferManagerDock()->isHidden());
+    EXPECT_TRUE(frame.LocalBrowserDock()->isHidden());
+    EXPECT_TRUE(frame.QuickConnectDock()->isHidden());
+    EXPECT_EQ(frame.windowTitle(), QStringLiteral("Not Connected - Kestrix"));
+    EXPECT_TRUE(frame.Command(cmd::ID_VIEW_LARGEICON)->isChecked());
+    EXPECT_TRUE(frame.Command(cmd::ID_SORT_NAME)->isChecked());
+    EXPECT_TRUE(frame.Command(cmd::ID_TRANSFER_BINARY)->isChecked());
+    EXPECT_TRUE(frame.Command(cmd::ID_VIEW_TRACE)->isChecked());
+    EXPECT_FALSE(frame.Command(cmd::ID_VIEW_LOCAL_BROWSER)->isChecked());
+    EXPECT_TRUE(frame.Command(cmd::ID_CONNECT)->isEnabled());
+    EXPECT_FALSE(frame.Command(cmd::ID_DISCONNECT)->isEnabled());
+    EXPECT_FALSE(frame.Command(cmd::ID_CANCEL)->isEnabled());
+    EXPECT_FALSE(frame.Command(cmd::ID_REFRESH)->isEnabled());
+    EXPECT_FALSE(frame.TreeView()->isEnabled());
+    EXPECT_EQ(frame.Command(cmd::ID_CONNECT)->text(), QStringLiteral("&Connect...\tCtrl+C"));
+    EXPECT_TRUE(m_prompts.messages.isEmpty());
+
+    WriteProfileInt(settings::ShowConnectionDlg, 0);
+    CMainFrame quiet;
+    chooserCalls = 0;
+    quiet.Session().SetSiteChooser([&](QWidget*, CFtpSite&) {
+        ++chooserCalls;
+        return false;
+    });
+    PumpMessages();
+    EXPECT_EQ(chooserCalls, 0);
+}
+
+TEST_F(MainFrameTest, PlacementComesBackAndStaysOnASmallerScreen)
+{
+    WriteProfileInt(settings::ShowConnectionDlg, 0);
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    {
+        CMainFrame frame;
+        EXPECT_EQ(frame.RestorePlacement(), Qt::WindowNoState);
+        frame.setGeometry(40, 50, 640, 480);
+        frame.show();
+        frame.close();
+    }
+    EXPECT_EQ(GetProfileInt(settings::FrameStatus), 1);
+    {
+        CMainFrame frame;
+        frame.RestorePlacement();
+        EXPECT_EQ(frame.geometry().size(), QSize(640, 480));
+        EXPECT_EQ(frame.geometry().topLeft(), QPoint(40, 50));
+    }
+    // Saved on a screen far larger than this one.
+    WriteProfileInt(settings::FrameLeft, screen.width() + 2000);
+    WriteProfileInt(settings::FrameTop, screen.height() + 1000);
+    WriteProfileInt(settings::FrameRight, screen.width() + 2600);
+    WriteProfileInt(settings::FrameBottom, screen.height() + 1400);
+    WriteProfileInt(settings::FrameStatus, 3);
+    CMainFrame frame;
+    EXPECT_EQ(frame.RestorePlacement(), Qt::WindowMaximized);
+    EXPECT_LE(frame.geometry().left(), screen.width() - 32);
+    EXPECT_LE(frame.geometry().top(), screen.height() - 32);
+}
+
+TEST_F(MainFrameTest, BarsAndViewSettingsPersist)
+{
+    WriteProfileInt(settings::ShowConnectionDlg, 0);
+    {
+        CMainFrame frame;
+        frame.show();
+        frame.Command(cmd::ID_VIEW_LOCAL_BROWSER)->trigger();
+        frame.Command(cmd::ID_VIEW_TRACE)->trigger();
+        frame.Command(cmd::ID_VIEW_DETAILS)->trigger();
+        frame.Command(cmd::ID_SORT_DATE)->trigger();
+        frame.Command(cmd::ID_TRANSFER_ASCII)->trigger();
+        EXPECT_EQ(GetProfileInt(settings::ViewStyle), cmd::ID_VIEW_DETAILS); // written at once
+        EXPECT_EQ(GetProfileInt(settings::TransferType), 1);
+        frame.close();
+    }
+    EXPECT_EQ(GetProfileInt(settings::SortColumn), 3);
+    CMainFrame frame;
+    frame.show();
+    EXPECT_FALSE(frame.LocalBrowserDock()->isHidden());
+    EXPECT_TRUE(frame.TraceDock()->isHidden());
+    EXPECT_TRUE(frame.Command(cmd::ID_VIEW_DETAILS)->isChecked());
+    EXPECT_TRUE(frame.Command(cmd::ID_SORT_DATE)->isChecked());
+    EXPECT_TRUE(frame.Command(cmd::ID_TRANSFER_ASCII)->isChecked());
+}
+
+TEST_F(MainFrameTest, ConnectAndDisconnectChangeTitleViewsAndCommands)
+{
+    WriteProfileInt(settings::ShowConnectionDlg, 0);
+    WriteProfileInt(settings::HideStatusCallbackInfo, 1);
+    auto server = StartServer();
+    CMainFrame frame;
+    frame.show();
+    CQuickConnectBar* bar = frame.QuickConnectBar();
+    bar->HostField()->setText(QStringLiteral("  127.0.0.1:%1 ").arg(server->port()));
+    bar->findChild<QLineEdit*>(QStringLiteral("user"))->setText(QStringLiteral("anna"));
+    bar->findChild<QLineEdit*>(QStringLiteral("password"))->setText(QStringLiteral("secret"));
+    emit bar->ConnectRequested();
+
+    ASSERT_TRUE(frame.Session().HasConnection());
+    EXPECT_EQ(frame.windowTitle(), QStringLiteral("127.0.0.1:%1 - Kestrix").arg(server->port()));
+    EXPECT_TRUE(frame.ListView()->isEnabled());
+    EXPECT_EQ(frame.ListView()->count(), 2);
+    EXPECT_TRUE(frame.Command(cmd::ID_DISCONNECT)->isEnabled());
+    EXPECT_TRUE(frame.Command(cmd::ID_REFRESH)->isEnabled());
+    EXPECT_FALSE(frame.Command(cmd::ID_DELETE)->isEnabled()); // nothing selected
+    frame.ListView()->item(0)->setSelected(true);
+    EXPECT_TRUE(frame.Command(cmd::ID_DELETE)->isEnabled());
+    EXPECT_TRUE(TraceTexts(frame).last().endsWith(QStringLiteral("Successfully connected to: 127.0.0.1.")));
+
+    frame.Command(cmd::ID_DISCONNECT)->trigger();
+    EXPECT_FALSE(frame.Session().HasConnection());
+    EXPECT_EQ(frame.windowTitle(), QStringLiteral("Not Connected - Kestrix"));
+    EXPECT_EQ(frame.DocumentTitle(), QStringLiteral("Not Connected"));
+    EXPECT_FALSE(frame.ListView()->isEnabled());
+    EXPECT_FALSE(frame.Command(cmd::ID_DISCONNECT)->isEnabled());
+    EXPECT_TRUE(TraceTexts(frame).last().endsWith(QStringLiteral("Internet session closed.")));
+}
+
+TEST_F(MainFrameTest, CatalogueSiteFromTheCommandLineNamesTheWindow)
+{
+    WriteProfileInt(settings::ShowConnectionDlg, 0);
+    auto server = StartServer();
+    CSiteCatalog catalog;
+    catalog.Open();
+    ASSERT_TRUE(catalog.Write());
+    CFtpSite site;
+    site.name = QStringLiteral("Demo");
+    site.address = QStringLiteral("127.0.0.1");
+    site.port = server->port();
+    site.login = QStringLiteral("anna");
+    site.password = QStringLiteral("secret");
+    ASSERT_TRUE(catalog.SaveSite(site));
+
+    CFtpVornicApp app;
+    ASSERT_TRUE(app.InitInstance({QStringLiteral("Somewhere\\Else\\Demo")})); // only the last part counts
+    EXPECT_TRUE(app.MainFrame()->Session().HasConnection());
+    EXPECT_EQ(app.MainFrame()->windowTitle(), QStringLiteral("Demo - Kestrix"));
+    EXPECT_EQ(app.MainFrame()->DocumentTitle(), QStringLiteral("Demo"));
+}
+
+TEST_F(MainFrameTest, CommandStatesWhileAConnectAttemptWaits)
+{
+    WriteProfileInt(settings::ShowConnectionDlg, 0);
+    kxtest::TempDir root;
+    auto silent = kxtest::StartScriptedFtpd(root.path(), {"--stall", "GREETING"});
+    CMainFrame frame;
+    frame.show();
+    bool connectEnabled = true;
+    bool cancelEnabled = false;
+    QTimer::singleShot(300, [&] {
+        connectEnabled = frame.Command(cmd::ID_CONNECT)->isEnabled();
+        cancelEnabled = frame.Command(cmd::ID_CANCEL)->isEnabled();
+        frame.Command(cmd::ID_CANCEL)->trigger();
+    });
+    const QString address = QStringLiteral("127.0.0.1:%1").arg(silent->port());
+    EXPECT_FALSE(frame.Connect(&address, QString(), QString()));
+    EXPECT_FALSE(connectEnabled);
+    EXPECT_TRUE(cancelEnabled);
+    EXPECT_TRUE(frame.Command(cmd::ID_CONNECT)->isEnabled());
+    EXPECT_FALSE(frame.Command(cmd::ID_CANCEL)->isEnabled());
+}
+
+TEST_F(MainFrameTest, LinesFromOtherThreadsArriveAsEvents)
+{
+    WriteProfileInt(settings::ShowConnectionDlg, 0);
+    CMainFrame frame;
+    QCoreApplication::postEvent(&frame, new StatusTextEvent(QStringLiteral("[1] 100% status")));
+    QCoreApplication::postEvent(&frame, new TraceLineEvent(WM_TRACE_LINE, TRACE_ERROR, QStringLiteral("[2] 50%% failed")));
+    QCoreApplication::postEvent(&frame, new TraceLineEvent(WM_TRACE_LINE2, TRACE_SUCCESS, QStringLiteral("[3] done")));
+    PumpMessages();
+    CTracePane* pane = frame.TracePane();
+    ASSERT_EQ(pane->count(), 3);
+    EXPECT_EQ(pane->item(0)->text(), QStringLiteral("[1] 100% status"));
+    EXPECT_EQ(pane->item(1)->text(), QStringLiteral("[2] 50% failed"));
+    EXPECT_EQ(pane->item(1)->foreground().color(), QColor(255, 0, 0));
+    EXPECT_EQ(pane->item(2)->foreground().color(), QColor(0, 130, 0));
+}
+
+} // namespace

@@ -1,0 +1,318 @@
+#include "app/Prompts.h"
+#include "app/Settings.h"
+#include "catalog/SiteCatalog.h"
+#include "ftp/FtpSession.h"
+#include "ftp/MessagePump.h"
+#include "support/ServerProcess.h"
+
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+using namespace kx;
+
+struct TraceLine {
+    int level;
+    QString text;
+};
+
+class RecordingEvents : public ISessionEvents {
+public:
+    void OnTrace(int level, const QString& text) override { lines.push_back({level, text}); }
+    void OnConnected() override { ++connected; }
+    void OnDisconnected() override { ++disconnected; }
+
+    // The lines the GUI thread wrote, without their "[id] " prefix.
+    QStringList OwnLines() const
+    {
+        const QString prefix = QStringLiteral("[%1] ").arg(CurrentThreadId());
+        QStringList result;
+        for (const TraceLine& line : lines) {
+            if (line.text.startsWith(prefix))
+                result << line.text.mid(prefix.size());
+        }
+        return result;
+    }
+    QStringList ForeignLines() const
+    {
+        const QString prefix = QStringLiteral("[%1] ").arg(CurrentThreadId());
+        QStringList result;
+        for (const TraceLine& line : lines) {
+            if (!line.text.startsWith(prefix))
+                result << line.text;
+        }
+        return result;
+    }
+    int LevelOf(const QString& ownText) const
+    {
+        const QString full = QStringLiteral("[%1] ").arg(CurrentThreadId()) + ownText;
+        for (const TraceLine& line : lines) {
+            if (line.text == full)
+                return line.level;
+        }
+        return -1;
+    }
+
+    std::vector<TraceLine> lines;
+    int connected = 0;
+    int disconnected = 0;
+};
+
+class ScriptedPrompts : public IPrompts {
+public:
+    void Message(QWidget*, const QString& text, Icon) override { messages << text; }
+    Answer AskYesNo(QWidget*, const QString&, const QString&) override { return Yes; }
+    bool RetryCountdown(QWidget*, int delay, const QString& error) override
+    {
+        countdowns << QStringLiteral("%1:%2").arg(delay).arg(error);
+        return retry;
+    }
+
+    QStringList messages;
+    QStringList countdowns;
+    bool retry = true;
+};
+
+class FtpSessionTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_root.MakeDir("pub/incoming");
+        m_root.Write("pub/readme.txt", "hello");
+        m_server = kxtest::StartPyFtpd(m_root.path(), "anna", "secret");
+        CSiteCatalog::SetDefaultPathOverride(m_catalogFolder.filePath(QStringLiteral("sites.xml")));
+        SetPrompts(&m_prompts);
+        WriteProfileInt(settings::ConnectionTimeout, 10);
+        WriteProfileInt(settings::HideStatusCallbackInfo, 1);
+        WriteProfileInt(settings::DefaultRetries, 3);
+        WriteProfileInt(settings::DefaultRetryDelay, 4);
+        m_session.SetEvents(&m_events);
+        m_session.SetProxy(settings::kProxyDirect, QString());
+    }
+
+    void TearDown() override
+    {
+        SetPrompts(nullptr);
+        CSiteCatalog::SetDefaultPathOverride(QString());
+    }
+
+    QString Address() const { return QStringLiteral("127.0.0.1:%1").arg(m_server->port()); }
+
+    bool Connect(const QString& address, const char* user = "anna", const char* password = "secret")
+    {
+        return m_session.Connect(&address, QString::fromUtf8(user), QString::fromUtf8(password));
+    }
+
+    kxtest::TempDir m_root;
+    std::unique_ptr<kxtest::ServerProcess> m_server;
+    QTemporaryDir m_catalogFolder;
+    ScriptedPrompts m_prompts;
+    RecordingEvents m_events;
+    CFtpSession m_session;
+};
+
+TEST_F(FtpSessionTest, QuickConnectTracesEveryStepAndReadsTheHomeFolder)
+{
+    ASSERT_TRUE(Connect(Address()));
+    EXPECT_EQ(m_events.OwnLines(), (QStringList{
+        QStringLiteral("Opening Internet Session..."),
+        QStringLiteral("Checking URL..."),
+        QStringLiteral("URL was successfully parsed."),
+        QStringLiteral("Connecting to: 127.0.0.1 (Attempt 1 of 3)"),
+        QStringLiteral("Successfully connected to: 127.0.0.1."),
+    }));
+    EXPECT_EQ(m_events.LevelOf(QStringLiteral("URL was successfully parsed.")), TRACE_SUCCESS);
+    EXPECT_EQ(m_events.LevelOf(QStringLiteral("Connecting to: 127.0.0.1 (Attempt 1 of 3)")), TRACE_INFO);
+    EXPECT_TRUE(m_events.ForeignLines().isEmpty()); // status lines are switched off
+    EXPECT_EQ(m_events.connected, 1);
+    EXPECT_EQ(m_session.HomeFolder(), QStringLiteral("/"));
+    EXPECT_EQ(m_session.Site().retries, 3);
+    EXPECT_EQ(m_session.Site().retryDelay, 4);
+    EXPECT_TRUE(m_session.HasConnection());
+    EXPECT_TRUE(m_session.IsConnected());
+    EXPECT_EQ(m_events.OwnLines().last(), QStringLiteral("FTP status: Connected."));
+    EXPECT_TRUE(m_session.GetLastResponse().startsWith(QStringLiteral("257")));
+    EXPECT_TRUE(m_prompts.messages.isEmpty());
+}
+
+TEST_F(FtpSessionTest, StatusLinesComeFromTheConnectThreadBeforeTheResult)
+{
+    WriteProfileInt(settings::HideStatusCallbackInfo, 0);
+    ASSERT_TRUE(Connect(Address()));
+    const QStringList foreign = m_events.ForeignLines();
+    ASSERT_FALSE(foreign.isEmpty());
+    EXPECT_TRUE(foreign.first().endsWith(QStringLiteral("] Connection created!"))
+                || foreign.first().contains(QStringLiteral("resolving name")))
+        << foreign.first().toStdString();
+    EXPECT_TRUE(foreign.join(QLatin1Char('\n')).contains(QStringLiteral("] Connected to server!")));
+    // Every line of the connect thread precedes the success line; the
+    // folder commands after it report from the GUI thread, in place.
+    const QString success = QStringLiteral("[%1] Successfully connected to: 127.0.0.1.").arg(CurrentThreadId());
+    std::size_t successAt = 0;
+    std::size_t lastForeign = 0;
+    for (std::size_t i = 0; i < m_events.lines.size(); ++i) {
+        if (m_events.lines[i].text == success)
+            successAt = i;
+        if (foreign.contains(m_events.lines[i].text))
+            lastForeign = i;
+    }
+    EXPECT_GT(successAt, lastForeign);
+    EXPECT_TRUE(m_events.lines.back().text.startsWith(QStringLiteral("[%1] ").arg(CurrentThreadId())));
+}
+
+TEST_F(FtpSessionTest, CatalogueSiteOpensItsRemotePath)
+{
+    CSiteCatalog catalog;
+    catalog.Open();
+    const QString folderAttributes = QStringLiteral("name = \"Work\"");
+    catalog.Document().AddChild(nullptr, QStringLiteral("FOLDER"), nullptr, &folderAttributes);
+    ASSERT_TRUE(catalog.Write());
+    CFtpSite site;
+    site.name = QStringLiteral("Mirror");
+    site.address = QStringLiteral("127.0.0.1");
+    site.port = m_server->port();
+    site.login = QStringLiteral("anna");
+    site.password = QStringLiteral("secret");
+    site.remotePath = QStringLiteral("\\pub\\incoming");
+    site.localPath = QStringLiteral("/tmp/downloads//");
+    site.retries = 2;
+    const QString folder = QStringLiteral("Work");
+    ASSERT_TRUE(catalog.SaveSite(site, &folder));
+
+    const QString path = QStringLiteral("work\\mirror");
+    ASSERT_TRUE(m_session.Connect(&path, QString(), QString()));
+    EXPECT_EQ(m_session.Site().address, QStringLiteral("127.0.0.1/pub/incoming"));
+    EXPECT_EQ(m_session.Site().localPath, QStringLiteral("/tmp/downloads"));
+    EXPECT_EQ(m_session.HomeFolder(), QStringLiteral("/pub/incoming"));
+    EXPECT_TRUE(m_events.OwnLines().contains(QStringLiteral("Connecting to: 127.0.0.1 (Attempt 1 of 2)")));
+}
+
+TEST_F(FtpSessionTest, RefusedLoginRetriesWithCountdownsThenOneMessage)
+{
+    ASSERT_FALSE(Connect(Address(), "anna", "wrong"));
+    const QStringList own = m_events.OwnLines();
+    EXPECT_EQ(own.filter(QStringLiteral("Connecting to: ")),
+              (QStringList{QStringLiteral("Connecting to: 127.0.0.1 (Attempt 1 of 3)"),
+                           QStringLiteral("Connecting to: 127.0.0.1 (Attempt 2 of 3)"),
+                           QStringLiteral("Connecting to: 127.0.0.1 (Attempt 3 of 3)")}));
+    EXPECT_EQ(m_prompts.countdowns.size(), 2);
+    EXPECT_TRUE(m_prompts.countdowns.first().startsWith(QStringLiteral("4:")));
+    ASSERT_EQ(m_prompts.messages.size(), 1);
+    EXPECT_TRUE(m_prompts.messages.first().startsWith(QStringLiteral("530"))) << m_prompts.messages.first().toStdString();
+    EXPECT_EQ(own.last(), QStringLiteral("FTP connection could not be made."));
+    EXPECT_EQ(m_events.LevelOf(own.last()), TRACE_ERROR);
+    EXPECT_EQ(m_events.connected, 0);
+    EXPECT_FALSE(m_session.HasConnection());
+}
+
+TEST_F(FtpSessionTest, AttemptCountsFollowTheRetries)
+{
+    struct Case {
+        int retries;
+        bool retry;
+        int attempts;
+        int countdowns;
+        int messages;
+    };
+    const Case cases[] = {
+        {0, true, 0, 0, 0},
+        {1, true, 1, 0, 1},
+        {3, false, 1, 1, 0}, // the countdown cancelled ends the attempts quietly
+    };
+    for (const Case& c : cases) {
+        WriteProfileInt(settings::DefaultRetries, c.retries);
+        m_prompts = ScriptedPrompts();
+        m_prompts.retry = c.retry;
+        m_events.lines.clear();
+        EXPECT_FALSE(Connect(Address(), "anna", "wrong"));
+        EXPECT_EQ(m_events.OwnLines().filter(QStringLiteral("Connecting to: ")).size(), c.attempts) << c.retries;
+        EXPECT_EQ(m_prompts.countdowns.size(), c.countdowns) << c.retries;
+        EXPECT_EQ(m_prompts.messages.size(), c.messages) << c.retries;
+        EXPECT_EQ(m_events.OwnLines().last(), QStringLiteral("FTP connection could not be made.")) << c.retries;
+    }
+}
+
+TEST_F(FtpSessionTest, AddressesThatAreNoFtpUrl)
+{
+    EXPECT_FALSE(Connect(QStringLiteral("ftp://[::1")));
+    EXPECT_EQ(m_events.OwnLines().last(), QStringLiteral("Please enter a valid FTP URL."));
+    EXPECT_EQ(m_prompts.messages, QStringList{QStringLiteral("Please enter a valid FTP URL")});
+
+    m_events.lines.clear();
+    EXPECT_FALSE(Connect(QStringLiteral("http://127.0.0.1/")));
+    const QStringList own = m_events.OwnLines();
+    EXPECT_EQ(own.mid(own.size() - 2), (QStringList{QStringLiteral("Please enter a valid FTP URL."),
+                                                    QStringLiteral("FTP connection could not be made.")}));
+    EXPECT_EQ(own.filter(QStringLiteral("Connecting to: ")).size(), 0);
+    EXPECT_EQ(m_prompts.messages.size(), 2);
+}
+
+TEST_F(FtpSessionTest, ExplicitPortInTheAddressIsUsed)
+{
+    // The site's port (21 for a quick connection) would reach nothing here.
+    ASSERT_TRUE(Connect(QStringLiteral("ftp://127.0.0.1:%1/pub").arg(m_server->port())));
+    EXPECT_EQ(m_session.HomeFolder(), QStringLiteral("/pub"));
+}
+
+TEST_F(FtpSessionTest, ServerThatNeverAnswersEndsTheAttempts)
+{
+    kxtest::TempDir root;
+    auto silent = kxtest::StartScriptedFtpd(root.path(), {"--stall", "GREETING"});
+    WriteProfileInt(settings::ConnectionTimeout, 1);
+    WriteProfileInt(settings::DefaultRetries, 1);
+    EXPECT_FALSE(Connect(QStringLiteral("127.0.0.1:%1").arg(silent->port())));
+    EXPECT_EQ(m_events.OwnLines().last(), QStringLiteral("FTP connection could not be made."));
+    EXPECT_FALSE(m_session.HasConnection());
+}
+
+TEST_F(FtpSessionTest, CancelDuringAnAttemptStopsWithoutCountdown)
+{
+    kxtest::TempDir root;
+    auto silent = kxtest::StartScriptedFtpd(root.path(), {"--stall", "GREETING"});
+    WriteProfileInt(settings::ConnectionTimeout, 30);
+    bool sawConnecting = false;
+    QTimer::singleShot(300, [&] {
+        sawConnecting = m_session.IsConnecting();
+        m_session.Cancel();
+    });
+    EXPECT_FALSE(Connect(QStringLiteral("127.0.0.1:%1").arg(silent->port())));
+    EXPECT_TRUE(sawConnecting);
+    EXPECT_TRUE(m_prompts.countdowns.isEmpty());
+    EXPECT_TRUE(m_prompts.messages.isEmpty());
+    const QStringList own = m_events.OwnLines();
+    EXPECT_TRUE(own.contains(QStringLiteral("Internet session closed.")));
+    EXPECT_EQ(own.filter(QStringLiteral("Connecting to: ")).size(), 1);
+    EXPECT_EQ(own.last(), QStringLiteral("FTP connection could not be made."));
+}
+
+TEST_F(FtpSessionTest, DeadConnectionIsClosedByIsConnected)
+{
+    ASSERT_TRUE(Connect(Address()));
+    m_server->Stop();
+    m_events.lines.clear();
+    const int before = m_events.disconnected;
+    EXPECT_FALSE(m_session.IsConnected());
+    EXPECT_EQ(m_events.OwnLines(), (QStringList{QStringLiteral("Closing FTP session..."),
+                                                QStringLiteral("FTP session closed."),
+                                                QStringLiteral("Closing Internet Session..."),
+                                                QStringLiteral("Internet session closed.")}));
+    EXPECT_EQ(m_events.disconnected, before + 1);
+    EXPECT_FALSE(m_session.IsConnected());
+    m_session.Close(); // nothing open: no lines, still a disconnect notice
+    EXPECT_EQ(m_events.disconnected, before + 2);
+}
+
+TEST_F(FtpSessionTest, UnknownProxyTypeOpensNoSession)
+{
+    m_session.SetProxy(7, QString());
+    EXPECT_FALSE(Connect(Address()));
+    EXPECT_EQ(m_events.OwnLines().last(),
+              QStringLiteral("Cannot open an Internet Session. Please check your internet configuration."));
+}
+
+} // namespace
