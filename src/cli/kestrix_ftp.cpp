@@ -371,6 +371,17 @@ int DoList(inet::FtpConnection& conn, const Options& o)
     return 0;
 }
 
+// Closes a descriptor the command opened itself on every way out.
+struct FdCloser {
+    int fd;
+    bool own;
+    ~FdCloser()
+    {
+        if (own)
+            ::close(fd);
+    }
+};
+
 int DoGet(inet::FtpConnection& conn, const Options& o, bool showProgress)
 {
     Need(o, 1, 2);
@@ -409,15 +420,7 @@ int DoGet(inet::FtpConnection& conn, const Options& o, bool showProgress)
             LocalFailure("cannot seek in", local);
         }
     }
-    struct Closer {
-        int fd;
-        bool own;
-        ~Closer()
-        {
-            if (own)
-                ::close(fd);
-        }
-    } closer{fd, !toStdout};
+    FdCloser closer{fd, !toStdout};
 
     Progress progress(showProgress, offset, remoteSize);
     std::unique_ptr<char[]> buffer(new char[kBufferSize]);
@@ -463,15 +466,7 @@ int DoPut(inet::FtpConnection& conn, const Options& o, bool showProgress)
         if (S_ISREG(st.st_mode))
             localSize = static_cast<std::uint64_t>(st.st_size);
     }
-    struct Closer {
-        int fd;
-        bool own;
-        ~Closer()
-        {
-            if (own)
-                ::close(fd);
-        }
-    } closer{fd, !fromStdin};
+    FdCloser closer{fd, !fromStdin};
 
     std::uint64_t offset = 0;
     inet::WriteMode mode = inet::WriteMode::Replace;

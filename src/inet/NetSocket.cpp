@@ -103,57 +103,55 @@ void ThrowErrno(int error, const char* what)
     throw InternetError(number, std::move(message));
 }
 
-short WaitFd(int fd, short events, const Deadline& deadline, const Cancel& cancel)
+namespace {
+
+// Polls the given descriptors together with the cancel descriptors until one
+// of the given ones is ready; throws on cancel or when the deadline passes.
+void PollUntilReady(pollfd* fds, nfds_t count, const Deadline& deadline, const Cancel& cancel)
 {
+    pollfd all[4];
     for (;;) {
         cancel.ThrowIfFired();
-        pollfd fds[3];
         nfds_t n = 0;
-        fds[n++] = {fd, events, 0};
+        for (nfds_t i = 0; i < count; ++i)
+            all[n++] = {fds[i].fd, fds[i].events, 0};
         if (cancel.session)
-            fds[n++] = {cancel.session->fd(), POLLIN, 0};
+            all[n++] = {cancel.session->fd(), POLLIN, 0};
         if (cancel.connection)
-            fds[n++] = {cancel.connection->fd(), POLLIN, 0};
-        int rc = ::poll(fds, n, deadline.PollMs());
+            all[n++] = {cancel.connection->fd(), POLLIN, 0};
+        int rc = ::poll(all, n, deadline.PollMs());
         if (rc < 0) {
             if (errno == EINTR)
                 continue;
             ThrowErrno(errno, "poll");
         }
         cancel.ThrowIfFired();
-        if (fds[0].revents != 0)
-            return fds[0].revents;
+        bool ready = false;
+        for (nfds_t i = 0; i < count; ++i) {
+            fds[i].revents = all[i].revents;
+            ready = ready || all[i].revents != 0;
+        }
+        if (ready)
+            return;
         if (deadline.Expired())
             throw InternetError(err::kTimeout, {});
     }
 }
 
+} // namespace
+
+short WaitFd(int fd, short events, const Deadline& deadline, const Cancel& cancel)
+{
+    pollfd fds[1] = {{fd, events, 0}};
+    PollUntilReady(fds, 1, deadline, cancel);
+    return fds[0].revents;
+}
+
 bool WaitFdOrInput(int fd, short events, int other, const Deadline& deadline, const Cancel& cancel)
 {
-    for (;;) {
-        cancel.ThrowIfFired();
-        pollfd fds[4];
-        nfds_t n = 0;
-        fds[n++] = {fd, events, 0};
-        fds[n++] = {other, POLLIN, 0};
-        if (cancel.session)
-            fds[n++] = {cancel.session->fd(), POLLIN, 0};
-        if (cancel.connection)
-            fds[n++] = {cancel.connection->fd(), POLLIN, 0};
-        int rc = ::poll(fds, n, deadline.PollMs());
-        if (rc < 0) {
-            if (errno == EINTR)
-                continue;
-            ThrowErrno(errno, "poll");
-        }
-        cancel.ThrowIfFired();
-        if (fds[1].revents != 0)
-            return true;
-        if (fds[0].revents != 0)
-            return false;
-        if (deadline.Expired())
-            throw InternetError(err::kTimeout, {});
-    }
+    pollfd fds[2] = {{fd, events, 0}, {other, POLLIN, 0}};
+    PollUntilReady(fds, 2, deadline, cancel);
+    return fds[1].revents != 0;
 }
 
 int Address::port() const
