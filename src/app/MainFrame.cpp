@@ -20,6 +20,7 @@
 #include <QDockWidget>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QScreen>
@@ -563,7 +564,14 @@ void CMainFrame::ListHomeFolder()
 
 void CMainFrame::OnConnectCommand()
 {
-    Connect(nullptr, QString(), QString());
+    if (m_session.HasSiteChooser()) {
+        Connect(nullptr, QString(), QString());
+        return;
+    }
+    // Without a Site Manager to pick from, typing an address is the way in.
+    m_quickConnectDock->show();
+    m_quickConnect->HostField()->setFocus();
+    m_quickConnect->HostField()->selectAll();
 }
 
 void CMainFrame::OnDisconnect()

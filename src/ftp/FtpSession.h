@@ -62,6 +62,7 @@ public:
     // Runs the Site Manager; returns false when the user cancelled.
     using SiteChooser = std::function<bool(QWidget* owner, CFtpSite& chosen)>;
     void SetSiteChooser(SiteChooser chooser) { m_siteChooser = std::move(chooser); }
+    bool HasSiteChooser() const { return static_cast<bool>(m_siteChooser); }
 
     const CFtpSite& Site() const { return m_site; }
     const QString& ListedPath() const { return m_listedPath; }

@@ -98,6 +98,12 @@ TEST_F(MainFrameTest, FirstStartShowsTheDefaultsAndAsksForASite)
     EXPECT_EQ(frame.Command(cmd::ID_CONNECT)->text(), QStringLiteral("&Connect...\tCtrl+C"));
     EXPECT_TRUE(m_prompts.messages.isEmpty());
 
+    // With nobody to pick a site, Connect opens the Quick Connect bar.
+    CMainFrame typing;
+    typing.show();
+    PumpMessages();
+    EXPECT_FALSE(typing.QuickConnectDock()->isHidden());
+
     WriteProfileInt(settings::ShowConnectionDlg, 0);
     CMainFrame quiet;
     chooserCalls = 0;
