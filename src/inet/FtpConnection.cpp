@@ -450,7 +450,7 @@ std::size_t FtpStream::Read(void* out, std::size_t size)
         std::size_t n = 0;
         bool dropped = false;
         try {
-            n = s.data.RecvSome(to, room, s.conn->ReceiveMs(), s.conn->Cancels());
+            n = s.data.RecvSome(to, room, s.conn->ReceiveMs(), s.conn->DataCancels());
         } catch (const InternetError& e) {
             if (!IsDataDrop(e)) {
                 s.conn->MarkBroken(e);  // the transfer state on the server is unknown
@@ -826,6 +826,12 @@ void FtpConnection::Enumerate(const std::string& path, const EntryCallback& onEn
         parser.Feed(buffer.data(), n);
     }
     parser.Finish();
+}
+
+void FtpConnection::SetIdleHandler(std::function<void()> handler, std::uint32_t intervalMs)
+{
+    core_->idle = std::move(handler);
+    core_->idleMs = intervalMs;
 }
 
 const std::string& FtpConnection::lastReplyText() const { return core_->lastReply; }

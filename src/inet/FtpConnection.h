@@ -109,6 +109,13 @@ public:
     // connection first; throws 12003 when the command is refused.
     std::unique_ptr<FtpStream> CommandWithData(const std::string& line, TransferType type, bool upload = false);
 
+    // Runs `handler` on the calling thread every `intervalMs` while a read of
+    // transfer data (a download or a listing) waits for the server, so a GUI
+    // thread can keep its window alive. The handler may throw to abandon the
+    // transfer: it then ends as if its stream were closed early (ABOR), and the
+    // connection stays usable. An empty handler switches this off.
+    void SetIdleHandler(std::function<void()> handler, std::uint32_t intervalMs);
+
     // The last reply of the server: all lines joined with CR LF.
     const std::string& lastReplyText() const;
     int lastReplyCode() const;

@@ -59,8 +59,20 @@ struct ConnectionCore {
     int lastCode = 0;
     std::optional<InternetError> broken;  // a failure that left the control connection in an unknown state
     bool streamOpen = false;
+    std::function<void()> idle;
+    std::uint32_t idleMs = 0;
 
     net::Cancel Cancels() const { return {&session->cancel, &cancel}; }
+    // Data reads also run the caller's idle handler while they wait.
+    net::Cancel DataCancels() const
+    {
+        net::Cancel c = Cancels();
+        if (idle) {
+            c.idle = &idle;
+            c.idleMs = idleMs;
+        }
+        return c;
+    }
     bool Cancelled() const { return session->cancel.Fired() || cancel.Fired(); }
     std::uint32_t ConnectMs() const { return session->connectMs.load(); }
     std::uint32_t SendMs() const { return session->sendMs.load(); }

@@ -2,6 +2,7 @@
 
 #include "inet/InternetError.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -119,11 +120,19 @@ void PollUntilReady(pollfd* fds, nfds_t count, const Deadline& deadline, const C
             all[n++] = {cancel.session->fd(), POLLIN, 0};
         if (cancel.connection)
             all[n++] = {cancel.connection->fd(), POLLIN, 0};
-        int rc = ::poll(all, n, deadline.PollMs());
+        const bool hasIdle = cancel.idle && *cancel.idle && cancel.idleMs > 0;
+        int timeout = deadline.PollMs();
+        if (hasIdle)
+            timeout = timeout < 0 ? int(cancel.idleMs) : std::min(timeout, int(cancel.idleMs));
+        int rc = ::poll(all, n, timeout);
         if (rc < 0) {
             if (errno == EINTR)
                 continue;
             ThrowErrno(errno, "poll");
+        }
+        if (rc == 0 && hasIdle && !deadline.Expired()) {
+            (*cancel.idle)();
+            continue;
         }
         cancel.ThrowIfFired();
         bool ready = false;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,10 @@ private:
 struct Cancel {
     const CancelFlag* session = nullptr;
     const CancelFlag* connection = nullptr;
+    // Called every idleMs while the wait blocks, on the waiting thread (a GUI
+    // runs its event loop there); it may throw to abandon the wait.
+    const std::function<void()>* idle = nullptr;
+    std::uint32_t idleMs = 0;
     bool Fired() const { return (session && session->Fired()) || (connection && connection->Fired()); }
     void ThrowIfFired() const;
 };

@@ -531,3 +531,49 @@ TEST_F(ScriptedTest, CloseFromAnotherThreadWakesABlockedRead)
 }
 
 }  // namespace
+
+namespace {
+
+struct Abandoned {};
+
+TEST_F(ScriptedTest, IdleHandlerRunsWhileDataStallsAndCanAbandonTheTransfer)
+{
+    std::string listing;
+    for (int i = 0; i < 2000; ++i)
+        listing += "-rw-r--r--   1 ftp ftp  12 Jan 15  2024 file" + std::to_string(i) + ".txt\r\n";
+    const std::string listingFile = logDir_.Write("listing.txt", listing);
+    root_.Write("file.bin", std::string(100000, 'c'));
+    Start({"--feat", "SIZE", "--list-file", listingFile, "--data-stall-after", "LIST=3000",
+           "--data-stall-after", "RETR=1000"});
+    session_.SetReceiveTimeout(120000);
+    auto conn = Connect();
+
+    int calls = 0;
+    conn->SetIdleHandler([&] {
+        if (++calls == 3)
+            throw Abandoned{};
+    }, 20);
+    int entries = 0;
+    EXPECT_THROW(conn->Enumerate("", [&](inet::DirEntry&&) { ++entries; }), Abandoned);
+    EXPECT_GT(entries, 0);
+    EXPECT_LT(entries, 2000);
+    EXPECT_EQ(calls, 3);
+    // The transfer was aborted; the control connection goes on.
+    EXPECT_EQ(conn->Command("NOOP").code, 200);
+
+    calls = 0;
+    {
+        auto stream = conn->OpenFileForRead("file.bin", TransferType::Binary);
+        EXPECT_THROW(ReadAll(*stream), Abandoned);
+    }
+    EXPECT_FALSE(conn->GetCurrentDirectory().empty());
+
+    // Switched off, a stall is only bounded by the receive time-out again.
+    conn->SetIdleHandler({}, 0);
+    session_.SetReceiveTimeout(500);
+    auto stream = conn->OpenFileForRead("file.bin", TransferType::Binary);
+    EXPECT_EQ(ErrorOf([&] { ReadAll(*stream); }), inet::err::kTimeout);
+    EXPECT_EQ(calls, 3);
+}
+
+} // namespace
