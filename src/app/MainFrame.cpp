@@ -9,6 +9,8 @@
 #include "inet/FtpConnection.h"
 #include "inet/InternetError.h"
 #include "resources/CommandIds.h"
+#include "views/FtpListView.h"
+#include "views/FtpTreeView.h"
 #include "views/QuickConnectBar.h"
 
 #include <QAction>
@@ -21,7 +23,6 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMenuBar>
 #include <QScreen>
 #include <QSplitter>
@@ -29,7 +30,6 @@
 #include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
-#include <QTreeWidget>
 #include <QUrl>
 
 namespace {
@@ -164,10 +164,7 @@ void CMainFrame::CreateCommands()
         QAction* action = AddCommand(sortKeys[column].first, QString::fromLatin1(sortKeys[column].second));
         action->setCheckable(true);
         sorts->addAction(action);
-        connect(action, &QAction::triggered, this, [this, column] {
-            m_sortColumn = column;
-            UpdateCommandUI();
-        });
+        connect(action, &QAction::triggered, this, [this, column] { SortBy(column); });
     }
 
     AddCommand(ID_ADD_TO_FAVORITES, QStringLiteral("&Add to Favorites...\tCtrl+F"));
@@ -335,12 +332,9 @@ void CMainFrame::CreateClientArea()
 {
     m_splitter = new QSplitter(Qt::Horizontal, this);
     m_splitter->setObjectName(QStringLiteral("splitter"));
-    m_tree = new QTreeWidget(m_splitter);
-    m_tree->setObjectName(QStringLiteral("remoteTree"));
-    m_tree->setHeaderHidden(true);
-    m_list = new QListWidget(m_splitter);
+    m_tree = new CFtpTreeView(m_splitter);
+    m_list = new CFtpListView(m_splitter);
     m_list->setObjectName(QStringLiteral("remoteList"));
-    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_splitter->addWidget(m_tree);
     m_splitter->addWidget(m_list);
     m_splitter->setCollapsible(0, false);
@@ -348,7 +342,10 @@ void CMainFrame::CreateClientArea()
     m_splitter->setSizes({200, 600});
     m_splitter->setStretchFactor(1, 1);
     setCentralWidget(m_splitter);
-    connect(m_list, &QListWidget::itemSelectionChanged, this, &CMainFrame::UpdateCommandUI);
+    m_list->SetCommandLookup([this](int id) { return Command(id); });
+    connect(m_list, &CFtpListView::SelectionChanged, this, &CMainFrame::UpdateCommandUI);
+    connect(m_list, &CFtpListView::SortChanged, this, &CMainFrame::UpdateCommandUI);
+    connect(m_tree, &QTreeWidget::currentItemChanged, this, &CMainFrame::OnTreeSelectionChanged);
 
     // Keys that also edit text act only while the remote views have the focus.
     using namespace cmd;
@@ -363,25 +360,37 @@ void CMainFrame::CreateClientArea()
         m_splitter->addAction(action);
     }
 
-    m_sortColumn = std::clamp(GetProfileInt(settings::SortColumn), 0, 3);
+    m_list->SortByColumn(std::clamp(GetProfileInt(settings::SortColumn), 0, 3));
     const int style = GetProfileInt(settings::ViewStyle);
-    m_viewStyle = (style >= settings::kViewSmallIcons && style <= settings::kViewDetails) ? style
-                                                                                        : settings::kViewLargeIcons;
-    ApplyViewStyle(m_viewStyle);
+    m_list->SetViewStyle((style >= settings::kViewSmallIcons && style <= settings::kViewDetails) ? style
+                                                                                                : settings::kViewLargeIcons);
+    m_session.SetViews(m_list, m_tree);
     OnDisconnected();
 }
 
 void CMainFrame::ApplyViewStyle(int id)
 {
-    m_viewStyle = id;
+    m_list->SetViewStyle(id);
     WriteProfileInt(settings::ViewStyle, id);
-    const bool icons = id == cmd::ID_VIEW_LARGEICON || id == cmd::ID_VIEW_SMALLICON;
-    m_list->setViewMode(icons ? QListView::IconMode : QListView::ListMode);
-    m_list->setIconSize(id == cmd::ID_VIEW_LARGEICON ? QSize(32, 32) : QSize(16, 16));
-    m_list->setFlow(id == cmd::ID_VIEW_LIST ? QListView::TopToBottom : QListView::LeftToRight);
-    m_list->setWrapping(id != cmd::ID_VIEW_DETAILS);
-    m_list->setResizeMode(QListView::Adjust);
     UpdateCommandUI();
+}
+
+void CMainFrame::SortBy(int column)
+{
+    m_list->SortByColumn(column);
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnTreeSelectionChanged(QTreeWidgetItem* current, QTreeWidgetItem* previous)
+{
+    if (m_reselecting || !current)
+        return;
+    if (m_session.ListFolder(CFtpTreeView::ItemPath(current), current, false) || !previous)
+        return;
+    // The folder could not be opened: stay where the user was.
+    m_reselecting = true;
+    m_tree->setCurrentItem(previous);
+    m_reselecting = false;
 }
 
 Qt::WindowStates CMainFrame::RestorePlacement()
@@ -459,7 +468,7 @@ void CMainFrame::SaveState()
         WriteProfileInt(settings::FrameRight, normal.right() + 1 - work.left());
     }
     WriteProfileString(settings::LastDir, m_lastDir);
-    WriteProfileInt(settings::SortColumn, m_sortColumn);
+    WriteProfileInt(settings::SortColumn, m_list->SortColumn());
 
     const QString toolbarSection = QString::fromLatin1(settings::kToolbarStateSection);
     const QString name = QString::fromLatin1(settings::kToolbarName);
@@ -496,7 +505,7 @@ void CMainFrame::UpdateCommandUI()
     const bool connected = m_session.HasConnection();
     const bool busy = m_session.IsListing() || m_session.IsConnecting();
     const bool walking = m_session.IsWalkingPath();
-    const bool selected = !m_list->selectedItems().isEmpty();
+    const bool selected = !m_list->SelectedRows().isEmpty();
     const auto enable = [this](int id, bool on) {
         if (QAction* action = Command(id))
             action->setEnabled(on);
@@ -509,10 +518,10 @@ void CMainFrame::UpdateCommandUI()
     for (const int id : {ID_UPLOAD, ID_NEW_FOLDER, ID_EXPLORE, ID_CUSTOM_COMMAND, ID_UP_ONE_LEVEL, ID_REFRESH,
                          ID_GO_TO_FOLDER, ID_SELECT_ALL, ID_INVERT_SELECTION, ID_ADD_TO_FAVORITES})
         enable(id, connected && !busy);
-    if (QAction* style = Command(m_viewStyle))
+    if (QAction* style = Command(m_list->ViewStyle()))
         style->setChecked(true);
     const int sortIds[] = {ID_SORT_NAME, ID_SORT_SIZE, ID_SORT_TYPE, ID_SORT_DATE};
-    Command(sortIds[m_sortColumn])->setChecked(true);
+    Command(sortIds[std::clamp(m_list->SortColumn(), 0, 3)])->setChecked(true);
     Command(ID_TRANSFER_ASCII)->setChecked(m_transferType == settings::kTransferTypeAscii);
     Command(ID_TRANSFER_BINARY)->setChecked(m_transferType == settings::kTransferTypeBinary);
 }
@@ -522,44 +531,12 @@ bool CMainFrame::Connect(const QString* siteOrAddress, const QString& user, cons
     const bool connected = m_session.Connect(siteOrAddress, user, password);
     if (connected) {
         m_documentTitle = m_session.Site().name.isEmpty() ? m_session.Site().address : m_session.Site().name;
-        ListHomeFolder();
+        const QString listed = m_session.ListedPath();
+        m_session.OpenPath(&listed, false);
     }
     UpdateTitle();
     UpdateCommandUI();
     return connected;
-}
-
-void CMainFrame::ListHomeFolder()
-{
-    // Until the remote views arrive the tree shows the home folder under
-    // "/" and the list its entries.
-    m_tree->clear();
-    auto* root = new QTreeWidgetItem(m_tree, {QStringLiteral("/")});
-    root->setIcon(0, style()->standardIcon(QStyle::SP_DirIcon));
-    const QString home = m_session.HomeFolder();
-    QTreeWidgetItem* current = root;
-    for (const QString& part : home.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-        current = new QTreeWidgetItem(current, {part});
-        current->setIcon(0, style()->standardIcon(QStyle::SP_DirIcon));
-    }
-    m_tree->expandAll();
-    m_tree->setCurrentItem(current);
-
-    m_list->clear();
-    inet::FtpConnection* connection = m_session.Connection();
-    if (!connection)
-        return;
-    try {
-        connection->Enumerate(std::string(), [this](inet::DirEntry&& entry) {
-            if (entry.IsDots())
-                return;
-            auto* item = new QListWidgetItem(QString::fromStdString(entry.name), m_list);
-            item->setIcon(style()->standardIcon(entry.isFolder ? QStyle::SP_DirIcon : QStyle::SP_FileIcon));
-        });
-    } catch (const inet::InternetError& error) {
-        m_session.Trace(TRACE_ERROR, QString::fromStdString(error.message()));
-    }
-    m_list->sortItems();
 }
 
 void CMainFrame::OnConnectCommand()
@@ -590,8 +567,7 @@ void CMainFrame::OnCancel()
 
 void CMainFrame::OnRefresh()
 {
-    if (m_session.HasConnection())
-        ListHomeFolder();
+    m_session.ListFolder(m_session.ListedPath(), m_tree->currentItem(), true);
 }
 
 void CMainFrame::OnQuickConnect()
@@ -650,15 +626,15 @@ void CMainFrame::OnTrace(int level, const QString& text)
 
 void CMainFrame::OnConnected()
 {
-    m_tree->setEnabled(true);
-    m_list->setEnabled(true);
+    m_tree->ShowEnabled();
+    m_list->ShowEnabled();
     UpdateTitle();
 }
 
 void CMainFrame::OnDisconnected()
 {
-    m_tree->setEnabled(false);
-    m_list->setEnabled(false);
+    m_tree->ShowDisabled();
+    m_list->ShowDisabled();
     UpdateTitle();
     UpdateCommandUI();
 }

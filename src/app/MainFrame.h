@@ -5,14 +5,15 @@
 #include <QHash>
 #include <QMainWindow>
 
+class CFtpListView;
+class CFtpTreeView;
 class CQuickConnectBar;
 class CTracePane;
 class QAction;
 class QDockWidget;
-class QListWidget;
 class QSplitter;
 class QToolBar;
-class QTreeWidget;
+class QTreeWidgetItem;
 
 // The main window: remote folder tree and file list side by side, the
 // toolbar, the Quick Connect, Trace, Transfer Manager and Local Browser bars,
@@ -39,8 +40,8 @@ public:
     QDockWidget* TransferManagerDock() const { return m_transferDock; }
     QDockWidget* LocalBrowserDock() const { return m_localBrowserDock; }
     CQuickConnectBar* QuickConnectBar() const { return m_quickConnect; }
-    QTreeWidget* TreeView() const { return m_tree; }
-    QListWidget* ListView() const { return m_list; }
+    CFtpTreeView* TreeView() const { return m_tree; }
+    CFtpListView* ListView() const { return m_list; }
     const QString& DocumentTitle() const { return m_documentTitle; }
 
     // Brings every command's enabled state and check mark up to date.
@@ -67,8 +68,9 @@ private:
     void RestoreBarStates();
     void SaveState();
     void UpdateTitle();
-    void ListHomeFolder();
     void ApplyViewStyle(int id);
+    void SortBy(int column);
+    void OnTreeSelectionChanged(QTreeWidgetItem* current, QTreeWidgetItem* previous);
 
     // Command handlers
     void OnConnectCommand();
@@ -85,8 +87,9 @@ private:
     CFtpSession m_session;
     QHash<int, QAction*> m_commands;
     QSplitter* m_splitter = nullptr;
-    QTreeWidget* m_tree = nullptr;
-    QListWidget* m_list = nullptr;
+    CFtpTreeView* m_tree = nullptr;
+    CFtpListView* m_list = nullptr;
+    bool m_reselecting = false; // putting back the node whose listing worked
     QToolBar* m_toolbar = nullptr;
     CTracePane* m_tracePane = nullptr;
     CQuickConnectBar* m_quickConnect = nullptr;
@@ -98,6 +101,4 @@ private:
     QString m_lastDir;
     int m_transferType = 2;
     int m_forceParallel = 0;
-    int m_viewStyle = 0;
-    int m_sortColumn = 0;
 };

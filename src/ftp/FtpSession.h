@@ -12,10 +12,14 @@
 #include <functional>
 #include <memory>
 
+class CFtpListView;
+class CFtpTreeView;
+class QTreeWidgetItem;
 class QWidget;
 
 namespace inet {
 class FtpConnection;
+class InternetError;
 class InternetSession;
 }
 
@@ -47,6 +51,19 @@ public:
     QString GetLastResponse() const;
     bool EnableStatusTrace(bool enable);
 
+    // Folder operations on the open connection. `name` for ListFolder is the
+    // tree path of `item` ("/a/b"), resolved against the home folder; with
+    // refresh, the folder listed last is listed again into `item`.
+    bool ListFolder(const QString& name, QTreeWidgetItem* item, bool refresh);
+    // Rebuilds the tree unless keepTree, selects the root (which lists it)
+    // and walks `path` component by component, matching names ignoring case.
+    void OpenPath(const QString* path, bool keepTree);
+    bool ChangeFolder(const QString& path);
+    bool DeleteFile(const QString& name);
+    bool DeleteFolder(const QString& name, bool recursive);
+    bool Rename(const QString& oldName, const QString& newName);
+    bool MakeFolder(const QString& name);
+
     // Formats "[thread id] text" and hands it to the events receiver.
     void Trace(int level, const QString& text);
 
@@ -55,6 +72,11 @@ public:
     void Cancel();
 
     void SetEvents(ISessionEvents* events) { m_events = events; }
+    void SetViews(CFtpListView* list, CFtpTreeView* tree)
+    {
+        m_listView = list;
+        m_treeView = tree;
+    }
     // The frame: owner of dialogs and receiver of the status lines (posted
     // as StatusTextEvent).
     void SetFrame(QWidget* frame);
@@ -89,8 +111,15 @@ private:
                                                         std::shared_ptr<ConnectAttempt>& attempt);
     bool OpenInternetSession();
     void RefreshCommandUI();
+    bool DeleteFolderTree(const QString& name, int depth);
+    // The server's reply when it had a say in the failure (else the error's
+    // own text), then the operation's line; both red.
+    void TraceFailure(const inet::InternetError& error, const QString& line);
+    bool RequireConnection();
 
     ISessionEvents* m_events = nullptr;
+    CFtpListView* m_listView = nullptr;
+    CFtpTreeView* m_treeView = nullptr;
     QPointer<QWidget> m_frame;
     CFtpSite m_site;
     QString m_listedPath;

@@ -8,13 +8,14 @@
 #include "ftp/WindowMessages.h"
 #include "resources/CommandIds.h"
 #include "support/ServerProcess.h"
+#include "views/FtpListView.h"
+#include "views/FtpTreeView.h"
 #include "views/QuickConnectBar.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QDockWidget>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -94,7 +95,6 @@ TEST_F(MainFrameTest, FirstStartShowsTheDefaultsAndAsksForASite)
     EXPECT_FALSE(frame.Command(cmd::ID_DISCONNECT)->isEnabled());
     EXPECT_FALSE(frame.Command(cmd::ID_CANCEL)->isEnabled());
     EXPECT_FALSE(frame.Command(cmd::ID_REFRESH)->isEnabled());
-    EXPECT_FALSE(frame.TreeView()->isEnabled());
     EXPECT_EQ(frame.Command(cmd::ID_CONNECT)->text(), QStringLiteral("&Connect...\tCtrl+C"));
     EXPECT_TRUE(m_prompts.messages.isEmpty());
 
@@ -185,20 +185,22 @@ TEST_F(MainFrameTest, ConnectAndDisconnectChangeTitleViewsAndCommands)
 
     ASSERT_TRUE(frame.Session().HasConnection());
     EXPECT_EQ(frame.windowTitle(), QStringLiteral("127.0.0.1:%1 - Kestrix").arg(server->port()));
-    EXPECT_TRUE(frame.ListView()->isEnabled());
-    EXPECT_EQ(frame.ListView()->count(), 2);
+    EXPECT_EQ(frame.ListView()->RowCount(), 2);
+    EXPECT_EQ(frame.TreeView()->Root()->text(0), QStringLiteral("/"));
     EXPECT_TRUE(frame.Command(cmd::ID_DISCONNECT)->isEnabled());
     EXPECT_TRUE(frame.Command(cmd::ID_REFRESH)->isEnabled());
+    frame.ListView()->SelectAll();
+    frame.ListView()->InvertSelection();
     EXPECT_FALSE(frame.Command(cmd::ID_DELETE)->isEnabled()); // nothing selected
-    frame.ListView()->item(0)->setSelected(true);
+    frame.ListView()->SelectItem(0);
     EXPECT_TRUE(frame.Command(cmd::ID_DELETE)->isEnabled());
-    EXPECT_TRUE(TraceTexts(frame).last().endsWith(QStringLiteral("Successfully connected to: 127.0.0.1.")));
+    EXPECT_FALSE(TraceTexts(frame).filter(QStringLiteral("] Successfully connected to: 127.0.0.1.")).isEmpty());
+    EXPECT_TRUE(TraceTexts(frame).last().endsWith(QStringLiteral("Listing of \"/\" succesfully received.")));
 
     frame.Command(cmd::ID_DISCONNECT)->trigger();
     EXPECT_FALSE(frame.Session().HasConnection());
     EXPECT_EQ(frame.windowTitle(), QStringLiteral("Not Connected - Kestrix"));
     EXPECT_EQ(frame.DocumentTitle(), QStringLiteral("Not Connected"));
-    EXPECT_FALSE(frame.ListView()->isEnabled());
     EXPECT_FALSE(frame.Command(cmd::ID_DISCONNECT)->isEnabled());
     EXPECT_TRUE(TraceTexts(frame).last().endsWith(QStringLiteral("Internet session closed.")));
 }
