@@ -39,6 +39,15 @@ QString Printable(const QString& text)
 
 } // namespace
 
+const QString& FtpListItem::Type() const
+{
+    if (!m_typeKnown) {
+        m_type = folder ? QStringLiteral("Folder") : GetShellTypeName(name);
+        m_typeKnown = true;
+    }
+    return m_type;
+}
+
 CFtpListModel::CFtpListModel(QObject* parent)
     : QAbstractTableModel(parent)
 {
@@ -187,8 +196,7 @@ void CFtpListModel::SetName(int row, const QString& name)
         return;
     FtpListItem& item = m_items[static_cast<std::size_t>(row)];
     item.name = name;
-    if (!item.folder)
-        item.type = GetShellTypeName(name);
+    item.ForgetType();
     emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
 }
 
@@ -228,7 +236,7 @@ int CFtpListModel::Compare(const FtpListItem& a, const FtpListItem& b, int colum
         result = ThreeWay(a.size, b.size);
         break;
     case TypeColumn:
-        result = QString::compare(a.type, b.type, Qt::CaseInsensitive);
+        result = QString::compare(a.Type(), b.Type(), Qt::CaseInsensitive);
         break;
     case DateColumn:
         result = ThreeWay(a.modified, b.modified);
@@ -281,7 +289,7 @@ QString CFtpListModel::DisplayText(const FtpListItem& item, int column)
     case SizeColumn:
         return item.folder ? QString() : FormatSizeKB(item.size);
     case TypeColumn:
-        return Printable(item.type);
+        return Printable(item.Type());
     case DateColumn:
         return FormatShortDateTime(item.modified);
     default:
@@ -293,7 +301,7 @@ QIcon CFtpListModel::IconFor(const FtpListItem& item) const
 {
     // No file's type text is a lone control character, so this key is the
     // folders' own.
-    const QString key = item.folder ? QStringLiteral("\x01") : item.type;
+    const QString key = item.folder ? QStringLiteral("\x01") : item.Type();
     auto found = m_icons.constFind(key);
     if (found != m_icons.constEnd())
         return *found;

@@ -13,9 +13,18 @@
 struct FtpListItem {
     QString name;
     quint64 size = 0;   // bytes; 64-bit, files over 4 GiB are common
-    QString type;       // "Folder", or the type text of the name
     qint64 modified = 0; // seconds since the Unix epoch, UTC; -1 when unknown
     bool folder = false;
+
+    // "Folder", or the type text of the name. Looking a name up in the MIME
+    // database is the dearest part of a row, so it happens when a view shows
+    // the row or the list is sorted by type, not when the row arrives.
+    const QString& Type() const;
+    void ForgetType() { m_typeKnown = false; }
+
+private:
+    mutable QString m_type;
+    mutable bool m_typeKnown = false;
 };
 
 // The rows of the remote file list. Display texts are made when a view asks

@@ -271,7 +271,6 @@ void CFtpListView::AddListingEntry(int index, const inet::DirEntry& entry)
     item.name = QString::fromStdString(entry.name);
     item.size = entry.size;
     item.folder = entry.isFolder;
-    item.type = item.folder ? QStringLiteral("Folder") : GetShellTypeName(item.name);
     item.modified = entry.modified;
     if (index >= 0 && index < m_model->TotalCount())
         m_model->Insert(index, std::move(item));
@@ -292,7 +291,6 @@ int CFtpListView::AddOrUpdateEntry(int position, const FileStatus& status)
     item.name = status.path;
     item.size = status.size;
     item.folder = status.IsFolder();
-    item.type = item.folder ? QStringLiteral("Folder") : GetShellTypeName(item.name);
     item.modified = now;
     return m_model->Insert(position < 0 ? m_model->TotalCount() : position, std::move(item));
 }

@@ -974,7 +974,7 @@ void ExpectSorted(const CFtpListView& view, int column, bool ascending)
         else if (column == 1)
             order = a.size < b.size ? -1 : (a.size > b.size ? 1 : 0);
         else if (column == 2)
-            order = QString::compare(a.type, b.type, Qt::CaseInsensitive);
+            order = QString::compare(a.Type(), b.Type(), Qt::CaseInsensitive);
         else
             order = a.modified < b.modified ? -1 : (a.modified > b.modified ? 1 : 0);
         if (ascending ? order > 0 : order < 0)
