@@ -9,8 +9,10 @@
 #include "inet/FtpConnection.h"
 #include "inet/InternetError.h"
 #include "resources/CommandIds.h"
+#include "transfer/FileStatus.h"
 #include "views/FtpListView.h"
 #include "views/FtpTreeView.h"
+#include "views/GeneralPage.h"
 #include "views/QuickConnectBar.h"
 
 #include <QAction>
@@ -98,11 +100,13 @@ CMainFrame::CMainFrame(QWidget* parent)
 
     m_session.SetFrame(this);
     m_session.SetEvents(this);
+    connect(&m_keepAlive, &QTimer::timeout, this, &CMainFrame::OnKeepAliveTick);
     connect(&m_session, &CFtpSession::CommandStateChanged, this, &CMainFrame::UpdateCommandUI);
 
     CreateClientArea();
     UpdateTitle();
     UpdateCommandUI();
+    StartKeepAlive();
 
     if (GetProfileInt(settings::ShowConnectionDlg))
         QMetaObject::invokeMethod(this, &CMainFrame::OnConnectCommand, Qt::QueuedConnection);
@@ -137,17 +141,17 @@ void CMainFrame::CreateCommands()
     AddCommand(ID_DOWNLOAD, QStringLiteral("Do&wnload"));
     AddCommand(ID_DOWNLOAD_TO, QStringLiteral("&Download &to..."));
     AddCommand(ID_UPLOAD, QStringLiteral("&Upload..."));
-    AddCommand(ID_NEW_FOLDER, QStringLiteral("N&ew Folder"));
-    AddCommand(ID_RENAME, QStringLiteral("&Rename\tF2"));
-    AddCommand(ID_DELETE, QStringLiteral("&Delete\tDel"));
-    AddCommand(ID_EXPLORE, QStringLiteral("&Explore\tEnter"));
+    AddCommand(ID_NEW_FOLDER, QStringLiteral("N&ew Folder"), &CMainFrame::OnNewFolder);
+    AddCommand(ID_RENAME, QStringLiteral("&Rename\tF2"), &CMainFrame::OnRename);
+    AddCommand(ID_DELETE, QStringLiteral("&Delete\tDel"), &CMainFrame::OnDelete);
+    AddCommand(ID_EXPLORE, QStringLiteral("&Explore\tEnter"), &CMainFrame::OnExplore);
     AddCommand(ID_CUSTOM_COMMAND, QStringLiteral("&Custom Command..."));
-    AddCommand(ID_UP_ONE_LEVEL, QStringLiteral("Go &Up One Level\tBackspace"));
+    AddCommand(ID_UP_ONE_LEVEL, QStringLiteral("Go &Up One Level\tBackspace"), &CMainFrame::OnUpOneLevel);
     AddCommand(ID_REFRESH, QStringLiteral("&Refresh\tF5"), &CMainFrame::OnRefresh);
     AddCommand(ID_GO_TO_FOLDER, QStringLiteral("&Go To Folder..."));
-    AddCommand(ID_SELECT_ALL, QStringLiteral("Select &All\tCtrl+A"));
-    AddCommand(ID_INVERT_SELECTION, QStringLiteral("In&vert Selection"));
-    AddCommand(ID_PROPERTIES, QStringLiteral("&Properties"));
+    AddCommand(ID_SELECT_ALL, QStringLiteral("Select &All\tCtrl+A"), &CMainFrame::OnSelectAll);
+    AddCommand(ID_INVERT_SELECTION, QStringLiteral("In&vert Selection"), &CMainFrame::OnInvertSelection);
+    AddCommand(ID_PROPERTIES, QStringLiteral("&Properties"), &CMainFrame::OnProperties);
 
     auto* styles = new QActionGroup(this);
     for (const auto& [id, text] : {std::pair{ID_VIEW_SMALLICON, "S&mall Icons"}, {ID_VIEW_LARGEICON, "Lar&ge Icons"},
@@ -346,6 +350,9 @@ void CMainFrame::CreateClientArea()
     connect(m_list, &CFtpListView::SelectionChanged, this, &CMainFrame::UpdateCommandUI);
     connect(m_list, &CFtpListView::SortChanged, this, &CMainFrame::UpdateCommandUI);
     connect(m_tree, &QTreeWidget::currentItemChanged, this, &CMainFrame::OnTreeSelectionChanged);
+    connect(m_list, &CFtpListView::ItemActivated, this, [this] { OnExplore(); });
+    connect(m_list, &CFtpListView::EditingStarted, this, &CMainFrame::OnEditingStarted);
+    connect(m_list, &CFtpListView::EditingFinished, this, &CMainFrame::OnEditingFinished);
 
     // Keys that also edit text act only while the remote views have the focus.
     using namespace cmd;
@@ -385,12 +392,13 @@ void CMainFrame::OnTreeSelectionChanged(QTreeWidgetItem* current, QTreeWidgetIte
 {
     if (m_reselecting || !current)
         return;
-    if (m_session.ListFolder(CFtpTreeView::ItemPath(current), current, false) || !previous)
-        return;
-    // The folder could not be opened: stay where the user was.
-    m_reselecting = true;
-    m_tree->setCurrentItem(previous);
-    m_reselecting = false;
+    if (!m_session.ListFolder(CFtpTreeView::ItemPath(current), current, false) && previous) {
+        // The folder could not be opened: stay where the user was.
+        m_reselecting = true;
+        m_tree->setCurrentItem(previous);
+        m_reselecting = false;
+    }
+    StartKeepAlive();
 }
 
 Qt::WindowStates CMainFrame::RestorePlacement()
@@ -533,6 +541,7 @@ bool CMainFrame::Connect(const QString* siteOrAddress, const QString& user, cons
         m_documentTitle = m_session.Site().name.isEmpty() ? m_session.Site().address : m_session.Site().name;
         const QString listed = m_session.ListedPath();
         m_session.OpenPath(&listed, false);
+        StartKeepAlive();
     }
     UpdateTitle();
     UpdateCommandUI();
@@ -568,6 +577,7 @@ void CMainFrame::OnCancel()
 void CMainFrame::OnRefresh()
 {
     m_session.ListFolder(m_session.ListedPath(), m_tree->currentItem(), true);
+    StartKeepAlive();
 }
 
 void CMainFrame::OnQuickConnect()
@@ -616,6 +626,186 @@ void CMainFrame::OnOptionsConfirmed()
     m_session.SetProxy(GetProfileInt(settings::ProxyType), GetProfileString(settings::ProxyName));
     m_session.EnableStatusTrace(GetProfileInt(settings::HideStatusCallbackInfoAfterOptions) == 0);
     m_forceParallel = GetProfileInt(settings::ForceParallelTransfers);
+    // Stopped first, so switching keep-alive off takes effect at once.
+    m_keepAlive.stop();
+    StartKeepAlive();
+}
+
+void CMainFrame::StartKeepAlive()
+{
+    if (GetProfileInt(settings::KeepAlive))
+        m_keepAlive.start(std::max(1, GetProfileInt(settings::Interval)) * 1000);
+}
+
+void CMainFrame::OnKeepAliveTick()
+{
+    if (m_session.HasConnection() && !m_session.IsListing() && !m_session.IsConnecting())
+        m_session.SendKeepAlive();
+}
+
+void CMainFrame::OnExplore()
+{
+    const int row = m_list->FirstSelectedRow();
+    if (row < 0 || !m_list->IsFolderItem(row))
+        return; // a file downloads once transfers exist
+    const QString name = m_list->ItemName(row);
+    m_session.Trace(TRACE_COMMAND, QStringLiteral("Changing Folder: \"%1\"").arg(name));
+    QTreeWidgetItem* selected = m_tree->currentItem();
+    if (!selected)
+        return;
+    selected->setExpanded(true);
+    if (QTreeWidgetItem* child = m_tree->FindItemByName(selected, name))
+        m_tree->setCurrentItem(child);
+}
+
+void CMainFrame::OnUpOneLevel()
+{
+    if (QTreeWidgetItem* selected = m_tree->currentItem(); selected && selected->parent())
+        m_tree->setCurrentItem(selected->parent());
+}
+
+void CMainFrame::OnDelete()
+{
+    const QList<int> rows = m_list->SelectedRows();
+    if (rows.isEmpty())
+        return;
+    if (GetProfileInt(settings::DeleteConfirmation)) {
+        QString question;
+        QString caption;
+        if (rows.size() > 1) {
+            question = QStringLiteral("Are you sure you want to delete these %1 items?").arg(rows.size());
+            caption = QStringLiteral("Confirm Multiple File Delete");
+        } else if (m_list->IsFolderItem(rows.first())) {
+            question = QStringLiteral("Are you sure you want to remove the folder '%1' and all its contents?")
+                           .arg(m_list->ItemName(rows.first()));
+            caption = QStringLiteral("Confirm Folder Delete");
+        } else {
+            question = QStringLiteral("Are you sure you want to delete '%1'?").arg(m_list->ItemName(rows.first()));
+            caption = QStringLiteral("Confirm File Delete");
+        }
+        if (Prompts().AskYesNo(this, question, caption) != IPrompts::Yes)
+            return;
+    }
+    // Rows move up as others go; `removed` keeps the walk on the right one.
+    int removed = 0;
+    for (const int selectedRow : rows) {
+        const int row = selectedRow - removed;
+        const QString name = m_list->ItemName(row);
+        if (m_list->IsFolderItem(row)) {
+            if (!m_session.DeleteFolder(name, true))
+                continue; // a folder that stays does not stop the rest
+            m_list->RemoveItem(row);
+            ++removed;
+            if (QTreeWidgetItem* selected = m_tree->currentItem()) {
+                selected->setExpanded(true);
+                if (QTreeWidgetItem* node = m_tree->FindItemByName(selected, name))
+                    m_tree->DeleteItem(node);
+            }
+        } else {
+            if (!m_session.DeleteFile(name))
+                break;
+            m_list->RemoveItem(row);
+            ++removed;
+        }
+    }
+    StartKeepAlive();
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnRename()
+{
+    const int row = m_list->FirstSelectedRow();
+    if (!m_session.HasConnection() || row < 0)
+        return;
+    m_oldName = m_list->ItemName(row);
+    m_list->FocusList();
+    m_list->EditItem(row);
+}
+
+void CMainFrame::OnNewFolder()
+{
+    FileStatus placeholder;
+    placeholder.path = QStringLiteral("redloF weN");
+    placeholder.attribute = FileStatus::kFolder;
+    const int row = m_list->AddOrUpdateEntry(0, placeholder);
+    if (row < 0)
+        return;
+    m_list->SelectItem(row);
+    m_list->FocusList();
+    m_newFolderPending = true;
+    m_list->EditItem(row);
+    if (QLineEdit* editor = m_list->Editor()) {
+        editor->setText(QStringLiteral("New Folder"));
+        editor->selectAll();
+    }
+}
+
+void CMainFrame::OnEditingStarted(int row)
+{
+    if (!m_newFolderPending)
+        m_oldName = m_list->ItemName(row);
+}
+
+void CMainFrame::OnEditingFinished(int row, const QString& newText, bool accepted)
+{
+    const bool pending = m_newFolderPending;
+    m_newFolderPending = false;
+    const bool haveText = accepted && !newText.isEmpty();
+    if (!haveText || !m_session.HasConnection()) {
+        if (pending && row >= 0)
+            m_list->RemoveItem(row);
+        return;
+    }
+    if (pending) {
+        if (m_session.MakeFolder(newText)) {
+            if (row >= 0)
+                m_list->SetItemName(row, newText);
+            if (QTreeWidgetItem* selected = m_tree->currentItem())
+                m_tree->InsertChild(selected, newText);
+        } else if (row >= 0) {
+            m_list->RemoveItem(row);
+        }
+    } else if (m_session.Rename(m_oldName, newText)) {
+        if (row >= 0)
+            m_list->SetItemName(row, newText);
+        if (QTreeWidgetItem* node = m_tree->FindItemByName(m_tree->currentItem(), m_oldName))
+            node->setText(0, newText);
+    }
+    StartKeepAlive();
+}
+
+RemoteItemProperties CMainFrame::PropertiesOf(int row) const
+{
+    RemoteItemProperties item;
+    item.folder = m_list->IsFolderItem(row);
+    item.name = m_list->ItemName(row);
+    item.sizeText = m_list->ItemText(row, 1);
+    item.bytes = m_list->GetItemSize(row);
+    item.type = m_list->ItemText(row, 2);
+    item.date = m_list->ItemText(row, 3);
+    QString folder = m_session.ListedPath();
+    while (folder.endsWith(QLatin1Char('/')))
+        folder.chop(1);
+    item.location = folder + QLatin1Char('/') + item.name;
+    return item;
+}
+
+void CMainFrame::OnProperties()
+{
+    const int row = m_list->FirstSelectedRow();
+    if (row < 0)
+        return;
+    CPropertiesSheet(PropertiesOf(row), this).exec();
+}
+
+void CMainFrame::OnSelectAll()
+{
+    m_list->SelectAll();
+}
+
+void CMainFrame::OnInvertSelection()
+{
+    m_list->InvertSelection();
 }
 
 void CMainFrame::OnTrace(int level, const QString& text)

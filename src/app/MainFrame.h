@@ -1,9 +1,11 @@
 #pragma once
 
 #include "ftp/FtpSession.h"
+#include "views/GeneralPage.h"
 
 #include <QHash>
 #include <QMainWindow>
+#include <QTimer>
 
 class CFtpListView;
 class CFtpTreeView;
@@ -48,6 +50,13 @@ public:
     void UpdateCommandUI();
     // Re-reads what the options sheet may have changed.
     void OnOptionsConfirmed();
+    // (Re)starts the keep-alive timer when keep-alive is on; each call
+    // postpones the next NOOP by a whole interval.
+    void StartKeepAlive();
+    bool IsKeepAliveRunning() const { return m_keepAlive.isActive(); }
+    void OnKeepAliveTick();
+    // What the Properties sheet shows for a list row.
+    RemoteItemProperties PropertiesOf(int row) const;
 
     // ISessionEvents
     void OnTrace(int level, const QString& text) override;
@@ -83,6 +92,16 @@ private:
     void OnAbout();
     void OnTransferAscii();
     void OnTransferBinary();
+    void OnExplore();
+    void OnUpOneLevel();
+    void OnDelete();
+    void OnRename();
+    void OnNewFolder();
+    void OnProperties();
+    void OnSelectAll();
+    void OnInvertSelection();
+    void OnEditingStarted(int row);
+    void OnEditingFinished(int row, const QString& newText, bool accepted);
 
     CFtpSession m_session;
     QHash<int, QAction*> m_commands;
@@ -90,6 +109,9 @@ private:
     CFtpTreeView* m_tree = nullptr;
     CFtpListView* m_list = nullptr;
     bool m_reselecting = false; // putting back the node whose listing worked
+    QTimer m_keepAlive;
+    QString m_oldName;          // a row's name when its edit began
+    bool m_newFolderPending = false;
     QToolBar* m_toolbar = nullptr;
     CTracePane* m_tracePane = nullptr;
     CQuickConnectBar* m_quickConnect = nullptr;

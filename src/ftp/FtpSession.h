@@ -64,6 +64,11 @@ public:
     bool Rename(const QString& oldName, const QString& newName);
     bool MakeFolder(const QString& name);
 
+    // Raw commands: the command line goes to the server as typed and its
+    // reply to the Trace pane.
+    void SendCustomCommand(const QString& command);
+    void SendKeepAlive();
+
     // Formats "[thread id] text" and hands it to the events receiver.
     void Trace(int level, const QString& text);
 
@@ -116,6 +121,7 @@ private:
     // own text), then the operation's line; both red.
     void TraceFailure(const inet::InternetError& error, const QString& line);
     bool RequireConnection();
+    void SendAndTraceReply(const QString& command);
 
     ISessionEvents* m_events = nullptr;
     CFtpListView* m_listView = nullptr;

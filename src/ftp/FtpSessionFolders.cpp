@@ -380,3 +380,33 @@ bool CFtpSession::MakeFolder(const QString& name)
     Trace(TRACE_SUCCESS, QStringLiteral("\"%1\" folder successfully created").arg(name));
     return true;
 }
+
+void CFtpSession::SendAndTraceReply(const QString& command)
+{
+    if (!m_connection) {
+        Trace(TRACE_ERROR, QStringLiteral("Did not received any response!"));
+        return;
+    }
+    try {
+        const inet::FtpReply reply = m_connection->Command(ToServer(command));
+        QString text = FromServer(reply.Text());
+        text.remove(QLatin1Char('\r'));
+        text.remove(QLatin1Char('\n'));
+        m_lastResponse = text;
+        Trace(TRACE_SUCCESS, text);
+    } catch (const inet::InternetError&) {
+        Trace(TRACE_ERROR, QStringLiteral("Did not received any response!"));
+    }
+}
+
+void CFtpSession::SendCustomCommand(const QString& command)
+{
+    Trace(TRACE_COMMAND, QStringLiteral("Sending custom command: %1...").arg(command));
+    SendAndTraceReply(command);
+}
+
+void CFtpSession::SendKeepAlive()
+{
+    Trace(TRACE_COMMAND, QStringLiteral("Sending NOOP command..."));
+    SendAndTraceReply(QStringLiteral("NOOP"));
+}

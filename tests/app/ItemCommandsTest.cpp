@@ -1,0 +1,258 @@
+// The frame's commands on remote items against real servers: delete with its
+// failure rules, new folder and rename by in-place editing, properties,
+// raw commands and the keep-alive.
+#include "app/MainFrame.h"
+#include "app/Prompts.h"
+#include "app/Settings.h"
+#include "app/TracePane.h"
+#include "catalog/SiteCatalog.h"
+#include "ftp/MessagePump.h"
+#include "resources/CommandIds.h"
+#include "support/ServerProcess.h"
+#include "views/FtpListView.h"
+#include "views/FtpTreeView.h"
+#include "views/GeneralPage.h"
+
+#include <QAction>
+#include <QLineEdit>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+using namespace kx;
+
+class AnsweringPrompts : public IPrompts {
+public:
+    void Message(QWidget*, const QString& text, Icon) override { messages << text; }
+    Answer AskYesNo(QWidget*, const QString& text, const QString& caption) override
+    {
+        questions << caption + QStringLiteral(": ") + text;
+        return answer;
+    }
+    bool RetryCountdown(QWidget*, int, const QString&) override { return false; }
+    QStringList messages;
+    QStringList questions;
+    Answer answer = Yes;
+};
+
+class ItemCommandsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QSettings(QSettings::NativeFormat, QSettings::UserScope, kOrganisation, kApplication).clear();
+        WriteProfileInt(settings::ShowConnectionDlg, 0);
+        WriteProfileInt(settings::HideStatusCallbackInfo, 1);
+        CSiteCatalog::SetDefaultPathOverride(m_catalogFolder.filePath(QStringLiteral("sites.xml")));
+        SetPrompts(&m_prompts);
+        m_frame = std::make_unique<CMainFrame>();
+    }
+    void TearDown() override
+    {
+        m_frame.reset();
+        SetPrompts(nullptr);
+        CSiteCatalog::SetDefaultPathOverride(QString());
+    }
+
+    bool Connect()
+    {
+        m_frame->show();
+        const QString address = QStringLiteral("127.0.0.1:%1").arg(m_server->port());
+        return m_frame->Connect(&address, QStringLiteral("anna"), QStringLiteral("secret"));
+    }
+    QStringList Trace(int from) const
+    {
+        QStringList lines;
+        CTracePane* pane = m_frame->TracePane();
+        for (int i = from; i < pane->count(); ++i)
+            lines << pane->item(i)->text().section(QStringLiteral("] "), 1);
+        return lines;
+    }
+    int TraceCount() const { return m_frame->TracePane()->count(); }
+    QStringList Rows() const
+    {
+        QStringList names;
+        for (int i = 0; i < m_frame->ListView()->RowCount(); ++i)
+            names << m_frame->ListView()->ItemName(i);
+        return names;
+    }
+    int RowOf(const QString& name) const { return int(Rows().indexOf(name)); }
+    void Select(const QStringList& names)
+    {
+        CFtpListView* list = m_frame->ListView();
+        list->SelectAll();
+        list->InvertSelection();
+        for (const QString& name : names) {
+            const int row = RowOf(name);
+            ASSERT_GE(row, 0) << name.toStdString();
+            list->Selection()->select(list->Model()->index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        }
+    }
+
+    kxtest::TempDir m_root;
+    std::unique_ptr<kxtest::ServerProcess> m_server;
+    QTemporaryDir m_catalogFolder;
+    AnsweringPrompts m_prompts;
+    std::unique_ptr<CMainFrame> m_frame;
+};
+
+TEST_F(ItemCommandsTest, AFileThatStaysStopsTheDeleteAFolderThatStaysDoesNot)
+{
+    m_root.Write("a.txt", "a");
+    m_root.Write("b.txt", "b");
+    m_root.MakeDir("keep");
+    m_root.Write("c.txt", "c");
+    m_server = kxtest::StartScriptedFtpd(m_root.path(), {"--reply", "DELE#1=550 Permission denied.\\r\\n",
+                                                        "--reply", "RMD=550 Folder is busy.\\r\\n"});
+    ASSERT_TRUE(Connect());
+
+    Select({QStringLiteral("a.txt"), QStringLiteral("b.txt")});
+    m_frame->Command(cmd::ID_DELETE)->trigger();
+    EXPECT_EQ(m_prompts.questions, QStringList{QStringLiteral(
+        "Confirm Multiple File Delete: Are you sure you want to delete these 2 items?")});
+    EXPECT_TRUE(Rows().contains(QStringLiteral("a.txt")));
+    EXPECT_TRUE(Rows().contains(QStringLiteral("b.txt"))); // not touched after the first failure
+    EXPECT_TRUE(std::filesystem::exists(m_root.Path("b.txt")));
+
+    const int before = TraceCount();
+    Select({QStringLiteral("keep"), QStringLiteral("c.txt")});
+    m_frame->Command(cmd::ID_DELETE)->trigger();
+    EXPECT_TRUE(Rows().contains(QStringLiteral("keep")));
+    EXPECT_FALSE(Rows().contains(QStringLiteral("c.txt")));
+    EXPECT_FALSE(std::filesystem::exists(m_root.Path("c.txt")));
+    EXPECT_TRUE(Trace(before).contains(QStringLiteral("\"c.txt\" successfully deleted")));
+    EXPECT_NE(m_frame->TreeView()->FindItemByName(m_frame->TreeView()->Root(), QStringLiteral("keep")), nullptr);
+}
+
+TEST_F(ItemCommandsTest, ConfirmationTextsAndTheSettingThatSkipsThem)
+{
+    m_root.Write("one.txt", "1");
+    m_root.MakeDir("dir/sub");
+    m_server = kxtest::StartPyFtpd(m_root.path(), "anna", "secret");
+    ASSERT_TRUE(Connect());
+    m_prompts.answer = IPrompts::No;
+    Select({QStringLiteral("one.txt")});
+    m_frame->Command(cmd::ID_DELETE)->trigger();
+    Select({QStringLiteral("dir")});
+    m_frame->Command(cmd::ID_DELETE)->trigger();
+    EXPECT_EQ(m_prompts.questions, (QStringList{
+        QStringLiteral("Confirm File Delete: Are you sure you want to delete 'one.txt'?"),
+        QStringLiteral("Confirm Folder Delete: Are you sure you want to remove the folder 'dir' and all its contents?")}));
+    EXPECT_EQ(Rows().size(), 2);
+
+    WriteProfileInt(settings::DeleteConfirmation, 0);
+    m_prompts.questions.clear();
+    m_frame->Command(cmd::ID_DELETE)->trigger();
+    EXPECT_TRUE(m_prompts.questions.isEmpty());
+    EXPECT_EQ(Rows(), QStringList{QStringLiteral("one.txt")});
+    EXPECT_EQ(m_frame->TreeView()->Root()->childCount(), 0);
+    EXPECT_FALSE(std::filesystem::exists(m_root.Path("dir")));
+}
+
+TEST_F(ItemCommandsTest, NewFolderByEditingThenEscapeThenRename)
+{
+    m_server = kxtest::StartPyFtpd(m_root.path(), "anna", "secret");
+    ASSERT_TRUE(Connect());
+    CFtpListView* list = m_frame->ListView();
+
+    m_frame->Command(cmd::ID_NEW_FOLDER)->trigger();
+    ASSERT_NE(list->Editor(), nullptr);
+    EXPECT_EQ(list->Editor()->text(), QStringLiteral("New Folder"));
+    EXPECT_EQ(list->Editor()->selectedText(), QStringLiteral("New Folder"));
+    QTest::keyClick(list->Editor(), Qt::Key_Return);
+    PumpMessages();
+    EXPECT_EQ(Rows(), QStringList{QStringLiteral("New Folder")});
+    EXPECT_TRUE(std::filesystem::is_directory(m_root.Path("New Folder")));
+    EXPECT_EQ(m_frame->TreeView()->Root()->child(0)->text(0), QStringLiteral("New Folder"));
+
+    m_frame->Command(cmd::ID_NEW_FOLDER)->trigger();
+    ASSERT_NE(list->Editor(), nullptr);
+    QTest::keyClick(list->Editor(), Qt::Key_Escape);
+    PumpMessages();
+    EXPECT_EQ(Rows(), QStringList{QStringLiteral("New Folder")});
+
+    list->SelectItem(0);
+    m_frame->Command(cmd::ID_RENAME)->trigger();
+    ASSERT_NE(list->Editor(), nullptr);
+    list->Editor()->setText(QStringLiteral("Renamed 100%"));
+    QTest::keyClick(list->Editor(), Qt::Key_Return);
+    PumpMessages();
+    EXPECT_EQ(Rows(), QStringList{QStringLiteral("Renamed 100%")});
+    EXPECT_TRUE(std::filesystem::is_directory(m_root.Path("Renamed 100%")));
+    EXPECT_FALSE(std::filesystem::exists(m_root.Path("New Folder"))); // renamed, not created
+    EXPECT_EQ(m_frame->TreeView()->Root()->child(0)->text(0), QStringLiteral("Renamed 100%"));
+}
+
+TEST_F(ItemCommandsTest, ExploreUpOneLevelAndProperties)
+{
+    m_root.Write("pub/big.iso", std::string(1234567, 'x'));
+    m_server = kxtest::StartPyFtpd(m_root.path(), "anna", "secret");
+    ASSERT_TRUE(Connect());
+    Select({QStringLiteral("pub")});
+    const int before = TraceCount();
+    m_frame->Command(cmd::ID_EXPLORE)->trigger();
+    EXPECT_EQ(Trace(before).first(), QStringLiteral("Changing Folder: \"pub\""));
+    EXPECT_EQ(m_frame->Session().ListedPath(), QStringLiteral("/pub"));
+    EXPECT_EQ(Rows(), QStringList{QStringLiteral("big.iso")});
+
+    const RemoteItemProperties item = m_frame->PropertiesOf(0);
+    CPropertiesSheet sheet(item);
+    EXPECT_EQ(sheet.windowTitle(), QStringLiteral("Properties"));
+    EXPECT_EQ(sheet.GeneralPage()->FieldText(QStringLiteral("size")), QStringLiteral("1,206 KB (1,234,567 bytes)"));
+    EXPECT_EQ(sheet.GeneralPage()->FieldText(QStringLiteral("location")), QStringLiteral("/pub/big.iso"));
+    EXPECT_EQ(sheet.GeneralPage()->FieldText(QStringLiteral("name")), QStringLiteral("big.iso"));
+    EXPECT_EQ(FormatThousands(0), QStringLiteral("0"));
+    EXPECT_EQ(FormatThousands(999), QStringLiteral("999"));
+    EXPECT_EQ(FormatThousands(1000), QStringLiteral("1,000"));
+    EXPECT_EQ(FormatThousands(5368709120ULL), QStringLiteral("5,368,709,120"));
+
+    m_frame->Command(cmd::ID_UP_ONE_LEVEL)->trigger();
+    EXPECT_EQ(m_frame->Session().ListedPath(), QStringLiteral("/"));
+    EXPECT_EQ(m_frame->TreeView()->currentItem(), m_frame->TreeView()->Root());
+}
+
+TEST_F(ItemCommandsTest, CustomCommandAndKeepAliveTraceTheReply)
+{
+    m_server = kxtest::StartPyFtpd(m_root.path(), "anna", "secret");
+    WriteProfileInt(settings::Interval, 1);
+    ASSERT_TRUE(Connect());
+    EXPECT_TRUE(m_frame->IsKeepAliveRunning());
+
+    int before = TraceCount();
+    m_frame->Session().SendCustomCommand(QStringLiteral("SYST"));
+    QStringList trace = Trace(before);
+    ASSERT_EQ(trace.size(), 2);
+    EXPECT_EQ(trace[0], QStringLiteral("Sending custom command: SYST..."));
+    EXPECT_TRUE(trace[1].startsWith(QStringLiteral("215"))) << trace[1].toStdString();
+    EXPECT_EQ(m_frame->TracePane()->item(before)->foreground().color(), QColor(0, 0, 255));
+    EXPECT_EQ(m_frame->TracePane()->item(before + 1)->foreground().color(), QColor(0, 130, 0));
+
+    // An idle connection sends NOOP on the timer.
+    before = TraceCount();
+    QTest::qWait(1600);
+    trace = Trace(before);
+    ASSERT_GE(trace.size(), 2);
+    EXPECT_EQ(trace[0], QStringLiteral("Sending NOOP command..."));
+    EXPECT_TRUE(trace[1].startsWith(QStringLiteral("200")));
+
+    // Switched off in the options: nothing more, on this connection too.
+    WriteProfileInt(settings::KeepAlive, 0);
+    m_frame->OnOptionsConfirmed();
+    before = TraceCount();
+    QTest::qWait(1300);
+    EXPECT_TRUE(Trace(before).filter(QStringLiteral("NOOP")).isEmpty());
+
+    // Disconnected, a raw command gets no answer.
+    m_frame->Command(cmd::ID_DISCONNECT)->trigger();
+    before = TraceCount();
+    m_frame->Session().SendCustomCommand(QStringLiteral("NOOP"));
+    EXPECT_EQ(Trace(before).last(), QStringLiteral("Did not received any response!"));
+}
+
+} // namespace
