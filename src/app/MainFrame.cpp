@@ -12,7 +12,10 @@
 #include "transfer/FileStatus.h"
 #include "views/FtpListView.h"
 #include "views/FtpTreeView.h"
+#include "views/CustomCommandDlg.h"
 #include "views/GeneralPage.h"
+#include "views/GoToFolderDlg.h"
+#include "views/HistoryComboBox.h"
 #include "views/QuickConnectBar.h"
 
 #include <QAction>
@@ -145,10 +148,10 @@ void CMainFrame::CreateCommands()
     AddCommand(ID_RENAME, QStringLiteral("&Rename\tF2"), &CMainFrame::OnRename);
     AddCommand(ID_DELETE, QStringLiteral("&Delete\tDel"), &CMainFrame::OnDelete);
     AddCommand(ID_EXPLORE, QStringLiteral("&Explore\tEnter"), &CMainFrame::OnExplore);
-    AddCommand(ID_CUSTOM_COMMAND, QStringLiteral("&Custom Command..."));
+    AddCommand(ID_CUSTOM_COMMAND, QStringLiteral("&Custom Command..."), &CMainFrame::OnCustomCommand);
     AddCommand(ID_UP_ONE_LEVEL, QStringLiteral("Go &Up One Level\tBackspace"), &CMainFrame::OnUpOneLevel);
     AddCommand(ID_REFRESH, QStringLiteral("&Refresh\tF5"), &CMainFrame::OnRefresh);
-    AddCommand(ID_GO_TO_FOLDER, QStringLiteral("&Go To Folder..."));
+    AddCommand(ID_GO_TO_FOLDER, QStringLiteral("&Go To Folder..."), &CMainFrame::OnGoToFolder);
     AddCommand(ID_SELECT_ALL, QStringLiteral("Select &All\tCtrl+A"), &CMainFrame::OnSelectAll);
     AddCommand(ID_INVERT_SELECTION, QStringLiteral("In&vert Selection"), &CMainFrame::OnInvertSelection);
     AddCommand(ID_PROPERTIES, QStringLiteral("&Properties"), &CMainFrame::OnProperties);
@@ -586,9 +589,12 @@ void CMainFrame::OnQuickConnect()
     if (host.isEmpty())
         return;
     if (QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier) {
+        m_quickConnect->HostHistory()->ClearHistory();
         m_quickConnect->ClearCredentials();
         return;
     }
+    const QString entry = m_quickConnect->HistoryEntry();
+    m_quickConnect->HostHistory()->AddToHistory(&entry);
     Connect(&host, m_quickConnect->User(), m_quickConnect->Password());
 }
 
@@ -796,6 +802,32 @@ void CMainFrame::OnProperties()
     if (row < 0)
         return;
     CPropertiesSheet(PropertiesOf(row), this).exec();
+}
+
+void CMainFrame::OnGoToFolder()
+{
+    CGoToFolderDlg dialog(this);
+    if (dialog.exec() == QDialog::Accepted)
+        GoToFolder(dialog.Path());
+}
+
+void CMainFrame::GoToFolder(const QString& typed)
+{
+    if (typed.isEmpty())
+        return;
+    QString path = typed;
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    if (!path.startsWith(QLatin1Char('/')))
+        path = m_session.ListedPath() + QLatin1Char('/') + path;
+    if (m_session.ChangeFolder(path))
+        m_session.OpenPath(&path, true);
+}
+
+void CMainFrame::OnCustomCommand()
+{
+    CCustomCommandDlg dialog(this);
+    if (dialog.exec() == QDialog::Accepted)
+        m_session.SendCustomCommand(dialog.Command());
 }
 
 void CMainFrame::OnSelectAll()

@@ -55,6 +55,9 @@ public:
     void StartKeepAlive();
     bool IsKeepAliveRunning() const { return m_keepAlive.isActive(); }
     void OnKeepAliveTick();
+    // Opens a typed folder: "\\" become "/", a relative path goes below the
+    // listed folder; the tree is kept.
+    void GoToFolder(const QString& typed);
     // What the Properties sheet shows for a list row.
     RemoteItemProperties PropertiesOf(int row) const;
 
@@ -99,6 +102,8 @@ private:
     void OnNewFolder();
     void OnProperties();
     void OnSelectAll();
+    void OnGoToFolder();
+    void OnCustomCommand();
     void OnInvertSelection();
     void OnEditingStarted(int row);
     void OnEditingFinished(int row, const QString& newText, bool accepted);

@@ -12,6 +12,8 @@
 #include "views/FtpListView.h"
 #include "views/FtpTreeView.h"
 #include "views/GeneralPage.h"
+#include "views/HistoryComboBox.h"
+#include "views/QuickConnectBar.h"
 
 #include <QAction>
 #include <QLineEdit>
@@ -253,6 +255,51 @@ TEST_F(ItemCommandsTest, CustomCommandAndKeepAliveTraceTheReply)
     before = TraceCount();
     m_frame->Session().SendCustomCommand(QStringLiteral("NOOP"));
     EXPECT_EQ(Trace(before).last(), QStringLiteral("Did not received any response!"));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(ItemCommandsTest, GoToFolderRelativeAndAbsolute)
+{
+    m_root.MakeDir("pub/sub/deeper");
+    m_root.MakeDir("other");
+    m_server = kxtest::StartPyFtpd(m_root.path(), "anna", "secret");
+    ASSERT_TRUE(Connect());
+    m_frame->GoToFolder(QStringLiteral("pub"));
+    EXPECT_EQ(m_frame->Session().ListedPath(), QStringLiteral("/pub"));
+    m_frame->GoToFolder(QStringLiteral("sub"));
+    EXPECT_EQ(m_frame->Session().ListedPath(), QStringLiteral("/pub/sub"));
+    EXPECT_EQ(CFtpTreeView::ItemPath(m_frame->TreeView()->currentItem()), QStringLiteral("/pub/sub"));
+    m_frame->GoToFolder(QStringLiteral("\\other"));
+    EXPECT_EQ(m_frame->Session().ListedPath(), QStringLiteral("/other"));
+
+    const int before = TraceCount();
+    m_frame->GoToFolder(QStringLiteral("/missing"));
+    const QStringList trace = Trace(before);
+    EXPECT_EQ(trace.first(), QStringLiteral("Changing folder: \"/missing\""));
+    EXPECT_EQ(trace.last(), QStringLiteral("An error occurred opening the folder: \"/missing\""));
+    EXPECT_EQ(m_frame->Session().ListedPath(), QStringLiteral("/other"));
+}
+
+TEST_F(ItemCommandsTest, QuickConnectRemembersTheHost)
+{
+    m_server = kxtest::StartPyFtpd(m_root.path(), "anna", "secret");
+    m_frame->show();
+    CQuickConnectBar* bar = m_frame->QuickConnectBar();
+    bar->HostField()->setText(QStringLiteral("127.0.0.1:%1").arg(m_server->port()));
+    bar->findChild<QLineEdit*>(QStringLiteral("user"))->setText(QStringLiteral("anna"));
+    bar->findChild<QLineEdit*>(QStringLiteral("password"))->setText(QStringLiteral("sec,ret|%"));
+    emit bar->ConnectRequested();
+    EXPECT_FALSE(m_frame->Session().HasConnection()); // that password is wrong
+    ASSERT_EQ(bar->HostHistory()->count(), 1);
+    EXPECT_EQ(CHistoryComboBox::DataField(bar->HostHistory()->EntryData(0), 1), QStringLiteral("sec,ret|%"));
+
+    CMainFrame again;
+    EXPECT_EQ(again.QuickConnectBar()->Host(), QStringLiteral("127.0.0.1:%1").arg(m_server->port()));
+    EXPECT_EQ(again.QuickConnectBar()->User(), QStringLiteral("anna"));
+    EXPECT_EQ(again.QuickConnectBar()->Password(), QStringLiteral("sec,ret|%"));
 }
 
 } // namespace
