@@ -303,3 +303,39 @@ TEST_F(ItemCommandsTest, QuickConnectRemembersTheHost)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ItemCommandsTest, NoKeepAliveWhileAListingRuns)
+{
+    std::string listing;
+    for (int i = 0; i < 3000; ++i)
+        listing += "-rw-r--r--   1 ftp ftp  1 Jan 15  2024 f" + std::to_string(i) + "\r\n";
+    const std::string listingFile = m_catalogFolder.filePath(QStringLiteral("listing.txt")).toStdString();
+    {
+        std::FILE* f = std::fopen(listingFile.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(listing.data(), 1, listing.size(), f);
+        std::fclose(f);
+    }
+    m_server = kxtest::StartScriptedFtpd(m_root.path(), {"--feat", "SIZE", "--list-file", listingFile,
+                                                        "--data-stall-after", "LIST=5000"});
+    bool listingWhenTicked = false;
+    int noopLines = -1;
+    QTimer::singleShot(600, [&] {
+        listingWhenTicked = m_frame->Session().IsListing();
+        const int before = TraceCount();
+        m_frame->OnKeepAliveTick();
+        noopLines = int(Trace(before).filter(QStringLiteral("NOOP")).size());
+        m_frame->Command(cmd::ID_CANCEL)->trigger();
+    });
+    ASSERT_TRUE(Connect());
+    EXPECT_TRUE(listingWhenTicked);
+    EXPECT_EQ(noopLines, 0);
+    // Idle again: the tick sends.
+    const int before = TraceCount();
+    m_frame->OnKeepAliveTick();
+    EXPECT_EQ(Trace(before).first(), QStringLiteral("Sending NOOP command..."));
+}
+
+} // namespace
