@@ -121,6 +121,10 @@ private:
     // own text), then the operation's line; both red.
     void TraceFailure(const inet::InternetError& error, const QString& line);
     bool RequireConnection();
+    // Runs one server operation; a refusal traces the reply and failureLine.
+    bool Attempt(const std::function<void()>& operation, const QString& failureLine);
+    // Removes a file or an empty folder with its success or failure lines.
+    bool RemoveTraced(const QString& name, bool folder);
     void SendAndTraceReply(const QString& command);
 
     ISessionEvents* m_events = nullptr;

@@ -77,6 +77,17 @@ void CFtpSession::TraceFailure(const inet::InternetError& error, const QString& 
     Trace(TRACE_ERROR, line);
 }
 
+bool CFtpSession::Attempt(const std::function<void()>& operation, const QString& failureLine)
+{
+    try {
+        operation();
+        return true;
+    } catch (const inet::InternetError& error) {
+        TraceFailure(error, failureLine);
+        return false;
+    }
+}
+
 bool CFtpSession::RequireConnection()
 {
     if (m_connection)
@@ -257,13 +268,8 @@ bool CFtpSession::ChangeFolder(const QString& path)
     if (!RequireConnection())
         return false;
     Trace(TRACE_COMMAND, QStringLiteral("Changing folder: \"%1\"").arg(path));
-    try {
-        m_connection->SetCurrentDirectory(ToServer(path));
-        return true;
-    } catch (const inet::InternetError& error) {
-        TraceFailure(error, QStringLiteral("An error occurred opening the folder: \"%1\"").arg(path));
-        return false;
-    }
+    return Attempt([&] { m_connection->SetCurrentDirectory(ToServer(path)); },
+                   QStringLiteral("An error occurred opening the folder: \"%1\"").arg(path));
 }
 
 bool CFtpSession::DeleteFile(const QString& name)
@@ -271,14 +277,7 @@ bool CFtpSession::DeleteFile(const QString& name)
     if (!RequireConnection())
         return false;
     Trace(TRACE_COMMAND, QStringLiteral("Deleting file \"%1\"").arg(name));
-    try {
-        m_connection->RemoveFile(ToServer(name));
-    } catch (const inet::InternetError& error) {
-        TraceFailure(error, QStringLiteral("An error occurred deleting the file or folder: \"%1\"").arg(name));
-        return false;
-    }
-    Trace(TRACE_SUCCESS, QStringLiteral("\"%1\" successfully deleted").arg(name));
-    return true;
+    return RemoveTraced(name, false);
 }
 
 bool CFtpSession::DeleteFolder(const QString& name, bool recursive)
@@ -287,14 +286,7 @@ bool CFtpSession::DeleteFolder(const QString& name, bool recursive)
         return false;
     if (recursive)
         return DeleteFolderTree(name, 0);
-    try {
-        m_connection->RemoveDirectory(ToServer(name));
-    } catch (const inet::InternetError& error) {
-        TraceFailure(error, QStringLiteral("An error occurred deleting the file or folder: \"%1\"").arg(name));
-        return false;
-    }
-    Trace(TRACE_SUCCESS, QStringLiteral("\"%1\" successfully deleted").arg(name));
-    return true;
+    return RemoveTraced(name, true);
 }
 
 bool CFtpSession::DeleteFolderTree(const QString& name, int depth)
@@ -341,12 +333,19 @@ bool CFtpSession::DeleteFolderTree(const QString& name, int depth)
         return false;
     }
     Trace(TRACE_COMMAND, QStringLiteral("Deleting Folder \"%1\"").arg(name));
-    try {
-        m_connection->RemoveDirectory(ToServer(name));
-    } catch (const inet::InternetError& error) {
-        TraceFailure(error, QStringLiteral("An error occurred deleting the file or folder: \"%1\"").arg(name));
+    return RemoveTraced(name, true);
+}
+
+bool CFtpSession::RemoveTraced(const QString& name, bool folder)
+{
+    if (!Attempt([&] {
+            if (folder)
+                m_connection->RemoveDirectory(ToServer(name));
+            else
+                m_connection->RemoveFile(ToServer(name));
+        },
+        QStringLiteral("An error occurred deleting the file or folder: \"%1\"").arg(name)))
         return false;
-    }
     Trace(TRACE_SUCCESS, QStringLiteral("\"%1\" successfully deleted").arg(name));
     return true;
 }
@@ -356,12 +355,9 @@ bool CFtpSession::Rename(const QString& oldName, const QString& newName)
     if (!RequireConnection())
         return false;
     Trace(TRACE_COMMAND, QStringLiteral("Renaming \"%1\" to \"%2\"").arg(oldName, newName));
-    try {
-        m_connection->Rename(ToServer(oldName), ToServer(newName));
-    } catch (const inet::InternetError& error) {
-        TraceFailure(error, QStringLiteral("An error occurred renaming the file or folder: \"%1\"").arg(oldName));
+    if (!Attempt([&] { m_connection->Rename(ToServer(oldName), ToServer(newName)); },
+                 QStringLiteral("An error occurred renaming the file or folder: \"%1\"").arg(oldName)))
         return false;
-    }
     Trace(TRACE_SUCCESS, QStringLiteral("\"%1\" successfully renamed").arg(oldName));
     return true;
 }
@@ -371,12 +367,9 @@ bool CFtpSession::MakeFolder(const QString& name)
     if (!RequireConnection())
         return false;
     Trace(TRACE_COMMAND, QStringLiteral("Creating New Folder \"%1\"").arg(name));
-    try {
-        m_connection->CreateDirectory(ToServer(name));
-    } catch (const inet::InternetError& error) {
-        TraceFailure(error, QStringLiteral("An error occurred creating a new folder:: \"%1\"").arg(name));
+    if (!Attempt([&] { m_connection->CreateDirectory(ToServer(name)); },
+                 QStringLiteral("An error occurred creating a new folder:: \"%1\"").arg(name)))
         return false;
-    }
     Trace(TRACE_SUCCESS, QStringLiteral("\"%1\" folder successfully created").arg(name));
     return true;
 }

@@ -98,6 +98,7 @@ protected:
     }
 
     kxtest::TempDir m_root;
+    kxtest::TempDir m_files; // listings the scripted server sends
     std::unique_ptr<kxtest::ServerProcess> m_server;
     QTemporaryDir m_catalogFolder;
     AnsweringPrompts m_prompts;
@@ -311,13 +312,7 @@ TEST_F(ItemCommandsTest, NoKeepAliveWhileAListingRuns)
     std::string listing;
     for (int i = 0; i < 3000; ++i)
         listing += "-rw-r--r--   1 ftp ftp  1 Jan 15  2024 f" + std::to_string(i) + "\r\n";
-    const std::string listingFile = m_catalogFolder.filePath(QStringLiteral("listing.txt")).toStdString();
-    {
-        std::FILE* f = std::fopen(listingFile.c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        std::fwrite(listing.data(), 1, listing.size(), f);
-        std::fclose(f);
-    }
+    const std::string listingFile = m_files.Write("listing.txt", listing);
     m_server = kxtest::StartScriptedFtpd(m_root.path(), {"--feat", "SIZE", "--list-file", listingFile,
                                                         "--data-stall-after", "LIST=5000"});
     bool listingWhenTicked = false;

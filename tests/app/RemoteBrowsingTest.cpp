@@ -79,6 +79,7 @@ protected:
     }
 
     kxtest::TempDir m_root;
+    kxtest::TempDir m_files; // listings the scripted server sends
     std::unique_ptr<kxtest::ServerProcess> m_server;
     QTemporaryDir m_catalogFolder;
     CMainFrame m_frame;
@@ -244,13 +245,7 @@ TEST_F(RemoteBrowsingTest, CancelKeepsTheRowsSoFarAndTheConnection)
     std::string listing;
     for (int i = 0; i < 5000; ++i)
         listing += "-rw-r--r--   1 ftp ftp  " + std::to_string(i) + " Jan 15  2024 file" + std::to_string(i) + ".txt\r\n";
-    const std::string listingFile = m_catalogFolder.filePath(QStringLiteral("listing.txt")).toStdString();
-    {
-        std::FILE* f = std::fopen(listingFile.c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        std::fwrite(listing.data(), 1, listing.size(), f);
-        std::fclose(f);
-    }
+    const std::string listingFile = m_files.Write("listing.txt", listing);
     m_server = kxtest::StartScriptedFtpd(m_root.path(), {"--feat", "SIZE", "--list-file", listingFile,
                                                         "--data-stall-after", "LIST=20000"});
     bool cancelEnabled = false;
@@ -277,13 +272,7 @@ TEST_F(RemoteBrowsingTest, HostileNamesAreSkippedAndReported)
         "-rw-r--r--   1 ftp ftp  12 Jan 15  2024 back\\slash\r\n"
         "drwxr-xr-x   1 ftp ftp  0 Jan 15  2024 ..\r\n"
         "this is not a listing line\r\n";
-    const std::string listingFile = m_catalogFolder.filePath(QStringLiteral("hostile.txt")).toStdString();
-    {
-        std::FILE* f = std::fopen(listingFile.c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        std::fwrite(listing.data(), 1, listing.size(), f);
-        std::fclose(f);
-    }
+    const std::string listingFile = m_files.Write("hostile.txt", listing);
     m_server = kxtest::StartScriptedFtpd(m_root.path(), {"--feat", "SIZE", "--list-file", listingFile});
     ASSERT_TRUE(Connect());
     EXPECT_EQ(Rows(), QStringList{QStringLiteral("fine.txt")});
