@@ -5,6 +5,7 @@
 #include "catalog/SiteCatalog.h"
 #include "ftp/FtpUrl.h"
 #include "ftp/MessagePump.h"
+#include "ftp/WaitCursor.h"
 #include "ftp/WindowMessages.h"
 #include "inet/FtpConnection.h"
 #include "inet/InternetError.h"
@@ -22,13 +23,6 @@
 namespace {
 
 constexpr char kAgent[] = "Kestrix";
-
-QString WithoutLineBreaks(QString text)
-{
-    text.remove(QLatin1Char('\r'));
-    text.remove(QLatin1Char('\n'));
-    return text;
-}
 
 QString StatusLine(std::uint32_t status, const std::string& info)
 {
@@ -52,27 +46,6 @@ QString StatusLine(std::uint32_t status, const std::string& info)
     default: return QStringLiteral("Unknown status: %1").arg(status);
     }
 }
-
-// Keeps the wait cursor up for the rest of a scope.
-class WaitCursor {
-public:
-    WaitCursor()
-        : m_active(qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr)
-    {
-        if (m_active)
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-    }
-    ~WaitCursor()
-    {
-        if (m_active)
-            QApplication::restoreOverrideCursor();
-    }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-
-private:
-    bool m_active = false;
-};
 
 } // namespace
 
@@ -114,6 +87,13 @@ struct CFtpSession::ConnectAttempt {
     std::string message;
     std::string reply;
 };
+
+QString CFtpSession::WithoutLineBreaks(QString text)
+{
+    text.remove(QLatin1Char('\r'));
+    text.remove(QLatin1Char('\n'));
+    return text;
+}
 
 CFtpSession::CFtpSession()
     : m_statusSink(std::make_shared<StatusSink>())
@@ -370,7 +350,7 @@ bool CFtpSession::Connect(const QString* siteOrAddress, const QString& user, con
     }
     m_server = url.server;
     Trace(TRACE_SUCCESS, QStringLiteral("URL was successfully parsed."));
-    WaitCursor waitCursor;
+    CWaitCursor waitCursor;
 
     if (!url.IsFtp() || m_server.isEmpty()) {
         Trace(TRACE_ERROR, QStringLiteral("Please enter a valid FTP URL."));

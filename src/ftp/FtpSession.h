@@ -121,6 +121,8 @@ private:
     // own text), then the operation's line; both red.
     void TraceFailure(const inet::InternetError& error, const QString& line);
     bool RequireConnection();
+    // Server replies go to the Trace pane as one line.
+    static QString WithoutLineBreaks(QString text);
     // Runs one server operation; a refusal traces the reply and failureLine.
     bool Attempt(const std::function<void()>& operation, const QString& failureLine);
     // Removes a file or an empty folder with its success or failure lines.

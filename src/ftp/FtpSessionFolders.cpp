@@ -3,6 +3,7 @@
 #include "ftp/FtpSession.h"
 
 #include "ftp/MessagePump.h"
+#include "ftp/WaitCursor.h"
 #include "inet/FtpConnection.h"
 #include "inet/InternetError.h"
 #include "views/FtpListView.h"
@@ -40,26 +41,6 @@ QString Printable(std::string_view raw)
     return shown;
 }
 
-class WaitCursorScope {
-public:
-    WaitCursorScope()
-        : m_active(qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr)
-    {
-        if (m_active)
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-    }
-    ~WaitCursorScope()
-    {
-        if (m_active)
-            QApplication::restoreOverrideCursor();
-    }
-    WaitCursorScope(const WaitCursorScope&) = delete;
-    WaitCursorScope& operator=(const WaitCursorScope&) = delete;
-
-private:
-    bool m_active;
-};
-
 // Thrown from inside a listing when the user cancelled it.
 struct ListingCancelled {};
 
@@ -70,8 +51,7 @@ void CFtpSession::TraceFailure(const inet::InternetError& error, const QString& 
     QString first = FromServer(error.serverReply());
     if (first.isEmpty())
         first = FromServer(error.message());
-    first.remove(QLatin1Char('\r'));
-    first.remove(QLatin1Char('\n'));
+    first = WithoutLineBreaks(first);
     m_lastResponse = first;
     Trace(TRACE_ERROR, first);
     Trace(TRACE_ERROR, line);
@@ -98,7 +78,7 @@ bool CFtpSession::RequireConnection()
 
 bool CFtpSession::ListFolder(const QString& name, QTreeWidgetItem* item, bool refresh)
 {
-    WaitCursorScope waitCursor;
+    CWaitCursor waitCursor;
     if (!IsConnected() || name.isEmpty() || !m_listView || !m_treeView || !item)
         return false;
     m_listView->ShowBusy(true);
@@ -205,7 +185,7 @@ bool CFtpSession::ListFolder(const QString& name, QTreeWidgetItem* item, bool re
 
 void CFtpSession::OpenPath(const QString* path, bool keepTree)
 {
-    WaitCursorScope waitCursor;
+    CWaitCursor waitCursor;
     if (!m_treeView || !m_listView)
         return;
     if (!keepTree) {
@@ -382,9 +362,7 @@ void CFtpSession::SendAndTraceReply(const QString& command)
     }
     try {
         const inet::FtpReply reply = m_connection->Command(ToServer(command));
-        QString text = FromServer(reply.Text());
-        text.remove(QLatin1Char('\r'));
-        text.remove(QLatin1Char('\n'));
+        const QString text = WithoutLineBreaks(FromServer(reply.Text()));
         m_lastResponse = text;
         Trace(TRACE_SUCCESS, text);
     } catch (const inet::InternetError&) {
