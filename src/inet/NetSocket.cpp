@@ -276,22 +276,7 @@ void Socket::Reset()
 
 std::size_t Socket::RecvSome(char* data, std::size_t size, std::uint32_t timeoutMs, const Cancel& cancel)
 {
-    if (size == 0)
-        return 0;
-    std::optional<Deadline> deadline;
-    for (;;) {
-        cancel.ThrowIfFired();
-        ssize_t n = ::recv(fd_, data, size, 0);
-        if (n >= 0)
-            return static_cast<std::size_t>(n);
-        if (errno == EINTR)
-            continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
-            ThrowErrno(errno, "recv");
-        if (!deadline)
-            deadline = Deadline::AfterMs(timeoutMs);
-        WaitFd(fd_, POLLIN, *deadline, cancel);
-    }
+    return RecvSome(data, size, Deadline::AfterMs(timeoutMs), cancel);
 }
 
 std::size_t Socket::RecvSome(char* data, std::size_t size, const Deadline& deadline, const Cancel& cancel)

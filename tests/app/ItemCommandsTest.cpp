@@ -5,6 +5,7 @@
 #include "app/Prompts.h"
 #include "app/Settings.h"
 #include "app/TracePane.h"
+#include "app/FreshProgramState.h"
 #include "catalog/SiteCatalog.h"
 #include "ftp/MessagePump.h"
 #include "resources/CommandIds.h"
@@ -48,10 +49,6 @@ class ItemCommandsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        QSettings(QSettings::NativeFormat, QSettings::UserScope, kOrganisation, kApplication).clear();
-        WriteProfileInt(settings::ShowConnectionDlg, 0);
-        WriteProfileInt(settings::HideStatusCallbackInfo, 1);
-        CSiteCatalog::SetDefaultPathOverride(m_catalogFolder.filePath(QStringLiteral("sites.xml")));
         SetPrompts(&m_prompts);
         m_frame = std::make_unique<CMainFrame>();
     }
@@ -59,7 +56,6 @@ protected:
     {
         m_frame.reset();
         SetPrompts(nullptr);
-        CSiteCatalog::SetDefaultPathOverride(QString());
     }
 
     bool Connect()
@@ -97,10 +93,10 @@ protected:
         }
     }
 
+    FreshProgramState m_state{true};
     kxtest::TempDir m_root;
     kxtest::TempDir m_files; // listings the scripted server sends
     std::unique_ptr<kxtest::ServerProcess> m_server;
-    QTemporaryDir m_catalogFolder;
     AnsweringPrompts m_prompts;
     std::unique_ptr<CMainFrame> m_frame;
 };

@@ -3,6 +3,7 @@
 #include "app/Prompts.h"
 #include "app/Settings.h"
 #include "app/TracePane.h"
+#include "app/FreshProgramState.h"
 #include "catalog/SiteCatalog.h"
 #include "ftp/MessagePump.h"
 #include "ftp/WindowMessages.h"
@@ -40,14 +41,11 @@ class MainFrameTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        QSettings(QSettings::NativeFormat, QSettings::UserScope, kOrganisation, kApplication).clear();
-        CSiteCatalog::SetDefaultPathOverride(m_catalogFolder.filePath(QStringLiteral("sites.xml")));
         SetPrompts(&m_prompts);
     }
     void TearDown() override
     {
         SetPrompts(nullptr);
-        CSiteCatalog::SetDefaultPathOverride(QString());
     }
 
     std::unique_ptr<kxtest::ServerProcess> StartServer()
@@ -65,8 +63,8 @@ protected:
         return texts;
     }
 
+    FreshProgramState m_state{false}; // a real first start
     kxtest::TempDir m_root;
-    QTemporaryDir m_catalogFolder;
     SilentPrompts m_prompts;
 };
 

@@ -4,6 +4,7 @@
 #include "app/Prompts.h"
 #include "app/Settings.h"
 #include "app/TracePane.h"
+#include "app/FreshProgramState.h"
 #include "catalog/SiteCatalog.h"
 #include "ftp/MessagePump.h"
 #include "resources/CommandIds.h"
@@ -26,15 +27,6 @@ using namespace kx;
 
 class RemoteBrowsingTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        QSettings(QSettings::NativeFormat, QSettings::UserScope, kOrganisation, kApplication).clear();
-        WriteProfileInt(settings::ShowConnectionDlg, 0);
-        WriteProfileInt(settings::HideStatusCallbackInfo, 1);
-        CSiteCatalog::SetDefaultPathOverride(m_catalogFolder.filePath(QStringLiteral("sites.xml")));
-    }
-    void TearDown() override { CSiteCatalog::SetDefaultPathOverride(QString()); }
-
     void StartPyFtpd() { m_server = kxtest::StartPyFtpd(m_root.path(), "anna", "secret"); }
 
     bool Connect(const std::string& suffix = "")
@@ -78,10 +70,10 @@ protected:
         return nullptr;
     }
 
+    FreshProgramState m_state{true}; // before the window, which reads the settings
     kxtest::TempDir m_root;
     kxtest::TempDir m_files; // listings the scripted server sends
     std::unique_ptr<kxtest::ServerProcess> m_server;
-    QTemporaryDir m_catalogFolder;
     CMainFrame m_frame;
 };
 
