@@ -3,7 +3,7 @@
 // reference. Prints times and ratios; there is no pass/fail here.
 #include "catalog/SiteCatalog.h"
 #include "catalog/XmlDocument.h"
-#include "ftp/FtpSite.h"
+#include "base/FtpSite.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

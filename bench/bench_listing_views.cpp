@@ -2,7 +2,7 @@
 // remote views, against curl's LIST of the same folder from the same server.
 // Prints the times, their ratio and the memory the rows take; no pass/fail.
 #include "app/MainFrame.h"
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "catalog/SiteCatalog.h"
 #include "resources/CommandIds.h"
 #include "support/ServerProcess.h"

@@ -2,7 +2,7 @@
 // writes the tree back and reads that again: nothing may crash or leak.
 #include "catalog/SiteCatalog.h"
 #include "catalog/XmlDocument.h"
-#include "ftp/FtpSite.h"
+#include "base/FtpSite.h"
 
 #include <cstddef>
 #include <cstdint>

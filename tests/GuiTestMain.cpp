@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 
 int main(int argc, char** argv)
 {

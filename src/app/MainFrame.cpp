@@ -1,15 +1,13 @@
 #include "app/MainFrame.h"
 
-#include "app/Prompts.h"
-#include "app/Settings.h"
+#include "app/RemotePresenter.h"
 #include "app/TracePane.h"
+#include "base/FileStatus.h"
+#include "base/Prompts.h"
+#include "base/Settings.h"
+#include "base/WindowMessages.h"
 #include "chrome/AboutDlg.h"
-#include "ftp/MessagePump.h"
-#include "ftp/WindowMessages.h"
-#include "inet/FtpConnection.h"
-#include "inet/InternetError.h"
 #include "resources/CommandIds.h"
-#include "transfer/FileStatus.h"
 #include "views/FtpListView.h"
 #include "views/FtpTreeView.h"
 #include "views/CustomCommandDlg.h"
@@ -28,11 +26,13 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QMenuBar>
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
@@ -45,6 +45,13 @@ using namespace kx;
 constexpr int kShowNormal = 1;
 constexpr int kShowMinimized = 2;
 constexpr int kShowMaximized = 3;
+
+// Commands whose work belongs to parts of the program still to come. They
+// stay disabled rather than offered and doing nothing.
+constexpr int kNotYetAvailable[] = {
+    cmd::ID_CONNECTION_WIZARD, cmd::ID_DOWNLOAD, cmd::ID_DOWNLOAD_TO, cmd::ID_UPLOAD,
+    cmd::ID_ADD_TO_FAVORITES, cmd::ID_OPTIONS, cmd::ID_GO_SITE_DOWNLOAD_FOLDER,
+    cmd::ID_GO_DEFAULT_DOWNLOAD_FOLDER, cmd::ID_STORE_SITE_LOCAL_PATH};
 
 // A window saved on a larger screen keeps at least this much of itself inside.
 constexpr int kVisibleCorner = 32;
@@ -101,10 +108,7 @@ CMainFrame::CMainFrame(QWidget* parent)
     m_session.SetProxy(GetProfileInt(settings::ProxyType), GetProfileString(settings::ProxyName));
     RestoreBarStates();
 
-    m_session.SetFrame(this);
-    m_session.SetEvents(this);
     connect(&m_keepAlive, &QTimer::timeout, this, &CMainFrame::OnKeepAliveTick);
-    connect(&m_session, &CFtpSession::CommandStateChanged, this, &CMainFrame::UpdateCommandUI);
 
     CreateClientArea();
     UpdateTitle();
@@ -117,9 +121,8 @@ CMainFrame::CMainFrame(QWidget* parent)
 
 CMainFrame::~CMainFrame()
 {
-    // The session reports to this window while it closes; stop that first.
+    // The session reports to the views while it closes; stop that first.
     m_session.SetEvents(nullptr);
-    m_session.SetFrame(nullptr);
 }
 
 QAction* CMainFrame::AddCommand(int id, const QString& text, void (CMainFrame::*handler)())
@@ -353,6 +356,10 @@ void CMainFrame::CreateClientArea()
     connect(m_list, &CFtpListView::SelectionChanged, this, &CMainFrame::UpdateCommandUI);
     connect(m_list, &CFtpListView::SortChanged, this, &CMainFrame::UpdateCommandUI);
     connect(m_tree, &QTreeWidget::currentItemChanged, this, &CMainFrame::OnTreeSelectionChanged);
+    m_presenter = new CRemotePresenter(m_session, *m_tree, *m_list, *m_tracePane, this);
+    connect(m_presenter, &CRemotePresenter::BusyChanged, this, &CMainFrame::OnBusyChanged);
+    connect(m_presenter, &CRemotePresenter::ConnectionChanged, this, &CMainFrame::OnConnectionChanged);
+    m_session.SetEvents(m_presenter);
     connect(m_list, &CFtpListView::ItemActivated, this, [this] { OnExplore(); });
     connect(m_list, &CFtpListView::EditingStarted, this, &CMainFrame::OnEditingStarted);
     connect(m_list, &CFtpListView::EditingFinished, this, &CMainFrame::OnEditingFinished);
@@ -374,8 +381,7 @@ void CMainFrame::CreateClientArea()
     const int style = GetProfileInt(settings::ViewStyle);
     m_list->SetViewStyle((style >= settings::kViewSmallIcons && style <= settings::kViewDetails) ? style
                                                                                                 : settings::kViewLargeIcons);
-    m_session.SetViews(m_list, m_tree);
-    OnDisconnected();
+    m_presenter->OnDisconnected();
 }
 
 void CMainFrame::ApplyViewStyle(int id)
@@ -391,17 +397,30 @@ void CMainFrame::SortBy(int column)
     UpdateCommandUI();
 }
 
-void CMainFrame::OnTreeSelectionChanged(QTreeWidgetItem* current, QTreeWidgetItem* previous)
+// Only the user's own clicks arrive here: the presenter moves the selection
+// without announcing it.
+void CMainFrame::OnTreeSelectionChanged(QTreeWidgetItem* current)
 {
-    if (m_reselecting || !current)
+    if (!current)
         return;
-    if (!m_session.ListFolder(CFtpTreeView::ItemPath(current), current, false) && previous) {
-        // The folder could not be opened: stay where the user was.
-        m_reselecting = true;
-        m_tree->setCurrentItem(previous);
-        m_reselecting = false;
-    }
+    // Refused while busy, or the folder would not open: the tree goes back
+    // to the folder the list shows.
+    if (!m_session.ListFolder(m_presenter->PathOfNode(current), false))
+        m_presenter->ShowListedFolderInTree();
     StartKeepAlive();
+}
+
+void CMainFrame::OnBusyChanged(bool busy)
+{
+    UpdateCommandUI();
+    if (!busy && m_closePending)
+        QTimer::singleShot(0, this, &QWidget::close);
+}
+
+void CMainFrame::OnConnectionChanged()
+{
+    UpdateTitle();
+    UpdateCommandUI();
 }
 
 Qt::WindowStates CMainFrame::RestorePlacement()
@@ -496,6 +515,15 @@ void CMainFrame::SaveState()
 
 void CMainFrame::closeEvent(QCloseEvent* event)
 {
+    // The running operation's steps are still on the stack: stop it, and
+    // close once it has returned.
+    if (m_session.IsBusy()) {
+        m_closePending = true;
+        m_session.Cancel();
+        event->ignore();
+        return;
+    }
+    m_closePending = false;
     SaveState();
     QMainWindow::closeEvent(event);
 }
@@ -514,21 +542,25 @@ void CMainFrame::UpdateCommandUI()
     if (!m_list)
         return;
     const bool connected = m_session.HasConnection();
-    const bool busy = m_session.IsListing() || m_session.IsConnecting();
-    const bool walking = m_session.IsWalkingPath();
+    // One operation at a time: while one runs, only Cancel acts on the session.
+    const bool busy = m_session.IsBusy();
     const bool selected = !m_list->SelectedRows().isEmpty();
     const auto enable = [this](int id, bool on) {
         if (QAction* action = Command(id))
             action->setEnabled(on);
     };
     enable(ID_CONNECT, !busy);
+    enable(ID_ORGANIZE_FAVORITES, !busy);
     enable(ID_DISCONNECT, connected && !busy);
-    enable(ID_CANCEL, busy || walking);
-    for (const int id : {ID_DOWNLOAD, ID_DOWNLOAD_TO, ID_RENAME, ID_DELETE, ID_PROPERTIES})
-        enable(id, connected && selected);
-    for (const int id : {ID_UPLOAD, ID_NEW_FOLDER, ID_EXPLORE, ID_CUSTOM_COMMAND, ID_UP_ONE_LEVEL, ID_REFRESH,
-                         ID_GO_TO_FOLDER, ID_SELECT_ALL, ID_INVERT_SELECTION, ID_ADD_TO_FAVORITES})
+    enable(ID_CANCEL, busy);
+    for (const int id : {ID_RENAME, ID_DELETE, ID_PROPERTIES})
+        enable(id, connected && selected && !busy);
+    for (const int id : {ID_NEW_FOLDER, ID_EXPLORE, ID_CUSTOM_COMMAND, ID_UP_ONE_LEVEL, ID_REFRESH,
+                         ID_GO_TO_FOLDER, ID_SELECT_ALL, ID_INVERT_SELECTION})
         enable(id, connected && !busy);
+    for (const int id : kNotYetAvailable)
+        enable(id, false);
+    m_quickConnect->ConnectButton()->setEnabled(!busy);
     if (QAction* style = Command(m_list->ViewStyle()))
         style->setChecked(true);
     const int sortIds[] = {ID_SORT_NAME, ID_SORT_SIZE, ID_SORT_TYPE, ID_SORT_DATE};
@@ -542,8 +574,7 @@ bool CMainFrame::Connect(const QString* siteOrAddress, const QString& user, cons
     const bool connected = m_session.Connect(siteOrAddress, user, password);
     if (connected) {
         m_documentTitle = m_session.Site().name.isEmpty() ? m_session.Site().address : m_session.Site().name;
-        const QString listed = m_session.ListedPath();
-        m_session.OpenPath(&listed, false);
+        m_session.OpenPath(nullptr, false);
         StartKeepAlive();
     }
     UpdateTitle();
@@ -579,14 +610,14 @@ void CMainFrame::OnCancel()
 
 void CMainFrame::OnRefresh()
 {
-    m_session.ListFolder(m_session.ListedPath(), m_tree->currentItem(), true);
+    m_session.ListFolder(m_session.ListedPath(), true);
     StartKeepAlive();
 }
 
 void CMainFrame::OnQuickConnect()
 {
     const QString host = m_quickConnect->Host();
-    if (host.isEmpty())
+    if (host.isEmpty() || m_session.IsBusy())
         return;
     if (QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier) {
         m_quickConnect->HostHistory()->ClearHistory();
@@ -645,29 +676,30 @@ void CMainFrame::StartKeepAlive()
 
 void CMainFrame::OnKeepAliveTick()
 {
-    if (m_session.HasConnection() && !m_session.IsListing() && !m_session.IsConnecting())
+    if (m_session.HasConnection() && !m_session.IsBusy())
         m_session.SendKeepAlive();
 }
 
 void CMainFrame::OnExplore()
 {
     const int row = m_list->FirstSelectedRow();
-    if (row < 0 || !m_list->IsFolderItem(row))
+    if (row < 0 || !m_list->IsFolderItem(row) || m_session.IsBusy())
         return; // a file downloads once transfers exist
     const QString name = m_list->ItemName(row);
     m_session.Trace(TRACE_COMMAND, QStringLiteral("Changing Folder: \"%1\"").arg(name));
-    QTreeWidgetItem* selected = m_tree->currentItem();
-    if (!selected)
-        return;
-    selected->setExpanded(true);
-    if (QTreeWidgetItem* child = m_tree->FindItemByName(selected, name))
-        m_tree->setCurrentItem(child);
+    m_session.ListFolder(m_session.ListedPath().Child(name), false);
+    StartKeepAlive();
 }
 
 void CMainFrame::OnUpOneLevel()
 {
-    if (QTreeWidgetItem* selected = m_tree->currentItem(); selected && selected->parent())
-        m_tree->setCurrentItem(selected->parent());
+    // The home folder is the top of the tree; a folder outside it (reached
+    // with Go To Folder) goes up towards the server's root.
+    const RemotePath listed = m_session.ListedPath();
+    if (listed.IsEmpty() || listed == m_session.HomeFolder() || listed.IsRoot())
+        return;
+    m_session.ListFolder(listed.Parent(), false);
+    StartKeepAlive();
 }
 
 void CMainFrame::OnDelete()
@@ -692,28 +724,13 @@ void CMainFrame::OnDelete()
         if (Prompts().AskYesNo(this, question, caption) != IPrompts::Yes)
             return;
     }
-    // Rows move up as others go; `removed` keeps the walk on the right one.
-    int removed = 0;
-    for (const int selectedRow : rows) {
-        const int row = selectedRow - removed;
-        const QString name = m_list->ItemName(row);
-        if (m_list->IsFolderItem(row)) {
-            if (!m_session.DeleteFolder(name, true))
-                continue; // a folder that stays does not stop the rest
-            m_list->RemoveItem(row);
-            ++removed;
-            if (QTreeWidgetItem* selected = m_tree->currentItem()) {
-                selected->setExpanded(true);
-                if (QTreeWidgetItem* node = m_tree->FindItemByName(selected, name))
-                    m_tree->DeleteItem(node);
-            }
-        } else {
-            if (!m_session.DeleteFile(name))
-                break;
-            m_list->RemoveItem(row);
-            ++removed;
-        }
-    }
+    // Named now, in the folder on screen now: whatever the views do while the
+    // delete runs cannot change what it deletes.
+    const RemotePath folder = m_session.ListedPath();
+    QList<RemoteItem> items;
+    for (const int row : rows)
+        items.append({folder.Child(m_list->ItemName(row)), m_list->IsFolderItem(row)});
+    m_session.DeleteItems(items);
     StartKeepAlive();
     UpdateCommandUI();
 }
@@ -724,6 +741,7 @@ void CMainFrame::OnRename()
     if (!m_session.HasConnection() || row < 0)
         return;
     m_oldName = m_list->ItemName(row);
+    m_editFolder = m_session.ListedPath();
     m_list->FocusList();
     m_list->EditItem(row);
 }
@@ -739,6 +757,7 @@ void CMainFrame::OnNewFolder()
     m_list->SelectItem(row);
     m_list->FocusList();
     m_newFolderPending = true;
+    m_editFolder = m_session.ListedPath();
     m_list->EditItem(row);
     if (QLineEdit* editor = m_list->Editor()) {
         editor->setText(QStringLiteral("New Folder"));
@@ -748,8 +767,19 @@ void CMainFrame::OnNewFolder()
 
 void CMainFrame::OnEditingStarted(int row)
 {
-    if (!m_newFolderPending)
+    if (!m_newFolderPending) {
         m_oldName = m_list->ItemName(row);
+        m_editFolder = m_session.ListedPath();
+    }
+}
+
+bool CMainFrame::CheckTypedName(const QString& name)
+{
+    if (RemotePath::IsValidName(name))
+        return true;
+    m_session.Trace(TRACE_ERROR, QStringLiteral("\"%1\" cannot be used as a name: a name may not be \".\" or \"..\", "
+                                                "nor hold \"/\" or a line break.").arg(name));
+    return false;
 }
 
 void CMainFrame::OnEditingFinished(int row, const QString& newText, bool accepted)
@@ -757,25 +787,20 @@ void CMainFrame::OnEditingFinished(int row, const QString& newText, bool accepte
     const bool pending = m_newFolderPending;
     m_newFolderPending = false;
     const bool haveText = accepted && !newText.isEmpty();
-    if (!haveText || !m_session.HasConnection()) {
+    if (!haveText || !m_session.HasConnection() || !CheckTypedName(newText)) {
         if (pending && row >= 0)
             m_list->RemoveItem(row);
         return;
     }
     if (pending) {
-        if (m_session.MakeFolder(newText)) {
-            if (row >= 0)
-                m_list->SetItemName(row, newText);
-            if (QTreeWidgetItem* selected = m_tree->currentItem())
-                m_tree->InsertChild(selected, newText);
-        } else if (row >= 0) {
-            m_list->RemoveItem(row);
-        }
-    } else if (m_session.Rename(m_oldName, newText)) {
+        // The row takes its name first, so the new folder's notice finds it
+        // rather than adding a second one.
         if (row >= 0)
             m_list->SetItemName(row, newText);
-        if (QTreeWidgetItem* node = m_tree->FindItemByName(m_tree->currentItem(), m_oldName))
-            node->setText(0, newText);
+        if (!m_session.MakeFolder(m_editFolder.Child(newText)) && row >= 0)
+            m_list->RemoveItem(row);
+    } else {
+        m_session.Rename(m_editFolder.Child(m_oldName), m_editFolder.Child(newText));
     }
     StartKeepAlive();
 }
@@ -789,10 +814,7 @@ RemoteItemProperties CMainFrame::PropertiesOf(int row) const
     item.bytes = m_list->GetItemSize(row);
     item.type = m_list->ItemText(row, 2);
     item.date = m_list->ItemText(row, 3);
-    QString folder = m_session.ListedPath();
-    while (folder.endsWith(QLatin1Char('/')))
-        folder.chop(1);
-    item.location = folder + QLatin1Char('/') + item.name;
+    item.location = m_session.ListedPath().Child(item.name).ToString();
     return item;
 }
 
@@ -817,10 +839,10 @@ void CMainFrame::GoToFolder(const QString& typed)
         return;
     QString path = typed;
     path.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    if (!path.startsWith(QLatin1Char('/')))
-        path = m_session.ListedPath() + QLatin1Char('/') + path;
-    if (m_session.ChangeFolder(path))
-        m_session.OpenPath(&path, true);
+    const RemotePath& listed = m_session.ListedPath();
+    const RemotePath target = (listed.IsEmpty() ? m_session.HomeFolder() : listed).Resolve(path);
+    if (m_session.ChangeFolder(target.ToString()))
+        m_session.OpenPath(&target, true);
 }
 
 void CMainFrame::OnCustomCommand()
@@ -838,27 +860,6 @@ void CMainFrame::OnSelectAll()
 void CMainFrame::OnInvertSelection()
 {
     m_list->InvertSelection();
-}
-
-void CMainFrame::OnTrace(int level, const QString& text)
-{
-    m_tracePane->AddLine(level, text);
-    PumpMessages();
-}
-
-void CMainFrame::OnConnected()
-{
-    m_tree->ShowEnabled();
-    m_list->ShowEnabled();
-    UpdateTitle();
-}
-
-void CMainFrame::OnDisconnected()
-{
-    m_tree->ShowDisabled();
-    m_list->ShowDisabled();
-    UpdateTitle();
-    UpdateCommandUI();
 }
 
 bool CMainFrame::event(QEvent* event)

@@ -10,6 +10,7 @@
 class CFtpListView;
 class CFtpTreeView;
 class CQuickConnectBar;
+class CRemotePresenter;
 class CTracePane;
 class QAction;
 class QDockWidget;
@@ -19,8 +20,10 @@ class QTreeWidgetItem;
 
 // The main window: remote folder tree and file list side by side, the
 // toolbar, the Quick Connect, Trace, Transfer Manager and Local Browser bars,
-// every command with its enable rule, and the one session to one site.
-class CMainFrame : public QMainWindow, public ISessionEvents {
+// every command with its enable rule, and the one session to one site. The
+// session reports to the presenter, which keeps the views in step; the
+// commands name the items they act on by absolute paths taken when they start.
+class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
     explicit CMainFrame(QWidget* parent = nullptr);
@@ -37,6 +40,7 @@ public:
     CFtpSession& Session() { return m_session; }
     QAction* Command(int id) const { return m_commands.value(id); }
     CTracePane* TracePane() const { return m_tracePane; }
+    CRemotePresenter* Presenter() const { return m_presenter; }
     QDockWidget* QuickConnectDock() const { return m_quickConnectDock; }
     QDockWidget* TraceDock() const { return m_traceDock; }
     QDockWidget* TransferManagerDock() const { return m_transferDock; }
@@ -61,11 +65,6 @@ public:
     // What the Properties sheet shows for a list row.
     RemoteItemProperties PropertiesOf(int row) const;
 
-    // ISessionEvents
-    void OnTrace(int level, const QString& text) override;
-    void OnConnected() override;
-    void OnDisconnected() override;
-
 protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -82,7 +81,12 @@ private:
     void UpdateTitle();
     void ApplyViewStyle(int id);
     void SortBy(int column);
-    void OnTreeSelectionChanged(QTreeWidgetItem* current, QTreeWidgetItem* previous);
+    void OnTreeSelectionChanged(QTreeWidgetItem* current);
+    void OnBusyChanged(bool busy);
+    void OnConnectionChanged();
+    // A name typed for the server; false, with a trace line, for one that
+    // would not stay a single name in the listed folder.
+    bool CheckTypedName(const QString& name);
 
     // Command handlers
     void OnConnectCommand();
@@ -109,14 +113,16 @@ private:
     void OnEditingFinished(int row, const QString& newText, bool accepted);
 
     CFtpSession m_session;
+    CRemotePresenter* m_presenter = nullptr;
     QHash<int, QAction*> m_commands;
     QSplitter* m_splitter = nullptr;
     CFtpTreeView* m_tree = nullptr;
     CFtpListView* m_list = nullptr;
-    bool m_reselecting = false; // putting back the node whose listing worked
     QTimer m_keepAlive;
     QString m_oldName;          // a row's name when its edit began
+    RemotePath m_editFolder;    // the listed folder when that edit began
     bool m_newFolderPending = false;
+    bool m_closePending = false; // closing waits for the running operation
     QToolBar* m_toolbar = nullptr;
     CTracePane* m_tracePane = nullptr;
     CQuickConnectBar* m_quickConnect = nullptr;

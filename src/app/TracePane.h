@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ftp/TraceLevel.h"
+#include "base/TraceLevel.h"
 
 #include <QListWidget>
 

@@ -1,5 +1,6 @@
+#include "app/DialogPrompts.h"
 #include "app/FtpVornicApp.h"
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "resources/Resources.h"
 
 #include <QApplication>
@@ -13,6 +14,8 @@ int main(int argc, char* argv[])
     QApplication::setApplicationDisplayName(QStringLiteral("Kestrix"));
     QApplication::setWindowIcon(kx::ProgramIcon());
 
+    CDialogPrompts dialogs;
+    SetPrompts(&dialogs);
     CFtpVornicApp app;
     if (!app.InitInstance(QApplication::arguments().mid(1)))
         return 1;

@@ -1,6 +1,6 @@
 #include "catalog/SiteCatalog.h"
 
-#include "ftp/FtpSite.h"
+#include "base/FtpSite.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,20 +1,18 @@
 #include "ftp/FtpSession.h"
 
-#include "app/Prompts.h"
-#include "app/Settings.h"
+#include "base/Prompts.h"
+#include "base/Settings.h"
+#include "base/SyncEvent.h"
+#include "base/WindowMessages.h"
 #include "catalog/SiteCatalog.h"
 #include "ftp/FtpUrl.h"
 #include "ftp/MessagePump.h"
-#include "ftp/WaitCursor.h"
-#include "ftp/WindowMessages.h"
 #include "inet/FtpConnection.h"
 #include "inet/InternetError.h"
 #include "inet/InternetSession.h"
 
-#include <QApplication>
 #include <QCoreApplication>
 #include <QThread>
-#include <QWidget>
 
 #include <algorithm>
 #include <mutex>
@@ -88,6 +86,36 @@ struct CFtpSession::ConnectAttempt {
     std::string reply;
 };
 
+CFtpSession::Operation::Operation(CFtpSession& session)
+    : m_session(session), m_started(!session.m_busy)
+{
+    if (!m_started) {
+        session.TraceBusy();
+        return;
+    }
+    session.m_busy = true;
+    session.m_cancelRequested = false;
+    session.m_cancelTraced = false;
+    session.m_sincePump.start();
+    if (session.m_events)
+        session.m_events->OnBusyChanged(true);
+}
+
+CFtpSession::Operation::~Operation()
+{
+    if (!m_started)
+        return;
+    m_session.m_busy = false;
+    m_session.m_cancelRequested = false;
+    if (m_session.m_events)
+        m_session.m_events->OnBusyChanged(false);
+}
+
+void CFtpSession::TraceBusy()
+{
+    Trace(TRACE_ERROR, QStringLiteral("Another operation is running; wait for it to end or cancel it."));
+}
+
 QString CFtpSession::WithoutLineBreaks(QString text)
 {
     text.remove(QLatin1Char('\r'));
@@ -116,11 +144,6 @@ CFtpSession::~CFtpSession()
         m_internetSession->Close();
 }
 
-void CFtpSession::SetFrame(QWidget* frame)
-{
-    m_frame = frame;
-}
-
 void CFtpSession::SetProxy(int proxyType, const QString& proxyName)
 {
     m_proxyType = proxyType;
@@ -133,21 +156,12 @@ void CFtpSession::Trace(int level, const QString& text)
         m_events->OnTrace(level, QStringLiteral("[%1] ").arg(CurrentThreadId()) + text);
 }
 
-void CFtpSession::RefreshCommandUI()
-{
-    emit CommandStateChanged();
-}
-
 bool CFtpSession::event(QEvent* event)
 {
     if (event->type() != WM_STATUS_TEXT)
         return QObject::event(event);
-    // The frame writes status lines to the Trace pane; without one they go
-    // to the events receiver directly.
-    if (m_frame)
-        QCoreApplication::sendEvent(m_frame, event);
-    else if (m_events)
-        m_events->OnTrace(TRACE_INFO, static_cast<StatusTextEvent*>(event)->Text());
+    if (m_events)
+        m_events->OnStatusLine(static_cast<StatusTextEvent*>(event)->Text());
     return true;
 }
 
@@ -193,6 +207,15 @@ bool CFtpSession::OpenInternetSession()
 
 void CFtpSession::Close()
 {
+    if (m_busy) {
+        Trace(TRACE_ERROR, QStringLiteral("Cannot disconnect while an operation is running; cancel it first."));
+        return;
+    }
+    CloseNow();
+}
+
+void CFtpSession::CloseNow()
+{
     if (m_connection) {
         Trace(TRACE_INFO, QStringLiteral("Closing FTP session..."));
         m_connection->Close();
@@ -213,12 +236,25 @@ void CFtpSession::Close()
 
 void CFtpSession::Cancel()
 {
+    if (!m_busy)
+        return;
+    m_cancelRequested = true;
     m_listing = false;
+    // The attempt's thread is woken by the closed session; the attempt loop
+    // sees there is no session left and stops.
     if (m_connecting)
-        Close();
+        CloseNow();
 }
 
 bool CFtpSession::IsConnected()
+{
+    // A PWD now would cut into the running operation's conversation.
+    if (m_busy)
+        return m_connection != nullptr;
+    return CheckConnection();
+}
+
+bool CFtpSession::CheckConnection()
 {
     if (!m_connection)
         return false;
@@ -227,7 +263,7 @@ bool CFtpSession::IsConnected()
         Trace(TRACE_INFO, QStringLiteral("FTP status: Connected."));
         return true;
     } catch (const inet::InternetError&) {
-        Close();
+        CloseNow();
         return false;
     }
 }
@@ -238,7 +274,6 @@ std::unique_ptr<inet::FtpConnection> CFtpSession::OpenConnection(const QString& 
     attempt = std::make_shared<ConnectAttempt>();
     m_attempt = attempt;
     m_connecting = true;
-    RefreshCommandUI();
 
     std::thread([attempt, session = m_internetSession, host = server.toStdString(), port,
                  user = m_site.login.toStdString(), password = m_site.password.toStdString(),
@@ -274,7 +309,6 @@ std::unique_ptr<inet::FtpConnection> CFtpSession::OpenConnection(const QString& 
     const int timeout = kx::GetProfileInt(kx::settings::ConnectionTimeout) * 1000;
     const bool signalled = WaitWithMessages(attempt->done, timeout);
     m_connecting = false;
-    RefreshCommandUI();
     // Status lines the thread posted belong before whatever comes next.
     QCoreApplication::sendPostedEvents(this, WM_STATUS_TEXT);
 
@@ -292,21 +326,30 @@ std::unique_ptr<inet::FtpConnection> CFtpSession::OpenConnection(const QString& 
 bool CFtpSession::Connect(const QString* siteOrAddress, const QString& user, const QString& password)
 {
     using namespace kx;
-    CSiteCatalog catalog;
-    m_site.name.clear();
-    m_listedPath.clear();
-    m_homeFolder = QStringLiteral("/");
-
-    if (siteOrAddress) {
-        catalog.LoadSite(*siteOrAddress, m_site);
-    } else {
-        CFtpSite chosen;
-        if (!m_siteChooser || !m_siteChooser(m_frame, chosen))
-            return false;
-        m_site = chosen;
+    // Asked before the Site Manager opens: a busy session would refuse the
+    // connect only after the user had picked a site.
+    if (m_busy) {
+        TraceBusy();
+        return false;
     }
+    CFtpSite chosen;
+    const bool picked = siteOrAddress || (m_siteChooser && m_siteChooser(chosen));
+    if (!picked)
+        return false;
+    // The choice is made; from here on this is an operation of the session.
+    Operation operation(*this);
+    if (!operation.Started())
+        return false;
 
-    Close();
+    m_site.name.clear();
+    m_listedPath = RemotePath();
+    m_homeFolder = RemotePath::Root();
+    if (siteOrAddress)
+        CSiteCatalog().LoadSite(*siteOrAddress, m_site);
+    else
+        m_site = chosen;
+
+    CloseNow();
 
     if (m_site.name.isEmpty()) {
         m_site.passive = GetProfileInt(settings::DefaultUsePASVMode) != 0;
@@ -345,16 +388,15 @@ bool CFtpSession::Connect(const QString* siteOrAddress, const QString& user, con
     FtpUrl url;
     if (!FtpUrl::Parse(m_site.address, url) && !FtpUrl::Parse(QStringLiteral("ftp://") + m_site.address, url)) {
         Trace(TRACE_ERROR, QStringLiteral("Please enter a valid FTP URL."));
-        Prompts().Message(m_frame, QStringLiteral("Please enter a valid FTP URL"), IPrompts::Icon::None);
+        Prompts().Message(nullptr, QStringLiteral("Please enter a valid FTP URL"), IPrompts::Icon::None);
         return false;
     }
     m_server = url.server;
     Trace(TRACE_SUCCESS, QStringLiteral("URL was successfully parsed."));
-    CWaitCursor waitCursor;
 
     if (!url.IsFtp() || m_server.isEmpty()) {
         Trace(TRACE_ERROR, QStringLiteral("Please enter a valid FTP URL."));
-        Prompts().Message(m_frame, QStringLiteral("Please enter a valid FTP URL"), IPrompts::Icon::None);
+        Prompts().Message(nullptr, QStringLiteral("Please enter a valid FTP URL"), IPrompts::Icon::None);
     } else {
         // A port written in the address wins over the record's.
         const int port = url.explicitPort ? url.port : m_site.port;
@@ -384,10 +426,10 @@ bool CFtpSession::Connect(const QString* siteOrAddress, const QString& user, con
                 if (!m_internetSession)
                     break; // cancelled by the user: no countdown, no message box
                 if (remaining > 0) {
-                    if (!Prompts().RetryCountdown(m_frame, m_site.retryDelay, message))
+                    if (!Prompts().RetryCountdown(nullptr, m_site.retryDelay, message))
                         remaining = 0;
                 } else {
-                    Prompts().Message(m_frame,
+                    Prompts().Message(nullptr,
                                       m_lastResponse.isEmpty() ? message : m_lastResponse + QStringLiteral("\r\n") + message,
                                       IPrompts::Icon::None);
                 }
@@ -398,10 +440,14 @@ bool CFtpSession::Connect(const QString* siteOrAddress, const QString& user, con
     if (m_connection) {
         Trace(TRACE_SUCCESS, QStringLiteral("Successfully connected to: %1.").arg(m_server));
         try {
-            m_connection->SetCurrentDirectory(url.objectPath.toStdString());
-            m_homeFolder = QString::fromStdString(m_connection->GetCurrentDirectory());
+            // An address that names no folder means the login folder, which
+            // on many servers is not "/" (a user's home without a chroot);
+            // changing to "/" would lose it.
+            if (url.objectPath != QLatin1String("/"))
+                m_connection->SetCurrentDirectory(url.objectPath.toUtf8().toStdString());
+            m_homeFolder = RemotePath::FromServer(QString::fromUtf8(m_connection->GetCurrentDirectory()));
         } catch (const inet::InternetError&) {
-            // The login folder stays the home folder.
+            // The home folder stays "/".
         }
         if (m_events)
             m_events->OnConnected();

@@ -1,21 +1,17 @@
 #pragma once
 
-#include "ftp/FtpSite.h"
-#include "ftp/SyncEvent.h"
-#include "ftp/TraceLevel.h"
+#include "base/FtpSite.h"
+#include "base/RemotePath.h"
+#include "ftp/SessionEvents.h"
 
+#include <QElapsedTimer>
+#include <QList>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 
 #include <cstdint>
 #include <functional>
 #include <memory>
-
-class CFtpListView;
-class CFtpTreeView;
-class QTreeWidgetItem;
-class QWidget;
 
 namespace inet {
 class FtpConnection;
@@ -23,19 +19,29 @@ class InternetError;
 class InternetSession;
 }
 
-// How the session reports to the main window.
-class ISessionEvents {
-public:
-    virtual ~ISessionEvents() = default;
-    virtual void OnTrace(int level, const QString& text) = 0;
-    virtual void OnConnected() = 0;
-    virtual void OnDisconnected() = 0;
+// One file or folder a command acts on, named when the command started.
+struct RemoteItem {
+    RemotePath path;
+    bool folder = false;
 };
 
 // The main window's one connection to one site: the site's parameters, the
-// internet session and the FTP connection on it. Every operation runs on the
-// GUI thread and reports each step as a trace line; a blocking connect runs
-// on a short-lived thread while the GUI thread keeps dispatching events.
+// internet session and the FTP connection on it, and the folder it lists.
+//
+// Thread rules: every operation runs on the GUI thread; a blocking connect
+// runs on a short-lived thread while the GUI thread keeps its event loop
+// going. The event loop also runs, at most every few hundredths of a second,
+// while a listing or a multi-step operation is under way, so the window stays
+// alive and Cancel can be chosen.
+//
+// One operation at a time: while one runs (connect, listing, path walk,
+// delete, rename, new folder, raw command, keep-alive), every other call is
+// refused with a trace line and sends nothing; Cancel alone is heard. Items
+// are named by absolute paths, never relative to the server's current folder,
+// and whatever way an operation ends the server is left in the listed folder.
+//
+// Failures become trace lines: the server's reply, then the operation's own
+// line. Nothing here touches a widget; the receiver of ISessionEvents does.
 class CFtpSession : public QObject {
     Q_OBJECT
 public:
@@ -46,23 +52,31 @@ public:
     // siteOrAddress lets the user pick a site (see SetSiteChooser). True only
     // when a connection stands at the end.
     bool Connect(const QString* siteOrAddress, const QString& user, const QString& password);
+    // Closes the connection and the internet session; refused while an
+    // operation runs (cancel it first).
     void Close();
+    // True when the connection answers; a dead one is closed. While an
+    // operation runs it only says whether a connection exists.
     bool IsConnected();
     QString GetLastResponse() const;
     bool EnableStatusTrace(bool enable);
 
-    // Folder operations on the open connection. `name` for ListFolder is the
-    // tree path of `item` ("/a/b"), resolved against the home folder; with
-    // refresh, the folder listed last is listed again into `item`.
-    bool ListFolder(const QString& name, QTreeWidgetItem* item, bool refresh);
-    // Rebuilds the tree unless keepTree, selects the root (which lists it)
-    // and walks `path` component by component, matching names ignoring case.
-    void OpenPath(const QString* path, bool keepTree);
+    // Enters `folder` and lists it. False when it could not be entered: the
+    // listed folder then stays what it was.
+    bool ListFolder(const RemotePath& folder, bool refresh);
+    // Starts the folder tree afresh unless keepTree, then lists `path` (null
+    // or empty: the home folder).
+    void OpenPath(const RemotePath* path, bool keepTree);
+    // Sets the server's current folder to a path as the user typed it.
     bool ChangeFolder(const QString& path);
-    bool DeleteFile(const QString& name);
-    bool DeleteFolder(const QString& name, bool recursive);
-    bool Rename(const QString& oldName, const QString& newName);
-    bool MakeFolder(const QString& name);
+    bool DeleteFile(const RemotePath& file);
+    bool DeleteFolder(const RemotePath& folder, bool recursive);
+    // The Delete command, as one operation: the items in order, folders with
+    // everything in them. A folder that stays does not stop the rest; a file
+    // that stays does, as does Cancel.
+    void DeleteItems(const QList<RemoteItem>& items);
+    bool Rename(const RemotePath& from, const RemotePath& to);
+    bool MakeFolder(const RemotePath& folder);
 
     // Raw commands: the command line goes to the server as typed and its
     // reply to the Trace pane.
@@ -72,38 +86,27 @@ public:
     // Formats "[thread id] text" and hands it to the events receiver.
     void Trace(int level, const QString& text);
 
-    // Cancel: stops a running listing, and gives up a connect attempt that
-    // is waiting for its thread.
+    // Stops a running listing or multi-step operation at its next step, and
+    // gives up a connect attempt that is waiting for its thread.
     void Cancel();
 
     void SetEvents(ISessionEvents* events) { m_events = events; }
-    void SetViews(CFtpListView* list, CFtpTreeView* tree)
-    {
-        m_listView = list;
-        m_treeView = tree;
-    }
-    // The frame: owner of dialogs and receiver of the status lines (posted
-    // as StatusTextEvent).
-    void SetFrame(QWidget* frame);
     void SetProxy(int proxyType, const QString& proxyName);
     // Runs the Site Manager; returns false when the user cancelled.
-    using SiteChooser = std::function<bool(QWidget* owner, CFtpSite& chosen)>;
+    using SiteChooser = std::function<bool(CFtpSite& chosen)>;
     void SetSiteChooser(SiteChooser chooser) { m_siteChooser = std::move(chooser); }
     bool HasSiteChooser() const { return static_cast<bool>(m_siteChooser); }
 
     const CFtpSite& Site() const { return m_site; }
-    const QString& ListedPath() const { return m_listedPath; }
-    const QString& HomeFolder() const { return m_homeFolder; }
+    // The folder the views show; empty before the first listing.
+    const RemotePath& ListedPath() const { return m_listedPath; }
+    // The folder reached after login; the folder tree's root stands for it.
+    const RemotePath& HomeFolder() const { return m_homeFolder; }
     const QString& Server() const { return m_server; }
+    bool IsBusy() const { return m_busy; }
     bool IsConnecting() const { return m_connecting; }
     bool IsListing() const { return m_listing; }
-    bool IsWalkingPath() const { return m_walkingPath; }
     bool HasConnection() const { return m_connection != nullptr; }
-    inet::FtpConnection* Connection() const { return m_connection.get(); }
-
-signals:
-    // Command states (Connect, Cancel...) changed while an operation runs.
-    void CommandStateChanged();
 
 protected:
     bool event(QEvent* event) override;
@@ -112,11 +115,42 @@ private:
     struct ConnectAttempt;
     struct StatusSink;
 
+    // One operation, from its first step to its last. Only one that starts
+    // on an idle session counts: it marks the session busy, which refuses
+    // every other until it ends, and tells the events receiver both ends.
+    class Operation {
+    public:
+        explicit Operation(CFtpSession& session);
+        ~Operation();
+        Operation(const Operation&) = delete;
+        Operation& operator=(const Operation&) = delete;
+        // False when another operation runs: do nothing.
+        bool Started() const { return m_started; }
+
+    private:
+        CFtpSession& m_session;
+        bool m_started;
+    };
+
     std::unique_ptr<inet::FtpConnection> OpenConnection(const QString& server, int port,
                                                         std::shared_ptr<ConnectAttempt>& attempt);
     bool OpenInternetSession();
-    void RefreshCommandUI();
-    bool DeleteFolderTree(const QString& name, int depth);
+    bool CheckConnection();
+    void CloseNow();
+    bool ListFolderNow(const RemotePath& folder, bool refresh);
+    bool DeleteFileNow(const RemotePath& file);
+    bool DeleteFolderNow(const RemotePath& folder, bool recursive);
+    bool DeleteFolderTree(const RemotePath& folder, int depth);
+    // Puts the server back in the listed folder after an operation that
+    // moved it, so the server's folder is the one on screen.
+    void RestoreServerFolder();
+    // Runs the event loop when it has not run for a while: the one place a
+    // running operation lets the window repaint and hear Cancel.
+    void KeepWindowAlive();
+    // True once Cancel was chosen; the first caller traces it.
+    bool StopForCancel();
+    // The refusal of a call made while another operation runs.
+    void TraceBusy();
     // The server's reply when it had a say in the failure (else the error's
     // own text), then the operation's line; both red.
     void TraceFailure(const inet::InternetError& error, const QString& line);
@@ -126,18 +160,14 @@ private:
     // Runs one server operation; a refusal traces the reply and failureLine.
     bool Attempt(const std::function<void()>& operation, const QString& failureLine);
     // Removes a file or an empty folder with its success or failure lines.
-    bool RemoveTraced(const QString& name, bool folder);
+    bool RemoveTraced(const RemotePath& path, bool folder);
     void SendAndTraceReply(const QString& command);
 
     ISessionEvents* m_events = nullptr;
-    CFtpListView* m_listView = nullptr;
-    CFtpTreeView* m_treeView = nullptr;
-    QPointer<QWidget> m_frame;
     CFtpSite m_site;
-    QString m_listedPath;
-    QString m_homeFolder = QStringLiteral("/");
+    RemotePath m_listedPath;
+    RemotePath m_homeFolder = RemotePath::Root();
     QString m_server;
-    bool m_walkingPath = false;
     QString m_proxyName;
     int m_proxyType = 0;
     // Shared with connect threads, which may outlive an attempt given up.
@@ -146,7 +176,11 @@ private:
     std::shared_ptr<ConnectAttempt> m_attempt;
     std::shared_ptr<StatusSink> m_statusSink;
     QString m_lastResponse;
+    bool m_busy = false;
+    bool m_cancelRequested = false;
+    bool m_cancelTraced = false;
     bool m_listing = false;
     bool m_connecting = false;
+    QElapsedTimer m_sincePump;
     SiteChooser m_siteChooser;
 };

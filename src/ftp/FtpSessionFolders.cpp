@@ -1,22 +1,18 @@
-// The session's operations on remote folders: listing into the views,
-// walking a path, changing folder, deleting, renaming, creating.
+// The session's operations on remote folders: listing, opening a path,
+// changing folder, deleting, renaming, creating.
 #include "ftp/FtpSession.h"
 
 #include "ftp/MessagePump.h"
-#include "ftp/WaitCursor.h"
 #include "inet/FtpConnection.h"
 #include "inet/InternetError.h"
-#include "views/FtpListView.h"
-#include "views/FtpTreeView.h"
 
-#include <QApplication>
-#include <QElapsedTimer>
+#include <QDateTime>
 
 #include <optional>
 
 namespace {
 
-// How often a listing lets the window repaint and Cancel be clicked.
+// How often a running operation lets the window repaint and Cancel be clicked.
 constexpr int kPumpIntervalMs = 30;
 // A server that nests folders deeper than this is not to be followed.
 constexpr int kMaxTreeDepth = 256;
@@ -31,6 +27,11 @@ std::string ToServer(const QString& text)
     return text.toUtf8().toStdString();
 }
 
+std::string ToServer(const RemotePath& path)
+{
+    return ToServer(path.ToString());
+}
+
 // Control characters of a refused name, made visible for the trace.
 QString Printable(std::string_view raw)
 {
@@ -39,6 +40,21 @@ QString Printable(std::string_view raw)
     for (const QChar c : text)
         shown += c.unicode() < 0x20 || c.unicode() == 0x7f ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0')) : QString(c);
     return shown;
+}
+
+RemoteEntry ToRemoteEntry(const inet::DirEntry& entry)
+{
+    RemoteEntry result;
+    result.name = FromServer(entry.name);
+    result.size = entry.size;
+    result.modified = entry.modified;
+    result.folder = entry.isFolder;
+    return result;
+}
+
+QString DeleteFailedLine(const RemotePath& path)
+{
+    return QStringLiteral("An error occurred deleting the file or folder: \"%1\"").arg(path.Name());
 }
 
 // Thrown from inside a listing when the user cancelled it.
@@ -55,6 +71,17 @@ void CFtpSession::TraceFailure(const inet::InternetError& error, const QString& 
     m_lastResponse = first;
     Trace(TRACE_ERROR, first);
     Trace(TRACE_ERROR, line);
+}
+
+bool CFtpSession::StopForCancel()
+{
+    if (!m_cancelRequested)
+        return false;
+    if (!m_cancelTraced) {
+        m_cancelTraced = true;
+        Trace(TRACE_ERROR, QStringLiteral("Cancelled; the remaining items were not touched."));
+    }
+    return true;
 }
 
 bool CFtpSession::Attempt(const std::function<void()>& operation, const QString& failureLine)
@@ -76,77 +103,95 @@ bool CFtpSession::RequireConnection()
     return false;
 }
 
-bool CFtpSession::ListFolder(const QString& name, QTreeWidgetItem* item, bool refresh)
+void CFtpSession::KeepWindowAlive()
 {
-    CWaitCursor waitCursor;
-    if (!IsConnected() || name.isEmpty() || !m_listView || !m_treeView || !item)
-        return false;
-    m_listView->ShowBusy(true);
-    if (refresh)
-        m_treeView->DeleteChildren(item);
-    const bool hadChildren = item->childCount() > 0;
-
-    if (item == m_treeView->Root()) {
-        m_listedPath = m_homeFolder;
-    } else if (!refresh) {
-        QString home = m_homeFolder;
-        while (home.endsWith(QLatin1Char('/')))
-            home.chop(1);
-        m_listedPath = home + name;
-    }
+    if (m_sincePump.isValid() && m_sincePump.elapsed() < kPumpIntervalMs)
+        return;
+    m_sincePump.start();
     PumpMessages();
-    if (!m_connection)
-        return false; // closed while the window was kept alive
+}
 
+void CFtpSession::RestoreServerFolder()
+{
+    if (!m_connection || m_listedPath.IsEmpty())
+        return;
     try {
         m_connection->SetCurrentDirectory(ToServer(m_listedPath));
+    } catch (const inet::InternetError&) {
+        // The next listing enters its folder itself; every other operation
+        // names absolute paths, so nothing depends on this having worked.
+    }
+}
+
+bool CFtpSession::ListFolder(const RemotePath& folder, bool refresh)
+{
+    Operation operation(*this);
+    return operation.Started() && ListFolderNow(folder, refresh);
+}
+
+bool CFtpSession::ListFolderNow(const RemotePath& folder, bool refresh)
+{
+    if (!CheckConnection() || folder.IsEmpty())
+        return false;
+    KeepWindowAlive();
+    if (!m_connection)
+        return false;
+
+    try {
+        m_connection->SetCurrentDirectory(ToServer(folder));
     } catch (const inet::InternetError& error) {
-        TraceFailure(error, QStringLiteral("An error occurred opening the folder: \"%1\".").arg(m_listedPath));
-        m_listView->ShowBusy(false);
+        TraceFailure(error, QStringLiteral("An error occurred opening the folder: \"%1\".").arg(folder.ToString()));
+        if (m_events)
+            m_events->OnListingRefused(folder);
         return false;
     }
 
-    m_listView->DeleteAllItems();
-    Trace(TRACE_COMMAND, QStringLiteral("Receiving listing of \"%1\"...").arg(m_listedPath));
+    // Only a folder the server has entered becomes the listed one: Refresh,
+    // Properties and relative paths go on using the folder on screen.
+    m_listedPath = folder;
+    const QString shown = folder.ToString();
+    if (m_events)
+        m_events->OnListingStarted(folder, refresh);
+    Trace(TRACE_COMMAND, QStringLiteral("Receiving listing of \"%1\"...").arg(shown));
     m_listing = true;
-    RefreshCommandUI();
-    PumpMessages();
+    KeepWindowAlive();
 
     // Both the entries and a slow server keep the window alive; Cancel
     // (which clears the listing flag) ends the listing at the next chance.
-    QElapsedTimer sincePump;
-    sincePump.start();
-    const auto keepAlive = [this, &sincePump] {
-        sincePump.restart();
-        PumpMessages();
+    const auto keepAlive = [this] {
+        KeepWindowAlive();
         if (!m_listing || !m_connection)
             throw ListingCancelled{};
     };
     inet::FtpConnection* connection = m_connection.get();
-    connection->SetIdleHandler(keepAlive, kPumpIntervalMs);
-    int index = 0;
-    bool cancelled = false;
+    connection->SetIdleHandler([this, &keepAlive] {
+        m_sincePump.invalidate();
+        keepAlive();
+    }, kPumpIntervalMs);
+    int count = 0;
+    bool cancelled = !m_listing;
     std::optional<inet::InternetError> failure;
     try {
-        connection->Enumerate(
-            std::string(),
-            [&](inet::DirEntry&& entry) {
-                if (entry.IsDots())
-                    return;
-                if (entry.isFolder && !hadChildren)
-                    m_treeView->InsertChild(item, FromServer(entry.name));
-                m_listView->AddListingEntry(index++, entry);
-                if (sincePump.elapsed() >= kPumpIntervalMs)
+        if (!cancelled) {
+            connection->Enumerate(
+                std::string(),
+                [&](inet::DirEntry&& entry) {
+                    if (entry.IsDots())
+                        return;
+                    ++count;
+                    if (m_events)
+                        m_events->OnListingEntry(ToRemoteEntry(entry));
                     keepAlive();
-            },
-            [this](inet::LineKind kind, std::string_view line) {
-                if (kind == inet::LineKind::UnsafeName)
-                    Trace(TRACE_ERROR, QStringLiteral("Skipped an entry whose name cannot be used safely: \"%1\"")
-                                           .arg(Printable(line)));
-                else
-                    Trace(TRACE_INFO, QStringLiteral("Skipped a listing line that could not be read: \"%1\"")
-                                          .arg(Printable(line.substr(0, 200))));
-            });
+                },
+                [this](inet::LineKind kind, std::string_view line) {
+                    if (kind == inet::LineKind::UnsafeName)
+                        Trace(TRACE_ERROR, QStringLiteral("Skipped an entry whose name cannot be used safely: \"%1\"")
+                                               .arg(Printable(line)));
+                    else
+                        Trace(TRACE_INFO, QStringLiteral("Skipped a listing line that could not be read: \"%1\"")
+                                              .arg(Printable(line.substr(0, 200))));
+                });
+        }
     } catch (const ListingCancelled&) {
         cancelled = true;
     } catch (const inet::InternetError& error) {
@@ -155,202 +200,198 @@ bool CFtpSession::ListFolder(const QString& name, QTreeWidgetItem* item, bool re
     if (m_connection.get() == connection)
         connection->SetIdleHandler({}, 0);
     m_listing = false;
-    RefreshCommandUI();
 
-    if (failure && index == 0) {
-        m_listView->ShowBusy(false);
+    const ListingOutcome outcome = failure ? ListingOutcome::Failed
+        : cancelled                        ? ListingOutcome::Cancelled
+                                           : ListingOutcome::Complete;
+    if (failure && count == 0) {
         if (failure->number() == inet::err::kTimeout)
             Trace(TRACE_ERROR, m_site.passive ? QStringLiteral("The request has timed out.")
                                               : QStringLiteral("The request has timed out, try connecting using PASV mode."));
         else
-            TraceFailure(*failure, QStringLiteral("An error occurred listing the folder: \"%1\".").arg(m_listedPath));
-        return true;
+            TraceFailure(*failure, QStringLiteral("An error occurred listing the folder: \"%1\".").arg(shown));
+    } else if (outcome == ListingOutcome::Complete && count == 0) {
+        Trace(TRACE_SUCCESS, QStringLiteral("\"%1\" is empty.").arg(shown));
+    } else {
+        if (failure)
+            TraceFailure(*failure, QStringLiteral("An error occurred listing the folder: \"%1\".").arg(shown));
+        Trace(TRACE_SUCCESS, QStringLiteral("Listing of \"%1\" succesfully received.").arg(shown));
     }
-    if (!failure && !cancelled && index == 0) {
-        m_listView->ShowBusy(false);
-        Trace(TRACE_SUCCESS, QStringLiteral("\"%1\" is empty.").arg(m_listedPath));
-        return true;
-    }
-    if (failure)
-        TraceFailure(*failure, QStringLiteral("An error occurred listing the folder: \"%1\".").arg(m_listedPath));
-    if (!m_walkingPath) {
-        m_listView->SortByColumn(-1);
-        m_listView->ShowBusy(false);
-        m_listView->FocusList();
-        m_listView->SelectItem(0);
-    }
-    Trace(TRACE_SUCCESS, QStringLiteral("Listing of \"%1\" succesfully received.").arg(m_listedPath));
+    if (m_events)
+        m_events->OnListingFinished(folder, outcome);
     return true;
 }
 
-void CFtpSession::OpenPath(const QString* path, bool keepTree)
+void CFtpSession::OpenPath(const RemotePath* path, bool keepTree)
 {
-    CWaitCursor waitCursor;
-    if (!m_treeView || !m_listView)
+    Operation operation(*this);
+    if (!operation.Started())
         return;
-    if (!keepTree) {
-        m_treeView->clear();
-        m_listView->DeleteAllItems();
-    }
+    if (!keepTree && m_events)
+        m_events->OnFolderTreeReset();
     if (!m_connection)
         return;
-    if (!keepTree)
-        m_treeView->InsertRoot();
-    QTreeWidgetItem* current = m_treeView->Root();
-    if (!current)
-        return;
-    m_walkingPath = keepTree;
-    m_treeView->setCurrentItem(current);
-    current->setExpanded(true);
-
-    if (path) {
-        QString remaining = *path;
-        while (!remaining.isEmpty() && current) {
-            const qsizetype slash = remaining.indexOf(QLatin1Char('/'));
-            if (slash == 0) {
-                remaining.remove(0, 1);
-                continue;
-            }
-            QString component;
-            if (slash < 0) {
-                component = remaining;
-                remaining.clear();
-                m_walkingPath = false;
-            } else {
-                component = remaining.left(slash);
-                remaining = remaining.mid(slash + 1);
-            }
-            QTreeWidgetItem* match = nullptr;
-            for (int i = 0; i < current->childCount() && !match; ++i) {
-                if (current->child(i)->text(0).compare(component, Qt::CaseInsensitive) == 0)
-                    match = current->child(i);
-            }
-            if (!match)
-                break;
-            m_treeView->setCurrentItem(match);
-            match->setExpanded(true);
-            current = match;
-        }
-    }
-    // A walk that stopped early listed its last folder without finishing the
-    // list: do that now.
-    if (m_walkingPath) {
-        m_walkingPath = false;
-        m_listView->SortByColumn(-1);
-        m_listView->ShowBusy(false);
-        m_listView->SelectItem(0);
-    }
-    m_walkingPath = false;
+    const RemotePath target = path && !path->IsEmpty() ? *path : m_homeFolder;
+    if (!ListFolderNow(target, false))
+        RestoreServerFolder();
 }
 
 bool CFtpSession::ChangeFolder(const QString& path)
 {
-    if (!RequireConnection())
+    Operation operation(*this);
+    if (!operation.Started() || !RequireConnection())
         return false;
     Trace(TRACE_COMMAND, QStringLiteral("Changing folder: \"%1\"").arg(path));
     return Attempt([&] { m_connection->SetCurrentDirectory(ToServer(path)); },
                    QStringLiteral("An error occurred opening the folder: \"%1\"").arg(path));
 }
 
-bool CFtpSession::DeleteFile(const QString& name)
+bool CFtpSession::DeleteFile(const RemotePath& file)
+{
+    Operation operation(*this);
+    return operation.Started() && DeleteFileNow(file);
+}
+
+bool CFtpSession::DeleteFolder(const RemotePath& folder, bool recursive)
+{
+    Operation operation(*this);
+    return operation.Started() && DeleteFolderNow(folder, recursive);
+}
+
+void CFtpSession::DeleteItems(const QList<RemoteItem>& items)
+{
+    Operation operation(*this);
+    if (!operation.Started())
+        return;
+    for (const RemoteItem& item : items) {
+        if (StopForCancel())
+            break;
+        KeepWindowAlive();
+        if (item.folder)
+            DeleteFolderNow(item.path, true); // a folder that stays does not stop the rest
+        else if (!DeleteFileNow(item.path))
+            break;
+    }
+}
+
+bool CFtpSession::DeleteFileNow(const RemotePath& file)
 {
     if (!RequireConnection())
         return false;
-    Trace(TRACE_COMMAND, QStringLiteral("Deleting file \"%1\"").arg(name));
-    return RemoveTraced(name, false);
+    Trace(TRACE_COMMAND, QStringLiteral("Deleting file \"%1\"").arg(file.Name()));
+    return RemoveTraced(file, false);
 }
 
-bool CFtpSession::DeleteFolder(const QString& name, bool recursive)
+bool CFtpSession::DeleteFolderNow(const RemotePath& folder, bool recursive)
 {
     if (!RequireConnection())
         return false;
-    if (recursive)
-        return DeleteFolderTree(name, 0);
-    return RemoveTraced(name, true);
+    if (!recursive)
+        return RemoveTraced(folder, true);
+    const bool deleted = DeleteFolderTree(folder, 0);
+    RestoreServerFolder();
+    return deleted;
 }
 
-bool CFtpSession::DeleteFolderTree(const QString& name, int depth)
+bool CFtpSession::DeleteFolderTree(const RemotePath& folder, int depth)
 {
     if (!m_connection)
         return false;
     if (depth > kMaxTreeDepth) {
-        Trace(TRACE_ERROR, QStringLiteral("An error occurred deleting the file or folder: \"%1\"").arg(name));
+        Trace(TRACE_ERROR, DeleteFailedLine(folder));
         return false;
     }
-    std::string remembered;
-    try {
-        remembered = m_connection->GetCurrentDirectory();
-        m_connection->SetCurrentDirectory(ToServer(name));
-    } catch (const inet::InternetError&) {
+    if (StopForCancel())
         return false;
-    }
 
-    // Files first, as the listing names them; the subfolders are collected
-    // and removed after, each with everything in it.
+    // Entered, then listed without an argument: a name in a LIST argument
+    // is a pattern to some servers, and "[" or "*" are valid in names.
     std::vector<QString> subfolders;
     std::vector<QString> files;
     try {
+        m_connection->SetCurrentDirectory(ToServer(folder));
         m_connection->Enumerate(std::string(), [&](inet::DirEntry&& entry) {
             if (entry.IsDots())
                 return;
             (entry.isFolder ? subfolders : files).push_back(FromServer(entry.name));
         });
     } catch (const inet::InternetError& error) {
-        TraceFailure(error, QStringLiteral("An error occurred deleting the file or folder: \"%1\"").arg(name));
+        TraceFailure(error, DeleteFailedLine(folder));
         return false;
     }
+    // Files first, as the listing named them; then each subfolder with
+    // everything in it.
     for (const QString& file : files) {
-        if (!DeleteFile(file))
+        KeepWindowAlive();
+        if (StopForCancel())
+            return false;
+        if (!DeleteFileNow(folder.Child(file)))
             return false;
     }
-    for (const QString& folder : subfolders) {
-        if (!DeleteFolderTree(folder, depth + 1))
+    for (const QString& subfolder : subfolders) {
+        if (!DeleteFolderTree(folder.Child(subfolder), depth + 1))
             return false;
     }
+    // Some servers will not remove the folder they are in.
     try {
-        m_connection->SetCurrentDirectory(remembered);
-    } catch (const inet::InternetError&) {
+        m_connection->SetCurrentDirectory(ToServer(folder.Parent()));
+    } catch (const inet::InternetError& error) {
+        TraceFailure(error, DeleteFailedLine(folder));
         return false;
     }
-    Trace(TRACE_COMMAND, QStringLiteral("Deleting Folder \"%1\"").arg(name));
-    return RemoveTraced(name, true);
+    Trace(TRACE_COMMAND, QStringLiteral("Deleting Folder \"%1\"").arg(folder.Name()));
+    return RemoveTraced(folder, true);
 }
 
-bool CFtpSession::RemoveTraced(const QString& name, bool folder)
+bool CFtpSession::RemoveTraced(const RemotePath& path, bool folder)
 {
     if (!Attempt([&] {
             if (folder)
-                m_connection->RemoveDirectory(ToServer(name));
+                m_connection->RemoveDirectory(ToServer(path));
             else
-                m_connection->RemoveFile(ToServer(name));
+                m_connection->RemoveFile(ToServer(path));
         },
-        QStringLiteral("An error occurred deleting the file or folder: \"%1\"").arg(name)))
+        DeleteFailedLine(path)))
         return false;
-    Trace(TRACE_SUCCESS, QStringLiteral("\"%1\" successfully deleted").arg(name));
+    Trace(TRACE_SUCCESS, QStringLiteral("\"%1\" successfully deleted").arg(path.Name()));
+    if (m_events)
+        m_events->OnItemRemoved(path);
     return true;
 }
 
-bool CFtpSession::Rename(const QString& oldName, const QString& newName)
+bool CFtpSession::Rename(const RemotePath& from, const RemotePath& to)
 {
-    if (!RequireConnection())
+    Operation operation(*this);
+    if (!operation.Started() || !RequireConnection())
         return false;
-    Trace(TRACE_COMMAND, QStringLiteral("Renaming \"%1\" to \"%2\"").arg(oldName, newName));
-    if (!Attempt([&] { m_connection->Rename(ToServer(oldName), ToServer(newName)); },
-                 QStringLiteral("An error occurred renaming the file or folder: \"%1\"").arg(oldName)))
+    Trace(TRACE_COMMAND, QStringLiteral("Renaming \"%1\" to \"%2\"").arg(from.Name(), to.Name()));
+    if (!Attempt([&] { m_connection->Rename(ToServer(from), ToServer(to)); },
+                 QStringLiteral("An error occurred renaming the file or folder: \"%1\"").arg(from.Name())))
         return false;
-    Trace(TRACE_SUCCESS, QStringLiteral("\"%1\" successfully renamed").arg(oldName));
+    Trace(TRACE_SUCCESS, QStringLiteral("\"%1\" successfully renamed").arg(from.Name()));
+    if (m_events)
+        m_events->OnItemRenamed(from, to);
     return true;
 }
 
-bool CFtpSession::MakeFolder(const QString& name)
+bool CFtpSession::MakeFolder(const RemotePath& folder)
 {
-    if (!RequireConnection())
+    Operation operation(*this);
+    if (!operation.Started() || !RequireConnection())
         return false;
+    const QString name = folder.Name();
     Trace(TRACE_COMMAND, QStringLiteral("Creating New Folder \"%1\"").arg(name));
-    if (!Attempt([&] { m_connection->CreateDirectory(ToServer(name)); },
+    if (!Attempt([&] { m_connection->CreateDirectory(ToServer(folder)); },
                  QStringLiteral("An error occurred creating a new folder:: \"%1\"").arg(name)))
         return false;
     Trace(TRACE_SUCCESS, QStringLiteral("\"%1\" folder successfully created").arg(name));
+    if (m_events) {
+        RemoteEntry entry;
+        entry.name = name;
+        entry.folder = true;
+        entry.modified = QDateTime::currentSecsSinceEpoch();
+        m_events->OnItemAdded(folder, entry);
+    }
     return true;
 }
 
@@ -372,12 +413,18 @@ void CFtpSession::SendAndTraceReply(const QString& command)
 
 void CFtpSession::SendCustomCommand(const QString& command)
 {
+    Operation operation(*this);
+    if (!operation.Started())
+        return;
     Trace(TRACE_COMMAND, QStringLiteral("Sending custom command: %1...").arg(command));
     SendAndTraceReply(command);
 }
 
 void CFtpSession::SendKeepAlive()
 {
+    Operation operation(*this);
+    if (!operation.Started())
+        return;
     Trace(TRACE_COMMAND, QStringLiteral("Sending NOOP command..."));
     SendAndTraceReply(QStringLiteral("NOOP"));
 }

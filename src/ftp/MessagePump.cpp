@@ -1,6 +1,6 @@
 #include "ftp/MessagePump.h"
 
-#include "ftp/SyncEvent.h"
+#include "base/SyncEvent.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>

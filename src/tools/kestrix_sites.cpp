@@ -2,9 +2,9 @@
 // script their catalogue and for the demo set-up of scripts/run.sh. It edits
 // the file through the same catalogue code as the program, so what it writes
 // is exactly what the Site Manager would have written.
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "catalog/SiteCatalog.h"
-#include "ftp/FtpSite.h"
+#include "base/FtpSite.h"
 
 #include <QFile>
 #include <QString>

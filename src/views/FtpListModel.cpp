@@ -210,10 +210,10 @@ void CFtpListModel::SetSizeAndTime(int row, quint64 size, qint64 modified)
     emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
 }
 
-int CFtpListModel::FindName(const QString& name) const
+int CFtpListModel::FindName(const QString& name, Qt::CaseSensitivity sensitivity) const
 {
     for (std::size_t row = 0; row < m_items.size(); ++row) {
-        if (QString::compare(m_items[row].name, name, Qt::CaseInsensitive) == 0)
+        if (QString::compare(m_items[row].name, name, sensitivity) == 0)
             return static_cast<int>(row);
     }
     return -1;

@@ -68,8 +68,9 @@ public:
     // A new name also means a new type text for a file.
     void SetName(int row, const QString& name);
     void SetSizeAndTime(int row, quint64 size, qint64 modified);
-    // Finds a row by name without regard to case; -1 when there is none.
-    int FindName(const QString& name) const;
+    // Finds a row by name, by default without regard to case; -1 when there
+    // is none.
+    int FindName(const QString& name, Qt::CaseSensitivity sensitivity = Qt::CaseInsensitive) const;
 
     // Reorders the rows; selections and other persistent indexes follow
     // their rows. Rows that compare equal keep their relative order.

@@ -2,6 +2,7 @@
 
 #include "resources/CommandIds.h"
 #include "views/FileTypes.h"
+#include "views/InputLock.h"
 
 #include <QAction>
 #include <QApplication>
@@ -134,6 +135,7 @@ CFtpListView::CFtpListView(QWidget* parent)
 {
     m_model = new CFtpListModel(this);
     m_selection = new QItemSelectionModel(m_model, this);
+    m_inputLock = new CInputLock(this);
 
     m_iconView = new QListView(this);
     m_iconView->setObjectName(QStringLiteral("iconView"));
@@ -161,6 +163,8 @@ CFtpListView::CFtpListView(QWidget* parent)
         InstallDelegate(view);
         view->installEventFilter(this);
         view->viewport()->installEventFilter(this);
+        m_inputLock->Watch(view);
+        m_inputLock->Watch(view->viewport());
         connect(view, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
             m_slowClick.stop();
             if (index.isValid())
@@ -263,14 +267,14 @@ void CFtpListView::DeleteAllItems()
         emit SelectionChanged();
 }
 
-void CFtpListView::AddListingEntry(int index, const inet::DirEntry& entry)
+void CFtpListView::AddListingEntry(int index, const RemoteEntry& entry)
 {
-    if (entry.IsDots())
+    if (entry.name == QLatin1String(".") || entry.name == QLatin1String(".."))
         return;
     FtpListItem item;
-    item.name = QString::fromStdString(entry.name);
+    item.name = entry.name;
     item.size = entry.size;
-    item.folder = entry.isFolder;
+    item.folder = entry.folder;
     item.modified = entry.modified;
     if (index >= 0 && index < m_model->TotalCount())
         m_model->Insert(index, std::move(item));
@@ -394,6 +398,11 @@ void CFtpListView::resizeEvent(QResizeEvent* event)
         m_busy->setGeometry(rect());
 }
 
+void CFtpListView::SetInputLocked(bool locked)
+{
+    m_inputLock->SetLocked(locked);
+}
+
 void CFtpListView::ShowEnabled()
 {
     m_shownEnabled = true;
@@ -463,6 +472,12 @@ QString CFtpListView::ItemText(int row, int column) const
     m_model->FlushPending();
     const FtpListItem* item = m_model->Item(row);
     return item ? CFtpListModel::DisplayText(*item, column) : QString();
+}
+
+int CFtpListView::FindRow(const QString& name) const
+{
+    m_model->FlushPending();
+    return m_model->FindName(name, Qt::CaseSensitive);
 }
 
 void CFtpListView::SetItemName(int row, const QString& name)

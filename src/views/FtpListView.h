@@ -10,8 +10,8 @@
 #include <functional>
 #include <memory>
 
-#include "inet/DirEntry.h"
-#include "transfer/FileStatus.h"
+#include "base/FileStatus.h"
+#include "base/RemoteEntry.h"
 #include "views/FtpListModel.h"
 
 class QAbstractItemView;
@@ -22,6 +22,7 @@ class QListView;
 class QMenu;
 class QStackedWidget;
 class QTreeView;
+class CInputLock;
 class CNameDelegate;
 
 // The contents of the current remote folder: one row per file or subfolder,
@@ -38,7 +39,7 @@ public:
     void DeleteAllItems();
     // index = consecutive positions 0, 1, 2...; rows at the end are shown in
     // batches while the listing arrives. "." and ".." are never rows.
-    void AddListingEntry(int index, const inet::DirEntry& entry);
+    void AddListingEntry(int index, const RemoteEntry& entry);
     // The row's index when one was inserted; -1 when a row of that name
     // existed and got the record's size and the current time.
     int AddOrUpdateEntry(int position, const FileStatus& status);
@@ -56,10 +57,15 @@ public:
     void ShowEnabled();
     void ShowDisabled();
     bool IsShownEnabled() const { return m_shownEnabled; }
+    // While locked, clicks, keys and context menus on the rows do nothing
+    // (the wheel still scrolls): nothing the user does can act on the rows.
+    void SetInputLocked(bool locked);
 
     // Rows. A row outside the list reads as empty, 0 or false.
     int RowCount() const;
     QString ItemName(int row) const;
+    // The row of exactly this name; -1 when there is none.
+    int FindRow(const QString& name) const;
     bool IsFolderItem(int row) const;
     quint64 GetItemSize(int row) const;
     qint64 ItemModified(int row) const;
@@ -122,6 +128,7 @@ private:
     QTreeView* m_detailsView = nullptr;
     QWidget* m_busy = nullptr;
     std::function<QAction*(int)> m_lookup;
+    CInputLock* m_inputLock = nullptr;
 
     int m_sortColumn = 0;
     bool m_ascending = true;

@@ -1,8 +1,22 @@
 #include "views/FtpTreeView.h"
 
+#include "views/InputLock.h"
+
 #include <QApplication>
 #include <QHeaderView>
+#include <QSet>
 #include <QStyle>
+
+#include <algorithm>
+
+namespace {
+
+bool SortsBefore(const QString& a, const QString& b)
+{
+    return a.compare(b, Qt::CaseInsensitive) < 0;
+}
+
+} // namespace
 
 CFtpTreeView::CFtpTreeView(QWidget* parent)
     : QTreeWidget(parent)
@@ -15,6 +29,14 @@ CFtpTreeView::CFtpTreeView(QWidget* parent)
     setSelectionMode(QAbstractItemView::SingleSelection);
     setUniformRowHeights(true);
     setSortingEnabled(false);
+    m_inputLock = new CInputLock(this);
+    m_inputLock->Watch(this);
+    m_inputLock->Watch(viewport());
+}
+
+void CFtpTreeView::SetInputLocked(bool locked)
+{
+    m_inputLock->SetLocked(locked);
 }
 
 QTreeWidgetItem* CFtpTreeView::InsertRoot()
@@ -24,19 +46,89 @@ QTreeWidgetItem* CFtpTreeView::InsertRoot()
     return root;
 }
 
-QTreeWidgetItem* CFtpTreeView::InsertChild(QTreeWidgetItem* parent, const QString& text)
+QTreeWidgetItem* CFtpTreeView::NewFolderItem(const QString& text) const
 {
-    int position = 0;
-    while (position < parent->childCount()
-           && parent->child(position)->text(0).compare(text, Qt::CaseInsensitive) <= 0)
-        ++position;
     auto* item = new QTreeWidgetItem({text});
     QIcon icon;
     icon.addPixmap(style()->standardPixmap(QStyle::SP_DirClosedIcon), QIcon::Normal, QIcon::Off);
     icon.addPixmap(style()->standardPixmap(QStyle::SP_DirOpenIcon), QIcon::Selected, QIcon::Off);
     item->setIcon(0, icon);
-    parent->insertChild(position, item);
     return item;
+}
+
+int CFtpTreeView::SortedPosition(const QTreeWidgetItem* parent, const QString& text)
+{
+    // After every child that sorts before it or equal to it.
+    int low = 0;
+    int high = parent->childCount();
+    while (low < high) {
+        const int middle = (low + high) / 2;
+        if (SortsBefore(text, parent->child(middle)->text(0)))
+            high = middle;
+        else
+            low = middle + 1;
+    }
+    return low;
+}
+
+QTreeWidgetItem* CFtpTreeView::InsertChild(QTreeWidgetItem* parent, const QString& text)
+{
+    QTreeWidgetItem* item = NewFolderItem(text);
+    parent->insertChild(SortedPosition(parent, text), item);
+    return item;
+}
+
+void CFtpTreeView::AddChildren(QTreeWidgetItem* parent, QStringList names)
+{
+    QSet<QString> known;
+    for (int i = 0; i < parent->childCount(); ++i)
+        known.insert(parent->child(i)->text(0));
+    names.removeIf([&known](const QString& name) {
+        if (known.contains(name))
+            return true;
+        known.insert(name);
+        return false;
+    });
+    if (parent->childCount() > 0) {
+        // Few children so far (the folders on a path opened directly): each
+        // newcomer goes to its place.
+        for (const QString& name : names)
+            InsertChild(parent, name);
+        return;
+    }
+    // A folder of many subfolders takes them in one insertion.
+    std::stable_sort(names.begin(), names.end(), SortsBefore);
+    QList<QTreeWidgetItem*> items;
+    items.reserve(names.size());
+    for (const QString& name : names)
+        items << NewFolderItem(name);
+    parent->addChildren(items);
+}
+
+QTreeWidgetItem* CFtpTreeView::FindChild(const QTreeWidgetItem* parent, const QString& name)
+{
+    for (int i = 0; parent && i < parent->childCount(); ++i) {
+        if (parent->child(i)->text(0) == name)
+            return parent->child(i);
+    }
+    return nullptr;
+}
+
+void CFtpTreeView::RenameItem(QTreeWidgetItem* item, const QString& text)
+{
+    QTreeWidgetItem* parent = item->parent();
+    if (!parent) {
+        item->setText(0, text);
+        return;
+    }
+    const bool expanded = item->isExpanded();
+    const bool current = currentItem() == item;
+    parent->takeChild(parent->indexOfChild(item));
+    item->setText(0, text);
+    parent->insertChild(SortedPosition(parent, text), item);
+    item->setExpanded(expanded);
+    if (current)
+        setCurrentItem(item);
 }
 
 void CFtpTreeView::DeleteChildren(QTreeWidgetItem* item)

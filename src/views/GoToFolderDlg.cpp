@@ -1,6 +1,6 @@
 #include "views/GoToFolderDlg.h"
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "views/HistoryComboBox.h"
 
 #include <QDialogButtonBox>

@@ -1,6 +1,6 @@
 #include "views/HistoryComboBox.h"
 
-#include "app/RegistryKey.h"
+#include "base/RegistryKey.h"
 
 #include <QKeyEvent>
 #include <QScopedValueRollback>

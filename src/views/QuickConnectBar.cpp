@@ -1,6 +1,6 @@
 #include "views/QuickConnectBar.h"
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "views/HistoryComboBox.h"
 
 #include <QHBoxLayout>

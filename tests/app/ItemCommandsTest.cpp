@@ -2,8 +2,8 @@
 // failure rules, new folder and rename by in-place editing, properties,
 // raw commands and the keep-alive.
 #include "app/MainFrame.h"
-#include "app/Prompts.h"
-#include "app/Settings.h"
+#include "base/Prompts.h"
+#include "base/Settings.h"
 #include "app/TracePane.h"
 #include "app/FreshProgramState.h"
 #include "catalog/SiteCatalog.h"
@@ -197,7 +197,7 @@ TEST_F(ItemCommandsTest, ExploreUpOneLevelAndProperties)
     const int before = TraceCount();
     m_frame->Command(cmd::ID_EXPLORE)->trigger();
     EXPECT_EQ(Trace(before).first(), QStringLiteral("Changing Folder: \"pub\""));
-    EXPECT_EQ(m_frame->Session().ListedPath(), QStringLiteral("/pub"));
+    EXPECT_EQ(m_frame->Session().ListedPath().ToString(), QStringLiteral("/pub"));
     EXPECT_EQ(Rows(), QStringList{QStringLiteral("big.iso")});
 
     const RemoteItemProperties item = m_frame->PropertiesOf(0);
@@ -212,7 +212,7 @@ TEST_F(ItemCommandsTest, ExploreUpOneLevelAndProperties)
     EXPECT_EQ(FormatThousands(5368709120ULL), QStringLiteral("5,368,709,120"));
 
     m_frame->Command(cmd::ID_UP_ONE_LEVEL)->trigger();
-    EXPECT_EQ(m_frame->Session().ListedPath(), QStringLiteral("/"));
+    EXPECT_EQ(m_frame->Session().ListedPath().ToString(), QStringLiteral("/"));
     EXPECT_EQ(m_frame->TreeView()->currentItem(), m_frame->TreeView()->Root());
 }
 
@@ -265,19 +265,19 @@ TEST_F(ItemCommandsTest, GoToFolderRelativeAndAbsolute)
     m_server = kxtest::StartPyFtpd(m_root.path(), "anna", "secret");
     ASSERT_TRUE(Connect());
     m_frame->GoToFolder(QStringLiteral("pub"));
-    EXPECT_EQ(m_frame->Session().ListedPath(), QStringLiteral("/pub"));
+    EXPECT_EQ(m_frame->Session().ListedPath().ToString(), QStringLiteral("/pub"));
     m_frame->GoToFolder(QStringLiteral("sub"));
-    EXPECT_EQ(m_frame->Session().ListedPath(), QStringLiteral("/pub/sub"));
+    EXPECT_EQ(m_frame->Session().ListedPath().ToString(), QStringLiteral("/pub/sub"));
     EXPECT_EQ(CFtpTreeView::ItemPath(m_frame->TreeView()->currentItem()), QStringLiteral("/pub/sub"));
     m_frame->GoToFolder(QStringLiteral("\\other"));
-    EXPECT_EQ(m_frame->Session().ListedPath(), QStringLiteral("/other"));
+    EXPECT_EQ(m_frame->Session().ListedPath().ToString(), QStringLiteral("/other"));
 
     const int before = TraceCount();
     m_frame->GoToFolder(QStringLiteral("/missing"));
     const QStringList trace = Trace(before);
     EXPECT_EQ(trace.first(), QStringLiteral("Changing folder: \"/missing\""));
     EXPECT_EQ(trace.last(), QStringLiteral("An error occurred opening the folder: \"/missing\""));
-    EXPECT_EQ(m_frame->Session().ListedPath(), QStringLiteral("/other"));
+    EXPECT_EQ(m_frame->Session().ListedPath().ToString(), QStringLiteral("/other"));
 }
 
 TEST_F(ItemCommandsTest, QuickConnectRemembersTheHost)

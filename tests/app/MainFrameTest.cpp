@@ -1,12 +1,12 @@
 #include "app/FtpVornicApp.h"
 #include "app/MainFrame.h"
-#include "app/Prompts.h"
-#include "app/Settings.h"
+#include "base/Prompts.h"
+#include "base/Settings.h"
 #include "app/TracePane.h"
 #include "app/FreshProgramState.h"
 #include "catalog/SiteCatalog.h"
 #include "ftp/MessagePump.h"
-#include "ftp/WindowMessages.h"
+#include "base/WindowMessages.h"
 #include "resources/CommandIds.h"
 #include "support/ServerProcess.h"
 #include "views/FtpListView.h"
@@ -72,7 +72,7 @@ TEST_F(MainFrameTest, FirstStartShowsTheDefaultsAndAsksForASite)
 {
     CMainFrame frame;
     int chooserCalls = 0;
-    frame.Session().SetSiteChooser([&](QWidget*, CFtpSite&) {
+    frame.Session().SetSiteChooser([&](CFtpSite&) {
         ++chooserCalls;
         return false;
     });
@@ -105,7 +105,7 @@ TEST_F(MainFrameTest, FirstStartShowsTheDefaultsAndAsksForASite)
     WriteProfileInt(settings::ShowConnectionDlg, 0);
     CMainFrame quiet;
     chooserCalls = 0;
-    quiet.Session().SetSiteChooser([&](QWidget*, CFtpSite&) {
+    quiet.Session().SetSiteChooser([&](CFtpSite&) {
         ++chooserCalls;
         return false;
     });

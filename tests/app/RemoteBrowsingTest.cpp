@@ -1,8 +1,8 @@
 // Browsing a real server through the main window: listings into the tree and
 // the list, paths, refresh, cancel, and the folder operations' trace lines.
 #include "app/MainFrame.h"
-#include "app/Prompts.h"
-#include "app/Settings.h"
+#include "base/Prompts.h"
+#include "base/Settings.h"
 #include "app/TracePane.h"
 #include "app/FreshProgramState.h"
 #include "catalog/SiteCatalog.h"
@@ -24,6 +24,11 @@
 namespace {
 
 using namespace kx;
+
+RemotePath Path(const char* text)
+{
+    return RemotePath::FromServer(QString::fromUtf8(text));
+}
 
 class RemoteBrowsingTest : public ::testing::Test {
 protected:
@@ -105,7 +110,7 @@ TEST_F(RemoteBrowsingTest, ConnectListsTheHomeFolderIntoTreeAndList)
     EXPECT_EQ(m_frame.ListView()->RowCount(), 0);
     EXPECT_EQ(Trace(before).last(), QStringLiteral("\"/empty\" is empty."));
     EXPECT_EQ(m_frame.TracePane()->item(m_frame.TracePane()->count() - 1)->foreground().color(), QColor(0, 130, 0));
-    EXPECT_EQ(m_frame.Session().ListedPath(), QStringLiteral("/empty"));
+    EXPECT_EQ(m_frame.Session().ListedPath(), Path("/empty"));
 }
 
 TEST_F(RemoteBrowsingTest, RefreshRebuildsChildrenAndReselectingDoesNotDuplicate)
@@ -127,7 +132,7 @@ TEST_F(RemoteBrowsingTest, RefreshRebuildsChildrenAndReselectingDoesNotDuplicate
 
     m_frame.Command(cmd::ID_REFRESH)->trigger();
     EXPECT_EQ(Children(a), (QStringList{QStringLiteral("one"), QStringLiteral("two")}));
-    EXPECT_EQ(m_frame.Session().ListedPath(), QStringLiteral("/a"));
+    EXPECT_EQ(m_frame.Session().ListedPath(), Path("/a"));
 }
 
 TEST_F(RemoteBrowsingTest, FailedListingGoesBackToThePreviousFolder)
@@ -148,33 +153,43 @@ TEST_F(RemoteBrowsingTest, FailedListingGoesBackToThePreviousFolder)
     EXPECT_EQ(trace.last(), QStringLiteral("An error occurred opening the folder: \"/gone\"."));
 }
 
-TEST_F(RemoteBrowsingTest, HomeFolderWithTrailingSlashAndPathWalks)
+TEST_F(RemoteBrowsingTest, PathsBelowTheHomeFolderOpenInTheTree)
 {
-    m_root.MakeDir("home/u/a/b");
+    m_root.MakeDir("home/u/a/b/c");
+    m_root.MakeDir("home/u/a/sibling");
     m_root.MakeDir("home/u/Docs");
+    m_root.MakeDir("srv");
     StartPyFtpd();
     ASSERT_TRUE(Connect("/home/u/"));
-    EXPECT_EQ(m_frame.Session().HomeFolder(), QStringLiteral("/home/u"));
+    EXPECT_EQ(m_frame.Session().HomeFolder(), Path("/home/u"));
     CFtpTreeView* tree = m_frame.TreeView();
 
-    // The walk matches names ignoring case and stops at a missing component.
-    const QString walk = QStringLiteral("A/missing/b");
-    m_frame.Session().OpenPath(&walk, true);
+    // Straight to a deep folder: its nodes are made on the way, it is listed.
+    const RemotePath deep = Path("/home/u/a/b");
+    m_frame.Session().OpenPath(&deep, true);
+    EXPECT_EQ(CFtpTreeView::ItemPath(tree->currentItem()), QStringLiteral("/a/b"));
+    EXPECT_EQ(m_frame.Session().ListedPath(), deep);
+    EXPECT_EQ(Rows(), QStringList{QStringLiteral("c")});
+    EXPECT_FALSE(m_frame.ListView()->IsBusy());
+
+    // The folder on the way learns its other subfolders when it is listed.
     QTreeWidgetItem* a = Child(tree->Root(), QStringLiteral("a"));
     ASSERT_NE(a, nullptr);
-    EXPECT_EQ(tree->currentItem(), a);
-    EXPECT_EQ(m_frame.Session().ListedPath(), QStringLiteral("/home/u/a"));
-    EXPECT_FALSE(m_frame.ListView()->IsBusy());
-    EXPECT_EQ(Rows(), QStringList{QStringLiteral("b")});
+    tree->setCurrentItem(a);
+    EXPECT_EQ(Children(a), (QStringList{QStringLiteral("b"), QStringLiteral("sibling")}));
+    EXPECT_EQ(Children(Child(a, QStringLiteral("b"))), QStringList{QStringLiteral("c")});
 
-    const QString deeper = QStringLiteral("/a/B");
-    m_frame.Session().OpenPath(&deeper, true);
-    EXPECT_EQ(CFtpTreeView::ItemPath(tree->currentItem()), QStringLiteral("/a/b"));
-    EXPECT_EQ(m_frame.Session().ListedPath(), QStringLiteral("/home/u/a/b"));
+    // A folder outside the home folder lists, with no node selected.
+    const RemotePath outside = Path("/srv");
+    m_frame.Session().OpenPath(&outside, true);
+    EXPECT_EQ(m_frame.Session().ListedPath(), outside);
+    EXPECT_EQ(tree->currentItem(), nullptr);
+    EXPECT_EQ(Children(tree->Root()), (QStringList{QStringLiteral("a"), QStringLiteral("Docs")}));
 
-    // The node search is exact: "docs" is not "Docs".
-    EXPECT_EQ(tree->FindItemByName(tree->Root(), QStringLiteral("docs")), nullptr);
-    EXPECT_NE(tree->FindItemByName(tree->Root(), QStringLiteral("Docs")), nullptr);
+    // A folder that is not there changes nothing.
+    const RemotePath missing = Path("/home/u/missing");
+    m_frame.Session().OpenPath(&missing, true);
+    EXPECT_EQ(m_frame.Session().ListedPath(), outside);
 }
 
 TEST_F(RemoteBrowsingTest, FolderTreeIsDeletedDepthFirstWithEveryStepTraced)
@@ -186,7 +201,7 @@ TEST_F(RemoteBrowsingTest, FolderTreeIsDeletedDepthFirstWithEveryStepTraced)
     StartPyFtpd();
     ASSERT_TRUE(Connect());
     const int before = TraceCount();
-    ASSERT_TRUE(m_frame.Session().DeleteFolder(QStringLiteral("t"), true));
+    ASSERT_TRUE(m_frame.Session().DeleteFolder(Path("/t"), true));
     EXPECT_EQ(Trace(before), (QStringList{
         QStringLiteral("Deleting file \"f1.txt\""), QStringLiteral("\"f1.txt\" successfully deleted"),
         QStringLiteral("Deleting file \"f2.txt\""), QStringLiteral("\"f2.txt\" successfully deleted"),
@@ -206,8 +221,8 @@ TEST_F(RemoteBrowsingTest, RenameMakeFolderAndFailuresTraceTheServerReply)
     ASSERT_TRUE(Connect());
     CFtpSession& session = m_frame.Session();
     int before = TraceCount();
-    EXPECT_TRUE(session.Rename(QStringLiteral("old.txt"), QStringLiteral("new.txt")));
-    EXPECT_TRUE(session.MakeFolder(QStringLiteral("Neu ü")));
+    EXPECT_TRUE(session.Rename(Path("/old.txt"), Path("/new.txt")));
+    EXPECT_TRUE(session.MakeFolder(Path("/Neu ü")));
     EXPECT_TRUE(session.ChangeFolder(QStringLiteral("/Neu ü")));
     EXPECT_EQ(Trace(before), (QStringList{
         QStringLiteral("Renaming \"old.txt\" to \"new.txt\""), QStringLiteral("\"old.txt\" successfully renamed"),
@@ -216,19 +231,19 @@ TEST_F(RemoteBrowsingTest, RenameMakeFolderAndFailuresTraceTheServerReply)
     EXPECT_TRUE(std::filesystem::exists(m_root.Path("Neu ü")));
 
     before = TraceCount();
-    EXPECT_FALSE(session.DeleteFile(QStringLiteral("/missing.txt")));
-    EXPECT_FALSE(session.DeleteFolder(QStringLiteral("/missing"), false));
+    EXPECT_FALSE(session.DeleteFile(Path("/missing.txt")));
+    EXPECT_FALSE(session.DeleteFolder(Path("/missing"), false));
     const QStringList trace = Trace(before);
     ASSERT_EQ(trace.size(), 5);
-    EXPECT_EQ(trace[0], QStringLiteral("Deleting file \"/missing.txt\""));
+    EXPECT_EQ(trace[0], QStringLiteral("Deleting file \"missing.txt\""));
     EXPECT_TRUE(trace[1].startsWith(QStringLiteral("550")));
-    EXPECT_EQ(trace[2], QStringLiteral("An error occurred deleting the file or folder: \"/missing.txt\""));
+    EXPECT_EQ(trace[2], QStringLiteral("An error occurred deleting the file or folder: \"missing.txt\""));
     EXPECT_TRUE(trace[3].startsWith(QStringLiteral("550")));
-    EXPECT_EQ(trace[4], QStringLiteral("An error occurred deleting the file or folder: \"/missing\""));
+    EXPECT_EQ(trace[4], QStringLiteral("An error occurred deleting the file or folder: \"missing\""));
 
     m_frame.Command(cmd::ID_DISCONNECT)->trigger();
     before = TraceCount();
-    EXPECT_FALSE(session.MakeFolder(QStringLiteral("x")));
+    EXPECT_FALSE(session.MakeFolder(Path("/x")));
     EXPECT_EQ(Trace(before), QStringList{QStringLiteral("Not connected.")});
 }
 

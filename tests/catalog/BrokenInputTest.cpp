@@ -2,7 +2,7 @@
 // at all: none of that may crash, hang or exhaust memory.
 #include "catalog/SiteCatalog.h"
 #include "catalog/XmlDocument.h"
-#include "ftp/FtpSite.h"
+#include "base/FtpSite.h"
 
 #include <QFile>
 #include <QRandomGenerator>

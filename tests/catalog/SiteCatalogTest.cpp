@@ -1,5 +1,5 @@
 #include "catalog/SiteCatalog.h"
-#include "ftp/FtpSite.h"
+#include "base/FtpSite.h"
 
 #include <QCoreApplication>
 #include <QDir>

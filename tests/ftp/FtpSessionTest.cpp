@@ -1,5 +1,5 @@
-#include "app/Prompts.h"
-#include "app/Settings.h"
+#include "base/Prompts.h"
+#include "base/Settings.h"
 #include "catalog/SiteCatalog.h"
 #include "ftp/FtpSession.h"
 #include "ftp/MessagePump.h"
@@ -130,7 +130,7 @@ TEST_F(FtpSessionTest, QuickConnectTracesEveryStepAndReadsTheHomeFolder)
     EXPECT_EQ(m_events.LevelOf(QStringLiteral("Connecting to: 127.0.0.1 (Attempt 1 of 3)")), TRACE_INFO);
     EXPECT_TRUE(m_events.ForeignLines().isEmpty()); // status lines are switched off
     EXPECT_EQ(m_events.connected, 1);
-    EXPECT_EQ(m_session.HomeFolder(), QStringLiteral("/"));
+    EXPECT_EQ(m_session.HomeFolder().ToString(), QStringLiteral("/"));
     EXPECT_EQ(m_session.Site().retries, 3);
     EXPECT_EQ(m_session.Site().retryDelay, 4);
     EXPECT_TRUE(m_session.HasConnection());
@@ -188,7 +188,7 @@ TEST_F(FtpSessionTest, CatalogueSiteOpensItsRemotePath)
     ASSERT_TRUE(m_session.Connect(&path, QString(), QString()));
     EXPECT_EQ(m_session.Site().address, QStringLiteral("127.0.0.1/pub/incoming"));
     EXPECT_EQ(m_session.Site().localPath, QStringLiteral("/tmp/downloads"));
-    EXPECT_EQ(m_session.HomeFolder(), QStringLiteral("/pub/incoming"));
+    EXPECT_EQ(m_session.HomeFolder().ToString(), QStringLiteral("/pub/incoming"));
     EXPECT_TRUE(m_events.OwnLines().contains(QStringLiteral("Connecting to: 127.0.0.1 (Attempt 1 of 2)")));
 }
 
@@ -256,7 +256,7 @@ TEST_F(FtpSessionTest, ExplicitPortInTheAddressIsUsed)
 {
     // The site's port (21 for a quick connection) would reach nothing here.
     ASSERT_TRUE(Connect(QStringLiteral("ftp://127.0.0.1:%1/pub").arg(m_server->port())));
-    EXPECT_EQ(m_session.HomeFolder(), QStringLiteral("/pub"));
+    EXPECT_EQ(m_session.HomeFolder().ToString(), QStringLiteral("/pub"));
 }
 
 TEST_F(FtpSessionTest, ServerThatNeverAnswersEndsTheAttempts)

@@ -2,7 +2,7 @@
 // catalogue in a temporary folder, and the result read back through the
 // program's own catalogue code.
 #include "catalog/SiteCatalog.h"
-#include "ftp/FtpSite.h"
+#include "base/FtpSite.h"
 
 #include <QDir>
 #include <QFile>

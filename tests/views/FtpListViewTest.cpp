@@ -30,21 +30,21 @@
 
 namespace {
 
-inet::DirEntry Entry(const std::string& name, std::uint64_t size, bool folder, std::int64_t modified)
+RemoteEntry Entry(const std::string& name, std::uint64_t size, bool folder, std::int64_t modified)
 {
-    inet::DirEntry entry;
-    entry.name = name;
+    RemoteEntry entry;
+    entry.name = QString::fromUtf8(name.data(), qsizetype(name.size()));
     entry.size = size;
-    entry.isFolder = folder;
+    entry.folder = folder;
     entry.modified = modified;
     return entry;
 }
 
-void Fill(CFtpListView& view, const std::vector<inet::DirEntry>& entries)
+void Fill(CFtpListView& view, const std::vector<RemoteEntry>& entries)
 {
     view.DeleteAllItems();
     int index = 0;
-    for (const inet::DirEntry& entry : entries)
+    for (const RemoteEntry& entry : entries)
         view.AddListingEntry(index++, entry);
 }
 

@@ -1,4 +1,4 @@
-#include "ftp/FtpSite.h"
+#include "base/FtpSite.h"
 
 #include <QDataStream>
 

@@ -5,8 +5,9 @@
 class QWidget;
 
 // Every message box and question the program asks goes through here, so that
-// tests can answer them without a person. The installed implementation shows
-// real dialogs.
+// tests can answer them without a person and layers without widgets can ask
+// at all. The program installs the real dialogs; a null owner lets them pick
+// the window the user is working in.
 class IPrompts {
 public:
     enum class Icon { None, Information, Warning, Error, Question };
@@ -23,6 +24,6 @@ public:
 
 // The prompts in force; never null.
 IPrompts& Prompts();
-// Installs another implementation (tests); null restores the dialogs. The
-// caller keeps ownership.
+// Installs an implementation; null restores the one that answers nothing
+// (messages dropped, questions declined). The caller keeps ownership.
 void SetPrompts(IPrompts* prompts);

@@ -1,5 +1,5 @@
-#include "app/RegistryKey.h"
-#include "app/Settings.h"
+#include "base/RegistryKey.h"
+#include "base/Settings.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
-#include "app/RegistryKey.h"
+#include "base/RegistryKey.h"
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 
 #include <QSettings>
 

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QString>
+
+// One entry of a remote folder as the program keeps it: what the session
+// hands to the views, free of the FTP library's own types.
+struct RemoteEntry {
+    QString name;
+    quint64 size = 0;     // bytes; 64-bit, files over 4 GiB are common
+    qint64 modified = -1; // seconds since the Unix epoch, UTC; -1 when unknown
+    bool folder = false;
+};
