@@ -1,6 +1,7 @@
 // The frame's commands on remote items against real servers: delete with its
 // failure rules, new folder and rename by in-place editing, properties,
 // raw commands and the keep-alive.
+#include "app/FrameFixture.h"
 #include "app/MainFrame.h"
 #include "base/Prompts.h"
 #include "base/Settings.h"
@@ -31,75 +32,7 @@ namespace {
 
 using namespace kx;
 
-class AnsweringPrompts : public IPrompts {
-public:
-    void Message(QWidget*, const QString& text, Icon) override { messages << text; }
-    Answer AskYesNo(QWidget*, const QString& text, const QString& caption) override
-    {
-        questions << caption + QStringLiteral(": ") + text;
-        return answer;
-    }
-    bool RetryCountdown(QWidget*, int, const QString&) override { return false; }
-    QStringList messages;
-    QStringList questions;
-    Answer answer = Yes;
-};
-
-class ItemCommandsTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        SetPrompts(&m_prompts);
-        m_frame = std::make_unique<CMainFrame>();
-    }
-    void TearDown() override
-    {
-        m_frame.reset();
-        SetPrompts(nullptr);
-    }
-
-    bool Connect()
-    {
-        m_frame->show();
-        const QString address = QStringLiteral("127.0.0.1:%1").arg(m_server->port());
-        return m_frame->Connect(&address, QStringLiteral("anna"), QStringLiteral("secret"));
-    }
-    QStringList Trace(int from) const
-    {
-        QStringList lines;
-        CTracePane* pane = m_frame->TracePane();
-        for (int i = from; i < pane->count(); ++i)
-            lines << pane->item(i)->text().section(QStringLiteral("] "), 1);
-        return lines;
-    }
-    int TraceCount() const { return m_frame->TracePane()->count(); }
-    QStringList Rows() const
-    {
-        QStringList names;
-        for (int i = 0; i < m_frame->ListView()->RowCount(); ++i)
-            names << m_frame->ListView()->ItemName(i);
-        return names;
-    }
-    int RowOf(const QString& name) const { return int(Rows().indexOf(name)); }
-    void Select(const QStringList& names)
-    {
-        CFtpListView* list = m_frame->ListView();
-        list->SelectAll();
-        list->InvertSelection();
-        for (const QString& name : names) {
-            const int row = RowOf(name);
-            ASSERT_GE(row, 0) << name.toStdString();
-            list->Selection()->select(list->Model()->index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-        }
-    }
-
-    FreshProgramState m_state{true};
-    kxtest::TempDir m_root;
-    kxtest::TempDir m_files; // listings the scripted server sends
-    std::unique_ptr<kxtest::ServerProcess> m_server;
-    AnsweringPrompts m_prompts;
-    std::unique_ptr<CMainFrame> m_frame;
-};
+using ItemCommandsTest = FrameFixture;
 
 TEST_F(ItemCommandsTest, AFileThatStaysStopsTheDeleteAFolderThatStaysDoesNot)
 {

@@ -1,5 +1,6 @@
 // Browsing a real server through the main window: listings into the tree and
 // the list, paths, refresh, cancel, and the folder operations' trace lines.
+#include "app/FrameFixture.h"
 #include "app/MainFrame.h"
 #include "base/Prompts.h"
 #include "base/Settings.h"
@@ -30,56 +31,9 @@ RemotePath Path(const char* text)
     return RemotePath::FromServer(QString::fromUtf8(text));
 }
 
-class RemoteBrowsingTest : public ::testing::Test {
+class RemoteBrowsingTest : public FrameFixture {
 protected:
     void StartPyFtpd() { m_server = kxtest::StartPyFtpd(m_root.path(), "anna", "secret"); }
-
-    bool Connect(const std::string& suffix = "")
-    {
-        m_frame.show();
-        const QString address = QStringLiteral("127.0.0.1:%1").arg(m_server->port()) + QString::fromStdString(suffix);
-        return m_frame.Connect(&address, QStringLiteral("anna"), QStringLiteral("secret"));
-    }
-
-    // Trace texts without their "[id] " prefix, from the given line on.
-    QStringList Trace(int from = 0) const
-    {
-        QStringList lines;
-        CTracePane* pane = m_frame.TracePane();
-        for (int i = from; i < pane->count(); ++i)
-            lines << pane->item(i)->text().section(QStringLiteral("] "), 1);
-        return lines;
-    }
-    int TraceCount() const { return m_frame.TracePane()->count(); }
-
-    QStringList Rows() const
-    {
-        QStringList names;
-        for (int i = 0; i < m_frame.ListView()->RowCount(); ++i)
-            names << m_frame.ListView()->ItemName(i);
-        return names;
-    }
-    QStringList Children(QTreeWidgetItem* item) const
-    {
-        QStringList names;
-        for (int i = 0; i < item->childCount(); ++i)
-            names << item->child(i)->text(0);
-        return names;
-    }
-    QTreeWidgetItem* Child(QTreeWidgetItem* item, const QString& name) const
-    {
-        for (int i = 0; i < item->childCount(); ++i) {
-            if (item->child(i)->text(0) == name)
-                return item->child(i);
-        }
-        return nullptr;
-    }
-
-    FreshProgramState m_state{true}; // before the window, which reads the settings
-    kxtest::TempDir m_root;
-    kxtest::TempDir m_files; // listings the scripted server sends
-    std::unique_ptr<kxtest::ServerProcess> m_server;
-    CMainFrame m_frame;
 };
 
 TEST_F(RemoteBrowsingTest, ConnectListsTheHomeFolderIntoTreeAndList)
@@ -92,7 +46,7 @@ TEST_F(RemoteBrowsingTest, ConnectListsTheHomeFolderIntoTreeAndList)
     m_root.MakeDir("empty");
     StartPyFtpd();
     ASSERT_TRUE(Connect());
-    CFtpTreeView* tree = m_frame.TreeView();
+    CFtpTreeView* tree = m_frame->TreeView();
     ASSERT_NE(tree->Root(), nullptr);
     EXPECT_EQ(tree->Root()->text(0), QStringLiteral("/"));
     EXPECT_EQ(Children(tree->Root()), (QStringList{QStringLiteral("Docs"), QStringLiteral("empty"), QStringLiteral("pub")}));
@@ -102,15 +56,15 @@ TEST_F(RemoteBrowsingTest, ConnectListsTheHomeFolderIntoTreeAndList)
     const QStringList trace = Trace();
     EXPECT_TRUE(trace.contains(QStringLiteral("Receiving listing of \"/\"...")));
     EXPECT_EQ(trace.last(), QStringLiteral("Listing of \"/\" succesfully received."));
-    EXPECT_FALSE(m_frame.ListView()->IsBusy());
+    EXPECT_FALSE(m_frame->ListView()->IsBusy());
 
     // An empty folder.
     const int before = TraceCount();
     tree->setCurrentItem(Child(tree->Root(), QStringLiteral("empty")));
-    EXPECT_EQ(m_frame.ListView()->RowCount(), 0);
+    EXPECT_EQ(m_frame->ListView()->RowCount(), 0);
     EXPECT_EQ(Trace(before).last(), QStringLiteral("\"/empty\" is empty."));
-    EXPECT_EQ(m_frame.TracePane()->item(m_frame.TracePane()->count() - 1)->foreground().color(), QColor(0, 130, 0));
-    EXPECT_EQ(m_frame.Session().ListedPath(), Path("/empty"));
+    EXPECT_EQ(m_frame->TracePane()->item(m_frame->TracePane()->count() - 1)->foreground().color(), QColor(0, 130, 0));
+    EXPECT_EQ(m_frame->Session().ListedPath(), Path("/empty"));
 }
 
 TEST_F(RemoteBrowsingTest, RefreshRebuildsChildrenAndReselectingDoesNotDuplicate)
@@ -118,7 +72,7 @@ TEST_F(RemoteBrowsingTest, RefreshRebuildsChildrenAndReselectingDoesNotDuplicate
     m_root.MakeDir("a/one");
     StartPyFtpd();
     ASSERT_TRUE(Connect());
-    CFtpTreeView* tree = m_frame.TreeView();
+    CFtpTreeView* tree = m_frame->TreeView();
     QTreeWidgetItem* a = Child(tree->Root(), QStringLiteral("a"));
     ASSERT_NE(a, nullptr);
     tree->setCurrentItem(a);
@@ -128,11 +82,11 @@ TEST_F(RemoteBrowsingTest, RefreshRebuildsChildrenAndReselectingDoesNotDuplicate
     tree->setCurrentItem(tree->Root());
     tree->setCurrentItem(a); // listed again without refresh: the tree keeps what it had
     EXPECT_EQ(Children(a), QStringList{QStringLiteral("one")});
-    EXPECT_EQ(m_frame.ListView()->RowCount(), 2);
+    EXPECT_EQ(m_frame->ListView()->RowCount(), 2);
 
-    m_frame.Command(cmd::ID_REFRESH)->trigger();
+    m_frame->Command(cmd::ID_REFRESH)->trigger();
     EXPECT_EQ(Children(a), (QStringList{QStringLiteral("one"), QStringLiteral("two")}));
-    EXPECT_EQ(m_frame.Session().ListedPath(), Path("/a"));
+    EXPECT_EQ(m_frame->Session().ListedPath(), Path("/a"));
 }
 
 TEST_F(RemoteBrowsingTest, FailedListingGoesBackToThePreviousFolder)
@@ -140,7 +94,7 @@ TEST_F(RemoteBrowsingTest, FailedListingGoesBackToThePreviousFolder)
     m_root.MakeDir("gone");
     StartPyFtpd();
     ASSERT_TRUE(Connect());
-    CFtpTreeView* tree = m_frame.TreeView();
+    CFtpTreeView* tree = m_frame->TreeView();
     QTreeWidgetItem* gone = Child(tree->Root(), QStringLiteral("gone"));
     ASSERT_NE(gone, nullptr);
     std::filesystem::remove(m_root.Path("gone"));
@@ -160,17 +114,17 @@ TEST_F(RemoteBrowsingTest, PathsBelowTheHomeFolderOpenInTheTree)
     m_root.MakeDir("home/u/Docs");
     m_root.MakeDir("srv");
     StartPyFtpd();
-    ASSERT_TRUE(Connect("/home/u/"));
-    EXPECT_EQ(m_frame.Session().HomeFolder(), Path("/home/u"));
-    CFtpTreeView* tree = m_frame.TreeView();
+    ASSERT_TRUE(Connect(QStringLiteral("/home/u/")));
+    EXPECT_EQ(m_frame->Session().HomeFolder(), Path("/home/u"));
+    CFtpTreeView* tree = m_frame->TreeView();
 
     // Straight to a deep folder: its nodes are made on the way, it is listed.
     const RemotePath deep = Path("/home/u/a/b");
-    m_frame.Session().OpenPath(&deep, true);
+    m_frame->Session().OpenPath(&deep, true);
     EXPECT_EQ(CFtpTreeView::ItemPath(tree->currentItem()), QStringLiteral("/a/b"));
-    EXPECT_EQ(m_frame.Session().ListedPath(), deep);
+    EXPECT_EQ(m_frame->Session().ListedPath(), deep);
     EXPECT_EQ(Rows(), QStringList{QStringLiteral("c")});
-    EXPECT_FALSE(m_frame.ListView()->IsBusy());
+    EXPECT_FALSE(m_frame->ListView()->IsBusy());
 
     // The folder on the way learns its other subfolders when it is listed.
     QTreeWidgetItem* a = Child(tree->Root(), QStringLiteral("a"));
@@ -181,15 +135,15 @@ TEST_F(RemoteBrowsingTest, PathsBelowTheHomeFolderOpenInTheTree)
 
     // A folder outside the home folder lists, with no node selected.
     const RemotePath outside = Path("/srv");
-    m_frame.Session().OpenPath(&outside, true);
-    EXPECT_EQ(m_frame.Session().ListedPath(), outside);
+    m_frame->Session().OpenPath(&outside, true);
+    EXPECT_EQ(m_frame->Session().ListedPath(), outside);
     EXPECT_EQ(tree->currentItem(), nullptr);
     EXPECT_EQ(Children(tree->Root()), (QStringList{QStringLiteral("a"), QStringLiteral("Docs")}));
 
     // A folder that is not there changes nothing.
     const RemotePath missing = Path("/home/u/missing");
-    m_frame.Session().OpenPath(&missing, true);
-    EXPECT_EQ(m_frame.Session().ListedPath(), outside);
+    m_frame->Session().OpenPath(&missing, true);
+    EXPECT_EQ(m_frame->Session().ListedPath(), outside);
 }
 
 TEST_F(RemoteBrowsingTest, FolderTreeIsDeletedDepthFirstWithEveryStepTraced)
@@ -201,7 +155,7 @@ TEST_F(RemoteBrowsingTest, FolderTreeIsDeletedDepthFirstWithEveryStepTraced)
     StartPyFtpd();
     ASSERT_TRUE(Connect());
     const int before = TraceCount();
-    ASSERT_TRUE(m_frame.Session().DeleteFolder(Path("/t"), true));
+    ASSERT_TRUE(m_frame->Session().DeleteFolder(Path("/t"), true));
     EXPECT_EQ(Trace(before), (QStringList{
         QStringLiteral("Deleting file \"f1.txt\""), QStringLiteral("\"f1.txt\" successfully deleted"),
         QStringLiteral("Deleting file \"f2.txt\""), QStringLiteral("\"f2.txt\" successfully deleted"),
@@ -219,7 +173,7 @@ TEST_F(RemoteBrowsingTest, RenameMakeFolderAndFailuresTraceTheServerReply)
     m_root.Write("old.txt", "x");
     StartPyFtpd();
     ASSERT_TRUE(Connect());
-    CFtpSession& session = m_frame.Session();
+    CFtpSession& session = m_frame->Session();
     int before = TraceCount();
     EXPECT_TRUE(session.Rename(Path("/old.txt"), Path("/new.txt")));
     EXPECT_TRUE(session.MakeFolder(Path("/Neu ü")));
@@ -241,7 +195,7 @@ TEST_F(RemoteBrowsingTest, RenameMakeFolderAndFailuresTraceTheServerReply)
     EXPECT_TRUE(trace[3].startsWith(QStringLiteral("550")));
     EXPECT_EQ(trace[4], QStringLiteral("An error occurred deleting the file or folder: \"missing\""));
 
-    m_frame.Command(cmd::ID_DISCONNECT)->trigger();
+    m_frame->Command(cmd::ID_DISCONNECT)->trigger();
     before = TraceCount();
     EXPECT_FALSE(session.MakeFolder(Path("/x")));
     EXPECT_EQ(Trace(before), QStringList{QStringLiteral("Not connected.")});
@@ -257,18 +211,18 @@ TEST_F(RemoteBrowsingTest, CancelKeepsTheRowsSoFarAndTheConnection)
                                                         "--data-stall-after", "LIST=20000"});
     bool cancelEnabled = false;
     QTimer::singleShot(800, [&] {
-        cancelEnabled = m_frame.Command(cmd::ID_CANCEL)->isEnabled();
-        m_frame.Command(cmd::ID_CANCEL)->trigger();
+        cancelEnabled = m_frame->Command(cmd::ID_CANCEL)->isEnabled();
+        m_frame->Command(cmd::ID_CANCEL)->trigger();
     });
     ASSERT_TRUE(Connect());
     EXPECT_TRUE(cancelEnabled);
-    const int rows = m_frame.ListView()->RowCount();
+    const int rows = m_frame->ListView()->RowCount();
     EXPECT_GT(rows, 0);
     EXPECT_LT(rows, 5000);
     EXPECT_EQ(Trace().last(), QStringLiteral("Listing of \"/\" succesfully received."));
-    EXPECT_FALSE(m_frame.ListView()->IsBusy());
-    EXPECT_FALSE(m_frame.Command(cmd::ID_CANCEL)->isEnabled());
-    EXPECT_TRUE(m_frame.Session().IsConnected());
+    EXPECT_FALSE(m_frame->ListView()->IsBusy());
+    EXPECT_FALSE(m_frame->Command(cmd::ID_CANCEL)->isEnabled());
+    EXPECT_TRUE(m_frame->Session().IsConnected());
 }
 
 TEST_F(RemoteBrowsingTest, HostileNamesAreSkippedAndReported)
@@ -283,7 +237,7 @@ TEST_F(RemoteBrowsingTest, HostileNamesAreSkippedAndReported)
     m_server = kxtest::StartScriptedFtpd(m_root.path(), {"--feat", "SIZE", "--list-file", listingFile});
     ASSERT_TRUE(Connect());
     EXPECT_EQ(Rows(), QStringList{QStringLiteral("fine.txt")});
-    EXPECT_EQ(m_frame.TreeView()->Root()->childCount(), 0);
+    EXPECT_EQ(m_frame->TreeView()->Root()->childCount(), 0);
     const QStringList trace = Trace();
     EXPECT_EQ(trace.filter(QStringLiteral("Skipped an entry whose name cannot be used safely")).size(), 2);
 }

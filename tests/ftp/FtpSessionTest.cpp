@@ -3,6 +3,7 @@
 #include "catalog/SiteCatalog.h"
 #include "ftp/FtpSession.h"
 #include "ftp/MessagePump.h"
+#include "support/Printers.h"
 #include "support/ServerProcess.h"
 
 #include <QTemporaryDir>
@@ -11,6 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
 
 namespace {
 
@@ -26,6 +30,21 @@ public:
     void OnTrace(int level, const QString& text) override { lines.push_back({level, text}); }
     void OnConnected() override { ++connected; }
     void OnDisconnected() override { ++disconnected; }
+    // The other notifications, in order; entries are counted, not logged.
+    void OnBusyChanged(bool busy) override { notices << (busy ? QStringLiteral("busy") : QStringLiteral("idle")); }
+    void OnListingStarted(const RemotePath& folder, bool) override { notices << QStringLiteral("started ") + folder.ToString(); }
+    void OnListingEntry(const RemoteEntry&) override { ++entries; }
+    void OnListingFinished(const RemotePath& folder, ListingOutcome outcome) override
+    {
+        notices << QStringLiteral("finished %1 %2").arg(folder.ToString()).arg(int(outcome));
+    }
+    void OnListingRefused(const RemotePath& folder) override { notices << QStringLiteral("refused ") + folder.ToString(); }
+    void OnItemAdded(const RemotePath& path, const RemoteEntry&) override { notices << QStringLiteral("added ") + path.ToString(); }
+    void OnItemRemoved(const RemotePath& path) override { notices << QStringLiteral("removed ") + path.ToString(); }
+    void OnItemRenamed(const RemotePath& from, const RemotePath& to) override
+    {
+        notices << QStringLiteral("renamed %1 %2").arg(from.ToString(), to.ToString());
+    }
 
     // The lines the GUI thread wrote, without their "[id] " prefix.
     QStringList OwnLines() const
@@ -59,6 +78,8 @@ public:
     }
 
     std::vector<TraceLine> lines;
+    QStringList notices;
+    int entries = 0;
     int connected = 0;
     int disconnected = 0;
 };
@@ -313,6 +334,101 @@ TEST_F(FtpSessionTest, UnknownProxyTypeOpensNoSession)
     EXPECT_FALSE(Connect(Address()));
     EXPECT_EQ(m_events.OwnLines().last(),
               QStringLiteral("Cannot open an Internet Session. Please check your internet configuration."));
+}
+
+RemotePath Path(const char* text)
+{
+    return RemotePath::FromServer(QString::fromUtf8(text));
+}
+
+TEST_F(FtpSessionTest, WhileOneOperationRunsEveryOtherIsRefusedAndSendsNothing)
+{
+    kxtest::TempDir root;
+    kxtest::TempDir files;
+    root.Write("victim.txt", "v");
+    std::string listing;
+    for (int i = 0; i < 3000; ++i)
+        listing += "-rw-r--r--   1 ftp ftp  1 Jan 15  2024 f" + std::to_string(i) + "\r\n";
+    const std::string log = files.Path("commands.log");
+    auto server = kxtest::StartScriptedFtpd(root.path(), {"--feat", "SIZE", "--log", log,
+                                                         "--list-file", "/=" + files.Write("list.txt", listing),
+                                                         "--data-stall-after", "LIST=20000"});
+    const QString address = QStringLiteral("127.0.0.1:%1").arg(server->port());
+    ASSERT_TRUE(Connect(address));
+    m_events.notices.clear();
+
+    QStringList refusals;
+    bool busyMeanwhile = false;
+    QTimer::singleShot(400, [&] {
+        busyMeanwhile = m_session.IsBusy();
+        const qsizetype from = m_events.OwnLines().size();
+        m_session.DeleteFile(Path("/victim.txt"));
+        m_session.DeleteItems({{Path("/victim.txt"), false}});
+        m_session.MakeFolder(Path("/made"));
+        m_session.Rename(Path("/victim.txt"), Path("/renamed.txt"));
+        m_session.SendCustomCommand(QStringLiteral("NOOP"));
+        m_session.ListFolder(Path("/elsewhere"), false);
+        m_session.ChangeFolder(QStringLiteral("/elsewhere"));
+        m_session.Close();
+        EXPECT_FALSE(Connect(address));
+        refusals = m_events.OwnLines().mid(from);
+        m_session.Cancel();
+    });
+    EXPECT_TRUE(m_session.ListFolder(RemotePath::Root(), false));
+    EXPECT_TRUE(busyMeanwhile);
+    EXPECT_FALSE(m_session.IsBusy());
+
+    const QString busy = QStringLiteral("Another operation is running; wait for it to end or cancel it.");
+    EXPECT_EQ(refusals, (QStringList{busy, busy, busy, busy, busy, busy, busy,
+                                     QStringLiteral("Cannot disconnect while an operation is running; cancel it first."),
+                                     busy}));
+    // One operation: its two ends, and the listing between them.
+    ASSERT_EQ(m_events.notices.size(), 4);
+    EXPECT_EQ(m_events.notices[0], QStringLiteral("busy"));
+    EXPECT_EQ(m_events.notices[1], QStringLiteral("started /"));
+    EXPECT_EQ(m_events.notices[2], QStringLiteral("finished / %1").arg(int(ListingOutcome::Cancelled)));
+    EXPECT_EQ(m_events.notices[3], QStringLiteral("idle"));
+    EXPECT_GT(m_events.entries, 0);
+    EXPECT_LT(m_events.entries, 3000);
+    EXPECT_TRUE(std::filesystem::exists(root.Path("victim.txt")));
+
+    // Nothing the refused calls would have sent reached the server.
+    const std::vector<std::string> sent = kxtest::ReadLines(log);
+    const auto count = [&sent](const char* verb) {
+        return std::count_if(sent.begin(), sent.end(), [verb](const std::string& line) { return line.rfind(verb, 0) == 0; });
+    };
+    for (const char* verb : {"DELE", "MKD", "RNFR"})
+        EXPECT_EQ(count(verb), 0) << verb;
+    EXPECT_EQ(count("NOOP"), count("ABOR")); // the cancelled listing's own, not the custom command's
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "CWD /elsewhere"), 0);
+
+    // Idle again, the same calls go through and say what they did.
+    m_events.notices.clear();
+    EXPECT_TRUE(m_session.Rename(Path("/victim.txt"), Path("/renamed.txt")));
+    EXPECT_TRUE(m_session.MakeFolder(Path("/made")));
+    EXPECT_TRUE(m_session.DeleteFile(Path("/renamed.txt")));
+    EXPECT_FALSE(m_session.ListFolder(Path("/missing"), false));
+    EXPECT_EQ(m_events.notices, (QStringList{
+        QStringLiteral("busy"), QStringLiteral("renamed /victim.txt /renamed.txt"), QStringLiteral("idle"),
+        QStringLiteral("busy"), QStringLiteral("added /made"), QStringLiteral("idle"),
+        QStringLiteral("busy"), QStringLiteral("removed /renamed.txt"), QStringLiteral("idle"),
+        QStringLiteral("busy"), QStringLiteral("refused /missing"), QStringLiteral("idle")}));
+    EXPECT_EQ(m_session.ListedPath(), RemotePath::Root()); // the refused folder did not become the listed one
+}
+
+TEST_F(FtpSessionTest, TheLoginFolderIsTheHomeUnlessTheAddressNamesAnother)
+{
+    kxtest::TempDir root;
+    root.MakeDir("home/user/docs");
+    root.MakeDir("srv");
+    auto server = kxtest::StartPyFtpd(root.path(), "anna", "secret", {"--home", "/home/user"});
+    const QString address = QStringLiteral("127.0.0.1:%1").arg(server->port());
+    ASSERT_TRUE(Connect(address));
+    EXPECT_EQ(m_session.HomeFolder(), Path("/home/user"));
+    ASSERT_TRUE(Connect(address + QStringLiteral("/")));
+    EXPECT_EQ(m_session.HomeFolder(), Path("/home/user"));
+    ASSERT_TRUE(Connect(address + QStringLiteral("/srv/")));
+    EXPECT_EQ(m_session.HomeFolder(), Path("/srv"));
 }
 
 } // namespace

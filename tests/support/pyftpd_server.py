@@ -14,6 +14,9 @@ Options:
                       loopback address, so a client obeying it never leaves this machine
   --log FILE          append every command line received, verbatim (bytes as sent,
                       without the CR LF), one per line
+  --home PATH         the folder a login starts in, as the server names it ("/home/user"),
+                      as on servers that show users the whole tree from their home folder;
+                      it must exist under --root (default "/")
 
 The server listens on a free port and prints exactly one line "PORT <n>" to stdout.
 It serves until SIGTERM or until its stdin reaches end of file: the test fixture
@@ -67,6 +70,12 @@ def _watch_stdin():
 
 
 class LoggingHandler(FTPHandler):
+    login_folder = None
+
+    def on_login(self, username):
+        if self.login_folder:
+            self.fs.cwd = self.login_folder
+
     def found_terminator(self):
         # The buffer still holds the undecoded bytes here; after decoding,
         # invalid UTF-8 would be gone and the log would no longer be verbatim.
@@ -94,6 +103,7 @@ def main():
     parser.add_argument("--ipv6", action="store_true")
     parser.add_argument("--masquerade", type=_loopback_or_any)
     parser.add_argument("--log")
+    parser.add_argument("--home")
     args = parser.parse_args()
 
     if not os.path.isdir(args.root):
@@ -127,6 +137,11 @@ def main():
     LoggingHandler.auth_failed_timeout = 0
     if args.masquerade:
         LoggingHandler.masquerade_address = args.masquerade
+    if args.home:
+        home = "/" + args.home.strip("/")
+        if not os.path.isdir(os.path.join(root, home.lstrip("/"))):
+            parser.error("--home is not a folder under --root: %s" % args.home)
+        LoggingHandler.login_folder = home
 
     host = "::1" if args.ipv6 else "127.0.0.1"
     server = FTPServer((host, 0), LoggingHandler)

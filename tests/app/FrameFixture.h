@@ -1,0 +1,108 @@
+#pragma once
+
+// A main window on a first run, the prompts answered by the test, and the
+// helpers the window tests share: connecting, reading the Trace pane, the
+// list's rows and the tree's nodes, and selecting rows.
+
+#include "app/FreshProgramState.h"
+#include "app/MainFrame.h"
+#include "app/TracePane.h"
+#include "base/Prompts.h"
+#include "support/Printers.h"
+#include "support/ServerProcess.h"
+#include "views/FtpListView.h"
+#include "views/FtpTreeView.h"
+
+#include <QItemSelectionModel>
+#include <QStringList>
+#include <QTreeWidgetItem>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+class AnsweringPrompts : public IPrompts {
+public:
+    void Message(QWidget*, const QString& text, Icon) override { messages << text; }
+    Answer AskYesNo(QWidget*, const QString& text, const QString& caption) override
+    {
+        questions << caption + QStringLiteral(": ") + text;
+        return answer;
+    }
+    bool RetryCountdown(QWidget*, int, const QString&) override { return false; }
+    QStringList messages;
+    QStringList questions;
+    Answer answer = Yes;
+};
+
+class FrameFixture : public ::testing::Test {
+protected:
+    FrameFixture()
+    {
+        SetPrompts(&m_prompts);
+        m_frame = std::make_unique<CMainFrame>();
+    }
+    ~FrameFixture() override
+    {
+        m_frame.reset();
+        SetPrompts(nullptr);
+    }
+
+    // Connects the window to m_server; suffix is a path to open ("/home/u/").
+    bool Connect(const QString& suffix = QString())
+    {
+        m_frame->show();
+        const QString address = QStringLiteral("127.0.0.1:%1").arg(m_server->port()) + suffix;
+        return m_frame->Connect(&address, QStringLiteral("anna"), QStringLiteral("secret"));
+    }
+
+    // Trace texts without their "[id] " prefix, from the given line on.
+    QStringList Trace(int from = 0) const
+    {
+        QStringList lines;
+        CTracePane* pane = m_frame->TracePane();
+        for (int i = from; i < pane->count(); ++i)
+            lines << pane->item(i)->text().section(QStringLiteral("] "), 1);
+        return lines;
+    }
+    int TraceCount() const { return m_frame->TracePane()->count(); }
+
+    QStringList Rows() const
+    {
+        QStringList names;
+        for (int i = 0; i < m_frame->ListView()->RowCount(); ++i)
+            names << m_frame->ListView()->ItemName(i);
+        return names;
+    }
+    int RowOf(const QString& name) const { return int(Rows().indexOf(name)); }
+    void Select(const QStringList& names)
+    {
+        CFtpListView* list = m_frame->ListView();
+        list->SelectAll();
+        list->InvertSelection();
+        for (const QString& name : names) {
+            const int row = RowOf(name);
+            ASSERT_GE(row, 0) << name.toStdString();
+            list->Selection()->select(list->Model()->index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        }
+    }
+
+    static QStringList Children(const QTreeWidgetItem* item)
+    {
+        QStringList names;
+        for (int i = 0; item && i < item->childCount(); ++i)
+            names << item->child(i)->text(0);
+        return names;
+    }
+    static QTreeWidgetItem* Child(const QTreeWidgetItem* item, const QString& name)
+    {
+        return CFtpTreeView::FindChild(item, name);
+    }
+
+    FreshProgramState m_state{true}; // before the window, which reads the settings
+    AnsweringPrompts m_prompts;
+    kxtest::TempDir m_root;
+    kxtest::TempDir m_files; // listings the scripted server sends
+    std::unique_ptr<kxtest::ServerProcess> m_server;
+    std::unique_ptr<CMainFrame> m_frame;
+};
