@@ -155,6 +155,8 @@ private:
     // own text), then the operation's line; both red.
     void TraceFailure(const inet::InternetError& error, const QString& line);
     bool RequireConnection();
+    // A connection, and a path that names an item (not empty, not the root).
+    bool CanActOn(const RemotePath& path);
     // Server replies go to the Trace pane as one line.
     static QString WithoutLineBreaks(QString text);
     // Runs one server operation; a refusal traces the reply and failureLine.

@@ -103,6 +103,19 @@ bool CFtpSession::RequireConnection()
     return false;
 }
 
+bool CFtpSession::CanActOn(const RemotePath& path)
+{
+    if (!RequireConnection())
+        return false;
+    // What a name that is no single name leaves behind (RemotePath::Child):
+    // nothing to send.
+    if (path.IsEmpty() || path.IsRoot()) {
+        Trace(TRACE_ERROR, QStringLiteral("No remote item is named; nothing was sent."));
+        return false;
+    }
+    return true;
+}
+
 void CFtpSession::KeepWindowAlive()
 {
     if (m_sincePump.isValid() && m_sincePump.elapsed() < kPumpIntervalMs)
@@ -276,7 +289,7 @@ void CFtpSession::DeleteItems(const QList<RemoteItem>& items)
 
 bool CFtpSession::DeleteFileNow(const RemotePath& file)
 {
-    if (!RequireConnection())
+    if (!CanActOn(file))
         return false;
     Trace(TRACE_COMMAND, QStringLiteral("Deleting file \"%1\"").arg(file.Name()));
     return RemoveTraced(file, false);
@@ -284,7 +297,7 @@ bool CFtpSession::DeleteFileNow(const RemotePath& file)
 
 bool CFtpSession::DeleteFolderNow(const RemotePath& folder, bool recursive)
 {
-    if (!RequireConnection())
+    if (!CanActOn(folder))
         return false;
     if (!recursive)
         return RemoveTraced(folder, true);
@@ -362,7 +375,7 @@ bool CFtpSession::RemoveTraced(const RemotePath& path, bool folder)
 bool CFtpSession::Rename(const RemotePath& from, const RemotePath& to)
 {
     Operation operation(*this);
-    if (!operation.Started() || !RequireConnection())
+    if (!operation.Started() || !CanActOn(from) || !CanActOn(to))
         return false;
     Trace(TRACE_COMMAND, QStringLiteral("Renaming \"%1\" to \"%2\"").arg(from.Name(), to.Name()));
     if (!Attempt([&] { m_connection->Rename(ToServer(from), ToServer(to)); },
@@ -377,7 +390,7 @@ bool CFtpSession::Rename(const RemotePath& from, const RemotePath& to)
 bool CFtpSession::MakeFolder(const RemotePath& folder)
 {
     Operation operation(*this);
-    if (!operation.Started() || !RequireConnection())
+    if (!operation.Started() || !CanActOn(folder))
         return false;
     const QString name = folder.Name();
     Trace(TRACE_COMMAND, QStringLiteral("Creating New Folder \"%1\"").arg(name));

@@ -8,6 +8,7 @@
 #include "ftp/MessagePump.h"
 #include "base/WindowMessages.h"
 #include "resources/CommandIds.h"
+#include "support/Printers.h"
 #include "support/ServerProcess.h"
 #include "views/FtpListView.h"
 #include "views/FtpTreeView.h"

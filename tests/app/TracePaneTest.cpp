@@ -1,4 +1,5 @@
 #include "app/TracePane.h"
+#include "support/Printers.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
 #include "ftp/FtpUrl.h"
+#include "support/Printers.h"
 
 #include <gtest/gtest.h>
 
