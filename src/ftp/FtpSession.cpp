@@ -368,8 +368,9 @@ bool CFtpSession::Connect(const QString* siteOrAddress, const QString& user, con
            && (m_site.localPath.endsWith(QLatin1Char('\\')) || m_site.localPath.endsWith(QLatin1Char('/'))))
         m_site.localPath.chop(1);
 
-    if (!m_site.remotePath.isEmpty()) {
-        QString remote = m_site.remotePath;
+    const QString remotePath = m_site.remotePath;
+    if (!remotePath.isEmpty()) {
+        QString remote = remotePath;
         remote.replace(QLatin1Char('\\'), QLatin1Char('/'));
         while (remote.startsWith(QLatin1Char('/')))
             remote.remove(0, 1);
@@ -442,8 +443,9 @@ bool CFtpSession::Connect(const QString* siteOrAddress, const QString& user, con
         try {
             // An address that names no folder means the login folder, which
             // on many servers is not "/" (a user's home without a chroot);
-            // changing to "/" would lose it.
-            if (url.objectPath != QLatin1String("/"))
+            // changing to "/" would lose it. A site's remote path of "/"
+            // does name the root.
+            if (url.objectPath != QLatin1String("/") || !remotePath.isEmpty())
                 m_connection->SetCurrentDirectory(url.objectPath.toUtf8().toStdString());
             m_homeFolder = RemotePath::FromServer(QString::fromUtf8(m_connection->GetCurrentDirectory()));
         } catch (const inet::InternetError&) {

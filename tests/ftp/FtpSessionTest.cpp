@@ -429,6 +429,21 @@ TEST_F(FtpSessionTest, TheLoginFolderIsTheHomeUnlessTheAddressNamesAnother)
     EXPECT_EQ(m_session.HomeFolder(), Path("/home/user"));
     ASSERT_TRUE(Connect(address + QStringLiteral("/srv/")));
     EXPECT_EQ(m_session.HomeFolder(), Path("/srv"));
+
+    // A site whose remote path is "/" asks for the root itself.
+    CSiteCatalog catalog;
+    catalog.Open();
+    ASSERT_TRUE(catalog.Write());
+    CFtpSite site;
+    site.name = QStringLiteral("Whole server");
+    site.address = QStringLiteral("127.0.0.1");
+    site.port = server->port();
+    site.login = QStringLiteral("anna");
+    site.password = QStringLiteral("secret");
+    site.remotePath = QStringLiteral("/");
+    ASSERT_TRUE(catalog.SaveSite(site));
+    ASSERT_TRUE(m_session.Connect(&site.name, QString(), QString()));
+    EXPECT_EQ(m_session.HomeFolder(), RemotePath::Root());
 }
 
 } // namespace
