@@ -866,7 +866,9 @@ bool CMainFrame::event(QEvent* event)
 {
     const QEvent::Type type = event->type();
     if (type == WM_STATUS_TEXT) {
-        m_tracePane->AddLine(TRACE_INFO, static_cast<StatusTextEvent*>(event)->Text());
+        // A worker's progress shares the number; it is the queue's, not a line.
+        if (const auto* line = dynamic_cast<StatusTextEvent*>(event))
+            m_tracePane->AddLine(TRACE_INFO, line->Text());
         return true;
     }
     if (type == WM_TRACE_LINE || type == WM_TRACE_LINE2) {

@@ -6,8 +6,10 @@
 #include <QString>
 
 // Messages between threads and panes, as posted events. Every type has a
-// number and a payload class of its own, owned by the event, so a receiver
-// never has to guess what a number carries.
+// number of its own and its payload is a class owned by the event. The
+// workers' payloads (their progress under WM_STATUS_TEXT, the two ends) are
+// in transfer/TransferEvents.h; a receiver that may get both kinds of
+// WM_STATUS_TEXT tells them apart by class.
 inline constexpr QEvent::Type WM_STATUS_TEXT = static_cast<QEvent::Type>(QEvent::User + 130);
 inline constexpr QEvent::Type WM_TRACE_LINE = static_cast<QEvent::Type>(QEvent::User + 131);
 inline constexpr QEvent::Type WM_TRACE_LINE2 = static_cast<QEvent::Type>(QEvent::User + 132);
@@ -52,17 +54,4 @@ public:
 
 private:
     FileStatus m_item;
-};
-
-// The end of a download job (WM_DOWNLOAD_DONE) or an upload job
-// (WM_UPLOAD_DONE). An empty result text means the job succeeded.
-class TransferDoneEvent : public QEvent {
-public:
-    TransferDoneEvent(QEvent::Type type, QString resultText)
-        : QEvent(type), m_result(std::move(resultText)) {}
-    const QString& ResultText() const { return m_result; }
-    bool Succeeded() const { return m_result.isEmpty(); }
-
-private:
-    QString m_result;
 };

@@ -8,8 +8,6 @@
 #include <QPointer>
 #include <QTimer>
 
-#include <sys/syscall.h>
-#include <unistd.h>
 
 void PumpMessages()
 {
@@ -37,9 +35,4 @@ bool WaitWithMessages(CSyncEvent& event, int milliseconds)
         dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     event.SetWaker({});
     return signalled;
-}
-
-long CurrentThreadId()
-{
-    return static_cast<long>(::syscall(SYS_gettid));
 }

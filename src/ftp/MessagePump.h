@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/ThreadId.h"
+
 class CSyncEvent;
 
 // Dispatches the pending events of the calling thread, so the window stays
@@ -9,6 +11,3 @@ void PumpMessages();
 // Runs the calling thread's event loop until `event` is set or `milliseconds`
 // have passed, sleeping in between; true when the event was set.
 bool WaitWithMessages(CSyncEvent& event, int milliseconds);
-
-// The operating system's id of the calling thread, as every trace line shows it.
-long CurrentThreadId();

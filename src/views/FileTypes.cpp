@@ -61,21 +61,6 @@ QString WithoutSeconds(const QString& format)
 
 } // namespace
 
-QString FormatSizeKB(quint64 bytes)
-{
-    const quint64 kilobytes = bytes <= 1024 ? 1 : (bytes >> 10) + ((bytes & 1023) != 0 ? 1 : 0);
-    const std::string digits = std::to_string(kilobytes);
-    std::string grouped;
-    grouped.reserve(digits.size() + digits.size() / 3 + 3);
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i != 0 && (digits.size() - i) % 3 == 0)
-            grouped += ',';
-        grouped += digits[i];
-    }
-    grouped += " KB";
-    return QString::fromLatin1(grouped.data(), static_cast<qsizetype>(grouped.size()));
-}
-
 QString GetShellTypeName(const QString& name)
 {
     const QMimeType type = KnownTypeOf(name);

@@ -1,12 +1,10 @@
 #pragma once
 
+#include "base/SizeText.h"
+
 #include <QIcon>
 #include <QString>
 #include <QtGlobal>
-
-// Size in kilobytes as the file lists show it: never less than 1 KB, rounded
-// up, with "," between groups of three digits ("1,024 KB").
-QString FormatSizeKB(quint64 bytes);
 
 // The type text of a file name: the MIME database's description of the name,
 // else "EXT File" built from the extension, else "File". Only the name is

@@ -11,14 +11,6 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-QString FormatThousands(quint64 value)
-{
-    QString digits = QString::number(value);
-    for (qsizetype at = digits.size() - 3; at > 0; at -= 3)
-        digits.insert(at, QLatin1Char(','));
-    return digits;
-}
-
 CGeneralPage::CGeneralPage(const RemoteItemProperties& item, QWidget* parent)
     : QWidget(parent)
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/SizeText.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -13,9 +15,6 @@ struct RemoteItemProperties {
     QString date;
     QString location;
 };
-
-// "1234567" -> "1,234,567".
-QString FormatThousands(quint64 value);
 
 // The "General" page of a remote item's properties; it only shows.
 class CGeneralPage : public QWidget {
