@@ -117,3 +117,15 @@ CConfirmResumeDlg::CConfirmResumeDlg(const FileQuestion& file, QWidget* parent)
                       {kAnswerYes, kAnswerNo, kAnswerCancel}, parent)
 {
 }
+
+FileAnswer CDialogFileQuestions::AskReplace(const FileQuestion& question)
+{
+    CConfirmReplaceDlg dialog(question, m_owner);
+    return static_cast<FileAnswer>(dialog.exec());
+}
+
+FileAnswer CDialogFileQuestions::AskResume(const FileQuestion& question)
+{
+    CConfirmResumeDlg dialog(question, m_owner);
+    return static_cast<FileAnswer>(dialog.exec());
+}

@@ -43,3 +43,15 @@ class CConfirmResumeDlg : public CConfirmFileDlg {
 public:
     explicit CConfirmResumeDlg(const FileQuestion& file, QWidget* parent = nullptr);
 };
+
+// The two questions as modal dialogs of the GUI thread, for uploads confirmed
+// before they are queued.
+class CDialogFileQuestions final : public IFileQuestions {
+public:
+    explicit CDialogFileQuestions(QWidget* owner) : m_owner(owner) {}
+    FileAnswer AskReplace(const FileQuestion& question) override;
+    FileAnswer AskResume(const FileQuestion& question) override;
+
+private:
+    QWidget* m_owner;
+};

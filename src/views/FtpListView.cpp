@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListView>
+#include <QLocale>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -472,6 +473,62 @@ QString CFtpListView::ItemText(int row, int column) const
     m_model->FlushPending();
     const FtpListItem* item = m_model->Item(row);
     return item ? CFtpListModel::DisplayText(*item, column) : QString();
+}
+
+bool CFtpListView::ConfirmUploads(FileStatusList& files, IFileQuestions& questions) const
+{
+    if (files.isEmpty())
+        return false;
+    const auto describe = [](quint64 size, qint64 modified) {
+        return QStringLiteral("%1\r\nmodified: %2")
+            .arg(FormatSizeKB(size), QLocale().toString(QDateTime::fromSecsSinceEpoch(modified), QLocale::LongFormat));
+    };
+    FileStatusList kept;
+    bool yesToAll = false;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        FileStatus file = files[i];
+        const QString name = file.path.section(QLatin1Char('/'), -1);
+        const int row = FindRow(name);
+        if (row < 0 || yesToAll || file.IsFolder() || IsFolderItem(row)) {
+            kept << file;
+            continue;
+        }
+        FileQuestion question;
+        question.fileName = name;
+        question.remaining = static_cast<int>(files.size() - i);
+        question.newDescription = describe(file.size, file.modified);
+        question.existingDescription = describe(GetItemSize(row), ItemModified(row));
+        if (file.size > GetItemSize(row)) {
+            switch (questions.AskResume(question)) {
+            case kAnswerYes:
+                file.attribute |= FileStatus::kResume;
+                file.size = GetItemSize(row);
+                break;
+            case kAnswerNo:
+                file.attribute &= ~FileStatus::kResume;
+                break;
+            default:
+                return false;
+            }
+            kept << file;
+            continue;
+        }
+        switch (questions.AskReplace(question)) {
+        case kAnswerYesToAll:
+            yesToAll = true;
+            kept << file;
+            break;
+        case kAnswerYes:
+            kept << file;
+            break;
+        case kAnswerNo:
+            break;
+        default:
+            return false;
+        }
+    }
+    files = kept;
+    return true;
 }
 
 int CFtpListView::FindRow(const QString& name) const

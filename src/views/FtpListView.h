@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 
+#include "base/FileQuestion.h"
 #include "base/FileStatus.h"
 #include "base/RemoteEntry.h"
 #include "views/FtpListModel.h"
@@ -43,6 +44,13 @@ public:
     // The row's index when one was inserted; -1 when a row of that name
     // existed and got the record's size and the current time.
     int AddOrUpdateEntry(int position, const FileStatus& status);
+    // Before local files go up into the folder on display: a chosen file
+    // that has a row of exactly its name is asked about. A larger local file
+    // may continue the remote one (marked kResume, with the remote size as
+    // its size); otherwise it may replace it (No leaves it out, Yes to All
+    // stops asking). Folders are not asked about: they merge. False, with the
+    // list unchanged, when the user cancelled or there was nothing to send.
+    bool ConfirmUploads(FileStatusList& files, IFileQuestions& questions) const;
     // 0-3 sorts by that column in the current direction; -1 re-sorts by the
     // current column and direction.
     void SortByColumn(int column);

@@ -1035,3 +1035,75 @@ TEST(FtpListView, HundredThousandRowsArriveInBatchesAndSort)
 }
 
 } // namespace
+
+namespace {
+
+// Answers from a list, Cancel when it runs out, and remembers what it was asked.
+class ScriptedQuestions : public IFileQuestions {
+public:
+    FileAnswer AskReplace(const FileQuestion& question) override { return Next(QStringLiteral("replace "), question); }
+    FileAnswer AskResume(const FileQuestion& question) override { return Next(QStringLiteral("resume "), question); }
+    QList<FileAnswer> answers;
+    QStringList asked;
+
+private:
+    FileAnswer Next(const QString& kind, const FileQuestion& question)
+    {
+        asked << kind + question.fileName + QStringLiteral(" %1").arg(question.remaining);
+        return answers.isEmpty() ? kAnswerCancel : answers.takeFirst();
+    }
+};
+
+FileStatus Chosen(const char* path, quint64 size, bool folder = false)
+{
+    FileStatus file;
+    file.path = QString::fromUtf8(path);
+    file.size = size;
+    file.attribute = folder ? FileStatus::kFolder : 0;
+    return file;
+}
+
+TEST(FtpListView, UploadsAreConfirmedAgainstTheRowsOfTheListedFolder)
+{
+    CFtpListView view;
+    Fill(view, {Entry("small.txt", 100, false, 5), Entry("big.iso", 5000, false, 5), Entry("docs", 0, true, 5),
+                Entry("same.txt", 10, false, 5)});
+    const FileStatusList chosen = {Chosen("/home/u/small.txt", 50), Chosen("/home/u/big.iso", 9000),
+                                   Chosen("/home/u/new.txt", 1), Chosen("/home/u/BIG.ISO", 1),
+                                   Chosen("/home/u/docs", 0, true), Chosen("/home/u/same.txt", 10)};
+
+    // Replace No leaves a file out; resume Yes marks it with the remote size;
+    // names match exactly; a folder merges without a question.
+    FileStatusList files = chosen;
+    ScriptedQuestions questions;
+    questions.answers = {kAnswerNo, kAnswerYes, kAnswerYes};
+    ASSERT_TRUE(view.ConfirmUploads(files, questions));
+    EXPECT_EQ(questions.asked, (QStringList{QStringLiteral("replace small.txt 6"), QStringLiteral("resume big.iso 5"),
+                                            QStringLiteral("replace same.txt 1")}));
+    ASSERT_EQ(files.size(), 5);
+    EXPECT_EQ(files[0].path, QStringLiteral("/home/u/big.iso"));
+    EXPECT_TRUE(files[0].IsResume());
+    EXPECT_EQ(files[0].size, 5000u);
+    EXPECT_EQ(files[1].path, QStringLiteral("/home/u/new.txt"));
+    EXPECT_FALSE(files[1].IsResume());
+
+    // Yes to All asks nothing more; Cancel leaves the list as it was.
+    files = chosen;
+    questions = ScriptedQuestions();
+    questions.answers = {kAnswerYesToAll};
+    ASSERT_TRUE(view.ConfirmUploads(files, questions));
+    EXPECT_EQ(questions.asked.size(), 1);
+    EXPECT_EQ(files.size(), chosen.size());
+    EXPECT_FALSE(files[1].IsResume());
+
+    files = chosen;
+    questions = ScriptedQuestions();
+    questions.answers = {kAnswerYes};
+    EXPECT_FALSE(view.ConfirmUploads(files, questions));
+    EXPECT_EQ(files.size(), chosen.size());
+    EXPECT_FALSE(files[1].IsResume());
+    FileStatusList none;
+    EXPECT_FALSE(view.ConfirmUploads(none, questions));
+}
+
+} // namespace
