@@ -7,6 +7,8 @@
 #include "base/Settings.h"
 #include "base/WindowMessages.h"
 #include "chrome/AboutDlg.h"
+#include "transfer/ConfirmFileDlg.h"
+#include "transfer/TransferManagerBar.h"
 #include "resources/CommandIds.h"
 #include "views/FtpListView.h"
 #include "views/FtpTreeView.h"
@@ -22,7 +24,11 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QDockWidget>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -49,9 +55,20 @@ constexpr int kShowMaximized = 3;
 // Commands whose work belongs to parts of the program still to come. They
 // stay disabled rather than offered and doing nothing.
 constexpr int kNotYetAvailable[] = {
-    cmd::ID_CONNECTION_WIZARD, cmd::ID_DOWNLOAD, cmd::ID_DOWNLOAD_TO, cmd::ID_UPLOAD,
-    cmd::ID_ADD_TO_FAVORITES, cmd::ID_OPTIONS, cmd::ID_GO_SITE_DOWNLOAD_FOLDER,
+    cmd::ID_CONNECTION_WIZARD, cmd::ID_ADD_TO_FAVORITES, cmd::ID_OPTIONS, cmd::ID_GO_SITE_DOWNLOAD_FOLDER,
     cmd::ID_GO_DEFAULT_DOWNLOAD_FOLDER, cmd::ID_STORE_SITE_LOCAL_PATH};
+
+FileStatus StatusOfLocal(const QFileInfo& info)
+{
+    FileStatus status;
+    status.path = info.absoluteFilePath();
+    status.size = info.isDir() ? 0 : quint64(info.size());
+    status.modified = info.lastModified().toSecsSinceEpoch();
+    status.accessed = info.lastRead().toSecsSinceEpoch();
+    status.created = info.birthTime().isValid() ? info.birthTime().toSecsSinceEpoch() : status.modified;
+    status.attribute = info.isDir() ? FileStatus::kFolder : 0;
+    return status;
+}
 
 // A window saved on a larger screen keeps at least this much of itself inside.
 constexpr int kVisibleCorner = 32;
@@ -144,9 +161,9 @@ void CMainFrame::CreateCommands()
     AddCommand(ID_DISCONNECT, QStringLiteral("&Disconnect\tCtrl+D"), &CMainFrame::OnDisconnect);
     AddCommand(ID_CANCEL, QStringLiteral("Cance&l\tEsc"), &CMainFrame::OnCancel);
     AddCommand(ID_CONNECTION_WIZARD, QStringLiteral("Connection &Wizard..."));
-    AddCommand(ID_DOWNLOAD, QStringLiteral("Do&wnload"));
-    AddCommand(ID_DOWNLOAD_TO, QStringLiteral("&Download &to..."));
-    AddCommand(ID_UPLOAD, QStringLiteral("&Upload..."));
+    AddCommand(ID_DOWNLOAD, QStringLiteral("Do&wnload"), &CMainFrame::OnDownload);
+    AddCommand(ID_DOWNLOAD_TO, QStringLiteral("&Download &to..."), &CMainFrame::OnDownloadTo);
+    AddCommand(ID_UPLOAD, QStringLiteral("&Upload..."), &CMainFrame::OnUpload);
     AddCommand(ID_NEW_FOLDER, QStringLiteral("N&ew Folder"), &CMainFrame::OnNewFolder);
     AddCommand(ID_RENAME, QStringLiteral("&Rename\tF2"), &CMainFrame::OnRename);
     AddCommand(ID_DELETE, QStringLiteral("&Delete\tDel"), &CMainFrame::OnDelete);
@@ -289,9 +306,17 @@ void CMainFrame::CreateToolbar()
 
 void CMainFrame::CreateBars()
 {
-    auto* transfers = new QWidget(this);
-    transfers->setObjectName(QStringLiteral("transferManager"));
-    m_transferDock = MakeDock(this, QStringLiteral("Transfer Manager"), QString::fromLatin1(settings::kTransferManagerSection), transfers);
+    m_transfers = new CTransferManagerBar(this);
+    m_transfers->SetFrame(this);
+    m_transfers->SetParallelLimit(GetProfileInt(settings::TransferMax));
+    m_transfers->SetConnectionTimeout(GetProfileInt(settings::ConnectionTimeout));
+    m_transfers->SetRemoveFailed(GetProfileInt(settings::RemoveFailed) != 0);
+    m_transfers->SetProxy(GetProfileInt(settings::ProxyType), GetProfileString(settings::ProxyName));
+    connect(m_transfers, &CTransferManagerBar::ActivityChanged, this, &CMainFrame::UpdateTransferStatus);
+    m_transferStatus = new QLabel(this);
+    m_transferStatus->setObjectName(QStringLiteral("transferStatus"));
+    statusBar()->addPermanentWidget(m_transferStatus);
+    m_transferDock = MakeDock(this, QStringLiteral("Transfer Manager"), QString::fromLatin1(settings::kTransferManagerSection), m_transfers);
     addDockWidget(Qt::BottomDockWidgetArea, m_transferDock);
     m_transferDock->hide();
 
@@ -361,6 +386,7 @@ void CMainFrame::CreateClientArea()
     connect(m_presenter, &CRemotePresenter::ConnectionChanged, this, &CMainFrame::OnConnectionChanged);
     m_session.SetEvents(m_presenter);
     connect(m_list, &CFtpListView::ItemActivated, this, [this] { OnExplore(); });
+    connect(m_list, &CFtpListView::FilesDropped, this, &CMainFrame::Upload);
     connect(m_list, &CFtpListView::EditingStarted, this, &CMainFrame::OnEditingStarted);
     connect(m_list, &CFtpListView::EditingFinished, this, &CMainFrame::OnEditingFinished);
 
@@ -553,11 +579,12 @@ void CMainFrame::UpdateCommandUI()
     enable(ID_ORGANIZE_FAVORITES, !busy);
     enable(ID_DISCONNECT, connected && !busy);
     enable(ID_CANCEL, busy);
-    for (const int id : {ID_RENAME, ID_DELETE, ID_PROPERTIES})
+    for (const int id : {ID_DOWNLOAD, ID_DOWNLOAD_TO, ID_RENAME, ID_DELETE, ID_PROPERTIES})
         enable(id, connected && selected && !busy);
-    for (const int id : {ID_NEW_FOLDER, ID_EXPLORE, ID_CUSTOM_COMMAND, ID_UP_ONE_LEVEL, ID_REFRESH,
+    for (const int id : {ID_UPLOAD, ID_NEW_FOLDER, ID_EXPLORE, ID_CUSTOM_COMMAND, ID_UP_ONE_LEVEL, ID_REFRESH,
                          ID_GO_TO_FOLDER, ID_SELECT_ALL, ID_INVERT_SELECTION})
         enable(id, connected && !busy);
+    m_list->SetAcceptsFiles(connected && !busy && !m_session.ListedPath().IsEmpty());
     for (const int id : kNotYetAvailable)
         enable(id, false);
     m_quickConnect->ConnectButton()->setEnabled(!busy);
@@ -661,6 +688,11 @@ void CMainFrame::OnAbout()
 void CMainFrame::OnOptionsConfirmed()
 {
     m_session.SetProxy(GetProfileInt(settings::ProxyType), GetProfileString(settings::ProxyName));
+    m_transfers->SetParallelLimit(GetProfileInt(settings::TransferMax));
+    m_transfers->SetConnectionTimeout(GetProfileInt(settings::ConnectionTimeout));
+    m_transfers->SetRemoveFailed(GetProfileInt(settings::RemoveFailed) != 0);
+    m_transfers->SetProxy(GetProfileInt(settings::ProxyType), GetProfileString(settings::ProxyName));
+    m_transfers->StartQueued();
     m_session.EnableStatusTrace(GetProfileInt(settings::HideStatusCallbackInfoAfterOptions) == 0);
     m_forceParallel = GetProfileInt(settings::ForceParallelTransfers);
     // Stopped first, so switching keep-alive off takes effect at once.
@@ -683,8 +715,12 @@ void CMainFrame::OnKeepAliveTick()
 void CMainFrame::OnExplore()
 {
     const int row = m_list->FirstSelectedRow();
-    if (row < 0 || !m_list->IsFolderItem(row) || m_session.IsBusy())
-        return; // a file downloads once transfers exist
+    if (row < 0 || m_session.IsBusy())
+        return;
+    if (!m_list->IsFolderItem(row)) {
+        Download();
+        return;
+    }
     const QString name = m_list->ItemName(row);
     m_session.Trace(TRACE_COMMAND, QStringLiteral("Changing Folder: \"%1\"").arg(name));
     m_session.ListFolder(m_session.ListedPath().Child(name), false);
@@ -876,5 +912,137 @@ bool CMainFrame::event(QEvent* event)
         m_tracePane->AddFormattedLine(line->Level(), line->Text());
         return true;
     }
+    if (type == WM_REMOTE_ITEM_ADDED) {
+        m_presenter->ShowStoredItem(static_cast<RemoteItemAddedEvent*>(event)->Item());
+        return true;
+    }
     return QMainWindow::event(event);
+}
+
+// ---------------------------------------------------------------- transfers
+
+QString CMainFrame::DefaultDownloadFolder()
+{
+    QString folder = GetProfileString(settings::DefaultLocalPath);
+    if (folder.isEmpty())
+        folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (folder.isEmpty())
+        folder = QDir::homePath();
+    // A relative setting would land wherever the program happened to start.
+    return QDir::cleanPath(QDir(QDir::homePath()).absoluteFilePath(folder));
+}
+
+bool CMainFrame::SeparateJobs() const
+{
+    return m_forceParallel != 0 || (QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier);
+}
+
+TransferSite CMainFrame::SiteOfSession() const
+{
+    const CFtpSite& site = m_session.Site();
+    return TransferSite{m_session.Server(), site.login, site.password, m_transferType,
+                        site.retries, site.retryDelay, m_session.Port(), site.passive};
+}
+
+void CMainFrame::Download(const QString& target)
+{
+    const QList<int> rows = m_list->SelectedRows();
+    if (rows.isEmpty() || !m_session.HasConnection() || m_session.IsBusy())
+        return;
+    QString folder = target.isEmpty() ? DefaultDownloadFolder() : target;
+    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
+        folder.chop(1);
+    FileStatusList entries;
+    for (const int row : rows) {
+        FileStatus entry;
+        entry.path = m_list->ItemName(row);
+        entry.size = m_list->GetItemSize(row);
+        entry.created = entry.accessed = entry.modified = m_list->ItemModified(row);
+        entry.attribute = m_list->IsFolderItem(row) ? FileStatus::kFolder : 0;
+        entries << entry;
+    }
+    const TransferSite site = SiteOfSession();
+    const QString source = m_session.ListedPath().ToString();
+    if (SeparateJobs()) {
+        for (const FileStatus& entry : entries)
+            m_transfers->AddDownload({entry}, folder, site, source);
+    } else {
+        m_transfers->AddDownload(entries, folder, site, source);
+    }
+    m_transferDock->show();
+}
+
+void CMainFrame::OnDownload()
+{
+    Download();
+}
+
+void CMainFrame::OnDownloadTo()
+{
+    const QList<int> rows = m_list->SelectedRows();
+    if (rows.isEmpty())
+        return;
+    const QString start = m_lastDir.isEmpty() ? DefaultDownloadFolder() : m_lastDir;
+    QString target;
+    if (rows.size() == 1 && !m_list->IsFolderItem(rows.first())) {
+        // One file: the name it gets here.
+        target = QFileDialog::getSaveFileName(this, QStringLiteral("Download to"),
+                                              start + QLatin1Char('/') + m_list->ItemName(rows.first()),
+                                              QStringLiteral("All Files (*)"));
+        if (target.isEmpty())
+            return;
+        m_lastDir = QFileInfo(target).absolutePath();
+    } else {
+        // Several entries, or a folder: the folder they go into.
+        target = QFileDialog::getExistingDirectory(this, QStringLiteral("Download to"), start);
+        if (target.isEmpty())
+            return;
+        m_lastDir = target;
+    }
+    Download(target);
+}
+
+void CMainFrame::OnUpload()
+{
+    const QStringList files = QFileDialog::getOpenFileNames(this, QStringLiteral("Upload"), m_lastDir,
+                                                            QStringLiteral("All Files (*)"));
+    Upload(files);
+}
+
+void CMainFrame::Upload(const QStringList& localPaths)
+{
+    if (localPaths.isEmpty() || !m_session.HasConnection() || m_session.IsBusy() || m_session.ListedPath().IsEmpty())
+        return;
+    FileStatusList entries;
+    for (const QString& path : localPaths) {
+        const QFileInfo info(path);
+        if (info.exists())
+            entries << StatusOfLocal(info);
+    }
+    CDialogFileQuestions questions(this);
+    if (!m_list->ConfirmUploads(entries, questions) || entries.isEmpty())
+        return;
+    const TransferSite site = SiteOfSession();
+    const QString target = m_session.ListedPath().ToString();
+    if (SeparateJobs()) {
+        for (const FileStatus& entry : entries)
+            m_transfers->AddUpload({entry}, site, target);
+    } else {
+        m_transfers->AddUpload(entries, site, target);
+    }
+    m_transferDock->show();
+}
+
+void CMainFrame::UpdateTransferStatus()
+{
+    const int running = m_transfers->RunningCount();
+    const int queued = m_transfers->QueuedCount();
+    if (running == 0 && queued == 0) {
+        m_transferStatus->clear();
+        return;
+    }
+    m_transferStatus->setText(QStringLiteral("Transfers: %1 running, %2 queued, %3 KB/s")
+                                  .arg(running)
+                                  .arg(queued)
+                                  .arg(FormatThousands(quint64(m_transfers->TransferRate() / 1024.0 + 0.5))));
 }

@@ -11,6 +11,9 @@ class CFtpListView;
 class CFtpTreeView;
 class CQuickConnectBar;
 class CRemotePresenter;
+class CTransferManagerBar;
+class QLabel;
+struct TransferSite;
 class CTracePane;
 class QAction;
 class QDockWidget;
@@ -41,6 +44,7 @@ public:
     QAction* Command(int id) const { return m_commands.value(id); }
     CTracePane* TracePane() const { return m_tracePane; }
     CRemotePresenter* Presenter() const { return m_presenter; }
+    CTransferManagerBar* TransferManager() const { return m_transfers; }
     QDockWidget* QuickConnectDock() const { return m_quickConnectDock; }
     QDockWidget* TraceDock() const { return m_traceDock; }
     QDockWidget* TransferManagerDock() const { return m_transferDock; }
@@ -64,6 +68,15 @@ public:
     void GoToFolder(const QString& typed);
     // What the Properties sheet shows for a list row.
     RemoteItemProperties PropertiesOf(int row) const;
+    // Queues the selected rows for download into `target` (empty: the
+    // default download folder), as one job or one job per row.
+    void Download(const QString& target = QString());
+    // Queues local files and folders for upload into the listed folder,
+    // after asking about the files already there.
+    void Upload(const QStringList& localPaths);
+    // Where downloads go when nobody chose: "DefaultLocalPath", else the
+    // user's Downloads folder; never the program's working folder.
+    static QString DefaultDownloadFolder();
 
 protected:
     bool event(QEvent* event) override;
@@ -108,6 +121,13 @@ private:
     void OnSelectAll();
     void OnGoToFolder();
     void OnCustomCommand();
+    void OnDownload();
+    void OnDownloadTo();
+    void OnUpload();
+    void UpdateTransferStatus();
+    // One job per entry: "ForceParallelTransfers", or Shift held down.
+    bool SeparateJobs() const;
+    TransferSite SiteOfSession() const;
     void OnInvertSelection();
     void OnEditingStarted(int row);
     void OnEditingFinished(int row, const QString& newText, bool accepted);
@@ -129,6 +149,8 @@ private:
     QDockWidget* m_quickConnectDock = nullptr;
     QDockWidget* m_traceDock = nullptr;
     QDockWidget* m_transferDock = nullptr;
+    CTransferManagerBar* m_transfers = nullptr;
+    QLabel* m_transferStatus = nullptr;
     QDockWidget* m_localBrowserDock = nullptr;
     QString m_documentTitle = QStringLiteral("Not Connected");
     QString m_lastDir;

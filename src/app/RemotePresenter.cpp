@@ -201,14 +201,37 @@ void CRemotePresenter::OnItemAdded(const RemotePath& path, const RemoteEntry& en
         row.path = entry.name;
         row.size = entry.size;
         row.attribute = entry.folder ? FileStatus::kFolder : 0;
-        m_list.AddOrUpdateEntry(-1, row);
+        m_list.AddOrUpdateEntry(-1, row, Qt::CaseSensitive);
     }
-    if (!entry.folder)
+    if (entry.folder)
+        AddFolderNode(path);
+}
+
+void CRemotePresenter::AddFolderNode(const RemotePath& folder)
+{
+    QTreeWidgetItem* parent = NodeOfPath(folder.Parent(), false);
+    if (!parent || CFtpTreeView::FindChild(parent, folder.Name()))
         return;
-    if (QTreeWidgetItem* parent = NodeOfPath(path.Parent(), false); parent && !CFtpTreeView::FindChild(parent, entry.name)) {
-        const QSignalBlocker quiet(&m_tree);
-        m_tree.InsertChild(parent, entry.name);
-    }
+    const QSignalBlocker quiet(&m_tree);
+    m_tree.InsertChild(parent, folder.Name());
+}
+
+void CRemotePresenter::ShowStoredItem(const FileStatus& item)
+{
+    const RemotePath path = RemotePath::FromServer(item.path);
+    const QStringList below = path.ComponentsBelow(m_listFolder);
+    if (m_listFolder.IsEmpty() || below.isEmpty())
+        return; // outside the folder on display
+    // Straight into the listed folder: its own row. Deeper: the row of the
+    // subfolder it went into.
+    FileStatus row;
+    row.path = below.first();
+    const bool folder = below.size() > 1 || item.IsFolder();
+    row.attribute = folder ? FileStatus::kFolder : 0;
+    row.size = folder ? 0 : item.size;
+    m_list.AddOrUpdateEntry(-1, row, Qt::CaseSensitive);
+    if (folder)
+        AddFolderNode(m_listFolder.Child(row.path));
 }
 
 void CRemotePresenter::OnItemRemoved(const RemotePath& path)

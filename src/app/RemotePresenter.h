@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/FileStatus.h"
 #include "base/RemotePath.h"
 #include "ftp/SessionEvents.h"
 
@@ -37,6 +38,9 @@ public:
     // Selects the listed folder's node again, or none when it has no node,
     // without a listing following.
     void ShowListedFolderInTree();
+    // A file or folder a transfer has just stored (its absolute path): a row
+    // for it in the folder on display, or for the subfolder it went into.
+    void ShowStoredItem(const FileStatus& item);
 
     // ISessionEvents
     void OnTrace(int level, const QString& text) override;
@@ -58,6 +62,8 @@ signals:
     void ConnectionChanged();
 
 private:
+    // The folder's node, when its parent has one and it has none yet.
+    void AddFolderNode(const RemotePath& folder);
     // Selects the node, or nothing for null, without a listing following.
     void SelectNode(QTreeWidgetItem* node);
     static bool IsListed(const QTreeWidgetItem* node);

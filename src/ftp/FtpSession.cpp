@@ -401,6 +401,7 @@ bool CFtpSession::Connect(const QString* siteOrAddress, const QString& user, con
     } else {
         // A port written in the address wins over the record's.
         const int port = url.explicitPort ? url.port : m_site.port;
+        m_port = port;
         int remaining = m_site.retries;
         while (remaining > 0) {
             --remaining;

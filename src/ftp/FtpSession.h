@@ -103,6 +103,8 @@ public:
     // The folder reached after login; the folder tree's root stands for it.
     const RemotePath& HomeFolder() const { return m_homeFolder; }
     const QString& Server() const { return m_server; }
+    // The port of the connection: the one written in the address, else the site's.
+    int Port() const { return m_port; }
     bool IsBusy() const { return m_busy; }
     bool IsConnecting() const { return m_connecting; }
     bool IsListing() const { return m_listing; }
@@ -170,6 +172,7 @@ private:
     RemotePath m_listedPath;
     RemotePath m_homeFolder = RemotePath::Root();
     QString m_server;
+    int m_port = 21;
     QString m_proxyName;
     int m_proxyType = 0;
     // Shared with connect threads, which may outlive an attempt given up.

@@ -34,6 +34,10 @@ inline constexpr int ID_SELECT_ALL = 57642;
 inline constexpr int ID_INVERT_SELECTION = 32799;
 inline constexpr int ID_PROPERTIES = 32775;
 
+// The Transfer Manager pane.
+inline constexpr int ID_TRANSFER_CANCEL = 32796;
+inline constexpr int ID_TRANSFER_RESUBMIT = 32797;
+
 // List view styles and sort keys
 inline constexpr int ID_VIEW_SMALLICON = 59408;
 inline constexpr int ID_VIEW_LARGEICON = 59409;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "transfer/ConfirmFileDlg.h"
 #include "transfer/TransferPort.h"
+#include "transfer/TransferProgressDlg.h"
 
 #include <QObject>
 #include <QPointer>
@@ -9,9 +11,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-
-class CConfirmFileDlg;
-class CTransferProgressDlg;
 
 // A worker's progress window and questions, on the GUI thread. The worker
 // calls the ITransferPort operations on its own thread; each becomes a queued

@@ -312,6 +312,10 @@ QString CTransferThread::LastReply() const
 
 void CTransferThread::UpdatePercent(quint64 bytesOfFile)
 {
+    // A smaller count than last time is the next file starting.
+    if (bytesOfFile >= m_lastFileBytes)
+        m_moved.fetch_add(bytesOfFile - m_lastFileBytes, std::memory_order_relaxed);
+    m_lastFileBytes = bytesOfFile;
     if (m_totalBytes == 0) {
         m_port->SetPos(0);
         return;

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -93,6 +94,8 @@ public:
     bool Failed() const;
     // The operating system's id of the worker, for "[%d]" in trace lines.
     long ThreadId() const;
+    // Bytes copied so far, for the rate the window shows.
+    quint64 BytesMoved() const { return m_moved.load(std::memory_order_relaxed); }
 
     QString SuccessText() const;
     QString CancelledText() const;
@@ -148,6 +151,8 @@ private:
     std::unique_ptr<ITransferPort> m_port;
     std::unique_ptr<inet::FtpConnection> m_connection;
     int m_lastPercent = 0;
+    quint64 m_lastFileBytes = 0;
+    std::atomic<quint64> m_moved{0};
 
     CSyncEvent m_kill{CSyncEvent::Reset::Manual};
     CSyncEvent m_dead{CSyncEvent::Reset::Manual};

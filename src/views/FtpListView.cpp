@@ -11,8 +11,11 @@
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QDropEvent>
 #include <QListView>
 #include <QLocale>
+#include <QMimeData>
+#include <QUrl>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -164,6 +167,7 @@ CFtpListView::CFtpListView(QWidget* parent)
         InstallDelegate(view);
         view->installEventFilter(this);
         view->viewport()->installEventFilter(this);
+        view->viewport()->setAcceptDrops(true);
         m_inputLock->Watch(view);
         m_inputLock->Watch(view->viewport());
         connect(view, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
@@ -283,11 +287,11 @@ void CFtpListView::AddListingEntry(int index, const RemoteEntry& entry)
         m_model->Append(std::move(item));
 }
 
-int CFtpListView::AddOrUpdateEntry(int position, const FileStatus& status)
+int CFtpListView::AddOrUpdateEntry(int position, const FileStatus& status, Qt::CaseSensitivity names)
 {
     m_model->FlushPending();
     const qint64 now = QDateTime::currentSecsSinceEpoch();
-    const int existing = m_model->FindName(status.path);
+    const int existing = m_model->FindName(status.path, names);
     if (existing >= 0) {
         m_model->SetSizeAndTime(existing, status.size, now);
         return -1;
@@ -730,6 +734,27 @@ bool CFtpListView::eventFilter(QObject* watched, QEvent* event)
 
     if (watched == view->viewport()) {
         switch (event->type()) {
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::Drop: {
+            // Local files from a file manager go up into the listed folder;
+            // the views' own drag and drop of rows is not wanted here.
+            auto* drop = static_cast<QDropEvent*>(event);
+            QStringList paths;
+            for (const QUrl& url : drop->mimeData()->urls()) {
+                if (url.isLocalFile())
+                    paths << url.toLocalFile();
+            }
+            if (!m_acceptsFiles || paths.isEmpty()) {
+                drop->ignore();
+                return true;
+            }
+            drop->setDropAction(Qt::CopyAction);
+            drop->accept();
+            if (event->type() == QEvent::Drop)
+                emit FilesDropped(paths);
+            return true;
+        }
         case QEvent::MouseButtonPress: {
             auto* mouse = static_cast<QMouseEvent*>(event);
             m_slowClick.stop();

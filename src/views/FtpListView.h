@@ -42,8 +42,11 @@ public:
     // batches while the listing arrives. "." and ".." are never rows.
     void AddListingEntry(int index, const RemoteEntry& entry);
     // The row's index when one was inserted; -1 when a row of that name
-    // existed and got the record's size and the current time.
-    int AddOrUpdateEntry(int position, const FileStatus& status);
+    // (by default ignoring case) existed and got the record's size and the
+    // current time.
+    int AddOrUpdateEntry(int position, const FileStatus& status, Qt::CaseSensitivity names = Qt::CaseInsensitive);
+    // Whether local files dropped on the rows are taken (FilesDropped).
+    void SetAcceptsFiles(bool accept) { m_acceptsFiles = accept; }
     // Before local files go up into the folder on display: a chosen file
     // that has a row of exactly its name is asked about. A larger local file
     // may continue the remote one (marked kResume, with the remote size as
@@ -110,6 +113,8 @@ signals:
     void EditingStarted(int row);
     void EditingFinished(int row, const QString& newText, bool accepted);
     void SortChanged(int column, bool ascending);
+    // Local files and folders dropped on the list from a file manager.
+    void FilesDropped(const QStringList& paths);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -137,6 +142,7 @@ private:
     QWidget* m_busy = nullptr;
     std::function<QAction*(int)> m_lookup;
     CInputLock* m_inputLock = nullptr;
+    bool m_acceptsFiles = false;
 
     int m_sortColumn = 0;
     bool m_ascending = true;
