@@ -167,7 +167,7 @@ CFtpListView::CFtpListView(QWidget* parent)
         InstallDelegate(view);
         view->installEventFilter(this);
         view->viewport()->installEventFilter(this);
-        view->viewport()->setAcceptDrops(true);
+        view->setAcceptDrops(true);
         m_inputLock->Watch(view);
         m_inputLock->Watch(view->viewport());
         connect(view, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
@@ -732,29 +732,12 @@ bool CFtpListView::eventFilter(QObject* watched, QEvent* event)
         }
     }
 
+    if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove || event->type() == QEvent::Drop)
+        return HandleFileDrop(static_cast<QDropEvent*>(event));
+
     if (watched == view->viewport()) {
         switch (event->type()) {
-        case QEvent::DragEnter:
-        case QEvent::DragMove:
-        case QEvent::Drop: {
-            // Local files from a file manager go up into the listed folder;
-            // the views' own drag and drop of rows is not wanted here.
-            auto* drop = static_cast<QDropEvent*>(event);
-            QStringList paths;
-            for (const QUrl& url : drop->mimeData()->urls()) {
-                if (url.isLocalFile())
-                    paths << url.toLocalFile();
-            }
-            if (!m_acceptsFiles || paths.isEmpty()) {
-                drop->ignore();
-                return true;
-            }
-            drop->setDropAction(Qt::CopyAction);
-            drop->accept();
-            if (event->type() == QEvent::Drop)
-                emit FilesDropped(paths);
-            return true;
-        }
+
         case QEvent::MouseButtonPress: {
             auto* mouse = static_cast<QMouseEvent*>(event);
             m_slowClick.stop();
@@ -782,6 +765,26 @@ bool CFtpListView::eventFilter(QObject* watched, QEvent* event)
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+bool CFtpListView::HandleFileDrop(QDropEvent* drop)
+{
+    // Local files from a file manager go up into the listed folder; the
+    // views' own drag and drop of rows is not wanted here.
+    QStringList paths;
+    for (const QUrl& url : drop->mimeData()->urls()) {
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    }
+    if (!m_acceptsFiles || paths.isEmpty()) {
+        drop->ignore();
+        return true;
+    }
+    drop->setDropAction(Qt::CopyAction);
+    drop->accept();
+    if (drop->type() == QEvent::Drop)
+        emit FilesDropped(paths);
+    return true;
 }
 
 // ---------------------------------------------------------------- menus

@@ -24,6 +24,7 @@ class QMenu;
 class QStackedWidget;
 class QTreeView;
 class CInputLock;
+class QDropEvent;
 class CNameDelegate;
 
 // The contents of the current remote folder: one row per file or subfolder,
@@ -124,6 +125,7 @@ private:
     void OnHeaderClicked(int column);
     void ApplySort(int column, bool moveArrow);
     void ShowContextMenu(QAbstractItemView* view, const QPoint& pos);
+    bool HandleFileDrop(QDropEvent* drop);
     void InstallDelegate(QAbstractItemView* view);
     void OnEditorCreated(CNameDelegate* delegate, QLineEdit* editor, const QModelIndex& index);
     void OnNameCommitted(QWidget* editor, const QString& text);

@@ -14,6 +14,7 @@
 #include "views/FtpTreeView.h"
 
 #include <QItemSelectionModel>
+#include <QTest>
 #include <QStringList>
 #include <QTreeWidgetItem>
 
@@ -85,6 +86,17 @@ protected:
             ASSERT_GE(row, 0) << name.toStdString();
             list->Selection()->select(list->Model()->index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
         }
+    }
+
+    // What a double-click delivers: press, release, double-click, release.
+    void DoubleClickRow(int row)
+    {
+        CFtpListView* list = m_frame->ListView();
+        QWidget* viewport = list->CurrentView()->viewport();
+        const QPoint centre = list->CurrentView()->visualRect(list->Model()->index(row, 0)).center();
+        QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, centre);
+        QTest::mouseDClick(viewport, Qt::LeftButton, Qt::NoModifier, centre);
+        QTest::mouseRelease(viewport, Qt::LeftButton, Qt::NoModifier, centre);
     }
 
     static QStringList Children(const QTreeWidgetItem* item)

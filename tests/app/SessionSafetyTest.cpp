@@ -41,9 +41,7 @@ protected:
         ClickNode(node);
         QTest::keyClick(m_frame->TreeView(), Qt::Key_Down);
         QTest::keyClick(m_frame.get(), Qt::Key_F5);
-        CFtpListView* list = m_frame->ListView();
-        QTest::mouseDClick(list->CurrentView()->viewport(), Qt::LeftButton, {},
-                           list->CurrentView()->visualRect(list->Model()->index(0, 0)).center());
+        DoubleClickRow(0);
         for (const int id : {cmd::ID_REFRESH, cmd::ID_DELETE, cmd::ID_DISCONNECT, cmd::ID_UP_ONE_LEVEL, cmd::ID_CONNECT})
             m_frame->Command(id)->trigger();
         m_frame->TreeView()->setCurrentItem(node);
