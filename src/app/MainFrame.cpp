@@ -330,6 +330,9 @@ void CMainFrame::CreateBars()
     m_tracePane = new CTracePane(this);
     m_traceDock = MakeDock(this, QStringLiteral("Trace"), QString::fromLatin1(settings::kTraceSection), m_tracePane);
     addDockWidget(Qt::BottomDockWidgetArea, m_traceDock);
+    // The queue above the Trace, both the window's width: its six columns
+    // need the room.
+    splitDockWidget(m_transferDock, m_traceDock, Qt::Vertical);
 
     auto* localBrowser = new QWidget(this);
     localBrowser->setObjectName(QStringLiteral("localBrowser"));
