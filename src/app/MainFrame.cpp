@@ -115,7 +115,6 @@ CMainFrame::CMainFrame(QWidget* parent)
     CreateCommands();
     CreateMenus();
     CreateToolbar();
-    statusBar()->showMessage(QStringLiteral("Ready"));
 
     m_transferType = GetProfileInt(settings::TransferType);
     m_lastDir = GetProfileString(settings::LastDir);
@@ -159,14 +158,15 @@ void CMainFrame::CreateCommands()
     using namespace cmd;
     AddCommand(ID_CONNECT, QStringLiteral("&Connect...\tCtrl+C"), &CMainFrame::OnConnectCommand);
     AddCommand(ID_DISCONNECT, QStringLiteral("&Disconnect\tCtrl+D"), &CMainFrame::OnDisconnect);
-    AddCommand(ID_CANCEL, QStringLiteral("Cance&l\tEsc"), &CMainFrame::OnCancel);
+    // Every letter of the File menu is a mnemonic of one item only.
+    AddCommand(ID_CANCEL, QStringLiteral("C&ancel\tEsc"), &CMainFrame::OnCancel);
     AddCommand(ID_CONNECTION_WIZARD, QStringLiteral("Connection &Wizard..."));
-    AddCommand(ID_DOWNLOAD, QStringLiteral("Do&wnload"), &CMainFrame::OnDownload);
-    AddCommand(ID_DOWNLOAD_TO, QStringLiteral("&Download &to..."), &CMainFrame::OnDownloadTo);
+    AddCommand(ID_DOWNLOAD, QStringLiteral("Dow&nload"), &CMainFrame::OnDownload);
+    AddCommand(ID_DOWNLOAD_TO, QStringLiteral("Download &to..."), &CMainFrame::OnDownloadTo);
     AddCommand(ID_UPLOAD, QStringLiteral("&Upload..."), &CMainFrame::OnUpload);
     AddCommand(ID_NEW_FOLDER, QStringLiteral("N&ew Folder"), &CMainFrame::OnNewFolder);
     AddCommand(ID_RENAME, QStringLiteral("&Rename\tF2"), &CMainFrame::OnRename);
-    AddCommand(ID_DELETE, QStringLiteral("&Delete\tDel"), &CMainFrame::OnDelete);
+    AddCommand(ID_DELETE, QStringLiteral("De&lete\tDel"), &CMainFrame::OnDelete);
     AddCommand(ID_EXPLORE, QStringLiteral("&Explore\tEnter"), &CMainFrame::OnExplore);
     AddCommand(ID_CUSTOM_COMMAND, QStringLiteral("&Custom Command..."), &CMainFrame::OnCustomCommand);
     AddCommand(ID_UP_ONE_LEVEL, QStringLiteral("Go &Up One Level\tBackspace"), &CMainFrame::OnUpOneLevel);
@@ -196,8 +196,12 @@ void CMainFrame::CreateCommands()
 
     AddCommand(ID_ADD_TO_FAVORITES, QStringLiteral("&Add to Favorites...\tCtrl+F"));
     AddCommand(ID_ORGANIZE_FAVORITES, QStringLiteral("&Organize Favorites...\tCtrl+E"), &CMainFrame::OnConnectCommand);
-    AddCommand(ID_TRANSFER_ASCII, QStringLiteral("&Ascii"), &CMainFrame::OnTransferAscii)->setCheckable(true);
-    AddCommand(ID_TRANSFER_BINARY, QStringLiteral("&Binary"), &CMainFrame::OnTransferBinary)->setCheckable(true);
+    auto* modes = new QActionGroup(this);
+    for (QAction* mode : {AddCommand(ID_TRANSFER_ASCII, QStringLiteral("&Ascii"), &CMainFrame::OnTransferAscii),
+                          AddCommand(ID_TRANSFER_BINARY, QStringLiteral("&Binary"), &CMainFrame::OnTransferBinary)}) {
+        mode->setCheckable(true);
+        modes->addAction(mode);
+    }
     AddCommand(ID_OPTIONS, QStringLiteral("&Options..."));
     AddCommand(ID_GO_SITE_DOWNLOAD_FOLDER, QStringLiteral("Go to site's download folder"));
     AddCommand(ID_GO_DEFAULT_DOWNLOAD_FOLDER, QStringLiteral("Go to default download folder"));
@@ -213,6 +217,9 @@ void CMainFrame::CreateCommands()
     // (Backspace, Del, Enter, F2, Ctrl+A) act only while the remote views
     // have the focus: a typing user must keep them for the text.
     Command(ID_CANCEL)->setShortcut(QKeySequence(Qt::Key_Escape));
+    // A text field that has the focus keeps Ctrl+C for copying.
+    Command(ID_CONNECT)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+    Command(ID_DISCONNECT)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
     Command(ID_HELP_FINDER)->setShortcut(QKeySequence(Qt::Key_F1));
     Command(ID_REFRESH)->setShortcut(QKeySequence(Qt::Key_F5));
     Command(ID_ORGANIZE_FAVORITES)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
@@ -245,7 +252,7 @@ void CMainFrame::CreateMenus()
     view->addSeparator();
     fill(view, {ID_EXPLORE, ID_UP_ONE_LEVEL, ID_GO_TO_FOLDER, ID_REFRESH});
     QMenu* favorites = menuBar()->addMenu(QStringLiteral("F&avorites"));
-    fill(favorites, {ID_ADD_TO_FAVORITES, ID_ORGANIZE_FAVORITES, 0});
+    fill(favorites, {ID_ADD_TO_FAVORITES, ID_ORGANIZE_FAVORITES});
     QMenu* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
     fill(tools, {ID_CUSTOM_COMMAND, 0, ID_TRANSFER_ASCII, ID_TRANSFER_BINARY, 0, ID_GO_SITE_DOWNLOAD_FOLDER,
                  ID_GO_DEFAULT_DOWNLOAD_FOLDER, 0, ID_OPTIONS});
@@ -313,6 +320,9 @@ void CMainFrame::CreateBars()
     m_transfers->SetRemoveFailed(GetProfileInt(settings::RemoveFailed) != 0);
     m_transfers->SetProxy(GetProfileInt(settings::ProxyType), GetProfileString(settings::ProxyName));
     connect(m_transfers, &CTransferManagerBar::ActivityChanged, this, &CMainFrame::UpdateTransferStatus);
+    m_listStatus = new QLabel(this);
+    m_listStatus->setObjectName(QStringLiteral("listStatus"));
+    statusBar()->addWidget(m_listStatus);
     m_transferStatus = new QLabel(this);
     m_transferStatus->setObjectName(QStringLiteral("transferStatus"));
     statusBar()->addPermanentWidget(m_transferStatus);
@@ -387,6 +397,12 @@ void CMainFrame::CreateClientArea()
     m_presenter = new CRemotePresenter(m_session, *m_tree, *m_list, *m_tracePane, this);
     connect(m_presenter, &CRemotePresenter::BusyChanged, this, &CMainFrame::OnBusyChanged);
     connect(m_presenter, &CRemotePresenter::ConnectionChanged, this, &CMainFrame::OnConnectionChanged);
+    connect(m_presenter, &CRemotePresenter::ListingEnded, this, [this](const RemotePath& folder, bool complete) {
+        if (complete)
+            statusBar()->clearMessage();
+        else
+            statusBar()->showMessage(QStringLiteral("The list of \"%1\" is incomplete.").arg(folder.ToString()));
+    });
     m_session.SetEvents(m_presenter);
     connect(m_list, &CFtpListView::ItemActivated, this, [this] { OnExplore(); });
     connect(m_list, &CFtpListView::FilesDropped, this, &CMainFrame::Upload);
@@ -403,10 +419,14 @@ void CMainFrame::CreateClientArea()
         QAction* action = Command(id);
         action->setShortcut(key);
         action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        // Held by the window as well, the key would act wherever the focus
+        // is inside it: Enter in the Quick Connect bar, F2 in a field.
+        removeAction(action);
         m_splitter->addAction(action);
     }
 
     m_list->SortByColumn(std::clamp(GetProfileInt(settings::SortColumn), 0, 3));
+    m_list->RestoreColumnWidths(GetProfileString(settings::ListColumnWidth));
     const int style = GetProfileInt(settings::ViewStyle);
     m_list->SetViewStyle((style >= settings::kViewSmallIcons && style <= settings::kViewDetails) ? style
                                                                                                 : settings::kViewLargeIcons);
@@ -528,6 +548,7 @@ void CMainFrame::SaveState()
     }
     WriteProfileString(settings::LastDir, m_lastDir);
     WriteProfileInt(settings::SortColumn, m_list->SortColumn());
+    WriteProfileString(settings::ListColumnWidth, m_list->ColumnWidthsText());
 
     const QString toolbarSection = QString::fromLatin1(settings::kToolbarStateSection);
     const QString name = QString::fromLatin1(settings::kToolbarName);
@@ -584,9 +605,11 @@ void CMainFrame::UpdateCommandUI()
     enable(ID_CANCEL, busy);
     for (const int id : {ID_DOWNLOAD, ID_DOWNLOAD_TO, ID_RENAME, ID_DELETE, ID_PROPERTIES})
         enable(id, connected && selected && !busy);
-    for (const int id : {ID_UPLOAD, ID_NEW_FOLDER, ID_EXPLORE, ID_CUSTOM_COMMAND, ID_UP_ONE_LEVEL, ID_REFRESH,
-                         ID_GO_TO_FOLDER, ID_SELECT_ALL, ID_INVERT_SELECTION})
+    for (const int id : {ID_UPLOAD, ID_NEW_FOLDER, ID_EXPLORE, ID_CUSTOM_COMMAND, ID_REFRESH, ID_GO_TO_FOLDER,
+                         ID_SELECT_ALL, ID_INVERT_SELECTION})
         enable(id, connected && !busy);
+    enable(ID_UP_ONE_LEVEL, connected && !busy && CanGoUp());
+    UpdateListStatus();
     m_list->SetAcceptsFiles(connected && !busy && !m_session.ListedPath().IsEmpty());
     for (const int id : kNotYetAvailable)
         enable(id, false);
@@ -673,14 +696,22 @@ void CMainFrame::OnTransferBinary()
     UpdateCommandUI();
 }
 
+void CMainFrame::OpenBesideTheProgram(const QString& fileName)
+{
+    const QString path = QCoreApplication::applicationDirPath() + QLatin1Char('/') + fileName;
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        Prompts().Message(this, QStringLiteral("No web browser could be started to show the page. It is here:\n%1").arg(path),
+                          IPrompts::Icon::Warning);
+}
+
 void CMainFrame::OnHelpTopics()
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + QStringLiteral("/kestrix.html")));
+    OpenBesideTheProgram(QStringLiteral("kestrix.html"));
 }
 
 void CMainFrame::OnWebSite()
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + QStringLiteral("/website.htm")));
+    OpenBesideTheProgram(QStringLiteral("website.htm"));
 }
 
 void CMainFrame::OnAbout()
@@ -730,12 +761,34 @@ void CMainFrame::OnExplore()
     StartKeepAlive();
 }
 
-void CMainFrame::OnUpOneLevel()
+bool CMainFrame::CanGoUp() const
 {
     // The home folder is the top of the tree; a folder outside it (reached
     // with Go To Folder) goes up towards the server's root.
+    const RemotePath& listed = m_session.ListedPath();
+    return !listed.IsEmpty() && listed != m_session.HomeFolder() && !listed.IsRoot();
+}
+
+void CMainFrame::UpdateListStatus()
+{
+    if (!m_session.HasConnection() || m_session.ListedPath().IsEmpty()) {
+        m_listStatus->setText(QStringLiteral("Ready"));
+        return;
+    }
+    const QList<int> selected = m_list->SelectedRows();
+    quint64 bytes = 0;
+    for (const int row : selected)
+        bytes += m_list->IsFolderItem(row) ? 0 : m_list->GetItemSize(row);
+    QString text = QStringLiteral("%1 items").arg(FormatThousands(quint64(m_list->RowCount())));
+    if (!selected.isEmpty())
+        text += QStringLiteral(", %1 selected (%2)").arg(FormatThousands(quint64(selected.size())), FormatSizeKB(bytes));
+    m_listStatus->setText(text);
+}
+
+void CMainFrame::OnUpOneLevel()
+{
     const RemotePath listed = m_session.ListedPath();
-    if (listed.IsEmpty() || listed == m_session.HomeFolder() || listed.IsRoot())
+    if (!CanGoUp())
         return;
     m_session.ListFolder(listed.Parent(), false);
     StartKeepAlive();
@@ -816,8 +869,12 @@ bool CMainFrame::CheckTypedName(const QString& name)
 {
     if (RemotePath::IsValidName(name))
         return true;
-    m_session.Trace(TRACE_ERROR, QStringLiteral("\"%1\" cannot be used as a name: a name may not be \".\" or \"..\", "
-                                                "nor hold \"/\" or a line break.").arg(name));
+    // Said before anything goes to the server: "../x" or "a/b" would make
+    // the folder somewhere else than the row claims.
+    Prompts().Message(this,
+                      QStringLiteral("\"%1\" cannot be used as a name. A name may not be \".\" or \"..\", "
+                                     "nor hold \"/\" or a line break.").arg(name),
+                      IPrompts::Icon::Warning);
     return false;
 }
 

@@ -125,6 +125,11 @@ private:
     void OnDownloadTo();
     void OnUpload();
     void UpdateTransferStatus();
+    // The items of the listed folder and the selection, in the status bar.
+    void UpdateListStatus();
+    bool CanGoUp() const;
+    // A page beside the program in the desktop's browser, or where to find it.
+    void OpenBesideTheProgram(const QString& fileName);
     // One job per entry: "ForceParallelTransfers", or Shift held down.
     bool SeparateJobs() const;
     TransferSite SiteOfSession() const;
@@ -151,6 +156,7 @@ private:
     QDockWidget* m_transferDock = nullptr;
     CTransferManagerBar* m_transfers = nullptr;
     QLabel* m_transferStatus = nullptr;
+    QLabel* m_listStatus = nullptr;
     QDockWidget* m_localBrowserDock = nullptr;
     QString m_documentTitle = QStringLiteral("Not Connected");
     QString m_lastDir;

@@ -141,6 +141,7 @@ void CRemotePresenter::OnFolderTreeReset()
 void CRemotePresenter::OnListingStarted(const RemotePath& folder, bool refresh)
 {
     m_list.DeleteAllItems();
+    m_list.SetIncomplete(false);
     m_list.ShowBusy(true);
     m_listFolder = folder;
     m_rows = 0;
@@ -176,7 +177,10 @@ void CRemotePresenter::OnListingFinished(const RemotePath& folder, ListingOutcom
     m_fillNode = false;
     m_newFolders.clear();
     m_list.ShowBusy(false);
+    m_list.SetIncomplete(outcome != ListingOutcome::Complete);
+    emit ListingEnded(folder, outcome == ListingOutcome::Complete);
     if (m_list.RowCount() > 0) {
+        m_list.FitColumnsOnce();
         m_list.SortByColumn(-1);
         m_list.FocusList();
         m_list.SelectItem(0);

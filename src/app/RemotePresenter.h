@@ -60,6 +60,8 @@ public:
 signals:
     void BusyChanged(bool busy);
     void ConnectionChanged();
+    // A listing ended; incomplete ones leave the list marked as such.
+    void ListingEnded(const RemotePath& folder, bool complete);
 
 private:
     // The folder's node, when its parent has one and it has none yet.

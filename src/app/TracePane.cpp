@@ -1,9 +1,12 @@
 #include "app/TracePane.h"
 
+#include <QScrollBar>
+
 CTracePane::CTracePane(QWidget* parent)
     : QListWidget(parent)
 {
     setObjectName(QStringLiteral("tracePane"));
+    setAccessibleName(QStringLiteral("Trace"));
     setSelectionMode(QAbstractItemView::SingleSelection);
     setUniformItemSizes(true);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -22,13 +25,21 @@ QColor CTracePane::LevelColour(int level)
 
 void CTracePane::AddLine(int level, const QString& text)
 {
-    if (count() >= kMaxLines)
+    // A reader who scrolled up keeps the lines in front of them; otherwise
+    // the newest line comes into view, in its own colour (a selection would
+    // paint over it).
+    QScrollBar* bar = verticalScrollBar();
+    const bool following = bar->value() >= bar->maximum();
+    const bool dropOldest = count() >= kMaxLines;
+    if (dropOldest)
         delete takeItem(0);
     auto* item = new QListWidgetItem(text, this);
     item->setForeground(LevelColour(level));
     item->setData(Qt::UserRole, level);
-    setCurrentItem(item);
-    scrollToItem(item);
+    if (following)
+        scrollToBottom();
+    else if (dropOldest)
+        bar->setValue(bar->value() - 1); // the same lines stay in front of the reader
 }
 
 void CTracePane::AddFormattedLine(int level, const QString& format)

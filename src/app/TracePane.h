@@ -6,7 +6,7 @@
 
 // The Trace pane: the newest status lines of the session and the transfers,
 // each in the colour of its level. It keeps the last kMaxLines lines and
-// selects the newest so it scrolls into view.
+// brings the newest into view, unless the reader has scrolled up.
 class CTracePane : public QListWidget {
     Q_OBJECT
 public:

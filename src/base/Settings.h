@@ -38,7 +38,9 @@ inline constexpr IntSetting ConnectionTimeout{kSection, "ConnectionTimeout", 30}
 inline constexpr StringSetting DefaultLocalPath{kSection, "DefaultLocalPath", ""};
 inline constexpr IntSetting DefaultRetries{kSection, "DefaultRetries", 3};
 inline constexpr IntSetting DefaultRetryDelay{kSection, "DefaultRetryDelay", 10};
-inline constexpr IntSetting DefaultUsePASVMode{kSection, "DefaultUsePASVMode", 0};
+// Passive by default: active data connections fail behind the address
+// translation of nearly every home and office network.
+inline constexpr IntSetting DefaultUsePASVMode{kSection, "DefaultUsePASVMode", 1};
 inline constexpr IntSetting ProxyType{kSection, "ProxyType", 0};
 inline constexpr StringSetting ProxyName{kSection, "ProxyName", ""};
 inline constexpr IntSetting SavePosition{kSection, "SavePosition", 1};
@@ -60,6 +62,8 @@ inline constexpr IntSetting FrameRight{kSection, "FrameRight", -1};
 inline constexpr IntSetting FrameBottom{kSection, "FrameBottom", -1};
 inline constexpr StringSetting LastSelected{kSection, "LastSelected", ""};
 inline constexpr StringSetting TransferColumnWidth{kSection, "TransferColumnWidth", ""};
+// The Details columns of the remote list, as the user left them.
+inline constexpr StringSetting ListColumnWidth{kSection, "ListColumnWidth", ""};
 
 // Read by the options sheet right after it is confirmed: unlike every other
 // reader of this key it defaults to hiding the status lines.

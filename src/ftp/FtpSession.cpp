@@ -316,7 +316,9 @@ std::unique_ptr<inet::FtpConnection> CFtpSession::OpenConnection(const QString& 
     if (!signalled) {
         attempt->abandoned = true;
         attempt->connection.reset();
-        return nullptr;
+        // Like any other failed attempt: its reason traced, then the
+        // countdown or, after the last one, the message box.
+        throw inet::InternetError(inet::err::kTimeout, inet::ErrorText(inet::err::kTimeout));
     }
     if (!attempt->connection)
         throw inet::InternetError(attempt->error, attempt->message, attempt->reply);

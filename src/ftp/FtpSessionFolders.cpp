@@ -7,6 +7,7 @@
 #include "inet/InternetError.h"
 
 #include <QDateTime>
+#include <QRegularExpression>
 
 #include <optional>
 
@@ -225,10 +226,14 @@ bool CFtpSession::ListFolderNow(const RemotePath& folder, bool refresh)
             TraceFailure(*failure, QStringLiteral("An error occurred listing the folder: \"%1\".").arg(shown));
     } else if (outcome == ListingOutcome::Complete && count == 0) {
         Trace(TRACE_SUCCESS, QStringLiteral("\"%1\" is empty.").arg(shown));
+    } else if (outcome == ListingOutcome::Complete) {
+        Trace(TRACE_SUCCESS, QStringLiteral("Listing of \"%1\" succesfully received.").arg(shown));
     } else {
+        // Part of a folder must not pass for all of it.
         if (failure)
             TraceFailure(*failure, QStringLiteral("An error occurred listing the folder: \"%1\".").arg(shown));
-        Trace(TRACE_SUCCESS, QStringLiteral("Listing of \"%1\" succesfully received.").arg(shown));
+        Trace(TRACE_ERROR, QStringLiteral("Listing of \"%1\" %2: the list shows only part of the folder.")
+                               .arg(shown, cancelled ? QStringLiteral("cancelled") : QStringLiteral("broken off")));
     }
     if (m_events)
         m_events->OnListingFinished(folder, outcome);
@@ -416,9 +421,14 @@ void CFtpSession::SendAndTraceReply(const QString& command)
     }
     try {
         const inet::FtpReply reply = m_connection->Command(ToServer(command));
-        const QString text = WithoutLineBreaks(FromServer(reply.Text()));
-        m_lastResponse = text;
-        Trace(TRACE_SUCCESS, text);
+        const QString text = FromServer(reply.Text());
+        m_lastResponse = WithoutLineBreaks(text);
+        // SITE HELP, STAT, FEAT: one line of the pane for each of the reply's.
+        for (const QString& line : text.split(QRegularExpression(QStringLiteral("\r\n|\n|\r"))))
+            if (!line.isEmpty())
+                Trace(TRACE_SUCCESS, line);
+        if (text.isEmpty())
+            Trace(TRACE_SUCCESS, QString());
     } catch (const inet::InternetError&) {
         Trace(TRACE_ERROR, QStringLiteral("Did not received any response!"));
     }

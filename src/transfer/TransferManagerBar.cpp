@@ -8,6 +8,7 @@
 #include "transfer/DownloadThread.h"
 #include "transfer/TransferEvents.h"
 #include "transfer/UploadThread.h"
+#include "views/ColumnWidths.h"
 #include "views/FileTypes.h"
 
 #include <QAction>
@@ -136,7 +137,7 @@ CTransferManagerBar::CTransferManagerBar(QWidget* parent)
     const int share = std::max(10, (std::max(width(), 600) - 7 * scrollBar) / ColumnCount);
     for (int column = 0; column < ColumnCount; ++column)
         m_list->header()->resizeSection(column, std::max({share, m_list->header()->sectionSizeHint(column), 10}));
-    RestoreColumnWidths();
+    ::RestoreColumnWidths(*m_list->header(), kx::GetProfileString(kx::settings::TransferColumnWidth));
 
     connect(&m_scheduler, &QTimer::timeout, this, &CTransferManagerBar::Tick);
     m_scheduler.start(1000);
@@ -156,25 +157,7 @@ CTransferManagerBar::~CTransferManagerBar()
 
 QString CTransferManagerBar::ColumnWidthsText() const
 {
-    QString text;
-    for (int column = 0; column < ColumnCount; ++column)
-        text += QString::number(m_list->header()->sectionSize(column)) + QLatin1Char(',');
-    return text;
-}
-
-void CTransferManagerBar::RestoreColumnWidths()
-{
-    const QStringList widths = kx::GetProfileString(kx::settings::TransferColumnWidth).split(QLatin1Char(','));
-    for (int column = 0; column < ColumnCount && column < widths.size(); ++column) {
-        if (widths[column].trimmed().isEmpty())
-            break;
-        // The number at the start of the field, as a hand-edited file may hold more.
-        const QString field = widths[column].trimmed();
-        qsizetype digits = 0;
-        while (digits < field.size() && field[digits].isDigit())
-            ++digits;
-        m_list->header()->resizeSection(column, std::max(10, field.left(digits).toInt()));
-    }
+    return ::ColumnWidthsText(*m_list->header());
 }
 
 void CTransferManagerBar::AddDownload(const FileStatusList& entries, const QString& localFolder,

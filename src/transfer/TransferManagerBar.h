@@ -101,7 +101,6 @@ private:
     // Resumes a queued thread and counts it, once.
     bool Start(CTransferThread* thread);
     void ForwardToFrame(QEvent* event);
-    void RestoreColumnWidths();
     void Tick();
     void ShowContextMenu(const QPoint& position);
 

@@ -1,6 +1,7 @@
 #include "views/FtpListView.h"
 
 #include "resources/CommandIds.h"
+#include "views/ColumnWidths.h"
 #include "views/FileTypes.h"
 #include "views/InputLock.h"
 
@@ -9,6 +10,7 @@
 #include <QDateTime>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QLabel>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QDropEvent>
@@ -141,13 +143,16 @@ CFtpListView::CFtpListView(QWidget* parent)
     m_selection = new QItemSelectionModel(m_model, this);
     m_inputLock = new CInputLock(this);
 
+    setAccessibleName(QStringLiteral("Remote files"));
     m_iconView = new QListView(this);
     m_iconView->setObjectName(QStringLiteral("iconView"));
+    m_iconView->setAccessibleName(QStringLiteral("Remote files"));
     m_iconView->setUniformItemSizes(true);
     m_iconView->setLayoutMode(QListView::Batched);
 
     m_detailsView = new QTreeView(this);
     m_detailsView->setObjectName(QStringLiteral("detailsView"));
+    m_detailsView->setAccessibleName(QStringLiteral("Remote files"));
     m_detailsView->setUniformRowHeights(true);
     m_detailsView->setRootIsDecorated(false);
     m_detailsView->setItemsExpandable(false);
@@ -182,7 +187,7 @@ CFtpListView::CFtpListView(QWidget* parent)
     QHeaderView* header = m_detailsView->header();
     header->setSectionsClickable(true);
     header->setSectionsMovable(false);
-    header->setStretchLastSection(false);
+    header->setStretchLastSection(true);
     header->setSortIndicatorShown(true);
     header->setSortIndicator(0, Qt::AscendingOrder);
     for (int column = 0; column < CFtpListModel::ColumnCount; ++column)
@@ -192,8 +197,19 @@ CFtpListView::CFtpListView(QWidget* parent)
     m_stack = new QStackedWidget(this);
     m_stack->addWidget(m_iconView);
     m_stack->addWidget(m_detailsView);
+    m_incomplete = new QLabel(
+        QStringLiteral("This list is incomplete: the listing ended early. Refresh (F5) lists the whole folder."), this);
+    m_incomplete->setObjectName(QStringLiteral("incompleteNote"));
+    m_incomplete->setWordWrap(true);
+    m_incomplete->setMargin(4);
+    m_incomplete->setAutoFillBackground(true);
+    m_incomplete->setBackgroundRole(QPalette::ToolTipBase);
+    m_incomplete->setForegroundRole(QPalette::ToolTipText);
+    m_incomplete->hide();
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(m_incomplete);
     layout->addWidget(m_stack);
 
     connect(m_selection, &QItemSelectionModel::selectionChanged, this, [this] {
@@ -394,6 +410,48 @@ void CFtpListView::ShowBusy(bool busy)
     delete m_busy;
     m_busy = nullptr;
     update();
+}
+
+QString CFtpListView::ColumnWidthsText() const
+{
+    return ::ColumnWidthsText(*m_detailsView->header());
+}
+
+void CFtpListView::RestoreColumnWidths(const QString& text)
+{
+    m_columnsSettled = ::RestoreColumnWidths(*m_detailsView->header(), text) || m_columnsSettled;
+}
+
+void CFtpListView::FitColumnsOnce()
+{
+    m_model->FlushPending();
+    if (m_columnsSettled || m_model->rowCount() == 0)
+        return;
+    m_columnsSettled = true;
+    // Measured on the first rows: enough to size a column, and cheap at
+    // 100,000 rows. The last column stretches over what is left.
+    QHeaderView* header = m_detailsView->header();
+    QStyleOptionViewItem option;
+    option.initFrom(m_detailsView);
+    option.decorationSize = m_detailsView->iconSize().isValid() ? m_detailsView->iconSize() : QSize(16, 16);
+    option.features |= QStyleOptionViewItem::HasDisplay | QStyleOptionViewItem::HasDecoration;
+    const int rows = std::min(m_model->rowCount(), 500);
+    for (int column = 0; column + 1 < CFtpListModel::ColumnCount; ++column) {
+        int width = header->sectionSizeHint(column);
+        for (int row = 0; row < rows; ++row)
+            width = std::max(width, m_detailsView->itemDelegate()->sizeHint(option, m_model->index(row, column)).width());
+        header->resizeSection(column, width + 8);
+    }
+}
+
+void CFtpListView::SetIncomplete(bool incomplete)
+{
+    m_incomplete->setVisible(incomplete);
+}
+
+bool CFtpListView::IsIncomplete() const
+{
+    return !m_incomplete->isHidden();
 }
 
 void CFtpListView::resizeEvent(QResizeEvent* event)

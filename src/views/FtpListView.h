@@ -18,6 +18,7 @@
 class QAbstractItemView;
 class QAction;
 class QItemSelectionModel;
+class QLabel;
 class QLineEdit;
 class QListView;
 class QMenu;
@@ -65,6 +66,15 @@ public:
     void SetViewStyle(int commandId);
     int ViewStyle() const { return m_viewStyle; }
     void ShowBusy(bool busy);
+    // A note above the rows that they are not the whole folder (a listing
+    // cancelled or broken off), until the next full listing.
+    void SetIncomplete(bool incomplete);
+    // The Details columns: widths as a setting keeps them, restored once at
+    // the start; without stored widths the first rows that arrive fit them.
+    QString ColumnWidthsText() const;
+    void RestoreColumnWidths(const QString& text);
+    void FitColumnsOnce();
+    bool IsIncomplete() const;
     bool IsBusy() const { return m_busy != nullptr; }
     void ShowEnabled();
     void ShowDisabled();
@@ -139,12 +149,14 @@ private:
     CFtpListModel* m_model = nullptr;
     QItemSelectionModel* m_selection = nullptr;
     QStackedWidget* m_stack = nullptr;
+    QLabel* m_incomplete = nullptr;
     QListView* m_iconView = nullptr;
     QTreeView* m_detailsView = nullptr;
     QWidget* m_busy = nullptr;
     std::function<QAction*(int)> m_lookup;
     CInputLock* m_inputLock = nullptr;
     bool m_acceptsFiles = false;
+    bool m_columnsSettled = false;
 
     int m_sortColumn = 0;
     bool m_ascending = true;

@@ -22,6 +22,7 @@ CFtpTreeView::CFtpTreeView(QWidget* parent)
     : QTreeWidget(parent)
 {
     setObjectName(QStringLiteral("remoteTree"));
+    setAccessibleName(QStringLiteral("Remote folders"));
     setHeaderHidden(true);
     setColumnCount(1);
     setRootIsDecorated(true);

@@ -18,6 +18,13 @@
 #include "views/QuickConnectBar.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDockWidget>
+#include <QHeaderView>
+#include <QLabel>
+#include <QSignalSpy>
+#include <QTreeView>
 #include <QLineEdit>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -260,6 +267,83 @@ TEST_F(ItemCommandsTest, NoKeepAliveWhileAListingRuns)
     const int before = TraceCount();
     m_frame->OnKeepAliveTick();
     EXPECT_EQ(Trace(before).first(), QStringLiteral("Sending NOOP command..."));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(ItemCommandsTest, KeysOfTheViewsStayInTheViewsAndMenuKeysWork)
+{
+    m_root.Write("a.txt", "a");
+    m_root.MakeDir("sub");
+    m_server = kxtest::StartPyFtpd(m_root.path(), "anna", "secret");
+    ASSERT_TRUE(Connect());
+    m_frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_frame.get()));
+    Select({QStringLiteral("a.txt")});
+
+    // Typing in the Quick Connect bar: Enter connects, F2 stays in the field.
+    m_frame->QuickConnectDock()->show();
+    CQuickConnectBar* bar = m_frame->QuickConnectBar();
+    QLineEdit* user = bar->findChild<QLineEdit*>(QStringLiteral("user"));
+    QApplication::processEvents();
+    user->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), user);
+    QTest::keyClick(user, Qt::Key_F2);
+    EXPECT_EQ(m_frame->ListView()->Editor(), nullptr);
+    QSignalSpy connectRequests(bar, &CQuickConnectBar::ConnectRequested);
+    bar->HostField()->setFocus();
+    ASSERT_TRUE(bar->HostField()->hasFocus());
+    bar->HostField()->setText(QStringLiteral("127.0.0.1:%1").arg(m_server->port()));
+    const int before = TraceCount();
+    QTest::keyClick(bar->HostHistory(), Qt::Key_Return); // the focus widget of the host field
+    EXPECT_EQ(connectRequests.count(), 1);
+    EXPECT_TRUE(Trace(before).filter(QStringLiteral("Changing Folder")).isEmpty());
+
+    // Ctrl+C copies in a text field, Ctrl+D disconnects, Ctrl+C elsewhere connects.
+    bar->HostField()->selectAll();
+    QTest::keyClick(bar->HostField(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), bar->HostField()->text());
+    m_frame->ListView()->FocusList();
+    QTest::keyClick(m_frame->ListView()->CurrentView(), Qt::Key_D, Qt::ControlModifier);
+    EXPECT_FALSE(m_frame->Session().HasConnection());
+    QTest::keyClick(m_frame->ListView()->CurrentView(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_FALSE(m_frame->QuickConnectDock()->isHidden()); // Connect without a Site Manager shows the bar
+}
+
+TEST_F(ItemCommandsTest, StatusBarRepliesAndColumnsTellTheWholeStory)
+{
+    m_root.Write("a-file-with-a-rather-long-name-to-show.txt", std::string(3000, 'a'));
+    m_root.Write("b.txt", std::string(5000, 'b'));
+    m_root.MakeDir("sub");
+    m_server = kxtest::StartPyFtpd(m_root.path(), "anna", "secret");
+    m_frame->Command(cmd::ID_VIEW_DETAILS)->trigger();
+    ASSERT_TRUE(Connect());
+    QLabel* status = m_frame->findChild<QLabel*>(QStringLiteral("listStatus"));
+    ASSERT_NE(status, nullptr);
+    Select({QStringLiteral("a-file-with-a-rather-long-name-to-show.txt"), QStringLiteral("b.txt")});
+    EXPECT_EQ(status->text(), QStringLiteral("3 items, 2 selected (8 KB)"));
+
+    // Each line of a multi-line reply is a line of the Trace.
+    const int before = TraceCount();
+    m_frame->Session().SendCustomCommand(QStringLiteral("HELP"));
+    const QStringList reply = Trace(before + 1);
+    EXPECT_GT(reply.size(), 2);
+    EXPECT_TRUE(reply.first().startsWith(QStringLiteral("214")));
+    for (const QString& line : reply)
+        EXPECT_FALSE(line.contains(QLatin1Char('\n')));
+
+    // The Details columns fit what they show; the last one takes the rest.
+    QTreeView* details = m_frame->ListView()->DetailsView();
+    const int nameWidth = details->header()->sectionSize(0);
+    EXPECT_GT(nameWidth, details->fontMetrics().horizontalAdvance(QStringLiteral("a-file-with-a-rather-long-name-to-show.txt")));
+    EXPECT_TRUE(details->header()->stretchLastSection());
+    // The user's widths outlive the window.
+    details->header()->resizeSection(0, 333);
+    m_frame->close();
+    m_frame = std::make_unique<CMainFrame>();
+    EXPECT_EQ(m_frame->ListView()->DetailsView()->header()->sectionSize(0), 333);
 }
 
 } // namespace

@@ -15,6 +15,9 @@
 #include "views/QuickConnectBar.h"
 
 #include <QAction>
+#include <QActionGroup>
+#include <QMenu>
+#include <QMenuBar>
 #include <QApplication>
 #include <QDockWidget>
 #include <QLineEdit>
@@ -262,6 +265,47 @@ TEST_F(MainFrameTest, LinesFromOtherThreadsArriveAsEvents)
     EXPECT_EQ(pane->item(1)->text(), QStringLiteral("[2] 50% failed"));
     EXPECT_EQ(pane->item(1)->foreground().color(), QColor(255, 0, 0));
     EXPECT_EQ(pane->item(2)->foreground().color(), QColor(0, 130, 0));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(MainFrameTest, MenusAreTidyAndTheViewsHaveNames)
+{
+    WriteProfileInt(settings::ShowConnectionDlg, 0);
+    CMainFrame frame;
+    QMenu* file = nullptr;
+    QMenu* favorites = nullptr;
+    for (QAction* top : frame.menuBar()->actions()) {
+        if (top->text() == QStringLiteral("&File"))
+            file = top->menu();
+        if (top->text() == QStringLiteral("F&avorites"))
+            favorites = top->menu();
+    }
+    ASSERT_TRUE(file && favorites);
+    // One item per mnemonic letter.
+    QStringList letters;
+    for (QAction* item : file->actions()) {
+        const qsizetype amp = item->text().indexOf(QLatin1Char('&'));
+        if (item->isSeparator() || amp < 0)
+            continue;
+        EXPECT_EQ(item->text().count(QLatin1Char('&')), 1) << item->text().toStdString();
+        const QString letter = item->text().mid(amp + 1, 1).toLower();
+        EXPECT_FALSE(letters.contains(letter)) << item->text().toStdString();
+        letters << letter;
+    }
+    EXPECT_FALSE(favorites->actions().last()->isSeparator());
+    // Ascii and Binary are one choice.
+    QAction* ascii = frame.Command(cmd::ID_TRANSFER_ASCII);
+    ASSERT_NE(ascii->actionGroup(), nullptr);
+    EXPECT_TRUE(ascii->actionGroup()->isExclusive());
+    EXPECT_EQ(ascii->actionGroup(), frame.Command(cmd::ID_TRANSFER_BINARY)->actionGroup());
+    // Screen readers and scripts find the panes by name.
+    EXPECT_EQ(frame.TreeView()->accessibleName(), QStringLiteral("Remote folders"));
+    EXPECT_EQ(frame.ListView()->CurrentView()->accessibleName(), QStringLiteral("Remote files"));
+    EXPECT_EQ(frame.TracePane()->accessibleName(), QStringLiteral("Trace"));
+    EXPECT_FALSE(frame.Command(cmd::ID_UP_ONE_LEVEL)->isEnabled());
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 #include "views/FtpTreeView.h"
 
 #include <QAction>
+#include <QStatusBar>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -219,7 +220,12 @@ TEST_F(RemoteBrowsingTest, CancelKeepsTheRowsSoFarAndTheConnection)
     const int rows = m_frame->ListView()->RowCount();
     EXPECT_GT(rows, 0);
     EXPECT_LT(rows, 5000);
-    EXPECT_EQ(Trace().last(), QStringLiteral("Listing of \"/\" succesfully received."));
+    // Part of a folder does not pass for all of it: not in the Trace, the
+    // status bar or the list, until a full listing.
+    EXPECT_EQ(Trace().last(), QStringLiteral("Listing of \"/\" cancelled: the list shows only part of the folder."));
+    EXPECT_EQ(m_frame->TracePane()->item(m_frame->TracePane()->count() - 1)->foreground().color(), QColor(255, 0, 0));
+    EXPECT_EQ(m_frame->statusBar()->currentMessage(), QStringLiteral("The list of \"/\" is incomplete."));
+    EXPECT_TRUE(m_frame->ListView()->IsIncomplete());
     EXPECT_FALSE(m_frame->ListView()->IsBusy());
     EXPECT_FALSE(m_frame->Command(cmd::ID_CANCEL)->isEnabled());
     EXPECT_TRUE(m_frame->Session().IsConnected());

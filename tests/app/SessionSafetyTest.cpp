@@ -275,6 +275,8 @@ TEST_F(SessionSafetyTest, RenamingAFileNamedLikeAFolderElsewhereLeavesTheTreeAlo
     const int before = TraceCount();
     rename("deeper", "../escaped");
     EXPECT_TRUE(Trace(before).filter(QStringLiteral("Renaming")).isEmpty());
+    ASSERT_EQ(m_prompts.messages.size(), 1);
+    EXPECT_TRUE(m_prompts.messages[0].startsWith(QStringLiteral("\"../escaped\" cannot be used as a name.")));
     EXPECT_TRUE(Exists("A-sub/data/deeper"));
     EXPECT_EQ(Rows(), QStringList{QStringLiteral("deeper")});
 }

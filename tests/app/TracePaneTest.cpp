@@ -1,20 +1,34 @@
 #include "app/TracePane.h"
 #include "support/Printers.h"
 
+#include <QScrollBar>
+
 #include <gtest/gtest.h>
 
 namespace {
 
-TEST(TracePane, KeepsTheNewest256LinesAndSelectsTheLast)
+TEST(TracePane, KeepsTheNewest256LinesInViewUnlessTheReaderScrolledUp)
 {
     CTracePane pane;
+    pane.resize(400, 120);
+    pane.show();
     for (int i = 1; i <= 257; ++i)
         pane.AddLine(TRACE_INFO, QStringLiteral("[1] line %1").arg(i));
     ASSERT_EQ(pane.count(), CTracePane::kMaxLines);
     EXPECT_EQ(pane.item(0)->text(), QStringLiteral("[1] line 2"));
     EXPECT_EQ(pane.item(255)->text(), QStringLiteral("[1] line 257"));
-    EXPECT_EQ(pane.currentRow(), 255);
-    EXPECT_TRUE(pane.item(255)->isSelected());
+    // In view, and drawn in its own colour rather than as a selection.
+    EXPECT_TRUE(pane.viewport()->rect().intersects(pane.visualItemRect(pane.item(255))));
+    EXPECT_TRUE(pane.selectedItems().isEmpty());
+
+    // Scrolled up to read: a keep-alive line does not take the view away.
+    pane.scrollToItem(pane.item(10), QAbstractItemView::PositionAtTop);
+    const int reading = pane.verticalScrollBar()->value();
+    pane.AddLine(TRACE_COMMAND, QStringLiteral("[1] Sending NOOP command..."));
+    EXPECT_EQ(pane.verticalScrollBar()->value(), reading - 1); // the oldest line went
+    pane.scrollToBottom();
+    pane.AddLine(TRACE_INFO, QStringLiteral("[1] newest"));
+    EXPECT_TRUE(pane.viewport()->rect().intersects(pane.visualItemRect(pane.item(255))));
 }
 
 TEST(TracePane, TextIsShownUnchangedInTheColourOfItsLevel)

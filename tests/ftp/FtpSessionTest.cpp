@@ -3,6 +3,7 @@
 #include "catalog/SiteCatalog.h"
 #include "ftp/FtpSession.h"
 #include "ftp/MessagePump.h"
+#include "inet/InternetError.h"
 #include "support/Printers.h"
 #include "support/ServerProcess.h"
 
@@ -280,13 +281,19 @@ TEST_F(FtpSessionTest, ExplicitPortInTheAddressIsUsed)
     EXPECT_EQ(m_session.HomeFolder().ToString(), QStringLiteral("/pub"));
 }
 
-TEST_F(FtpSessionTest, ServerThatNeverAnswersEndsTheAttempts)
+TEST_F(FtpSessionTest, EveryAttemptOnAServerThatNeverAnswersSaysWhy)
 {
     kxtest::TempDir root;
     auto silent = kxtest::StartScriptedFtpd(root.path(), {"--stall", "GREETING"});
     WriteProfileInt(settings::ConnectionTimeout, 1);
-    WriteProfileInt(settings::DefaultRetries, 1);
+    WriteProfileInt(settings::DefaultRetries, 2);
+    m_prompts.retry = true;
     EXPECT_FALSE(Connect(QStringLiteral("127.0.0.1:%1").arg(silent->port())));
+    const QString reason = QString::fromLatin1(inet::ErrorText(inet::err::kTimeout));
+    // The last attempt too: its reason in the trace and in the message box.
+    EXPECT_EQ(m_events.OwnLines().filter(reason).size(), 2);
+    EXPECT_EQ(m_prompts.countdowns.size(), 1);
+    EXPECT_EQ(m_prompts.messages, QStringList{reason});
     EXPECT_EQ(m_events.OwnLines().last(), QStringLiteral("FTP connection could not be made."));
     EXPECT_FALSE(m_session.HasConnection());
 }

@@ -173,14 +173,14 @@ TEST_F(KestrixSitesTest, NewSiteTakesTheDefaultsOfTheSettings)
     EXPECT_EQ(plain.port, 21);
     EXPECT_EQ(plain.retries, 3);
     EXPECT_EQ(plain.retryDelay, 10);
-    EXPECT_FALSE(plain.passive);
+    EXPECT_TRUE(plain.passive); // a fresh installation is passive
     EXPECT_TRUE(plain.login.isEmpty());
     EXPECT_TRUE(plain.localPath.isEmpty());
 
     ASSERT_TRUE(QDir().mkpath(m_dir.filePath(Q("home/.config/Orlavek"))));
     QFile settings(m_dir.filePath(Q("home/.config/Orlavek/Kestrix.conf")));
     ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-    settings.write("[Settings]\nDefaultRetries=7\nDefaultRetryDelay=42\nDefaultUsePASVMode=1\n"
+    settings.write("[Settings]\nDefaultRetries=7\nDefaultRetryDelay=42\nDefaultUsePASVMode=0\n"
                    "DefaultLocalPath=/srv/incoming\n");
     settings.close();
 
@@ -188,7 +188,7 @@ TEST_F(KestrixSitesTest, NewSiteTakesTheDefaultsOfTheSettings)
     const CFtpSite tuned = Load(Q("Tuned"));
     EXPECT_EQ(tuned.retries, 7);
     EXPECT_EQ(tuned.retryDelay, 42);
-    EXPECT_TRUE(tuned.passive);
+    EXPECT_FALSE(tuned.passive); // a stored value is kept
     EXPECT_EQ(tuned.localPath, Q("/srv/incoming"));
 
     // Explicit options win over the defaults.
@@ -264,7 +264,7 @@ TEST_F(KestrixSitesTest, ShowPrintsOneSite)
     const QStringList shown = Lines({Q("show"), Q("work\\acme")});
     EXPECT_EQ(shown, (QStringList{Q("Site:        Work\\Acme"), Q("Address:     ftp.acme.test"),
                                   Q("Port:        21"), Q("User:        bob"), Q("Password:    ********"),
-                                  Q("Passive:     no"), Q("Remote path: /pub"), Q("Local path:"),
+                                  Q("Passive:     yes"), Q("Remote path: /pub"), Q("Local path:"),
                                   Q("Retries:     3"), Q("Retry delay: 10"), Q("Description: Mirror")}));
     EXPECT_TRUE(Lines({Q("show"), Q("--show-password"), Q("Work\\Acme")}).contains(Q("Password:    hunter2")));
 
