@@ -6,6 +6,7 @@
 #include "base/Prompts.h"
 #include "base/Settings.h"
 #include "base/WindowMessages.h"
+#include "catalog/OptionsSheet.h"
 #include "chrome/AboutDlg.h"
 #include "transfer/ConfirmFileDlg.h"
 #include "transfer/TransferManagerBar.h"
@@ -55,7 +56,7 @@ constexpr int kShowMaximized = 3;
 // Commands whose work belongs to parts of the program still to come. They
 // stay disabled rather than offered and doing nothing.
 constexpr int kNotYetAvailable[] = {
-    cmd::ID_CONNECTION_WIZARD, cmd::ID_ADD_TO_FAVORITES, cmd::ID_OPTIONS, cmd::ID_GO_SITE_DOWNLOAD_FOLDER,
+    cmd::ID_CONNECTION_WIZARD, cmd::ID_ADD_TO_FAVORITES, cmd::ID_GO_SITE_DOWNLOAD_FOLDER,
     cmd::ID_GO_DEFAULT_DOWNLOAD_FOLDER, cmd::ID_STORE_SITE_LOCAL_PATH};
 
 FileStatus StatusOfLocal(const QFileInfo& info)
@@ -202,7 +203,7 @@ void CMainFrame::CreateCommands()
         mode->setCheckable(true);
         modes->addAction(mode);
     }
-    AddCommand(ID_OPTIONS, QStringLiteral("&Options..."));
+    AddCommand(ID_OPTIONS, QStringLiteral("&Options..."), &CMainFrame::OnOptions);
     AddCommand(ID_GO_SITE_DOWNLOAD_FOLDER, QStringLiteral("Go to site's download folder"));
     AddCommand(ID_GO_DEFAULT_DOWNLOAD_FOLDER, QStringLiteral("Go to default download folder"));
     AddCommand(ID_STORE_SITE_LOCAL_PATH, QStringLiteral("Store as the site's download folder"));
@@ -717,6 +718,14 @@ void CMainFrame::OnWebSite()
 void CMainFrame::OnAbout()
 {
     CAboutDlg(QCoreApplication::applicationVersion(), this).exec();
+}
+
+void CMainFrame::OnOptions()
+{
+    COptionsSheet sheet(this);
+    connect(&sheet, &COptionsSheet::Applied, this, &CMainFrame::OnOptionsConfirmed);
+    if (sheet.exec() == QDialog::Accepted)
+        OnOptionsConfirmed();
 }
 
 void CMainFrame::OnOptionsConfirmed()

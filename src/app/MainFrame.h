@@ -121,6 +121,7 @@ private:
     void OnSelectAll();
     void OnGoToFolder();
     void OnCustomCommand();
+    void OnOptions();
     void OnDownload();
     void OnDownloadTo();
     void OnUpload();
