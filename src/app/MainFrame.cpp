@@ -8,6 +8,7 @@
 #include "base/WindowMessages.h"
 #include "catalog/OptionsSheet.h"
 #include "chrome/AboutDlg.h"
+#include "chrome/CustomizableToolBar.h"
 #include "transfer/ConfirmFileDlg.h"
 #include "transfer/TransferManagerBar.h"
 #include "resources/CommandIds.h"
@@ -266,8 +267,9 @@ void CMainFrame::CreateMenus()
 void CMainFrame::CreateToolbar()
 {
     using namespace cmd;
-    m_toolbar = addToolBar(QStringLiteral("Toolbar"));
+    m_toolbar = new CCustomizableToolBar(QStringLiteral("Toolbar"), this);
     m_toolbar->setObjectName(QString::fromLatin1(settings::kToolbarName));
+    addToolBar(m_toolbar);
     QStyle* s = style();
     const std::pair<int, QStyle::StandardPixmap> buttons[] = {
         {ID_CONNECT, QStyle::SP_DriveNetIcon},      {ID_DISCONNECT, QStyle::SP_DialogCloseButton},
@@ -279,37 +281,23 @@ void CMainFrame::CreateToolbar()
         {ID_PROPERTIES, QStyle::SP_FileDialogInfoView}, {0, QStyle::SP_CustomBase},
         {ID_VIEWS_DROPDOWN, QStyle::SP_FileDialogListView},
     };
-    // Short button labels: the menu text without its mnemonic, ellipsis and key.
-    const auto label = [](const QAction* action) {
-        QString text = action->text().section(QLatin1Char('\t'), 0, 0);
-        text.remove(QLatin1Char('&'));
-        text.remove(QStringLiteral("..."));
-        return text;
-    };
+    QList<int> ids;
     for (const auto& [id, pixmap] : buttons) {
-        if (id == 0) {
-            m_toolbar->addSeparator();
-            continue;
-        }
-        QAction* action = Command(id);
-        action->setIcon(s->standardIcon(pixmap, nullptr, this));
-        action->setIconText(label(action));
-        m_toolbar->addAction(action);
+        ids << id;
+        if (id != 0)
+            Command(id)->setIcon(s->standardIcon(pixmap, nullptr, this));
     }
     // The Views button drops down the four view styles.
     auto* views = new QMenu(this);
     for (const int id : {ID_VIEW_SMALLICON, ID_VIEW_LARGEICON, ID_VIEW_LIST, ID_VIEW_DETAILS})
         views->addAction(Command(id));
     Command(ID_VIEWS_DROPDOWN)->setMenu(views);
-    if (auto* button = qobject_cast<QToolButton*>(m_toolbar->widgetForAction(Command(ID_VIEWS_DROPDOWN))))
-        button->setPopupMode(QToolButton::InstantPopup);
-
-    const QString section = QString::fromLatin1(settings::kToolbarStateSection);
-    const QString name = QString::fromLatin1(settings::kToolbarName);
-    const bool textLabels = GetProfileInt(section, QString::fromLatin1(settings::kShowTextLabelsFormat).arg(name), 1);
-    const bool largeIcons = GetProfileInt(section, QString::fromLatin1(settings::kLargeIconsFormat).arg(name), 1);
-    m_toolbar->setToolButtonStyle(textLabels ? Qt::ToolButtonTextUnderIcon : Qt::ToolButtonIconOnly);
-    m_toolbar->setIconSize(largeIcons ? QSize(24, 24) : QSize(16, 16));
+    connect(m_toolbar, &CCustomizableToolBar::ButtonsChanged, this, [this] {
+        if (auto* button = qobject_cast<QToolButton*>(m_toolbar->widgetForAction(Command(cmd::ID_VIEWS_DROPDOWN))))
+            button->setPopupMode(QToolButton::InstantPopup);
+    });
+    m_toolbar->LoadToolBar(ids, [this](int id) { return Command(id); });
+    m_toolbar->LoadState(QString::fromLatin1(settings::kToolbarName));
 }
 
 void CMainFrame::CreateBars()
@@ -503,36 +491,38 @@ Qt::WindowStates CMainFrame::RestorePlacement()
 
 void CMainFrame::RestoreBarStates()
 {
+    const QString state = GetProfileString(QString::fromLatin1(settings::kQuickConnectStateSection), QStringLiteral("DockState"));
+    if (!state.isEmpty())
+        restoreState(QByteArray::fromBase64(state.toLatin1()));
+    // The panes' own sizes are the ones the user left them at; applied over
+    // Qt's state, so what was written is what comes back (and a first start
+    // gets a Trace pane tall enough to follow a connection). Dock sizes only
+    // take once the window is laid out.
+    QMetaObject::invokeMethod(this, &CMainFrame::ApplyPaneSizes, Qt::QueuedConnection);
+}
+
+void CMainFrame::ApplyPaneSizes()
+{
     const std::pair<QDockWidget*, const char*> panes[] = {
         {m_transferDock, settings::kTransferManagerSection},
         {m_traceDock, settings::kTraceSection},
         {m_localBrowserDock, settings::kFileBrowserSection}};
-    const QString state = GetProfileString(QString::fromLatin1(settings::kQuickConnectStateSection), QStringLiteral("DockState"));
-    if (!state.isEmpty() && restoreState(QByteArray::fromBase64(state.toLatin1())))
-        return;
-    // No saved layout (or one this version cannot read): the stored docked
-    // heights, or a Trace pane tall enough to follow a connection.
-    QList<QDockWidget*> docks;
-    QList<int> heights;
     for (const auto& [dock, section] : panes) {
-        docks << dock;
-        heights << ReadPaneSize(section, settings::kSizeHorzCY, dock == m_traceDock ? kTraceHeight : dock->height());
+        if (dock->isFloating()) {
+            dock->resize(ReadPaneSize(section, settings::kSizeFloatingCX, dock->width()),
+                         ReadPaneSize(section, settings::kSizeFloatingCY, dock->height()));
+            continue;
+        }
+        if (!dock->isVisible())
+            continue;
+        const Qt::DockWidgetArea area = dockWidgetArea(dock);
+        if (area == Qt::TopDockWidgetArea || area == Qt::BottomDockWidgetArea) {
+            const int fallback = dock == m_traceDock ? kTraceHeight : dock->height();
+            resizeDocks({dock}, {ReadPaneSize(section, settings::kSizeHorzCY, fallback)}, Qt::Vertical);
+        } else {
+            resizeDocks({dock}, {ReadPaneSize(section, settings::kSizeVertCX, dock->width())}, Qt::Horizontal);
+        }
     }
-    // Dock sizes only take once the window is laid out.
-    QMetaObject::invokeMethod(
-        this,
-        [this, docks, heights] {
-            QList<QDockWidget*> shown;
-            QList<int> shownHeights;
-            for (qsizetype i = 0; i < docks.size(); ++i) {
-                if (docks[i]->isVisible() && !docks[i]->isFloating()) {
-                    shown << docks[i];
-                    shownHeights << heights[i];
-                }
-            }
-            resizeDocks(shown, shownHeights, Qt::Vertical);
-        },
-        Qt::QueuedConnection);
 }
 
 void CMainFrame::SaveState()
@@ -551,12 +541,7 @@ void CMainFrame::SaveState()
     WriteProfileInt(settings::SortColumn, m_list->SortColumn());
     WriteProfileString(settings::ListColumnWidth, m_list->ColumnWidthsText());
 
-    const QString toolbarSection = QString::fromLatin1(settings::kToolbarStateSection);
-    const QString name = QString::fromLatin1(settings::kToolbarName);
-    WriteProfileInt(toolbarSection, QString::fromLatin1(settings::kShowTextLabelsFormat).arg(name),
-                    m_toolbar->toolButtonStyle() == Qt::ToolButtonTextUnderIcon ? 1 : 0);
-    WriteProfileInt(toolbarSection, QString::fromLatin1(settings::kLargeIconsFormat).arg(name),
-                    m_toolbar->iconSize().width() > 16 ? 1 : 0);
+    m_toolbar->SaveState(QString::fromLatin1(settings::kToolbarName));
     SaveDockSizes(m_transferDock, settings::kTransferManagerSection, dockWidgetArea(m_transferDock));
     SaveDockSizes(m_traceDock, settings::kTraceSection, dockWidgetArea(m_traceDock));
     SaveDockSizes(m_localBrowserDock, settings::kFileBrowserSection, dockWidgetArea(m_localBrowserDock));

@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QTimer>
 
+class CCustomizableToolBar;
 class CFtpListView;
 class CFtpTreeView;
 class CQuickConnectBar;
@@ -49,6 +50,7 @@ public:
     QDockWidget* TraceDock() const { return m_traceDock; }
     QDockWidget* TransferManagerDock() const { return m_transferDock; }
     QDockWidget* LocalBrowserDock() const { return m_localBrowserDock; }
+    CCustomizableToolBar* ToolBar() const { return m_toolbar; }
     CQuickConnectBar* QuickConnectBar() const { return m_quickConnect; }
     CFtpTreeView* TreeView() const { return m_tree; }
     CFtpListView* ListView() const { return m_list; }
@@ -90,6 +92,7 @@ private:
     void CreateBars();
     void CreateClientArea();
     void RestoreBarStates();
+    void ApplyPaneSizes();
     void SaveState();
     void UpdateTitle();
     void ApplyViewStyle(int id);
@@ -149,7 +152,7 @@ private:
     RemotePath m_editFolder;    // the listed folder when that edit began
     bool m_newFolderPending = false;
     bool m_closePending = false; // closing waits for the running operation
-    QToolBar* m_toolbar = nullptr;
+    CCustomizableToolBar* m_toolbar = nullptr;
     CTracePane* m_tracePane = nullptr;
     CQuickConnectBar* m_quickConnect = nullptr;
     QDockWidget* m_quickConnectDock = nullptr;

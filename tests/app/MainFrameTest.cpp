@@ -1,4 +1,5 @@
 #include "app/FtpVornicApp.h"
+#include "chrome/CustomizableToolBar.h"
 #include "app/MainFrame.h"
 #include "base/Prompts.h"
 #include "base/Settings.h"
@@ -21,6 +22,7 @@
 #include <QApplication>
 #include <QDockWidget>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -306,6 +308,67 @@ TEST_F(MainFrameTest, MenusAreTidyAndTheViewsHaveNames)
     EXPECT_EQ(frame.ListView()->CurrentView()->accessibleName(), QStringLiteral("Remote files"));
     EXPECT_EQ(frame.TracePane()->accessibleName(), QStringLiteral("Trace"));
     EXPECT_FALSE(frame.Command(cmd::ID_UP_ONE_LEVEL)->isEnabled());
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(MainFrameTest, ToolbarLayoutSwitchesAndPaneSizesSurviveARestart)
+{
+    WriteProfileInt(settings::ShowConnectionDlg, 0);
+    QList<int> layout;
+    int traceHeight = 0;
+    {
+        CMainFrame frame;
+        frame.resize(900, 700);
+        frame.show();
+        PumpMessages();
+        CCustomizableToolBar* bar = frame.ToolBar();
+        EXPECT_EQ(bar->Buttons(), bar->LoadedButtons());
+        CCustomizeToolbarDlg customize(*bar);
+        const auto pick = [&](QListWidget* list, const QString& text) {
+            const QList<QListWidgetItem*> found = list->findItems(text, Qt::MatchExactly);
+            ASSERT_FALSE(found.isEmpty()) << text.toStdString();
+            list->setCurrentItem(found.first());
+        };
+        pick(customize.Current(), QStringLiteral("Disconnect"));
+        customize.Remove();
+        pick(customize.Current(), QStringLiteral("Refresh"));
+        customize.MoveUp();
+        customize.MoveUp();
+        EXPECT_FALSE(bar->Buttons().contains(cmd::ID_DISCONNECT)); // at once
+        EXPECT_FALSE(customize.Available()->findItems(QStringLiteral("Disconnect"), Qt::MatchExactly).isEmpty());
+        bar->SetTextLabels(false);
+        bar->SetLargeIcons(false);
+        layout = bar->Buttons();
+        frame.resizeDocks({frame.TraceDock()}, {150}, Qt::Vertical);
+        PumpMessages();
+        traceHeight = frame.TraceDock()->height();
+        frame.close();
+    }
+    EXPECT_EQ(GetProfileInt(QStringLiteral("Trace"), QStringLiteral("SizeHorzCY"), 0), traceHeight);
+
+    CMainFrame frame;
+    frame.resize(900, 700);
+    frame.show();
+    PumpMessages();
+    CCustomizableToolBar* bar = frame.ToolBar();
+    EXPECT_EQ(bar->Buttons(), layout);
+    EXPECT_FALSE(bar->TextLabels());
+    EXPECT_EQ(bar->iconSize(), QSize(16, 16));
+    EXPECT_EQ(frame.TraceDock()->height(), traceHeight);
+
+    std::unique_ptr<QMenu> menu(bar->CreateContextMenu(nullptr));
+    QStringList entries;
+    for (QAction* entry : menu->actions())
+        entries << entry->text();
+    EXPECT_EQ(entries, (QStringList{QStringLiteral("Customize..."), QString(), QStringLiteral("Show text labels"),
+                                    QStringLiteral("Large Icons"), QString(), QStringLiteral("Reset")}));
+    menu->actions().last()->trigger();
+    EXPECT_EQ(bar->Buttons(), bar->LoadedButtons());
+    EXPECT_TRUE(bar->TextLabels());
+    EXPECT_EQ(bar->iconSize(), QSize(24, 24));
 }
 
 } // namespace
