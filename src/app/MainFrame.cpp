@@ -773,7 +773,8 @@ void CMainFrame::UpdateListStatus()
     quint64 bytes = 0;
     for (const int row : selected)
         bytes += m_list->IsFolderItem(row) ? 0 : m_list->GetItemSize(row);
-    QString text = QStringLiteral("%1 items").arg(FormatThousands(quint64(m_list->RowCount())));
+    const int rows = m_list->RowCount();
+    QString text = rows == 1 ? QStringLiteral("1 item") : QStringLiteral("%1 items").arg(FormatThousands(quint64(rows)));
     if (!selected.isEmpty())
         text += QStringLiteral(", %1 selected (%2)").arg(FormatThousands(quint64(selected.size())), FormatSizeKB(bytes));
     m_listStatus->setText(text);

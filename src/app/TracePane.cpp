@@ -11,6 +11,15 @@ CTracePane::CTracePane(QWidget* parent)
     setUniformItemSizes(true);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setBackgroundRole(QPalette::Button);
+    // Following the newest line is a state: the reader leaves it by scrolling
+    // up and comes back by scrolling to the end. A pane that grows or
+    // shrinks keeps following.
+    QScrollBar* bar = verticalScrollBar();
+    connect(bar, &QScrollBar::valueChanged, this, [this, bar](int value) { m_following = value >= bar->maximum(); });
+    connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
+        if (m_following)
+            bar->setValue(maximum);
+    });
 }
 
 QColor CTracePane::LevelColour(int level)
@@ -29,7 +38,7 @@ void CTracePane::AddLine(int level, const QString& text)
     // the newest line comes into view, in its own colour (a selection would
     // paint over it).
     QScrollBar* bar = verticalScrollBar();
-    const bool following = bar->value() >= bar->maximum();
+    const bool following = m_following;
     const bool dropOldest = count() >= kMaxLines;
     if (dropOldest)
         delete takeItem(0);

@@ -24,4 +24,7 @@ public:
 
     // Tall enough to follow a connection without scrolling.
     QSize sizeHint() const override { return QSize(600, 180); }
+
+private:
+    bool m_following = true;
 };

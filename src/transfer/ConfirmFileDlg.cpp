@@ -38,6 +38,7 @@ CConfirmFileDlg::CConfirmFileDlg(const QString& caption, const QString& question
     : QDialog(parent)
 {
     setWindowTitle(caption);
+    setAttribute(Qt::WA_QuitOnClose, false);
     const int large = style()->pixelMetric(QStyle::PM_LargeIconSize, nullptr, this);
     const QPixmap typeIcon = GetShellIcon(file.fileName, false, false).pixmap(large);
     const auto iconLabel = [&] {

@@ -60,6 +60,9 @@ CTransferProgressDlg::CTransferProgressDlg(bool download, std::function<void()> 
     : QDialog(parent), m_onCancel(std::move(onCancel))
 {
     setObjectName(QStringLiteral("transferProgress"));
+    // Closing the main window ends the program; a transfer's window must not
+    // keep it running (the queue stops the transfers on its way out).
+    setAttribute(Qt::WA_QuitOnClose, false);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                    | Qt::WindowCloseButtonHint);
     setWindowIcon(kx::ProgramIcon());
@@ -149,8 +152,16 @@ void CTransferProgressDlg::reject()
 
 void CTransferProgressDlg::closeEvent(QCloseEvent* event)
 {
-    event->ignore();
-    reject();
+    // The close box is Cancel. A close the program asks for (it is ending,
+    // and then stops the transfer itself) must not be refused: quitting
+    // would be called off.
+    if (event->spontaneous()) {
+        event->ignore();
+        reject();
+        return;
+    }
+    // Not QDialog's: it would cancel and refuse as the close box does.
+    QWidget::closeEvent(event);
 }
 
 void CTransferProgressDlg::changeEvent(QEvent* event)

@@ -29,6 +29,7 @@ private:
 // The small window a transfer shows while it runs: what it copies, where
 // from and to, and how far it is. Cancel (the button, Escape or the close
 // box) asks the worker to stop; the window stays until the worker is done.
+// It never keeps the program from ending.
 //
 // A user who minimizes one progress window gets the next ones minimized too,
 // until one is restored; with "HideProgressDlg" set none is ever shown.

@@ -1,6 +1,7 @@
 #include "app/TracePane.h"
 #include "support/Printers.h"
 
+#include <QApplication>
 #include <QScrollBar>
 
 #include <gtest/gtest.h>
@@ -28,6 +29,11 @@ TEST(TracePane, KeepsTheNewest256LinesInViewUnlessTheReaderScrolledUp)
     EXPECT_EQ(pane.verticalScrollBar()->value(), reading - 1); // the oldest line went
     pane.scrollToBottom();
     pane.AddLine(TRACE_INFO, QStringLiteral("[1] newest"));
+    EXPECT_TRUE(pane.viewport()->rect().intersects(pane.visualItemRect(pane.item(255))));
+    // Made smaller (another pane docked beside it), it still follows.
+    pane.resize(400, 60);
+    QApplication::processEvents();
+    pane.AddLine(TRACE_INFO, QStringLiteral("[1] after the resize"));
     EXPECT_TRUE(pane.viewport()->rect().intersects(pane.visualItemRect(pane.item(255))));
 }
 
