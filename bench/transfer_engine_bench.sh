@@ -12,7 +12,11 @@
 # 1.00 is the goal); peak RSS shows that memory stays flat in the file size.
 #
 # Usage: bench/transfer_engine_bench.sh [--runs N] [--size-mib N] [--files N]
-#                                       [--folders N] [--only file|tree]
+#            [--folders N] [--only file|tree] [--baseline-engine PATH]
+#            [--baseline-kx PATH]
+# --baseline-engine and --baseline-kx add another bench_transfer_engine or
+# kestrix-ftp binary (an older build) to the cases of its kind, run in the same
+# rounds, for a before-and-after comparison.
 # Needs root only to install vsftpd, lftp, curl and time when they are missing.
 set -euo pipefail
 
@@ -21,6 +25,8 @@ size_mib=1024
 files=10000
 folders=100
 only=""
+baseline=""
+baseline_kx=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs="$2"; shift 2 ;;
@@ -28,6 +34,8 @@ while [ $# -gt 0 ]; do
     --files) files="$2"; shift 2 ;;
     --folders) folders="$2"; shift 2 ;;
     --only) only="$2"; shift 2 ;;
+    --baseline-engine) baseline="$(realpath "$2")"; shift 2 ;;
+    --baseline-kx) baseline_kx="$(realpath "$2")"; shift 2 ;;
     *) echo "unknown argument $1" >&2; exit 2 ;;
   esac
 done
@@ -81,7 +89,7 @@ dl="$work/dl"              # download targets, emptied after every run
 mkdir -p "$root/up" "$local_dir" "$dl" "$work/empty"
 chmod 755 "$root"
 chmod 777 "$root/up"
-peers=(engine kx curl lftp)
+peers=(engine base kx kxbase curl lftp)
 for who in "${peers[@]}"; do mkdir -p "$root/up/$who"; chmod 777 "$root/up/$who"; done
 
 if [ "$only" != tree ]; then
@@ -109,6 +117,12 @@ EOF
 fi
 
 port="$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')"
+# Tens of thousands of data connections a run leave as many sockets waiting
+# out their TIME_WAIT; the server's passive ports stay below the range the
+# clients' own ports come from, so the two never fight over a port.
+read -r eph_low _ < /proc/sys/net/ipv4/ip_local_port_range
+pasv_max=$((eph_low - 1))
+pasv_min=$((pasv_max - 20000 > 1024 ? pasv_max - 20000 : 1024))
 nopriv=ftp
 id ftp >/dev/null 2>&1 || nopriv=nobody
 cat > "$work/vsftpd.conf" <<EOF
@@ -128,6 +142,8 @@ anon_umask=022
 local_enable=NO
 pasv_enable=YES
 pasv_address=127.0.0.1
+pasv_min_port=$pasv_min
+pasv_max_port=$pasv_max
 port_enable=YES
 connect_from_port_20=NO
 seccomp_sandbox=NO
@@ -152,14 +168,15 @@ url="ftp://127.0.0.1:$port"
 
 # --- measuring ---------------------------------------------------------------
 # Runs a command; sets t (wall seconds, from the nanosecond clock) and m (peak
-# RSS in KiB, from GNU time). A failing command stops the benchmark.
+# RSS in KiB, from GNU time). Returns 1, after showing why, when it fails.
 measure() {
   local begin end
   begin=$(date +%s%N)
   if ! /usr/bin/time -f "%M" -o "$work/time.out" "$@" >"$work/cmd.out" 2>"$work/cmd.err"; then
     echo "FAILED: $*" >&2
     cat "$work/cmd.out" "$work/cmd.err" >&2
-    exit 1
+    tail -n 5 "$work/vsftpd.out" >&2
+    return 1
   fi
   end=$(date +%s%N)
   t=$(awk -v a="$begin" -v b="$end" 'BEGIN{printf "%.3f", (b - a) / 1e9}')
@@ -175,41 +192,73 @@ record() {  # key
 }
 median() { tr ' ' '\n' <<<"$1" | grep -v '^$' | sort -g | awk '{v[NR]=$1} END{ if (NR % 2) print v[(NR+1)/2]; else printf "%.3f\n", (v[NR/2]+v[NR/2+1])/2 }'; }
 
-# One transfer of one client in one case, checked and cleaned up afterwards.
-# A sync first, so nobody pays for the previous run's dirty pages.
-run_one() {  # case client round
-  local kase=$1 who=$2 i=$3
-  sync
+# One transfer of one client in one case, checked against its source (a
+# wrong result stops the benchmark). Returns 1 when the client failed.
+transfer() {  # case client
+  local kase=$1 who=$2
   case "$kase/$who" in
-    get/engine) measure "$engine" download --port "$port" --remote-folder / --local "$dl" --item big.bin
+    get/base)   measure "$baseline" download --port "$port" --remote-folder / --local "$dl" --item big.bin || return 1
                 same_file "$root/big.bin" "$dl/big.bin" ;;
-    get/kx)     measure "$kx" --quiet "$url" get big.bin "$dl/big.bin"
+    get/engine) measure "$engine" download --port "$port" --remote-folder / --local "$dl" --item big.bin || return 1
                 same_file "$root/big.bin" "$dl/big.bin" ;;
-    get/curl)   measure curl -s -S -o "$dl/big.bin" "$url/big.bin"
+    get/kx)     measure "$kx" --quiet "$url" get big.bin "$dl/big.bin" || return 1
                 same_file "$root/big.bin" "$dl/big.bin" ;;
-    get/lftp)   measure lftp -e "set xfer:clobber on; get big.bin -o $dl/big.bin; quit" "$url"
+    get/kxbase) measure "$baseline_kx" --quiet "$url" get big.bin "$dl/big.bin" || return 1
                 same_file "$root/big.bin" "$dl/big.bin" ;;
-    put/engine) measure "$engine" upload --port "$port" --remote-folder /up/engine --item "$local_dir/big.bin"
+    get/curl)   measure curl -s -S -o "$dl/big.bin" "$url/big.bin" || return 1
+                same_file "$root/big.bin" "$dl/big.bin" ;;
+    get/lftp)   measure lftp -e "set xfer:clobber on; get big.bin -o $dl/big.bin; quit" "$url" || return 1
+                same_file "$root/big.bin" "$dl/big.bin" ;;
+    put/base)   measure "$baseline" upload --port "$port" --remote-folder /up/base --item "$local_dir/big.bin" || return 1
+                same_file "$local_dir/big.bin" "$root/up/base/big.bin" ;;
+    put/engine) measure "$engine" upload --port "$port" --remote-folder /up/engine --item "$local_dir/big.bin" || return 1
                 same_file "$local_dir/big.bin" "$root/up/engine/big.bin" ;;
-    put/kx)     measure "$kx" --quiet "$url" put "$local_dir/big.bin" up/kx/big.bin
+    put/kx)     measure "$kx" --quiet "$url" put "$local_dir/big.bin" up/kx/big.bin || return 1
                 same_file "$local_dir/big.bin" "$root/up/kx/big.bin" ;;
-    put/curl)   measure curl -s -S -T "$local_dir/big.bin" "$url/up/curl/big.bin"
+    put/kxbase) measure "$baseline_kx" --quiet "$url" put "$local_dir/big.bin" up/kxbase/big.bin || return 1
+                same_file "$local_dir/big.bin" "$root/up/kxbase/big.bin" ;;
+    put/curl)   measure curl -s -S -T "$local_dir/big.bin" "$url/up/curl/big.bin" || return 1
                 same_file "$local_dir/big.bin" "$root/up/curl/big.bin" ;;
-    put/lftp)   measure lftp -e "set xfer:clobber on; put $local_dir/big.bin -o up/lftp/big.bin; quit" "$url"
+    put/lftp)   measure lftp -e "set xfer:clobber on; put $local_dir/big.bin -o up/lftp/big.bin; quit" "$url" || return 1
                 same_file "$local_dir/big.bin" "$root/up/lftp/big.bin" ;;
-    treeget/engine) measure "$engine" download --port "$port" --remote-folder / --local "$dl" --item tree --folder
+    treeget/base)   measure "$baseline" download --port "$port" --remote-folder / --local "$dl" --item tree --folder || return 1
                     same_tree "$root/tree" "$dl/tree" ;;
-    treeget/lftp)   measure lftp -e "set xfer:clobber on; mirror tree $dl/tree; quit" "$url"
+    treeget/engine) measure "$engine" download --port "$port" --remote-folder / --local "$dl" --item tree --folder || return 1
                     same_tree "$root/tree" "$dl/tree" ;;
-    treeput/engine) measure "$engine" upload --port "$port" --remote-folder /up/engine --item "$local_dir/tree" --folder
+    treeget/lftp)   measure lftp -e "set xfer:clobber on; mirror tree $dl/tree; quit" "$url" || return 1
+                    same_tree "$root/tree" "$dl/tree" ;;
+    treeput/base)   measure "$baseline" upload --port "$port" --remote-folder /up/base --item "$local_dir/tree" --folder || return 1
+                    same_tree "$local_dir/tree" "$root/up/base/tree" ;;
+    treeput/engine) measure "$engine" upload --port "$port" --remote-folder /up/engine --item "$local_dir/tree" --folder || return 1
                     same_tree "$local_dir/tree" "$root/up/engine/tree" ;;
-    treeput/lftp)   measure lftp -e "set xfer:clobber on; mirror -R $local_dir/tree up/lftp/tree; quit" "$url"
+    treeput/lftp)   measure lftp -e "set xfer:clobber on; mirror -R $local_dir/tree up/lftp/tree; quit" "$url" || return 1
                     same_tree "$local_dir/tree" "$root/up/lftp/tree" ;;
     *) echo "no such run: $kase/$who" >&2; exit 2 ;;
   esac
-  record "$kase/$who"
-  printf '  %-8s %-7s round %d: %8.3f s %9d KiB\n' "$kase" "$who" "$i" "$t" "$m" >&2
-  rm -rf "${dl:?}"/* "${root:?}/up/$who"/*
+}
+
+# A sync first, so nobody pays for the previous run's dirty pages; cleaned up
+# afterwards. A failed run is counted, shown in the report, and run again
+# (tens of thousands of connections on a busy machine, and a server that ends
+# a session when it cannot fork, do fail now and then; lftp retries on its
+# own, the others do not); a client that fails three times in a row stops
+# the benchmark.
+declare -A failures
+run_one() {  # case client round
+  local kase=$1 who=$2 i=$3 attempt
+  for attempt in 1 2 3; do
+    sync
+    if transfer "$kase" "$who"; then
+      record "$kase/$who"
+      printf '  %-8s %-7s round %d: %8.3f s %9d KiB\n' "$kase" "$who" "$i" "$t" "$m" >&2
+      rm -rf "${dl:?}"/* "${root:?}/up/$who"/*
+      return 0
+    fi
+    failures[$kase/$who]=$(( ${failures[$kase/$who]:-0} + 1 ))
+    rm -rf "${dl:?}"/* "${root:?}/up/$who"/*
+  done
+  echo "$who failed $kase three times in a row" >&2
+  exit 1
 }
 
 # Round i starts with client number i of the list, so every client runs in
@@ -217,6 +266,11 @@ run_one() {  # case client round
 run_case() {  # case client...
   local kase=$1; shift
   local clients=("$@") n=$# i j
+  # An untimed run first: whoever opened the first round would otherwise pay
+  # for the freshly written files and a cold server.
+  sync
+  transfer "$kase" "$1" || true
+  rm -rf "${dl:?}"/* "${root:?}/up/$1"/*
   for i in $(seq "$runs"); do
     for j in $(seq 0 $((n - 1))); do
       run_one "$kase" "${clients[$(((i - 1 + j) % n))]}" "$i"
@@ -226,13 +280,17 @@ run_case() {  # case client...
 
 echo "Measuring (median of $runs paired, alternating rounds)..." >&2
 sync
+extra=()
+[ -z "$baseline" ] || extra=(base)
+extra_kx=()
+[ -z "$baseline_kx" ] || extra_kx=(kxbase)
 if [ "$only" != tree ]; then
-  run_case get engine kx curl lftp
-  run_case put engine kx curl lftp
+  run_case get engine "${extra[@]}" kx "${extra_kx[@]}" curl lftp
+  run_case put engine "${extra[@]}" kx "${extra_kx[@]}" curl lftp
 fi
 if [ "$only" != file ]; then
-  run_case treeget engine lftp
-  run_case treeput engine lftp
+  run_case treeget engine "${extra[@]}" lftp
+  run_case treeput engine "${extra[@]}" lftp
 fi
 
 # --- report ------------------------------------------------------------------
@@ -240,7 +298,9 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN{ if (b > 0) printf "%.2f", a / b; else 
 faster() { awk -v a="$1" -v b="$2" 'BEGIN{ print (a <= b) ? a : b }'; }
 row() {  # label key reference-time
   local med; med=$(median "${times[$2]}")
-  printf '  %-14s %10s %8s %12s   (%s)\n' "$1" "$med" "$(ratio "$med" "$3")" "${rss[$2]}" "$(echo ${times[$2]})"
+  local failed=""
+  [ -z "${failures[$2]:-}" ] || failed=", ${failures[$2]} failed run(s) repeated"
+  printf '  %-14s %10s %8s %12s   (%s%s)\n' "$1" "$med" "$(ratio "$med" "$3")" "${rss[$2]}" "$(echo ${times[$2]})" "$failed"
 }
 echo
 printf '  %-14s %10s %8s %12s   %s\n' "" "median s" "ratio" "peak RSS KiB" "(every round, s)"
@@ -250,7 +310,9 @@ for kase in get put; do
   peer=curl; [ "$ref" = "$c" ] || peer=lftp
   if [ "$kase" = get ]; then echo "download ${size_mib} MiB (ratio: against $peer, the faster peer)"; else echo "upload ${size_mib} MiB (ratio: against $peer, the faster peer)"; fi
   row engine "$kase/engine" "$ref"
+  [ -z "$baseline" ] || row "engine (base)" "$kase/base" "$ref"
   row kestrix-ftp "$kase/kx" "$ref"
+  [ -z "$baseline_kx" ] || row "kx-ftp (base)" "$kase/kxbase" "$ref"
   row curl "$kase/curl" "$ref"
   row lftp "$kase/lftp" "$ref"
 done
@@ -260,6 +322,7 @@ for kase in treeget treeput; do
   if [ "$kase" = treeget ]; then echo "download ${files} files in ${folders} folders, one job (ratio: against lftp mirror)"
   else echo "upload ${files} files in ${folders} folders, one job (ratio: against lftp mirror -R)"; fi
   row engine "$kase/engine" "$l"
+  [ -z "$baseline" ] || row "engine (base)" "$kase/base" "$l"
   row lftp "$kase/lftp" "$l"
 done
 echo "(ratio = client / reference, lower is better; $runs rounds, client order rotating; RSS is the largest of the rounds)"

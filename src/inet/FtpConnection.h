@@ -41,6 +41,21 @@ public:
     // replied 426/451, or fewer bytes came than it announced), 12002 on a stall.
     std::size_t Read(void* data, std::size_t size);
     void Write(const void* data, std::size_t size);
+
+    // Read() and Write() against a file descriptor (a local file, at its
+    // current position), without the bytes passing through the caller: a
+    // binary download goes from the socket to `fd` inside the kernel (splice)
+    // where the system allows it; the rest goes through one buffer of the
+    // connection's own, made on first use.
+    //
+    // ReadInto: up to `size` bytes of the download written to `fd`; 0 once the
+    // transfer has completed, as Read(). WriteFrom: up to `size` bytes read
+    // from `fd` and sent; fewer only at the end of `fd`, 0 there. Failures of
+    // the transfer throw InternetError as Read() and Write() do; a failing
+    // write to or read from `fd` throws std::system_error with its errno.
+    std::size_t ReadInto(int fd, std::size_t size);
+    std::size_t WriteFrom(int fd, std::size_t size);
+
     // Write streams: ends the data and waits for the server's confirmation
     // (throws 12003/12111 when it reports a failure). Read streams: aborts an
     // unfinished transfer with ABOR and drains the replies so the connection

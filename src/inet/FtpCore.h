@@ -9,6 +9,7 @@
 #include "inet/NetSocket.h"
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -61,6 +62,19 @@ struct ConnectionCore {
     bool streamOpen = false;
     std::function<void()> idle;
     std::uint32_t idleMs = 0;
+    // FtpStream::ReadInto and WriteFrom: a download goes through this pipe
+    // (splice), what cannot goes through the buffer. One of each per
+    // connection, as its streams come one after another; made on first use.
+    net::Pipe splicePipe;
+    bool spliceRefused = false;  // the system would not splice these descriptors
+    static constexpr std::size_t kCopyBufferSize = 256 * 1024;
+    std::unique_ptr<char[]> copyBuffer;
+    char* CopyBuffer()
+    {
+        if (!copyBuffer)
+            copyBuffer = std::make_unique_for_overwrite<char[]>(kCopyBufferSize);
+        return copyBuffer.get();
+    }
 
     net::Cancel Cancels() const { return {&session->cancel, &cancel}; }
     // Data reads also run the caller's idle handler while they wait.

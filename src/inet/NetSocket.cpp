@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <optional>
 #include <mutex>
@@ -320,6 +321,13 @@ void Socket::ShutdownWrite()
         ::shutdown(fd_, SHUT_WR);
 }
 
+void Socket::SetNoDelay(bool on)
+{
+    int value = on ? 1 : 0;
+    if (fd_ >= 0)
+        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &value, sizeof value);
+}
+
 Address Socket::Local() const
 {
     Address a;
@@ -327,6 +335,34 @@ Address Socket::Local() const
     if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&a.storage), &a.length) != 0)
         ThrowErrno(errno, "getsockname");
     return a;
+}
+
+bool Pipe::Open()
+{
+    Reset();
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return false;
+    read_ = fds[0];
+    write_ = fds[1];
+    // A megabyte is what an unprivileged process may ask for by default; a
+    // refusal leaves the default, which works, only with more calls.
+    constexpr int kWanted = 1 << 20;
+    int size = ::fcntl(write_, F_SETPIPE_SZ, kWanted);
+    if (size < 0)
+        size = ::fcntl(write_, F_GETPIPE_SZ);
+    capacity_ = size > 0 ? static_cast<std::size_t>(size) : 65536;
+    return true;
+}
+
+void Pipe::Reset()
+{
+    if (read_ >= 0)
+        ::close(read_);
+    if (write_ >= 0)
+        ::close(write_);
+    read_ = write_ = -1;
+    capacity_ = 0;
 }
 
 Address Socket::Peer() const

@@ -100,12 +100,38 @@ public:
     // The time-out applies to each wait for buffer space, not to the whole send.
     void SendAll(const char* data, std::size_t size, std::uint32_t timeoutMs, const Cancel& cancel);
     void ShutdownWrite();
+    // TCP_NODELAY: on for every connection as it is made.
+    void SetNoDelay(bool on);
 
     Address Local() const;
     Address Peer() const;
 
 private:
     int fd_ = -1;
+};
+
+// The kernel buffer splice() needs between a socket and a file: data moves
+// through it without ever being copied to user space. Kept empty between calls.
+class Pipe {
+public:
+    Pipe() = default;
+    Pipe(const Pipe&) = delete;
+    Pipe& operator=(const Pipe&) = delete;
+    ~Pipe() { Reset(); }
+
+    // False (errno kept) when the system will not give one. Asks for a large
+    // buffer, so one splice() moves a large block; the default size otherwise.
+    bool Open();
+    void Reset();
+    bool valid() const { return read_ >= 0; }
+    int readFd() const { return read_; }
+    int writeFd() const { return write_; }
+    std::size_t capacity() const { return capacity_; }
+
+private:
+    int read_ = -1;
+    int write_ = -1;
+    std::size_t capacity_ = 0;
 };
 
 // getaddrinfo on a helper thread that owns its own result, so a cancel or the

@@ -240,16 +240,16 @@ void CDownloadThread::DownloadFile(const FileStatus& file, const QString& localP
     PostStatus(name, QStringLiteral("Downloading"), LastPercent());
     Port().SetRange(100);
 
-    std::vector<char> block(kBlockSize);
     quint64 bytesOfFile = offset;
     try {
         for (;;) {
             if (IsKilled())
                 break;
-            const std::size_t got = in->Read(block.data(), block.size());
+            // Straight from the data connection into the file: a binary
+            // download never passes through a buffer of ours.
+            const std::size_t got = out.CopyFrom(*in, kBlockSize);
             if (got == 0)
                 break;
-            out.Write(block.data(), got);
             bytesOfFile += got;
             UpdatePercent(bytesOfFile);
         }

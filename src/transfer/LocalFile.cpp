@@ -1,10 +1,12 @@
 #include "transfer/LocalFile.h"
 
+#include "inet/FtpConnection.h"
 #include "transfer/TransferThread.h"
 
 #include <QFile>
 
 #include <cerrno>
+#include <system_error>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -58,6 +60,25 @@ void CLocalFile::Write(const void* data, std::size_t size)
         }
         bytes += put;
         size -= static_cast<std::size_t>(put);
+    }
+}
+
+std::size_t CLocalFile::CopyFrom(inet::FtpStream& download, std::size_t size)
+{
+    try {
+        return download.ReadInto(m_fd, size);
+    } catch (const std::system_error& error) {
+        // The stream tells the failures of our descriptor from its own.
+        Throw(error.code().value());
+    }
+}
+
+std::size_t CLocalFile::CopyTo(inet::FtpStream& upload, std::size_t size)
+{
+    try {
+        return upload.WriteFrom(m_fd, size);
+    } catch (const std::system_error& error) {
+        Throw(error.code().value());
     }
 }
 

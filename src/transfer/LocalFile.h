@@ -5,9 +5,14 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace inet {
+class FtpStream;
+}
+
 // A local file read or written by a transfer, straight through the system
-// calls (no buffering of our own beyond the caller's block). Failures of
-// reads, writes and closing throw FileError with errno and the file's path.
+// calls (no buffering of our own beyond the caller's block), or straight
+// between the file and an FTP stream. Failures of reads, writes and closing
+// throw FileError with errno and the file's path.
 class CLocalFile {
 public:
     enum class Mode { Read, WriteTruncate, WriteKeep };
@@ -23,6 +28,13 @@ public:
     void Seek(std::uint64_t offset);
     std::size_t Read(void* data, std::size_t size);
     void Write(const void* data, std::size_t size);
+    // Up to `size` bytes of a download appended to the file at its position;
+    // 0 once the transfer has completed. The stream's failures throw as its
+    // Read() does, the file's as FileError.
+    std::size_t CopyFrom(inet::FtpStream& download, std::size_t size);
+    // Up to `size` bytes of the file, from its position, sent into an upload;
+    // fewer only at the file's end, 0 there. Failures as CopyFrom().
+    std::size_t CopyTo(inet::FtpStream& upload, std::size_t size);
     void Close();
     int Descriptor() const { return m_fd; }
     const QString& Path() const { return m_path; }

@@ -131,7 +131,7 @@ protected:
 
     // Bytes copied between two looks at the kill event: large enough to keep
     // the system calls few, small enough that Cancel acts at once.
-    static constexpr std::size_t kBlockSize = 256 * 1024;
+    static constexpr std::size_t kBlockSize = 1024 * 1024;
 
     quint64 m_totalBytes = 0; // every file of the run
     quint64 m_bytesDone = 0;  // files finished or skipped

@@ -11,7 +11,6 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include <vector>
 
 namespace {
 
@@ -198,15 +197,13 @@ void CUploadThread::UploadFile(const QString& localPath, const RemotePath& remot
     Port().SetRange(100);
     PostStatus(localPath, QStringLiteral("Uploading"), LastPercent());
 
-    std::vector<char> block(kBlockSize);
     quint64 bytesOfFile = offset;
     for (;;) {
         if (IsKilled())
             break;
-        const std::size_t got = in.Read(block.data(), block.size());
+        const std::size_t got = in.CopyTo(*out, kBlockSize);
         if (got == 0)
             break;
-        out->Write(block.data(), got);
         bytesOfFile += got;
         UpdatePercent(bytesOfFile);
     }
