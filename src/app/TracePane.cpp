@@ -28,6 +28,8 @@ QColor CTracePane::LevelColour(int level)
     case TRACE_SUCCESS: return QColor(0, 130, 0);
     case TRACE_COMMAND: return QColor(0, 0, 255);
     case TRACE_ERROR: return QColor(255, 0, 0);
+    case TRACE_SENT: return QColor(0, 110, 140);
+    case TRACE_REPLY: return QColor(128, 0, 128);
     default: return QColor(0, 0, 0);
     }
 }

@@ -19,15 +19,22 @@ inline constexpr QEvent::Type WM_REMOTE_ITEM_ADDED = static_cast<QEvent::Type>(Q
 inline constexpr QEvent::Type WM_DOWNLOAD_DONE = static_cast<QEvent::Type>(QEvent::User + 134);
 inline constexpr QEvent::Type WM_UPLOAD_DONE = static_cast<QEvent::Type>(QEvent::User + 135);
 
-// A finished status line, written to the Trace pane at the information level.
+// A finished line of the internet session: a status line (written at the
+// information level, and only while status lines are wanted), or with a
+// trace level a line of the conversation with the server.
 class StatusTextEvent : public QEvent {
 public:
-    explicit StatusTextEvent(QString text)
-        : QEvent(WM_STATUS_TEXT), m_text(std::move(text)) {}
+    explicit StatusTextEvent(QString text, int traceLevel = kStatusLine)
+        : QEvent(WM_STATUS_TEXT), m_text(std::move(text)), m_level(traceLevel) {}
     const QString& Text() const { return m_text; }
+    bool IsStatusLine() const { return m_level == kStatusLine; }
+    int Level() const { return m_level; }
+
+    static constexpr int kStatusLine = -1;
 
 private:
     QString m_text;
+    int m_level;
 };
 
 // A trace line from a transfer, ready for printf with no arguments ("%%"

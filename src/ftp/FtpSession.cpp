@@ -45,6 +45,35 @@ QString StatusLine(std::uint32_t status, const std::string& info)
     }
 }
 
+// What the server sent is shown as it came, except what would garble the
+// pane: a tab becomes a space, other control characters "?".
+QString ConversationLine(inet::Talk kind, std::string_view line)
+{
+    QString text = QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
+    for (QChar& c : text) {
+        if (c == QLatin1Char('\t'))
+            c = QLatin1Char(' ');
+        else if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = QLatin1Char('?');
+    }
+    switch (kind) {
+    case inet::Talk::Sent: return QStringLiteral("Command: ") + text;
+    case inet::Talk::Received: return QStringLiteral("Response: ") + text;
+    case inet::Talk::Note: break;
+    }
+    return text;
+}
+
+int ConversationLevel(inet::Talk kind)
+{
+    switch (kind) {
+    case inet::Talk::Sent: return TRACE_SENT;
+    case inet::Talk::Received: return TRACE_REPLY;
+    case inet::Talk::Note: break;
+    }
+    return TRACE_ERROR; // a data connection had to be tried again
+}
+
 } // namespace
 
 // Where the status callback delivers its lines. Connect threads reach it
@@ -54,7 +83,7 @@ struct CFtpSession::StatusSink {
     std::mutex mutex;
     QObject* target = nullptr;
 
-    void Post(const QString& line)
+    void Post(const QString& line, int traceLevel = StatusTextEvent::kStatusLine)
     {
         QObject* sameThreadTarget = nullptr;
         {
@@ -64,12 +93,12 @@ struct CFtpSession::StatusSink {
             // Lines of the GUI thread's own operations keep their place among
             // its other trace lines; other threads' lines are posted.
             if (target->thread() != QThread::currentThread()) {
-                QCoreApplication::postEvent(target, new StatusTextEvent(line));
+                QCoreApplication::postEvent(target, new StatusTextEvent(line, traceLevel));
                 return;
             }
             sameThreadTarget = target;
         }
-        StatusTextEvent event(line);
+        StatusTextEvent event(line, traceLevel);
         QCoreApplication::sendEvent(sameThreadTarget, &event);
     }
 };
@@ -160,8 +189,11 @@ bool CFtpSession::event(QEvent* event)
 {
     if (event->type() != WM_STATUS_TEXT)
         return QObject::event(event);
-    if (m_events)
-        m_events->OnStatusLine(static_cast<StatusTextEvent*>(event)->Text());
+    const auto* line = static_cast<StatusTextEvent*>(event);
+    if (m_events && line->IsStatusLine())
+        m_events->OnStatusLine(line->Text());
+    else if (m_events)
+        m_events->OnTrace(line->Level(), line->Text());
     return true;
 }
 
@@ -201,6 +233,10 @@ bool CFtpSession::OpenInternetSession()
     std::shared_ptr<StatusSink> sink = m_statusSink;
     m_internetSession->SetStatusCallback([sink](std::uint32_t status, std::string_view info) {
         sink->Post(QStringLiteral("[%1] ").arg(CurrentThreadId()) + StatusLine(status, std::string(info)));
+    });
+    m_internetSession->SetConversationCallback([sink](inet::Talk kind, std::string_view line) {
+        sink->Post(QStringLiteral("[%1] ").arg(CurrentThreadId()) + ConversationLine(kind, line),
+                   ConversationLevel(kind));
     });
     return true;
 }

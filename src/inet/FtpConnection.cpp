@@ -110,6 +110,7 @@ void ConnectionCore::Send(const std::string& line)
         throw;
     }
     session->Notify(status::kRequestSent, shown);
+    session->Tell(Talk::Sent, shown);
 }
 
 FtpReply ConnectionCore::Read(const net::Deadline* overall)
@@ -135,6 +136,8 @@ FtpReply ConnectionCore::Read(const net::Deadline* overall)
     lastReply = reply.Text();
     lastCode = reply.code;
     session->Notify(status::kResponseReceived, reply.lines.empty() ? std::string_view{} : reply.lines.front());
+    for (const std::string& line : reply.lines)
+        session->Tell(Talk::Received, line);
     return reply;
 }
 
@@ -305,6 +308,26 @@ net::Socket ConnectionCore::OpenPassiveData(int& announcedPort)
     net::Socket s = net::ConnectTcp({target}, ConnectMs(), Cancels());
     session->Notify(status::kConnectedToServer, target.ToString());
     return s;
+}
+
+bool ConnectionCore::MaySwitchMode(const std::optional<InternetError>& failure) const
+{
+    // Through a proxy only passive works; a cancel is no failure of the mode;
+    // a broken control connection cannot carry another attempt.
+    if (proxy || broken || Cancelled())
+        return false;
+    return !failure || failure->number() != err::kOperationCancelled;
+}
+
+void ConnectionCore::SwitchMode(const std::string& reason)
+{
+    const char* from = passive ? "Passive" : "Active";
+    const char* to = passive ? "active" : "passive";
+    passive = !passive;
+    std::string why = reason;
+    std::replace(why.begin(), why.end(), '\r', ' ');
+    std::replace(why.begin(), why.end(), '\n', ' ');
+    session->Tell(Talk::Note, std::string(from) + " mode failed: " + why + ". Trying " + to + " mode.");
 }
 
 net::Socket ConnectionCore::PrepareActiveData()
@@ -883,21 +906,49 @@ std::unique_ptr<FtpStream::State> OpenTransfer(const std::shared_ptr<ConnectionC
     c.SetType(type);
 
     net::Socket data, listener;
-    int port = 0;
-    if (c.passive)
-        data = c.OpenPassiveData(port);
-    else
-        listener = c.PrepareActiveData();
+    FtpReply reply;
+    // The mode the caller chose comes back when the other one fails as well.
+    const bool chosenPassive = c.passive;
+    bool switched = false;
+    for (;;) {
+        data = net::Socket();
+        listener = net::Socket();
+        try {
+            int port = 0;
+            if (c.passive)
+                data = c.OpenPassiveData(port);
+            else
+                listener = c.PrepareActiveData();
+        } catch (const InternetError& e) {
+            if (switched || !c.MaySwitchMode(e)) {
+                c.passive = chosenPassive;
+                throw;
+            }
+            c.SwitchMode(e.what());
+            switched = true;
+            continue;
+        }
 
-    if (sendRest) {
-        FtpReply reply = c.Exec("REST " + std::to_string(restOffset));
-        if (reply.code != 350)
-            throw InternetError(err::kExtendedError, "The server refused to resume the transfer (REST)",
-                                reply.Text());
+        if (sendRest) {
+            FtpReply rest = c.Exec("REST " + std::to_string(restOffset));
+            if (rest.code != 350)
+                throw InternetError(err::kExtendedError, "The server refused to resume the transfer (REST)",
+                                    rest.Text());
+        }
+
+        c.Send(command);
+        reply = c.Read();
+        // 425: the server could not make or take the data connection; nothing
+        // was transferred, so the command goes again once in the other mode.
+        if (reply.code == 425 && !switched && c.MaySwitchMode(std::nullopt)) {
+            c.SwitchMode(reply.Text());
+            switched = true;
+            continue;
+        }
+        if (reply.code == 425 && switched)
+            c.passive = chosenPassive;
+        break;
     }
-
-    c.Send(command);
-    FtpReply reply = c.Read();
     auto state = std::make_unique<FtpStream::State>();
     state->conn = core;
     state->upload = upload;

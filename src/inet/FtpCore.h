@@ -28,10 +28,13 @@ struct SessionCore {
     mutable std::mutex callbackMutex;
     StatusCallback callback;
     std::atomic<bool> callbackEnabled{false};
+    ConversationCallback conversation;  // under callbackMutex
+    std::atomic<bool> conversationSet{false};
 
     net::CancelFlag cancel;
 
     void Notify(std::uint32_t status, std::string_view info = {}) const;
+    void Tell(Talk kind, std::string_view line) const;
     std::optional<ProxyAddress> ProxyFor(std::string_view host) const;
 };
 
@@ -110,6 +113,10 @@ struct ConnectionCore {
     net::Socket Tunnel(const std::string& targetHost, int targetPort);
     net::Socket OpenPassiveData(int& announcedPort);
     net::Socket PrepareActiveData();
+    // Whether a data connection that failed (with `failure`, or a 425 reply)
+    // may be tried in the other mode; SwitchMode() goes over and says so.
+    bool MaySwitchMode(const std::optional<InternetError>& failure) const;
+    void SwitchMode(const std::string& reason);
     void SetType(TransferType type);
 };
 

@@ -23,6 +23,24 @@ void SessionCore::Notify(std::uint32_t status, std::string_view info) const
     }
 }
 
+void SessionCore::Tell(Talk kind, std::string_view line) const
+{
+    if (!conversationSet.load(std::memory_order_acquire))
+        return;
+    ConversationCallback cb;
+    {
+        std::lock_guard<std::mutex> lock(callbackMutex);
+        cb = conversation;
+    }
+    if (!cb)
+        return;
+    try {
+        cb(kind, line);
+    } catch (...) {
+        // As in Notify: the conversation goes on whatever the listener does.
+    }
+}
+
 std::optional<ProxyAddress> SessionCore::ProxyFor(std::string_view host) const
 {
     switch (access) {
@@ -108,6 +126,13 @@ bool InternetSession::EnableStatusCallback(bool enable)
 bool InternetSession::IsStatusCallbackEnabled() const
 {
     return core_->callbackEnabled.load();
+}
+
+void InternetSession::SetConversationCallback(ConversationCallback callback)
+{
+    std::lock_guard<std::mutex> lock(core_->callbackMutex);
+    core_->conversation = std::move(callback);
+    core_->conversationSet.store(static_cast<bool>(core_->conversation), std::memory_order_release);
 }
 
 std::optional<ProxyAddress> InternetSession::ProxyFor(std::string_view host) const

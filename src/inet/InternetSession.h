@@ -50,6 +50,14 @@ inline constexpr int kDataReceiveTimeout = 8;  // same as kReceiveTimeout
 // Called on the thread doing the work; must not throw (exceptions are dropped).
 using StatusCallback = std::function<void(std::uint32_t status, std::string_view info)>;
 
+// The conversation on a control connection, one line at a time: each command
+// as it left (a password shown as "PASS ****"), each line of each reply, and
+// each decision the library took on its own that changes what goes over the
+// wire (a data connection tried again in the other mode). Called on the
+// thread doing the work; must not throw (exceptions are dropped).
+enum class Talk { Sent, Received, Note };
+using ConversationCallback = std::function<void(Talk kind, std::string_view line)>;
+
 // Settings shared by the connections it opens. Thread-safe: options and the
 // callback may be changed from any thread (connections pick the new values up at
 // their next step), and Close() may be called from any thread.
@@ -82,6 +90,8 @@ public:
     // fails while no callback is set).
     bool EnableStatusCallback(bool enable);
     bool IsStatusCallbackEnabled() const;
+    // Independent of the status callback: on whenever one is set.
+    void SetConversationCallback(ConversationCallback callback);
 
     // The proxy a connection to `host` would use now (nullopt: direct).
     std::optional<ProxyAddress> ProxyFor(std::string_view host) const;
@@ -89,6 +99,10 @@ public:
     // Connects and logs in. host: name, IPv4, "::1" or "[::1]"; port 0 means 21.
     // An empty user logs in as "anonymous" with `password`, or "anonymous@" when
     // that is empty too. Through a proxy every data connection is passive.
+    // Otherwise a data connection that cannot be made in the chosen mode (the
+    // server refuses the mode, the connection cannot be made, the server
+    // answers 425) is tried once in the other; when that works the connection
+    // keeps the other mode, and a Talk::Note says so.
     std::unique_ptr<FtpConnection> Connect(const std::string& host, int port, const std::string& user,
                                            const std::string& password, bool passive = true);
 

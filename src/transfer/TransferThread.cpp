@@ -2,6 +2,7 @@
 
 #include "base/WindowMessages.h"
 #include "base/ThreadId.h"
+#include "base/TraceLevel.h"
 #include "inet/FtpConnection.h"
 #include "inet/InternetError.h"
 #include "inet/InternetSession.h"
@@ -254,6 +255,13 @@ void CTransferThread::OpenSession()
         session->SetReceiveTimeout(timeout);
         session->SetSendTimeout(timeout);
     }
+    // Of the conversation only the notes reach the Trace: every file's own
+    // commands and replies, from several workers at once, would push the
+    // session's lines out of the pane within seconds.
+    session->SetConversationCallback([this](inet::Talk kind, std::string_view line) {
+        if (kind == inet::Talk::Note)
+            PostTrace(TRACE_ERROR, QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
+    });
     std::lock_guard lock(m_mutex);
     m_session = session;
     // A kill that came before the session existed still has to reach it.

@@ -57,14 +57,32 @@ protected:
         return m_frame->Connect(&address, QStringLiteral("anna"), QStringLiteral("secret"));
     }
 
-    // Trace texts without their "[id] " prefix, from the given line on.
-    QStringList Trace(int from = 0) const
+    // The program's own trace texts without their "[id] " prefix, from the
+    // given line on; Conversation() has the commands and replies.
+    QStringList Trace(int from = 0) const { return TraceTexts(from, false); }
+    QStringList Conversation(int from = 0) const { return TraceTexts(from, true); }
+    QStringList TraceTexts(int from, bool conversation) const
     {
         QStringList lines;
         CTracePane* pane = m_frame->TracePane();
-        for (int i = from; i < pane->count(); ++i)
-            lines << pane->item(i)->text().section(QStringLiteral("] "), 1);
+        for (int i = from; i < pane->count(); ++i) {
+            const int level = pane->item(i)->data(Qt::UserRole).toInt();
+            if ((level == TRACE_SENT || level == TRACE_REPLY) == conversation)
+                lines << pane->item(i)->text().section(QStringLiteral("] "), 1);
+        }
         return lines;
+    }
+    // Colours of the program's own lines, as Trace() lists them.
+    QList<QColor> TraceColours(int from) const
+    {
+        QList<QColor> colours;
+        CTracePane* pane = m_frame->TracePane();
+        for (int i = from; i < pane->count(); ++i) {
+            const int level = pane->item(i)->data(Qt::UserRole).toInt();
+            if (level != TRACE_SENT && level != TRACE_REPLY)
+                colours << pane->item(i)->foreground().color();
+        }
+        return colours;
     }
     int TraceCount() const { return m_frame->TracePane()->count(); }
 

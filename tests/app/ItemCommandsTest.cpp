@@ -169,8 +169,11 @@ TEST_F(ItemCommandsTest, CustomCommandAndKeepAliveTraceTheReply)
     ASSERT_EQ(trace.size(), 2);
     EXPECT_EQ(trace[0], QStringLiteral("Sending custom command: SYST..."));
     EXPECT_TRUE(trace[1].startsWith(QStringLiteral("215"))) << trace[1].toStdString();
-    EXPECT_EQ(m_frame->TracePane()->item(before)->foreground().color(), QColor(0, 0, 255));
-    EXPECT_EQ(m_frame->TracePane()->item(before + 1)->foreground().color(), QColor(0, 130, 0));
+    EXPECT_EQ(TraceColours(before), (QList<QColor>{QColor(0, 0, 255), QColor(0, 130, 0)}));
+    const QStringList talk = Conversation(before);
+    ASSERT_EQ(talk.size(), 2);
+    EXPECT_EQ(talk[0], QStringLiteral("Command: SYST"));
+    EXPECT_EQ(talk[1], QStringLiteral("Response: ") + trace[1]);
 
     // An idle connection sends NOOP on the timer.
     before = TraceCount();

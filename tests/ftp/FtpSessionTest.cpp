@@ -47,13 +47,15 @@ public:
         notices << QStringLiteral("renamed %1 %2").arg(from.ToString(), to.ToString());
     }
 
-    // The lines the GUI thread wrote, without their "[id] " prefix.
+    static bool IsConversation(const TraceLine& line) { return line.level == TRACE_SENT || line.level == TRACE_REPLY; }
+
+    // The program's own lines the GUI thread wrote, without their "[id] " prefix.
     QStringList OwnLines() const
     {
         const QString prefix = QStringLiteral("[%1] ").arg(CurrentThreadId());
         QStringList result;
         for (const TraceLine& line : lines) {
-            if (line.text.startsWith(prefix))
+            if (line.text.startsWith(prefix) && !IsConversation(line))
                 result << line.text.mid(prefix.size());
         }
         return result;
@@ -63,8 +65,20 @@ public:
         const QString prefix = QStringLiteral("[%1] ").arg(CurrentThreadId());
         QStringList result;
         for (const TraceLine& line : lines) {
-            if (!line.text.startsWith(prefix))
+            if (!line.text.startsWith(prefix) && !IsConversation(line))
                 result << line.text;
+        }
+        return result;
+    }
+    // Commands and replies, "G " or "T " (GUI or another thread) before the text.
+    QStringList Conversation() const
+    {
+        const QString prefix = QStringLiteral("[%1] ").arg(CurrentThreadId());
+        QStringList result;
+        for (const TraceLine& line : lines) {
+            if (IsConversation(line))
+                result << (line.text.startsWith(prefix) ? QStringLiteral("G ") : QStringLiteral("T "))
+                              + line.text.section(QStringLiteral("] "), 1);
         }
         return result;
     }
@@ -151,6 +165,24 @@ TEST_F(FtpSessionTest, QuickConnectTracesEveryStepAndReadsTheHomeFolder)
     EXPECT_EQ(m_events.LevelOf(QStringLiteral("URL was successfully parsed.")), TRACE_SUCCESS);
     EXPECT_EQ(m_events.LevelOf(QStringLiteral("Connecting to: 127.0.0.1 (Attempt 1 of 3)")), TRACE_INFO);
     EXPECT_TRUE(m_events.ForeignLines().isEmpty()); // status lines are switched off
+    // The conversation shows whatever the status lines: the login on the
+    // connect thread, the password masked, a multi-line reply line by line,
+    // then the GUI thread's PWD.
+    const QStringList talk = m_events.Conversation();
+    ASSERT_GE(talk.size(), 8) << talk.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(talk[0].startsWith(QStringLiteral("T Response: 220"))) << talk[0].toStdString();
+    EXPECT_EQ(talk[1], QStringLiteral("T Command: USER anna"));
+    EXPECT_TRUE(talk[2].startsWith(QStringLiteral("T Response: 331"))) << talk[2].toStdString();
+    EXPECT_EQ(talk[3], QStringLiteral("T Command: PASS ****"));
+    EXPECT_TRUE(talk[4].startsWith(QStringLiteral("T Response: 230"))) << talk[4].toStdString();
+    EXPECT_EQ(talk[5], QStringLiteral("T Command: FEAT"));
+    const qsizetype featEnd = talk.indexOf(QStringLiteral("T Response: 211 End FEAT."));
+    ASSERT_GT(featEnd, 7) << talk.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(talk[6].startsWith(QStringLiteral("T Response: 211-"))) << talk[6].toStdString();
+    EXPECT_TRUE(talk.contains(QStringLiteral("T Response:  UTF8")));
+    EXPECT_EQ(talk.mid(talk.size() - 2), (QStringList{QStringLiteral("G Command: PWD"),
+                                                      QStringLiteral("G Response: 257 \"/\" is the current directory.")}));
+    EXPECT_FALSE(talk.join(QLatin1Char('\n')).contains(QStringLiteral("secret")));
     EXPECT_EQ(m_events.connected, 1);
     EXPECT_EQ(m_session.HomeFolder().ToString(), QStringLiteral("/"));
     EXPECT_EQ(m_session.Site().retries, 3);

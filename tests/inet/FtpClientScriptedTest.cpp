@@ -577,3 +577,117 @@ TEST_F(ScriptedTest, IdleHandlerRunsWhileDataStallsAndCanAbandonTheTransfer)
 }
 
 } // namespace
+
+namespace {
+
+// Records what the session tells of the conversation.
+struct Talked {
+    std::vector<std::string> sent, received, notes;
+    void Attach(InternetSession& session)
+    {
+        session.SetConversationCallback([this](inet::Talk kind, std::string_view line) {
+            (kind == inet::Talk::Sent ? sent : kind == inet::Talk::Received ? received : notes)
+                .emplace_back(line);
+        });
+    }
+};
+
+std::size_t CountPrefix(const std::vector<std::string>& lines, const std::string& prefix)
+{
+    return std::count_if(lines.begin(), lines.end(),
+                         [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+}
+
+} // namespace
+
+TEST_F(ScriptedTest, ARefusedDataModeIsTriedOnceInTheOtherAndKept)
+{
+    root_.Write("a.txt", "AAA");
+    struct Case {
+        const char* name;
+        bool passive;
+        std::vector<std::string> switches;
+        const char* refused;   // the setup command that failed
+        const char* fallback;  // what the working mode sends
+    } cases[] = {
+        {"passive refused", true, {"--no-epsv", "--reply", "PASV=500 No passive here.\\r\\n"}, "PASV", "PORT "},
+        {"active refused", false, {"--reply", "PORT=500 No.\\r\\n"}, "PORT ", "EPSV"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        server_.reset();
+        Start(c.switches);
+        const std::size_t earlier = Log().size();  // the log file goes on across servers
+        Talked talk;
+        talk.Attach(session_);
+        auto conn = Connect(c.passive);
+        EXPECT_EQ(ReadAll(*conn->OpenFileForRead("a.txt", TransferType::Binary)), "AAA");
+        EXPECT_EQ(ReadAll(*conn->OpenFileForRead("a.txt", TransferType::Binary)), "AAA");
+        const auto all = Log();
+        const std::vector<std::string> lines(all.begin() + earlier, all.end());
+        EXPECT_EQ(CountPrefix(lines, c.refused), 1u);
+        EXPECT_EQ(CountPrefix(lines, c.fallback), 2u);
+        EXPECT_EQ(CountPrefix(lines, "RETR"), 2u);
+        ASSERT_EQ(talk.notes.size(), 1u);
+        EXPECT_EQ(talk.notes[0].rfind(c.passive ? "Passive mode failed: " : "Active mode failed: ", 0), 0u)
+            << talk.notes[0];
+        EXPECT_NE(talk.notes[0].find(c.passive ? "Trying active mode." : "Trying passive mode."),
+                  std::string::npos);
+        EXPECT_EQ(talk.notes[0].find('\r'), std::string::npos);
+        session_.SetConversationCallback(nullptr);
+    }
+}
+
+TEST_F(ScriptedTest, A425ReplyResendsTheCommandInTheOtherModeWithItsOffset)
+{
+    root_.Write("a.txt", "0123456789");
+    Start({"--reply", "RETR#1=425 Can't open data connection.\\r\\n"});
+    auto conn = Connect(true);
+    EXPECT_EQ(ReadAll(*conn->OpenFileForRead("a.txt", TransferType::Binary, 4)), "456789");
+    const auto lines = Log();
+    std::vector<std::string> tail(lines.end() - 6, lines.end());
+    EXPECT_EQ(tail[0], "EPSV");
+    EXPECT_EQ(tail[1], "REST 4");
+    EXPECT_EQ(tail[2], "RETR a.txt");
+    EXPECT_EQ(tail[3].rfind("PORT 127,0,0,1,", 0), 0u) << tail[3];
+    EXPECT_EQ(tail[4], "REST 4");
+    EXPECT_EQ(tail[5], "RETR a.txt");
+}
+
+TEST_F(ScriptedTest, BothModesRefusedFailsAndTheChosenModeComesBack)
+{
+    root_.Write("a.txt", "AAA");
+    Start({"--no-epsv", "--reply", "PASV=500 No passive.\\r\\n", "--reply", "PORT=500 No active.\\r\\n"});
+    auto conn = Connect(true);
+    EXPECT_NE(ErrorOf([&] { conn->OpenFileForRead("a.txt", TransferType::Binary); }), 0u);
+    EXPECT_NE(ErrorOf([&] { conn->OpenFileForRead("a.txt", TransferType::Binary); }), 0u);
+    // Each attempt starts passive again and tries active once; nothing is retrieved.
+    const auto lines = Log();
+    EXPECT_EQ(CountPrefix(lines, "PASV"), 2u);
+    EXPECT_EQ(CountPrefix(lines, "PORT "), 2u);
+    EXPECT_EQ(CountPrefix(lines, "RETR"), 0u);
+    EXPECT_EQ(conn->Command("NOOP").code, 200);
+}
+
+TEST_F(ScriptedTest, TheConversationIsToldLineByLineWithThePasswordMasked)
+{
+    Start({"--multiline", "NOOP"});
+    Talked talk;
+    talk.Attach(session_);
+    auto conn = Connect();
+    conn->Command("NOOP");
+    ASSERT_GE(talk.sent.size(), 3u);
+    EXPECT_EQ(talk.sent[0], "USER user");
+    EXPECT_EQ(talk.sent[1], "PASS ****");
+    EXPECT_EQ(talk.sent.back(), "NOOP");
+    for (const std::string& line : talk.sent)
+        EXPECT_EQ(line.find("pw"), std::string::npos) << line;
+    // The multi-line NOOP reply: every line on its own, the last with the code.
+    ASSERT_GE(talk.received.size(), 4u);
+    const std::vector<std::string> last(talk.received.end() - 4, talk.received.end());
+    EXPECT_EQ(last[0].substr(0, 4), "200-");
+    EXPECT_EQ(last[1], " continued");
+    EXPECT_EQ(last[2], "123 a line that starts with digits");
+    EXPECT_EQ(last[3].substr(0, 4), "200 ");
+    EXPECT_TRUE(talk.notes.empty());
+}

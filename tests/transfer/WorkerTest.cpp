@@ -121,6 +121,21 @@ TEST_F(WorkerTest, CancelReachesAWorkerBlockedOnAStalledServer)
     EXPECT_EQ(QFileInfo(local).size(), 300000); // kept for a later resume
 }
 
+TEST_F(WorkerTest, AWorkerRefusedPassiveModeDownloadsActivelyAndSaysSo)
+{
+    m_remote.Write("a.txt", "payload");
+    auto server = kxtest::StartScriptedFtpd(m_remote.path(), {"--no-epsv", "--reply", "PASV=500 No passive.\\r\\n"});
+    auto thread = Make<CDownloadThread>(server->port());
+    thread->Job().items.append(FileStatus{0, 0, 0, 7, 0, QStringLiteral("a.txt")});
+    thread->Job().localFolder = QString::fromStdString(m_local.path());
+    Run(*thread);
+    EXPECT_FALSE(m_receiver.failed) << m_receiver.result.toStdString();
+    EXPECT_EQ(m_local.Read("a.txt"), "payload");
+    ASSERT_EQ(m_receiver.traces.size(), 1) << m_receiver.traces.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(m_receiver.traces[0].startsWith(QStringLiteral("Passive mode failed: ")));
+    EXPECT_TRUE(m_receiver.traces[0].endsWith(QStringLiteral("Trying active mode.")));
+}
+
 TEST_F(WorkerTest, AHundredMegabytesPostAtMostAHundredAndOnePercentages)
 {
     const std::string bytes = Pattern(100u << 20);
