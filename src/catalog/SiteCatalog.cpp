@@ -1,6 +1,7 @@
 #include "catalog/SiteCatalog.h"
 
 #include "base/FtpSite.h"
+#include "base/Settings.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -101,24 +102,41 @@ CSiteCatalog::FileState CSiteCatalog::Read()
 CSiteCatalog::FileState CSiteCatalog::Open()
 {
     m_state = Read();
+    m_problem.clear();
+    if (m_state == FileState::Unreadable)
+        m_problem = QStringLiteral("The site catalogue \"%1\" exists but could not be read. It is left as it is, "
+                                   "and nothing will be saved to it; changes made now are lost when you close.")
+                        .arg(QDir::toNativeSeparators(m_path));
     if (m_state != FileState::Loaded)
         MakeFreshRoot();
     return m_state;
+}
+
+QString CSiteCatalog::ProblemText() const
+{
+    return m_problem;
 }
 
 bool CSiteCatalog::Write()
 {
     if (m_state == FileState::Unreadable)
         return false;
+    const auto failed = [this](const QString& why) {
+        m_problem = QStringLiteral("The site catalogue could not be saved to \"%1\": %2. "
+                                   "The file on disk was left as it was.")
+                        .arg(m_path, why);
+        return false;
+    };
     const QString folder = QFileInfo(m_path).absolutePath();
     if (!QFileInfo::exists(folder)) {
         if (!QDir().mkpath(folder))
-            return false;
+            return failed(QStringLiteral("the folder \"%1\" could not be created").arg(folder));
         ::chmod(QFile::encodeName(folder).constData(), 0700);
     }
     if (!m_document.Save(m_path))
-        return false;
+        return failed(m_document.SaveError());
     m_state = FileState::Loaded;
+    m_problem.clear();
     return true;
 }
 
@@ -170,8 +188,43 @@ bool CSiteCatalog::LoadSite(const QString& sitePath, CFtpSite& site)
     if (!node)
         return false;
 
-    const auto text = [&](const char* element) { return m_document.GetChildText(node, QLatin1String(element)); };
+    site = ReadSiteValues(m_document, node);
     site.name = node->GetAttribute(QLatin1String(kNameAttribute));
+    return true;
+}
+
+bool CSiteCatalog::SaveSite(const CFtpSite& site, const QString* folderPath)
+{
+    // A first site goes into a new file; one we cannot read stays untouched.
+    if (Open() == FileState::Unreadable)
+        return false;
+    CXmlNode* folder = folderPath ? FindFolderByPath(nullptr, *folderPath) : nullptr;
+    if (!folder)
+        folder = m_document.Root();
+
+    CXmlNode* node = FindSiteByName(folder, CleanName(site.name));
+    if (node)
+        WriteSiteValues(m_document, node, site);
+    else
+        AddSite(m_document, folder, site);
+    return Write();
+}
+
+CFtpSite CSiteCatalog::DefaultSite()
+{
+    CFtpSite site;
+    site.port = 21;
+    site.passive = GetProfileInt(kx::settings::DefaultUsePASVMode) != 0;
+    site.localPath = GetProfileString(kx::settings::DefaultLocalPath);
+    site.retries = GetProfileInt(kx::settings::DefaultRetries);
+    site.retryDelay = GetProfileInt(kx::settings::DefaultRetryDelay);
+    return site;
+}
+
+CFtpSite CSiteCatalog::ReadSiteValues(CXmlDocument& document, CXmlNode* node)
+{
+    const auto text = [&](const char* element) { return document.GetChildText(node, QLatin1String(element)); };
+    CFtpSite site;
     site.address = text(kAddress);
     site.passive = text(kPassiveMode) == QLatin1String("1");
     site.retries = ToInt(text(kRetries));
@@ -182,26 +235,13 @@ bool CSiteCatalog::LoadSite(const QString& sitePath, CFtpSite& site)
     site.remotePath = text(kRemotePath);
     site.login = text(kLogin);
     site.password = text(kPassword);
-    return true;
+    return site;
 }
 
-bool CSiteCatalog::SaveSite(const CFtpSite& site, const QString* folderPath)
+void CSiteCatalog::WriteSiteValues(CXmlDocument& document, CXmlNode* node, const CFtpSite& site)
 {
-    if (Read() != FileState::Loaded)
-        return false;
-    m_state = FileState::Loaded;
-    CXmlNode* folder = folderPath ? FindFolderByPath(nullptr, *folderPath) : nullptr;
-    if (!folder)
-        folder = m_document.Root();
-
-    const QString name = CleanName(site.name);
-    CXmlNode* node = FindSiteByName(folder, name);
-    if (!node) {
-        const QString attributes = QStringLiteral("name = \"%1\"").arg(name);
-        node = m_document.AddChild(folder, QLatin1String(kSiteElement), nullptr, &attributes);
-    }
     const auto set = [&](const char* element, const QString& value) {
-        m_document.SetChildText(node, QLatin1String(element), value);
+        document.SetChildText(node, QLatin1String(element), value);
     };
     set(kAddress, site.address);
     set(kPort, QString::number(site.port));
@@ -213,7 +253,59 @@ bool CSiteCatalog::SaveSite(const CFtpSite& site, const QString* folderPath)
     set(kRetries, QString::number(site.retries));
     set(kRetryDelay, QString::number(site.retryDelay));
     set(kDescription, site.description);
-    return Write();
+}
+
+CXmlNode* CSiteCatalog::AddFolder(CXmlDocument& document, CXmlNode* parent, const QString& name)
+{
+    const QString attributes = QStringLiteral("name = \"%1\"").arg(CleanName(name));
+    return document.AddChild(parent, QLatin1String(kFolderElement), nullptr, &attributes);
+}
+
+CXmlNode* CSiteCatalog::AddSite(CXmlDocument& document, CXmlNode* parent, const CFtpSite& site)
+{
+    const QString attributes = QStringLiteral("name = \"%1\"").arg(CleanName(site.name));
+    CXmlNode* node = document.AddChild(parent, QLatin1String(kSiteElement), nullptr, &attributes);
+    WriteSiteValues(document, node, site);
+    return node;
+}
+
+bool CSiteCatalog::IsFolder(const CXmlNode* node)
+{
+    return node && node->Name().compare(QLatin1String(kFolderElement), Qt::CaseInsensitive) == 0;
+}
+
+bool CSiteCatalog::IsSite(const CXmlNode* node)
+{
+    return node && node->Name().compare(QLatin1String(kSiteElement), Qt::CaseInsensitive) == 0;
+}
+
+bool CSiteCatalog::IsContainer(const CXmlNode* node)
+{
+    return node && (IsFolder(node) || node->Name().compare(QLatin1String(kRootElement), Qt::CaseInsensitive) == 0);
+}
+
+QString CSiteCatalog::PathOf(const CXmlNode* node)
+{
+    QStringList names;
+    for (; node && node->Parent(); node = node->Parent())
+        names.prepend(node->GetAttribute(QLatin1String(kNameAttribute)));
+    return names.join(QLatin1Char('\\'));
+}
+
+bool CSiteCatalog::IsForbiddenNameCharacter(QChar c)
+{
+    return QStringView(u"\"*/:<>?\\|").contains(c);
+}
+
+QString CSiteCatalog::WithoutForbiddenCharacters(const QString& name)
+{
+    QString cleaned;
+    cleaned.reserve(name.size());
+    for (const QChar c : name) {
+        if (!IsForbiddenNameCharacter(c))
+            cleaned += c;
+    }
+    return cleaned;
 }
 
 QString CSiteCatalog::CleanName(const QString& name)

@@ -41,18 +41,45 @@ public:
     // unreadable, so a catalogue we failed to understand is never replaced by
     // an empty one.
     bool Write();
+    // What went wrong with the file, in words for the user: the last failed
+    // Write or SaveSite, or the unreadable file Open found. Empty when fine.
+    QString ProblemText() const;
 
     bool LoadSite(const QString& sitePath, CFtpSite& site);
     // Stores the record under the folder (null: the root; a folder path that
     // names no folder: the root), updating a site of the same name in place.
-    // Writes nothing and returns false when the file cannot be read.
+    // A missing file is created. Writes nothing and returns false when the
+    // file exists but cannot be read.
     bool SaveSite(const CFtpSite& site, const QString* folderPath = nullptr);
+
+    // A fresh site's values from the settings' defaults (port 21, passive,
+    // local path, retries, retry delay); the other fields empty.
+    static CFtpSite DefaultSite();
+    // The ten value elements of a SITE node, read and written in the file's
+    // order; reading ignores the node's name attribute.
+    static CFtpSite ReadSiteValues(CXmlDocument& document, CXmlNode* site);
+    static void WriteSiteValues(CXmlDocument& document, CXmlNode* site, const CFtpSite& values);
+    // New elements appended under `parent` (null: the root); the name is
+    // cleaned of what an attribute cannot hold.
+    static CXmlNode* AddFolder(CXmlDocument& document, CXmlNode* parent, const QString& name);
+    static CXmlNode* AddSite(CXmlDocument& document, CXmlNode* parent, const CFtpSite& site);
+    static bool IsFolder(const CXmlNode* node);
+    static bool IsSite(const CXmlNode* node);
+    // A FOLDER or the SITES root: what can hold folders and sites.
+    static bool IsContainer(const CXmlNode* node);
+    // The node's site or folder path: names from the top joined by "\", the
+    // root's own name left out (the root gives an empty path).
+    static QString PathOf(const CXmlNode* node);
 
     CXmlNode* FindFolderByPath(CXmlNode* start, const QString& folderPath);
     CXmlNode* FindSiteByName(CXmlNode* folder, const QString& name);
 
     // Drops the characters an attribute value in the file cannot hold.
     static QString CleanName(const QString& name);
+    // Characters a folder or site name may not hold, so that every name can
+    // be found again by its path: double quote * / : < > ? \ |
+    static bool IsForbiddenNameCharacter(QChar c);
+    static QString WithoutForbiddenCharacters(const QString& name);
     // C-library decimal conversion: leading white space and a sign accepted,
     // reading stops at the first non-digit, nothing readable gives 0. Values
     // beyond the 32-bit range are clamped.
@@ -71,6 +98,7 @@ private:
     CXmlNode* FindNamedChild(CXmlNode* parent, const char* element, const QString& name);
 
     QString m_path;
+    QString m_problem;
     CXmlDocument m_document;
     FileState m_state = FileState::Missing;
 };

@@ -186,14 +186,22 @@ bool CXmlDocument::Save(const QString& path)
 {
     const QByteArray bytes = Serialize().toUtf8();
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    m_saveError.clear();
+    if (!file.open(QIODevice::WriteOnly)) {
+        m_saveError = file.errorString();
         return false;
+    }
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     if (file.write(bytes) != bytes.size()) {
+        m_saveError = file.errorString();
         file.cancelWriting();
         return false;
     }
-    return file.commit();
+    if (!file.commit()) {
+        m_saveError = file.errorString();
+        return false;
+    }
+    return true;
 }
 
 void CXmlDocument::Clear()

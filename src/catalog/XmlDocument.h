@@ -79,6 +79,8 @@ public:
     // Writes atomically (a temporary file renamed over the old one) and
     // readable by the owner only: the catalogue holds passwords.
     bool Save(const QString& path);
+    // Why the last Save failed, in the file system's words.
+    const QString& SaveError() const { return m_saveError; }
     // Never fails on malformed text; false only when the text holds more than
     // kMaxElements elements or nests deeper than kMaxDepth, and then the
     // document is left empty.
@@ -114,6 +116,7 @@ private:
 
     int m_depth = -1;
     QString m_source;
+    QString m_saveError;
     CXmlNode m_root;
     CXmlNode* m_current = &m_root;
     std::size_t m_currentDepth = 0;

@@ -17,4 +17,9 @@ void InitResources();
 // SVG plugins, Debian's libqt6svg6, are missing).
 QIcon ProgramIcon();
 
+// The icons of the site catalogue's trees and menus. Without SVG support
+// they fall back to the style's folder, network drive and home icons.
+enum class CatalogIcon { Folder, Site, Root };
+QIcon CatalogIconFor(CatalogIcon kind);
+
 } // namespace kx

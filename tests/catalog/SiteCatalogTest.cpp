@@ -245,9 +245,10 @@ TEST_F(SiteCatalogTest, NamesLoseTheCharactersTheFileCannotHold)
 TEST_F(SiteCatalogTest, NothingIsWrittenOverAFileThatCouldNotBeRead)
 {
     CSiteCatalog catalog(CatalogPath());
-    // No file: SaveSite needs an existing catalogue and creates nothing.
-    EXPECT_FALSE(catalog.SaveSite(SampleSite("x")));
-    EXPECT_FALSE(QFile::exists(CatalogPath()));
+    // No file yet: the first site creates it.
+    EXPECT_TRUE(catalog.SaveSite(SampleSite("x")));
+    CFtpSite back;
+    EXPECT_TRUE(catalog.LoadSite(Q("x"), back));
 
     const QByteArray foreign[] = {
         QByteArray("\x7f" "ELF\x02\x01\x01\0\0\0binary", 16),
@@ -258,6 +259,7 @@ TEST_F(SiteCatalogTest, NothingIsWrittenOverAFileThatCouldNotBeRead)
         WriteFile(bytes);
         EXPECT_FALSE(catalog.SaveSite(SampleSite("x")));
         EXPECT_EQ(catalog.Open(), CSiteCatalog::FileState::Unreadable);
+        EXPECT_TRUE(catalog.ProblemText().contains(CatalogPath())) << catalog.ProblemText().toStdString();
         EXPECT_EQ(catalog.Document().Root()->Name(), Q("SITES")); // a fresh root to show
         EXPECT_FALSE(catalog.Write());
         EXPECT_EQ(ReadFile(), bytes);
@@ -310,6 +312,8 @@ TEST_F(SiteCatalogTest, FilesArePrivateAndWrittenAtomically)
     std::signal(SIGXFSZ, previousHandler);
 
     EXPECT_FALSE(written);
+    EXPECT_TRUE(real.ProblemText().startsWith(Q("The site catalogue could not be saved to \"") + CatalogPath()))
+        << real.ProblemText().toStdString();
     EXPECT_EQ(ReadFile(), before);
     EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files), QStringList{Q("sites.xml")});
 
