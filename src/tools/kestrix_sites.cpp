@@ -4,6 +4,7 @@
 // is exactly what the Site Manager would have written.
 #include "base/Settings.h"
 #include "catalog/SiteCatalog.h"
+#include "catalog/SiteImporter.h"
 #include "base/FtpSite.h"
 
 #include <QFile>
@@ -29,6 +30,7 @@ constexpr char kUsage[] = R"(Usage:
                 [--retry-delay S] [--description TEXT]
   kestrix-sites [--catalog FILE] show [--show-password] SITE-PATH
   kestrix-sites [--catalog FILE] remove SITE-PATH
+  kestrix-sites [--catalog FILE] import FILE [FOLDER]
 
 Site paths are the folder names from the top and the site name joined by "\",
 for example "Work\Clients\Acme"; names are compared ignoring case.
@@ -40,6 +42,10 @@ add     creates the catalogue file and the folders it is missing. When the
         the defaults of the Kestrix settings for what is not given.
 show    prints one site; the password is masked unless --show-password.
 remove  deletes one site, or one empty folder.
+import  adds the folders and sites of a FileZilla site file (sitemanager.xml)
+        under FOLDER, a folder path created where missing, or at the top.
+        A name already taken gets a number: Acme (2), Acme (3) ... Entries
+        for protocols other than FTP are skipped; FTPS ones become plain FTP.
 
 Without --catalog the tool uses the catalogue Kestrix itself uses: sites.xml
 beside the program when that folder is writable or already holds one,
@@ -367,6 +373,37 @@ int Remove(CSiteCatalog& catalog, const QString& path)
     return 0;
 }
 
+int Import(CSiteCatalog& catalog, const QString& fileName, const std::optional<QString>& folderPath)
+{
+    QString error;
+    QStringList folders;
+    if (folderPath) {
+        for (const QString& part : folderPath->split(QLatin1Char('\\'))) {
+            folders << CheckName(QStringLiteral("a folder name in FOLDER"), part, error);
+            if (!error.isEmpty())
+                return Fail(error, kExitUsage);
+        }
+    }
+    if (fileName.isEmpty())
+        return Fail(QStringLiteral("the file to import is empty"), kExitUsage);
+
+    if (catalog.Open() == CSiteCatalog::FileState::Unreadable)
+        return Fail(UnreadableMessage(catalog));
+    CXmlNode* folder = catalog.Document().Root();
+    for (const QString& part : folders) {
+        CXmlNode* child = catalog.FindFolderByPath(folder, part);
+        folder = child ? child : CSiteCatalog::AddFolder(catalog.Document(), folder, part);
+    }
+    // Folders made above live only in memory until the import succeeds.
+    const SiteImportResult result = ImportFileZillaSites(fileName, catalog.Document(), folder);
+    if (!result.error.isEmpty())
+        return Fail(result.error);
+    if (!catalog.Write())
+        return Fail(catalog.ProblemText());
+    Out(DescribeImport(result));
+    return 0;
+}
+
 int Add(CSiteCatalog& catalog, const Options& options)
 {
     // Everything is checked before the file is touched.
@@ -513,10 +550,11 @@ int main(int argc, char* argv[])
 
     const QString& command = options.command;
     if (command.isEmpty())
-        return Fail(QStringLiteral("no command given (list, add, show or remove)"), kExitUsage);
+        return Fail(QStringLiteral("no command given (list, add, show, remove or import)"), kExitUsage);
     if (command != QLatin1String("list") && command != QLatin1String("add") && command != QLatin1String("show")
-        && command != QLatin1String("remove"))
-        return Fail(QStringLiteral("unknown command \"%1\" (list, add, show or remove)").arg(command), kExitUsage);
+        && command != QLatin1String("remove") && command != QLatin1String("import"))
+        return Fail(QStringLiteral("unknown command \"%1\" (list, add, show, remove or import)").arg(command),
+                    kExitUsage);
 
     const QStringList allowed = OptionsOf(command);
     for (const QString& option : options.given) {
@@ -524,7 +562,10 @@ int main(int argc, char* argv[])
             return Fail(QStringLiteral("%1 does not apply to %2").arg(option, command), kExitUsage);
     }
     const qsizetype operandsWanted = command == QLatin1String("show") || command == QLatin1String("remove") ? 1 : 0;
-    if (options.operands.size() != operandsWanted) {
+    if (command == QLatin1String("import")) {
+        if (options.operands.isEmpty() || options.operands.size() > 2)
+            return Fail(QStringLiteral("import needs a file and at most one folder path"), kExitUsage);
+    } else if (options.operands.size() != operandsWanted) {
         if (operandsWanted == 0)
             return Fail(QStringLiteral("%1 takes no site path (unexpected \"%2\")").arg(command, options.operands.front()),
                         kExitUsage);
@@ -540,5 +581,9 @@ int main(int argc, char* argv[])
         return Show(catalog, options.operands.front(), options.showPassword);
     if (command == QLatin1String("remove"))
         return Remove(catalog, options.operands.front());
+    if (command == QLatin1String("import")) {
+        return Import(catalog, options.operands.front(),
+                      options.operands.size() > 1 ? std::optional<QString>(options.operands[1]) : std::nullopt);
+    }
     return Add(catalog, options);
 }

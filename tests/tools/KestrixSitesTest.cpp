@@ -409,6 +409,79 @@ TEST_F(KestrixSitesTest, MissingCatalogueIsOnlyCreatedByAdd)
     EXPECT_EQ(ReadAll(blocker), QByteArray("x"));
 }
 
+TEST_F(KestrixSitesTest, ImportAddsFileZillaSitesUnderAFolder)
+{
+    const QString siteFile = m_dir.filePath(Q("sitemanager.xml"));
+    QFile file(siteFile);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(R"(<?xml version="1.0" encoding="UTF-8"?>
+<FileZilla3 version="3.66.5" platform="linux"><Servers>
+  <Server><Host>top.test</Host><Protocol>0</Protocol><User>u</User>
+    <Pass encoding="base64">cHc=</Pass><Logontype>1</Logontype><Name>Top</Name></Server>
+  <Folder expanded="1">Clients
+    <Server><Host>acme.test</Host><Protocol>4</Protocol><Name>Acme</Name></Server>
+    <Server><Host>ssh.test</Host><Protocol>1</Protocol><Name>Shell</Name></Server>
+  </Folder>
+</Servers></FileZilla3>
+)");
+    file.close();
+    Add({Q("--folder"), Q("Old"), Q("--name"), Q("Kept"), Q("--address"), Q("kept.test")});
+
+    const ToolRun run = Tool({Q("import"), siteFile, Q("old\\FileZilla")});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out, Q("Imported 2 sites in 1 folder. 1 entry for another protocol (such as SFTP) was skipped. "
+                         "1 FTPS site was imported as plain FTP, since TLS is not supported yet; check its settings "
+                         "before connecting.\n"));
+    ASSERT_EQ(Tool({Q("import"), siteFile}).status, 0);
+    EXPECT_EQ(List(), (QStringList{Q("Old\\Kept"), Q("Old\\FileZilla\\Top"), Q("Old\\FileZilla\\Clients\\Acme"),
+                                   Q("Top"), Q("Clients\\Acme")}));
+    const CFtpSite top = Load(Q("Old\\FileZilla\\Top"));
+    EXPECT_EQ(top.address, Q("top.test"));
+    EXPECT_EQ(top.password, Q("pw"));
+    EXPECT_EQ(top.retries, 3); // the settings' defaults, as for a site added by hand
+
+    // Nothing is written when the import fails, not even the folder it was to go in.
+    const QByteArray before = ReadAll(CatalogPath());
+    const QString broken = m_dir.filePath(Q("broken.xml"));
+    QFile brokenFile(broken);
+    ASSERT_TRUE(brokenFile.open(QIODevice::WriteOnly));
+    brokenFile.write("<FileZilla3><Servers><Server>");
+    brokenFile.close();
+    const std::pair<QStringList, const char*> failures[] = {
+        {{Q("import"), broken, Q("New")}, "is damaged"},
+        {{Q("import"), m_dir.filePath(Q("missing.xml"))}, "does not exist"},
+        {{Q("import"), CatalogPath()}, "is not a FileZilla site file"},
+    };
+    for (const auto& [arguments, message] : failures) {
+        const ToolRun failed = Tool(arguments);
+        EXPECT_EQ(failed.status, 1) << message;
+        EXPECT_TRUE(failed.err.contains(Q(message))) << failed.err.toStdString();
+        EXPECT_EQ(ReadAll(CatalogPath()), before) << message;
+    }
+    const std::pair<QStringList, const char*> misuses[] = {
+        {{Q("import")}, "import needs a file"},
+        {{Q("import"), siteFile, Q("A"), Q("B")}, "import needs a file"},
+        {{Q("import"), siteFile, Q("A\\\\B")}, "a folder name in FOLDER is empty"},
+        {{Q("import"), Q("--folder"), Q("A"), siteFile}, "--folder does not apply to import"},
+    };
+    for (const auto& [arguments, message] : misuses) {
+        const ToolRun misused = Tool(arguments);
+        EXPECT_EQ(misused.status, 2) << message;
+        EXPECT_TRUE(misused.err.contains(Q(message))) << misused.err.toStdString();
+        EXPECT_EQ(ReadAll(CatalogPath()), before) << message;
+    }
+
+    const QByteArray foreign = "<CONFIG/>\n";
+    QFile catalog(CatalogPath());
+    ASSERT_TRUE(catalog.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    catalog.write(foreign);
+    catalog.close();
+    const ToolRun refused = Tool({Q("import"), siteFile});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(refused.err.contains(Q("left untouched"))) << refused.err.toStdString();
+    EXPECT_EQ(ReadAll(CatalogPath()), foreign);
+}
+
 TEST_F(KestrixSitesTest, BadArgumentsAreRefusedBeforeAnythingIsWritten)
 {
     struct Case {
