@@ -19,6 +19,11 @@
 #include "views/GoToFolderDlg.h"
 #include "views/HistoryComboBox.h"
 #include "views/QuickConnectBar.h"
+#include "catalog/AddFavoritesDlg.h"
+#include "catalog/ConnectionWizard.h"
+#include "catalog/FavoritesMenu.h"
+#include "catalog/SiteCatalog.h"
+#include "catalog/SiteManagerDlg.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -57,7 +62,7 @@ constexpr int kShowMaximized = 3;
 // Commands whose work belongs to parts of the program still to come. They
 // stay disabled rather than offered and doing nothing.
 constexpr int kNotYetAvailable[] = {
-    cmd::ID_CONNECTION_WIZARD, cmd::ID_ADD_TO_FAVORITES, cmd::ID_GO_SITE_DOWNLOAD_FOLDER,
+    cmd::ID_GO_SITE_DOWNLOAD_FOLDER,
     cmd::ID_GO_DEFAULT_DOWNLOAD_FOLDER, cmd::ID_STORE_SITE_LOCAL_PATH};
 
 FileStatus StatusOfLocal(const QFileInfo& info)
@@ -124,6 +129,7 @@ CMainFrame::CMainFrame(QWidget* parent)
     CreateBars();
     m_forceParallel = GetProfileInt(settings::ForceParallelTransfers);
     m_session.SetProxy(GetProfileInt(settings::ProxyType), GetProfileString(settings::ProxyName));
+    m_session.SetSiteChooser([this](CFtpSite& chosen) { return ChooseSite(chosen); });
     RestoreBarStates();
 
     connect(&m_keepAlive, &QTimer::timeout, this, &CMainFrame::OnKeepAliveTick);
@@ -162,7 +168,7 @@ void CMainFrame::CreateCommands()
     AddCommand(ID_DISCONNECT, QStringLiteral("&Disconnect\tCtrl+D"), &CMainFrame::OnDisconnect);
     // Every letter of the File menu is a mnemonic of one item only.
     AddCommand(ID_CANCEL, QStringLiteral("C&ancel\tEsc"), &CMainFrame::OnCancel);
-    AddCommand(ID_CONNECTION_WIZARD, QStringLiteral("Connection &Wizard..."));
+    AddCommand(ID_CONNECTION_WIZARD, QStringLiteral("Connection &Wizard..."), &CMainFrame::OnConnectionWizard);
     AddCommand(ID_DOWNLOAD, QStringLiteral("Dow&nload"), &CMainFrame::OnDownload);
     AddCommand(ID_DOWNLOAD_TO, QStringLiteral("Download &to..."), &CMainFrame::OnDownloadTo);
     AddCommand(ID_UPLOAD, QStringLiteral("&Upload..."), &CMainFrame::OnUpload);
@@ -196,7 +202,7 @@ void CMainFrame::CreateCommands()
         connect(action, &QAction::triggered, this, [this, column] { SortBy(column); });
     }
 
-    AddCommand(ID_ADD_TO_FAVORITES, QStringLiteral("&Add to Favorites...\tCtrl+F"));
+    AddCommand(ID_ADD_TO_FAVORITES, QStringLiteral("&Add to Favorites...\tCtrl+F"), &CMainFrame::OnAddToFavorites);
     AddCommand(ID_ORGANIZE_FAVORITES, QStringLiteral("&Organize Favorites...\tCtrl+E"), &CMainFrame::OnConnectCommand);
     auto* modes = new QActionGroup(this);
     for (QAction* mode : {AddCommand(ID_TRANSFER_ASCII, QStringLiteral("&Ascii"), &CMainFrame::OnTransferAscii),
@@ -254,7 +260,13 @@ void CMainFrame::CreateMenus()
     view->addSeparator();
     fill(view, {ID_EXPLORE, ID_UP_ONE_LEVEL, ID_GO_TO_FOLDER, ID_REFRESH});
     QMenu* favorites = menuBar()->addMenu(QStringLiteral("F&avorites"));
-    fill(favorites, {ID_ADD_TO_FAVORITES, ID_ORGANIZE_FAVORITES});
+    fill(favorites, {ID_ADD_TO_FAVORITES, ID_ORGANIZE_FAVORITES, 0});
+    m_favorites = new CFavoritesMenu(favorites, 3, this);
+    connect(m_favorites, &CFavoritesMenu::SiteChosen, this, [this](const QString& sitePath) {
+        if (!m_session.IsBusy())
+            Connect(&sitePath, QString(), QString());
+    });
+    RebuildFavorites();
     QMenu* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
     fill(tools, {ID_CUSTOM_COMMAND, 0, ID_TRANSFER_ASCII, ID_TRANSFER_BINARY, 0, ID_GO_SITE_DOWNLOAD_FOLDER,
                  ID_GO_DEFAULT_DOWNLOAD_FOLDER, 0, ID_OPTIONS});
@@ -587,6 +599,10 @@ void CMainFrame::UpdateCommandUI()
     };
     enable(ID_CONNECT, !busy);
     enable(ID_ORGANIZE_FAVORITES, !busy);
+    enable(ID_CONNECTION_WIZARD, !busy);
+    enable(ID_ADD_TO_FAVORITES, connected && !busy);
+    for (QAction* favorite : m_favorites->Menu()->actions().mid(3))
+        favorite->setEnabled(!busy);
     enable(ID_DISCONNECT, connected && !busy);
     enable(ID_CANCEL, busy);
     for (const int id : {ID_DOWNLOAD, ID_DOWNLOAD_TO, ID_RENAME, ID_DELETE, ID_PROPERTIES})
@@ -611,6 +627,8 @@ void CMainFrame::UpdateCommandUI()
 bool CMainFrame::Connect(const QString* siteOrAddress, const QString& user, const QString& password)
 {
     const bool connected = m_session.Connect(siteOrAddress, user, password);
+    // The Site Manager may have changed the catalogue, whatever came of it.
+    RebuildFavorites();
     if (connected) {
         m_documentTitle = m_session.Site().name.isEmpty() ? m_session.Site().address : m_session.Site().name;
         m_session.OpenPath(nullptr, false);
@@ -623,14 +641,54 @@ bool CMainFrame::Connect(const QString* siteOrAddress, const QString& user, cons
 
 void CMainFrame::OnConnectCommand()
 {
-    if (m_session.HasSiteChooser()) {
-        Connect(nullptr, QString(), QString());
+    Connect(nullptr, QString(), QString());
+}
+
+bool CMainFrame::ChooseSite(CFtpSite& chosen)
+{
+    CSiteManagerDlg dialog(this);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    chosen = dialog.Site();
+    return true;
+}
+
+void CMainFrame::RebuildFavorites()
+{
+    m_favorites->Rebuild(CSiteCatalog::DefaultPath());
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnConnectionWizard()
+{
+    if (m_session.IsBusy())
         return;
-    }
-    // Without a Site Manager to pick from, typing an address is the way in.
-    m_quickConnectDock->show();
-    m_quickConnect->HostField()->setFocus();
-    m_quickConnect->HostField()->selectAll();
+    QString sitePath;
+    bool connectNow = false;
+    const bool stored = RunConnectionWizard(this, sitePath, connectNow);
+    RebuildFavorites();
+    if (stored && connectNow)
+        Connect(&sitePath, QString(), QString());
+}
+
+void CMainFrame::OnAddToFavorites()
+{
+    if (!m_session.HasConnection() || m_session.IsBusy())
+        return;
+    CFtpSite site = m_session.SiteRecord();
+    const QString remote = m_session.ListedPath().IsEmpty() ? site.remotePath : m_session.ListedPath().ToString();
+    // The proposed name must obey the catalogue's name rules, in which "/"
+    // has no place: "/pub/sub" is proposed as "[pub-sub]", the root as nothing.
+    QString folder = remote;
+    while (folder.startsWith(QLatin1Char('/')))
+        folder.remove(0, 1);
+    folder.replace(QLatin1Char('/'), QLatin1Char('-'));
+    site.name = CSiteCatalog::WithoutForbiddenCharacters(site.name.isEmpty() ? site.address : site.name);
+    if (!folder.isEmpty())
+        site.name += QStringLiteral(" [%1]").arg(CSiteCatalog::WithoutForbiddenCharacters(folder));
+    site.remotePath = remote;
+    CAddFavoritesDlg::AddSite(this, site);
+    RebuildFavorites();
 }
 
 void CMainFrame::OnDisconnect()

@@ -8,6 +8,8 @@
 #include <QTimer>
 
 class CCustomizableToolBar;
+class CFavoritesMenu;
+class CFtpSite;
 class CFtpListView;
 class CFtpTreeView;
 class CQuickConnectBar;
@@ -52,6 +54,7 @@ public:
     QDockWidget* LocalBrowserDock() const { return m_localBrowserDock; }
     CCustomizableToolBar* ToolBar() const { return m_toolbar; }
     CQuickConnectBar* QuickConnectBar() const { return m_quickConnect; }
+    CFavoritesMenu* FavoritesMenu() const { return m_favorites; }
     CFtpTreeView* TreeView() const { return m_tree; }
     CFtpListView* ListView() const { return m_list; }
     const QString& DocumentTitle() const { return m_documentTitle; }
@@ -106,6 +109,10 @@ private:
 
     // Command handlers
     void OnConnectCommand();
+    void OnConnectionWizard();
+    void OnAddToFavorites();
+    bool ChooseSite(CFtpSite& chosen);
+    void RebuildFavorites();
     void OnDisconnect();
     void OnCancel();
     void OnRefresh();
@@ -156,6 +163,7 @@ private:
     CTracePane* m_tracePane = nullptr;
     CQuickConnectBar* m_quickConnect = nullptr;
     QDockWidget* m_quickConnectDock = nullptr;
+    CFavoritesMenu* m_favorites = nullptr;
     QDockWidget* m_traceDock = nullptr;
     QDockWidget* m_transferDock = nullptr;
     CTransferManagerBar* m_transfers = nullptr;

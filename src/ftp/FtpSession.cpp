@@ -406,6 +406,7 @@ bool CFtpSession::Connect(const QString* siteOrAddress, const QString& user, con
            && (m_site.localPath.endsWith(QLatin1Char('\\')) || m_site.localPath.endsWith(QLatin1Char('/'))))
         m_site.localPath.chop(1);
 
+    m_siteRecord = m_site;
     const QString remotePath = m_site.remotePath;
     if (!remotePath.isEmpty()) {
         QString remote = remotePath;

@@ -98,6 +98,9 @@ public:
     bool HasSiteChooser() const { return static_cast<bool>(m_siteChooser); }
 
     const CFtpSite& Site() const { return m_site; }
+    // The site as it was chosen, before its remote folder went into the
+    // address: what a new favorite copies.
+    const CFtpSite& SiteRecord() const { return m_siteRecord; }
     // The folder the views show; empty before the first listing.
     const RemotePath& ListedPath() const { return m_listedPath; }
     // The folder reached after login; the folder tree's root stands for it.
@@ -169,6 +172,7 @@ private:
 
     ISessionEvents* m_events = nullptr;
     CFtpSite m_site;
+    CFtpSite m_siteRecord;
     RemotePath m_listedPath;
     RemotePath m_homeFolder = RemotePath::Root();
     QString m_server;

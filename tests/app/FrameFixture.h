@@ -14,12 +14,15 @@
 #include "views/FtpTreeView.h"
 
 #include <QItemSelectionModel>
+#include <QApplication>
 #include <QTest>
+#include <QTimer>
 #include <QStringList>
 #include <QTreeWidgetItem>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 class AnsweringPrompts : public IPrompts {
@@ -83,6 +86,20 @@ protected:
                 colours << pane->item(i)->foreground().color();
         }
         return colours;
+    }
+    // Acts on the next modal dialog once it is up.
+    static void WhenModal(std::function<void(QWidget*)> act)
+    {
+        auto* timer = new QTimer(qApp);
+        timer->setInterval(20);
+        QObject::connect(timer, &QTimer::timeout, [timer, act] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                timer->stop();
+                timer->deleteLater();
+                act(modal);
+            }
+        });
+        timer->start();
     }
     int TraceCount() const { return m_frame->TracePane()->count(); }
 

@@ -296,7 +296,7 @@ TEST_F(SessionSafetyTest, QuickConnectWaitsForTheRunningConnectAndUnfinishedComm
     EXPECT_FALSE(buttonEnabled);
     EXPECT_EQ(Trace().filter(QStringLiteral("Opening Internet Session...")).size(), 1);
     EXPECT_TRUE(bar->ConnectButton()->isEnabled());
-    for (const int id : {cmd::ID_CONNECTION_WIZARD, cmd::ID_DOWNLOAD, cmd::ID_DOWNLOAD_TO, cmd::ID_UPLOAD,
+    for (const int id : {cmd::ID_DOWNLOAD, cmd::ID_DOWNLOAD_TO, cmd::ID_UPLOAD,
                          cmd::ID_GO_SITE_DOWNLOAD_FOLDER, cmd::ID_GO_DEFAULT_DOWNLOAD_FOLDER})
         EXPECT_FALSE(m_frame->Command(id)->isEnabled()) << id;
 }
