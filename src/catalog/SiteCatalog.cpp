@@ -18,18 +18,6 @@ namespace {
 
 QString g_pathOverride;
 
-// Value elements of a SITE, in the order they are written.
-constexpr char kAddress[] = "ADDRESS";
-constexpr char kPort[] = "PORT";
-constexpr char kPassiveMode[] = "PASVMODE";
-constexpr char kLogin[] = "LOGIN";
-constexpr char kPassword[] = "PASSWORD";
-constexpr char kRemotePath[] = "REMOTEPATH";
-constexpr char kLocalPath[] = "LOCALPATH";
-constexpr char kRetries[] = "RETRIES";
-constexpr char kRetryDelay[] = "RETRYDELAY";
-constexpr char kDescription[] = "DESCRIPTION";
-
 QString ExecutableFolder()
 {
     if (QCoreApplication::instance())

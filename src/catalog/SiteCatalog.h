@@ -91,6 +91,17 @@ public:
     static constexpr char kSiteElement[] = "SITE";
     static constexpr char kNameAttribute[] = "name";
     static constexpr char kRootDisplayName[] = "Favorites";
+    // The value elements of a SITE, in the order they are written.
+    static constexpr char kAddress[] = "ADDRESS";
+    static constexpr char kPort[] = "PORT";
+    static constexpr char kPassiveMode[] = "PASVMODE";
+    static constexpr char kLogin[] = "LOGIN";
+    static constexpr char kPassword[] = "PASSWORD";
+    static constexpr char kRemotePath[] = "REMOTEPATH";
+    static constexpr char kLocalPath[] = "LOCALPATH";
+    static constexpr char kRetries[] = "RETRIES";
+    static constexpr char kRetryDelay[] = "RETRYDELAY";
+    static constexpr char kDescription[] = "DESCRIPTION";
 
 private:
     FileState Read();

@@ -27,17 +27,6 @@
 
 namespace {
 
-constexpr char kAddress[] = "ADDRESS";
-constexpr char kPort[] = "PORT";
-constexpr char kPassiveMode[] = "PASVMODE";
-constexpr char kLogin[] = "LOGIN";
-constexpr char kPassword[] = "PASSWORD";
-constexpr char kRemotePath[] = "REMOTEPATH";
-constexpr char kLocalPath[] = "LOCALPATH";
-constexpr char kRetries[] = "RETRIES";
-constexpr char kRetryDelay[] = "RETRYDELAY";
-constexpr char kDescription[] = "DESCRIPTION";
-
 const QString kAnonymous = QStringLiteral("anonymous");
 
 QString NameOf(const CXmlNode* node)
@@ -300,22 +289,22 @@ void CSiteManagerDlg::CreateControls()
     const auto text = [this](QLineEdit* edit, const char* element) {
         connect(edit, &QLineEdit::textEdited, this, [this, element](const QString& value) { SetChild(element, value); });
     };
-    text(m_host, kAddress);
-    text(m_password, kPassword);
-    text(m_remotePath, kRemotePath);
-    text(m_localPath, kLocalPath);
+    text(m_host, CSiteCatalog::kAddress);
+    text(m_password, CSiteCatalog::kPassword);
+    text(m_remotePath, CSiteCatalog::kRemotePath);
+    text(m_localPath, CSiteCatalog::kLocalPath);
     connect(m_host, &QLineEdit::textChanged, this, &CSiteManagerDlg::UpdateConnectButton);
     connect(m_login, &QLineEdit::textEdited, this, &CSiteManagerDlg::OnLoginEdited);
     connect(m_comment, &QPlainTextEdit::textChanged, this,
-            [this] { SetChild(kDescription, m_comment->toPlainText()); });
+            [this] { SetChild(CSiteCatalog::kDescription, m_comment->toPlainText()); });
     connect(m_passive, &QCheckBox::clicked, this,
-            [this](bool on) { SetChild(kPassiveMode, on ? QStringLiteral("1") : QStringLiteral("0")); });
+            [this](bool on) { SetChild(CSiteCatalog::kPassiveMode, on ? QStringLiteral("1") : QStringLiteral("0")); });
     connect(m_anonymous, &QCheckBox::clicked, this, &CSiteManagerDlg::OnAnonymousClicked);
 
     static const NumberField numbers[] = {
-        {&CSiteManagerDlg::m_port, kPort, 1, 65535, "a port number"},
-        {&CSiteManagerDlg::m_retries, kRetries, 1, 99, "a number of retries"},
-        {&CSiteManagerDlg::m_interval, kRetryDelay, 0, 3600, "an interval in seconds"},
+        {&CSiteManagerDlg::m_port, CSiteCatalog::kPort, 1, 65535, "a port number"},
+        {&CSiteManagerDlg::m_retries, CSiteCatalog::kRetries, 1, 99, "a number of retries"},
+        {&CSiteManagerDlg::m_interval, CSiteCatalog::kRetryDelay, 0, 3600, "an interval in seconds"},
     };
     // A number is stored when its field is left, not at every keystroke:
     // "8" on the way to "80" is no port anybody meant.
@@ -524,7 +513,7 @@ void CSiteManagerDlg::OnNumberFinished(const NumberField& field)
 
 void CSiteManagerDlg::OnLoginEdited(const QString& text)
 {
-    SetChild(kLogin, text);
+    SetChild(CSiteCatalog::kLogin, text);
     if (m_filling || !CSiteCatalog::IsSite(SelectedNode()))
         return;
     if (text.compare(kAnonymous, Qt::CaseInsensitive) != 0) {
@@ -547,8 +536,8 @@ void CSiteManagerDlg::OnAnonymousClicked(bool checked)
     }
     ShowPassword(checked);
     m_filling = false;
-    SetChild(kLogin, m_login->text());
-    SetChild(kPassword, m_password->text());
+    SetChild(CSiteCatalog::kLogin, m_login->text());
+    SetChild(CSiteCatalog::kPassword, m_password->text());
 }
 
 void CSiteManagerDlg::OnBrowse()
@@ -557,7 +546,7 @@ void CSiteManagerDlg::OnBrowse()
     if (chosen.isEmpty())
         return;
     m_localPath->setText(chosen);
-    SetChild(kLocalPath, chosen);
+    SetChild(CSiteCatalog::kLocalPath, chosen);
 }
 
 CXmlNode* CSiteManagerDlg::TargetFolder() const
@@ -654,7 +643,7 @@ void CSiteManagerDlg::ApplyFilter(const QString& text)
         CXmlNode* node = CSiteTree::NodeOf(done);
         if (!visible && CSiteCatalog::IsSite(node)) {
             visible = done->text(0).contains(wanted, Qt::CaseInsensitive)
-                || m_catalog.Document().GetChildText(node, QLatin1String(kAddress)).contains(wanted, Qt::CaseInsensitive);
+                || m_catalog.Document().GetChildText(node, QLatin1String(CSiteCatalog::kAddress)).contains(wanted, Qt::CaseInsensitive);
         }
         for (int i = 0; !visible && i < done->childCount(); ++i)
             visible = !done->child(i)->isHidden();

@@ -8,6 +8,7 @@
 #include "app/MainFrame.h"
 #include "app/TracePane.h"
 #include "base/Prompts.h"
+#include "support/AnsweringPrompts.h"
 #include "support/Printers.h"
 #include "support/ServerProcess.h"
 #include "views/FtpListView.h"
@@ -24,20 +25,6 @@
 
 #include <functional>
 #include <memory>
-
-class AnsweringPrompts : public IPrompts {
-public:
-    void Message(QWidget*, const QString& text, Icon) override { messages << text; }
-    Answer AskYesNo(QWidget*, const QString& text, const QString& caption) override
-    {
-        questions << caption + QStringLiteral(": ") + text;
-        return answer;
-    }
-    bool RetryCountdown(QWidget*, int, const QString&) override { return false; }
-    QStringList messages;
-    QStringList questions;
-    Answer answer = Yes;
-};
 
 class FrameFixture : public ::testing::Test {
 protected:

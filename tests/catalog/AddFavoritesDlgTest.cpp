@@ -2,6 +2,7 @@
 // widgets against a catalogue file of their own.
 #include "base/FtpSite.h"
 #include "base/Prompts.h"
+#include "CatalogFileFixture.h"
 #include "catalog/AddFavoritesDlg.h"
 #include "catalog/CatalogFolderTree.h"
 #include "support/Printers.h"
@@ -25,19 +26,6 @@ QString Q(const char* text)
     return QString::fromUtf8(text);
 }
 
-class AnsweringPrompts : public IPrompts {
-public:
-    void Message(QWidget*, const QString& text, Icon) override { messages << text; }
-    Answer AskYesNo(QWidget*, const QString& text, const QString& caption) override
-    {
-        questions << caption + Q(": ") + text;
-        return answer;
-    }
-    bool RetryCountdown(QWidget*, int, const QString&) override { return false; }
-    QStringList messages, questions;
-    Answer answer = Yes;
-};
-
 constexpr char kCatalogue[] = R"(<SITES name="Favorites">
   <FOLDER name="Work"><SITE name="Acme"><ADDRESS>ftp.acme.test</ADDRESS></SITE><FOLDER name="Old"></FOLDER></FOLDER>
   <SITE name="Home"><ADDRESS>127.0.0.1</ADDRESS></SITE>
@@ -45,29 +33,8 @@ constexpr char kCatalogue[] = R"(<SITES name="Favorites">
 </SITES>
 )";
 
-class FavoritesTest : public ::testing::Test {
+class FavoritesTest : public CatalogFileFixture {
 protected:
-    FavoritesTest()
-    {
-        CSiteCatalog::SetDefaultPathOverride(Path());
-        SetPrompts(&m_prompts);
-    }
-    ~FavoritesTest() override
-    {
-        SetPrompts(nullptr);
-        CSiteCatalog::SetDefaultPathOverride(QString());
-    }
-    QString Path() const { return m_dir.filePath(Q("sites.xml")); }
-    void Write(const QByteArray& bytes)
-    {
-        QFile file(Path());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-    }
-    QByteArray Read() const
-    {
-        QFile file(Path());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
     static QLineEdit* Editor(const CCatalogFolderTree& tree) { return qobject_cast<QLineEdit*>(tree.LabelEditor()); }
     // Types into the open label, as a user would, and ends with `key`.
     static void TypeLabel(CCatalogFolderTree& tree, const char* text, Qt::Key key = Qt::Key_Return)
@@ -96,9 +63,6 @@ protected:
         guard.start(10000);
         return CAddFavoritesDlg::AddSite(nullptr, current, stored);
     }
-
-    QTemporaryDir m_dir;
-    AnsweringPrompts m_prompts;
 };
 
 using CatalogFolderTreeTest = FavoritesTest;

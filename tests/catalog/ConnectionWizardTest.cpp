@@ -4,6 +4,7 @@
 #include "base/Prompts.h"
 #include "base/Settings.h"
 #include "catalog/CatalogFolderTree.h"
+#include "CatalogFileFixture.h"
 #include "catalog/ConnectionWizard.h"
 #include "support/Printers.h"
 
@@ -32,43 +33,13 @@ QString Q(const char* text)
     return QString::fromUtf8(text);
 }
 
-class NotedPrompts : public IPrompts {
-public:
-    void Message(QWidget*, const QString& text, Icon) override { messages << text; }
-    Answer AskYesNo(QWidget*, const QString&, const QString&) override { return Yes; }
-    bool RetryCountdown(QWidget*, int, const QString&) override { return false; }
-    QStringList messages;
-};
-
 constexpr char kCatalogue[] = R"(<SITES name="Favorites">
   <FOLDER name="A"><FOLDER name="B"><SITE name="Nova"><ADDRESS>old.test</ADDRESS><PORT>2121</PORT></SITE></FOLDER></FOLDER>
 </SITES>
 )";
 
-class ConnectionWizardTest : public ::testing::Test {
+class ConnectionWizardTest : public CatalogFileFixture {
 protected:
-    ConnectionWizardTest()
-    {
-        QSettings(QSettings::NativeFormat, QSettings::UserScope, kOrganisation, kApplication).clear();
-        CSiteCatalog::SetDefaultPathOverride(Path());
-        SetPrompts(&m_prompts);
-    }
-    ~ConnectionWizardTest() override
-    {
-        SetPrompts(nullptr);
-        CSiteCatalog::SetDefaultPathOverride(QString());
-    }
-    QString Path() const { return m_dir.filePath(Q("sites.xml")); }
-    void Write(const QByteArray& bytes)
-    {
-        QFile file(Path());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-    }
-    QByteArray Read() const
-    {
-        QFile file(Path());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
     // Goes through the pages up to the favorites page, as a user would.
     static void FillIn(CWizardSheet& sheet)
     {
@@ -107,8 +78,6 @@ protected:
         return RunConnectionWizard(nullptr, m_path, m_connectNow);
     }
 
-    QTemporaryDir m_dir;
-    NotedPrompts m_prompts;
     QString m_path;
     bool m_connectNow = false;
 };

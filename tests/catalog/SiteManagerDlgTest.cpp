@@ -1,5 +1,6 @@
 // The Site Manager and the Favorites menu, driven through their widgets
 // against a catalogue file of their own.
+#include "CatalogFileFixture.h"
 #include "base/Prompts.h"
 #include "base/Settings.h"
 #include "catalog/FavoritesMenu.h"
@@ -30,19 +31,6 @@ QString Q(const char* text)
     return QString::fromUtf8(text);
 }
 
-class AnsweringPrompts : public IPrompts {
-public:
-    void Message(QWidget*, const QString& text, Icon) override { messages << text; }
-    Answer AskYesNo(QWidget*, const QString& text, const QString& caption) override
-    {
-        questions << caption + Q(": ") + text;
-        return answer;
-    }
-    bool RetryCountdown(QWidget*, int, const QString&) override { return false; }
-    QStringList messages, questions;
-    Answer answer = Yes;
-};
-
 constexpr char kCatalogue[] = R"(<?xml version="1.0"?>
 <SITES name="Favorites">
   <FOLDER name="Work">
@@ -53,28 +41,9 @@ constexpr char kCatalogue[] = R"(<?xml version="1.0"?>
 </SITES>
 )";
 
-class SiteManagerTest : public ::testing::Test {
+class SiteManagerTest : public CatalogFileFixture {
 protected:
-    SiteManagerTest()
-    {
-        QSettings(QSettings::NativeFormat, QSettings::UserScope, kOrganisation, kApplication).clear();
-        SetPrompts(&m_prompts);
-        Write(kCatalogue);
-    }
-    ~SiteManagerTest() override { SetPrompts(nullptr); }
-
-    QString Path() const { return m_dir.filePath(Q("sites.xml")); }
-    void Write(const QByteArray& bytes)
-    {
-        QFile file(Path());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
-    QByteArray Read() const
-    {
-        QFile file(Path());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    SiteManagerTest() { Write(kCatalogue); }
     CFtpSite Load(const QString& sitePath, bool* found = nullptr)
     {
         CFtpSite site;
@@ -105,8 +74,6 @@ protected:
             QTest::keyClicks(field, text);
     }
 
-    QTemporaryDir m_dir;
-    AnsweringPrompts m_prompts;
 };
 
 TEST_F(SiteManagerTest, EditsGoIntoTheCatalogueAndCancelKeepsThem)
