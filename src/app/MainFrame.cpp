@@ -24,6 +24,8 @@
 #include "catalog/FavoritesMenu.h"
 #include "catalog/SiteCatalog.h"
 #include "catalog/SiteManagerDlg.h"
+#include "local/LocalBrowserBar.h"
+#include "local/RemoteDragOut.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -33,6 +35,9 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QDockWidget>
+#include <QDrag>
+#include <QMimeData>
+#include <QStyle>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -58,12 +63,6 @@ using namespace kx;
 constexpr int kShowNormal = 1;
 constexpr int kShowMinimized = 2;
 constexpr int kShowMaximized = 3;
-
-// Commands whose work belongs to parts of the program still to come. They
-// stay disabled rather than offered and doing nothing.
-constexpr int kNotYetAvailable[] = {
-    cmd::ID_GO_SITE_DOWNLOAD_FOLDER,
-    cmd::ID_GO_DEFAULT_DOWNLOAD_FOLDER, cmd::ID_STORE_SITE_LOCAL_PATH};
 
 FileStatus StatusOfLocal(const QFileInfo& info)
 {
@@ -211,9 +210,12 @@ void CMainFrame::CreateCommands()
         modes->addAction(mode);
     }
     AddCommand(ID_OPTIONS, QStringLiteral("&Options..."), &CMainFrame::OnOptions);
-    AddCommand(ID_GO_SITE_DOWNLOAD_FOLDER, QStringLiteral("Go to site's download folder"));
-    AddCommand(ID_GO_DEFAULT_DOWNLOAD_FOLDER, QStringLiteral("Go to default download folder"));
-    AddCommand(ID_STORE_SITE_LOCAL_PATH, QStringLiteral("Store as the site's download folder"));
+    AddCommand(ID_GO_SITE_DOWNLOAD_FOLDER, QStringLiteral("Go to site's download folder"),
+               &CMainFrame::OnGoSiteDownloadFolder);
+    AddCommand(ID_GO_DEFAULT_DOWNLOAD_FOLDER, QStringLiteral("Go to default download folder"),
+               &CMainFrame::OnGoDefaultDownloadFolder);
+    AddCommand(ID_STORE_SITE_LOCAL_PATH, QStringLiteral("Store as the site's download folder"),
+               &CMainFrame::OnStoreSiteLocalPath);
     AddCommand(ID_VIEWS_DROPDOWN, QStringLiteral("Views"));
     AddCommand(ID_APP_EXIT, QStringLiteral("E&xit"), nullptr);
     connect(Command(ID_APP_EXIT), &QAction::triggered, this, &QWidget::close);
@@ -345,9 +347,9 @@ void CMainFrame::CreateBars()
     // need the room.
     splitDockWidget(m_transferDock, m_traceDock, Qt::Vertical);
 
-    auto* localBrowser = new QWidget(this);
-    localBrowser->setObjectName(QStringLiteral("localBrowser"));
-    m_localBrowserDock = MakeDock(this, QStringLiteral("Local Browser"), QString::fromLatin1(settings::kFileBrowserSection), localBrowser);
+    m_localBrowser = new CLocalBrowserBar(this);
+    m_localBrowser->setObjectName(QStringLiteral("localBrowser"));
+    m_localBrowserDock = MakeDock(this, QStringLiteral("Local Browser"), QString::fromLatin1(settings::kFileBrowserSection), m_localBrowser);
     addDockWidget(Qt::BottomDockWidgetArea, m_localBrowserDock);
     m_localBrowserDock->hide();
 
@@ -407,6 +409,11 @@ void CMainFrame::CreateClientArea()
     m_session.SetEvents(m_presenter);
     connect(m_list, &CFtpListView::ItemActivated, this, [this] { OnExplore(); });
     connect(m_list, &CFtpListView::FilesDropped, this, &CMainFrame::Upload);
+    connect(m_list, &CFtpListView::DragRequested, this, &CMainFrame::DragSelectionOut);
+    connect(m_localBrowser, &CLocalBrowserBar::RemoteRowsDropped, this, &CMainFrame::OnRemoteRowsDropped);
+    m_localBrowser->SetContextActions({Command(cmd::ID_GO_SITE_DOWNLOAD_FOLDER),
+                                       Command(cmd::ID_GO_DEFAULT_DOWNLOAD_FOLDER),
+                                       Command(cmd::ID_STORE_SITE_LOCAL_PATH)});
     connect(m_list, &CFtpListView::EditingStarted, this, &CMainFrame::OnEditingStarted);
     connect(m_list, &CFtpListView::EditingFinished, this, &CMainFrame::OnEditingFinished);
 
@@ -612,9 +619,8 @@ void CMainFrame::UpdateCommandUI()
         enable(id, connected && !busy);
     enable(ID_UP_ONE_LEVEL, connected && !busy && CanGoUp());
     UpdateListStatus();
-    m_list->SetAcceptsFiles(connected && !busy && !m_session.ListedPath().IsEmpty());
-    for (const int id : kNotYetAvailable)
-        enable(id, false);
+    m_list->SetAcceptsFiles(!m_drag && connected && !busy && !m_session.ListedPath().IsEmpty());
+    enable(ID_STORE_SITE_LOCAL_PATH, connected && !m_sitePath.isEmpty());
     m_quickConnect->ConnectButton()->setEnabled(!busy);
     if (QAction* style = Command(m_list->ViewStyle()))
         style->setChecked(true);
@@ -626,9 +632,13 @@ void CMainFrame::UpdateCommandUI()
 
 bool CMainFrame::Connect(const QString* siteOrAddress, const QString& user, const QString& password)
 {
+    m_pendingSitePath = siteOrAddress ? *siteOrAddress : QString();
     const bool connected = m_session.Connect(siteOrAddress, user, password);
     // The Site Manager may have changed the catalogue, whatever came of it.
     RebuildFavorites();
+    m_sitePath = connected && !m_session.SiteRecord().name.isEmpty() ? m_pendingSitePath : QString();
+    if (connected)
+        OnGoSiteDownloadFolder();
     if (connected) {
         m_documentTitle = m_session.Site().name.isEmpty() ? m_session.Site().address : m_session.Site().name;
         m_session.OpenPath(nullptr, false);
@@ -650,6 +660,7 @@ bool CMainFrame::ChooseSite(CFtpSite& chosen)
     if (dialog.exec() != QDialog::Accepted)
         return false;
     chosen = dialog.Site();
+    m_pendingSitePath = dialog.SitePath();
     return true;
 }
 
@@ -687,6 +698,8 @@ void CMainFrame::OnAddToFavorites()
     if (!folder.isEmpty())
         site.name += QStringLiteral(" [%1]").arg(CSiteCatalog::WithoutForbiddenCharacters(folder));
     site.remotePath = remote;
+    if (const QString local = m_localBrowser->GetCurrentFolderPath(); !local.isEmpty())
+        site.localPath = local;
     CAddFavoritesDlg::AddSite(this, site);
     RebuildFavorites();
 }
@@ -1057,16 +1070,10 @@ TransferSite CMainFrame::SiteOfSession() const
                         site.retries, site.retryDelay, m_session.Port(), site.passive};
 }
 
-void CMainFrame::Download(const QString& target)
+FileStatusList CMainFrame::SelectedEntries() const
 {
-    const QList<int> rows = m_list->SelectedRows();
-    if (rows.isEmpty() || !m_session.HasConnection() || m_session.IsBusy())
-        return;
-    QString folder = target.isEmpty() ? DefaultDownloadFolder() : target;
-    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
-        folder.chop(1);
     FileStatusList entries;
-    for (const int row : rows) {
+    for (const int row : m_list->SelectedRows()) {
         FileStatus entry;
         entry.path = m_list->ItemName(row);
         entry.size = m_list->GetItemSize(row);
@@ -1074,8 +1081,28 @@ void CMainFrame::Download(const QString& target)
         entry.attribute = m_list->IsFolderItem(row) ? FileStatus::kFolder : 0;
         entries << entry;
     }
-    const TransferSite site = SiteOfSession();
-    const QString source = m_session.ListedPath().ToString();
+    return entries;
+}
+
+void CMainFrame::Download(const QString& target)
+{
+    if (!m_session.HasConnection() || m_session.IsBusy())
+        return;
+    const FileStatusList entries = SelectedEntries();
+    if (!entries.isEmpty())
+        QueueDownload(entries, target, SiteOfSession(), m_session.ListedPath().ToString());
+}
+
+void CMainFrame::QueueDownload(const FileStatusList& entries, const QString& target, const TransferSite& site,
+                               const QString& source)
+{
+    QString folder = target;
+    if (folder.isEmpty())
+        folder = m_localBrowser->GetCurrentFolderPath();
+    if (folder.isEmpty())
+        folder = DefaultDownloadFolder();
+    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
+        folder.chop(1);
     if (SeparateJobs()) {
         for (const FileStatus& entry : entries)
             m_transfers->AddDownload({entry}, folder, site, source);
@@ -1083,6 +1110,88 @@ void CMainFrame::Download(const QString& target)
         m_transfers->AddDownload(entries, folder, site, source);
     }
     m_transferDock->show();
+}
+
+struct CMainFrame::PendingDrag {
+    FileStatusList entries;
+    TransferSite site;
+    QString source;
+    bool delivered = false;
+};
+
+void CMainFrame::DragSelectionOut()
+{
+    // Nothing leaves while the session is busy or a drag is already out.
+    if (m_drag || !m_session.HasConnection() || m_session.IsBusy() || m_session.ListedPath().IsEmpty())
+        return;
+    PendingDrag drag{SelectedEntries(), SiteOfSession(), m_session.ListedPath().ToString()};
+    if (drag.entries.isEmpty())
+        return;
+    m_drag = &drag;
+    // The list never takes its own rows back as an upload.
+    m_list->SetAcceptsFiles(false);
+    CRemoteDragOut out({m_localBrowser->GetCurrentFolderPath()});
+    QMimeData* data = out.MakeMimeData();
+    Qt::DropAction action = Qt::IgnoreAction;
+    if (m_runDrag) {
+        action = m_runDrag(data);
+        delete data;
+    } else {
+        auto* qdrag = new QDrag(m_list);
+        qdrag->setMimeData(data);
+        qdrag->setPixmap(QIcon::fromTheme(QStringLiteral("text-x-generic"),
+                                          style()->standardIcon(QStyle::SP_FileIcon)).pixmap(32));
+        action = qdrag->exec(Qt::CopyAction | Qt::MoveAction, Qt::CopyAction);
+    }
+    // A drop on the Local Browser has been delivered already; one that
+    // another program took is found by its placeholder.
+    if (!drag.delivered && (action == Qt::CopyAction || action == Qt::MoveAction)) {
+        const QString folder = out.WaitForDrop();
+        if (!folder.isEmpty())
+            QueueDownload(drag.entries, folder, drag.site, drag.source);
+    }
+    m_drag = nullptr;
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnRemoteRowsDropped(const QString& folder)
+{
+    if (!m_drag || m_drag->delivered)
+        return;
+    m_drag->delivered = true;
+    QueueDownload(m_drag->entries, folder, m_drag->site, m_drag->source);
+}
+
+void CMainFrame::OnGoSiteDownloadFolder()
+{
+    const QString local = m_session.HasConnection() ? m_session.SiteRecord().localPath : QString();
+    if (local.isEmpty()) {
+        OnGoDefaultDownloadFolder();
+        return;
+    }
+    m_localBrowser->GoToPath(QDir::cleanPath(QDir(QDir::homePath()).absoluteFilePath(local)));
+}
+
+void CMainFrame::OnGoDefaultDownloadFolder()
+{
+    m_localBrowser->GoToPath(DefaultDownloadFolder());
+}
+
+void CMainFrame::OnStoreSiteLocalPath()
+{
+    const QString folder = m_localBrowser->GetCurrentFolderPath();
+    if (m_sitePath.isEmpty() || folder.isEmpty() || !m_session.HasConnection())
+        return;
+    CFtpSite site = m_session.SiteRecord();
+    site.localPath = folder;
+    const qsizetype split = m_sitePath.lastIndexOf(QLatin1Char('\\'));
+    const QString catalogueFolder = split < 0 ? QString() : m_sitePath.left(split);
+    CSiteCatalog catalog;
+    if (!catalog.SaveSite(site, split < 0 ? nullptr : &catalogueFolder)) {
+        const QString problem = catalog.ProblemText();
+        Prompts().Message(this, problem.isEmpty() ? QStringLiteral("The site could not be stored.") : problem,
+                          IPrompts::Icon::Error);
+    }
 }
 
 void CMainFrame::OnDownload()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/FileStatus.h"
 #include "ftp/FtpSession.h"
 #include "views/GeneralPage.h"
 
@@ -7,8 +8,11 @@
 #include <QMainWindow>
 #include <QTimer>
 
+#include <functional>
+
 class CCustomizableToolBar;
 class CFavoritesMenu;
+class CLocalBrowserBar;
 class CFtpSite;
 class CFtpListView;
 class CFtpTreeView;
@@ -19,6 +23,7 @@ class QLabel;
 struct TransferSite;
 class CTracePane;
 class QAction;
+class QMimeData;
 class QDockWidget;
 class QSplitter;
 class QToolBar;
@@ -52,6 +57,7 @@ public:
     QDockWidget* TraceDock() const { return m_traceDock; }
     QDockWidget* TransferManagerDock() const { return m_transferDock; }
     QDockWidget* LocalBrowserDock() const { return m_localBrowserDock; }
+    CLocalBrowserBar* LocalBrowser() const { return m_localBrowser; }
     CCustomizableToolBar* ToolBar() const { return m_toolbar; }
     CQuickConnectBar* QuickConnectBar() const { return m_quickConnect; }
     CFavoritesMenu* FavoritesMenu() const { return m_favorites; }
@@ -74,8 +80,14 @@ public:
     // What the Properties sheet shows for a list row.
     RemoteItemProperties PropertiesOf(int row) const;
     // Queues the selected rows for download into `target` (empty: the
-    // default download folder), as one job or one job per row.
+    // Local Browser's folder), as one job or one job per row.
     void Download(const QString& target = QString());
+    // Drags the selected rows out of the remote list: dropped on the Local
+    // Browser or into a folder of another program, they are downloaded there.
+    // The drag itself is replaceable for tests (it returns the drop action).
+    void DragSelectionOut();
+    using DragRunner = std::function<Qt::DropAction(QMimeData* data)>;
+    void SetDragRunner(DragRunner runner) { m_runDrag = std::move(runner); }
     // Queues local files and folders for upload into the listed folder,
     // after asking about the files already there.
     void Upload(const QStringList& localPaths);
@@ -144,6 +156,13 @@ private:
     // One job per entry: "ForceParallelTransfers", or Shift held down.
     bool SeparateJobs() const;
     TransferSite SiteOfSession() const;
+    FileStatusList SelectedEntries() const;
+    void QueueDownload(const FileStatusList& entries, const QString& target, const TransferSite& site,
+                       const QString& source);
+    void OnGoSiteDownloadFolder();
+    void OnGoDefaultDownloadFolder();
+    void OnStoreSiteLocalPath();
+    void OnRemoteRowsDropped(const QString& folder);
     void OnInvertSelection();
     void OnEditingStarted(int row);
     void OnEditingFinished(int row, const QString& newText, bool accepted);
@@ -170,6 +189,14 @@ private:
     QLabel* m_transferStatus = nullptr;
     QLabel* m_listStatus = nullptr;
     QDockWidget* m_localBrowserDock = nullptr;
+    CLocalBrowserBar* m_localBrowser = nullptr;
+    // The catalogue path of the connected site; empty for a typed address.
+    QString m_sitePath;
+    QString m_pendingSitePath; // the path asked for while a connect runs
+    // The rows of a drag in progress, taken when it started.
+    struct PendingDrag;
+    PendingDrag* m_drag = nullptr;
+    DragRunner m_runDrag;
     QString m_documentTitle = QStringLiteral("Not Connected");
     QString m_lastDir;
     int m_transferType = 2;

@@ -803,11 +803,41 @@ bool CFtpListView::eventFilter(QObject* watched, QEvent* event)
             m_pressOnSoleSelection = mouse->button() == Qt::LeftButton && mouse->modifiers() == Qt::NoModifier
                 && index.isValid() && !m_editing && IsSoleSelectedRow(index.row());
             m_slowClickIndex = index;
+            m_mayDrag = mouse->button() == Qt::LeftButton && index.isValid() && !m_editing
+                && m_selection->isRowSelected(index.row(), index.parent());
+            m_dragStart = mouse->position().toPoint();
+            if (m_mayDrag && mouse->modifiers() == Qt::NoModifier && !m_pressOnSoleSelection) {
+                // A press on a selection of several rows may begin a drag of
+                // all of them; the view would narrow the selection to this row.
+                view->setFocus(Qt::MouseFocusReason);
+                m_selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+                return true;
+            }
+            break;
+        }
+        case QEvent::MouseMove: {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            if (m_mayDrag && (mouse->buttons() & Qt::LeftButton)
+                && (mouse->position().toPoint() - m_dragStart).manhattanLength() >= QApplication::startDragDistance()) {
+                m_mayDrag = false;
+                m_slowClick.stop();
+                m_pressOnSoleSelection = false;
+                emit DragRequested();
+                return true;
+            }
+            if (m_mayDrag)
+                return true;
             break;
         }
         case QEvent::MouseButtonRelease: {
             auto* mouse = static_cast<QMouseEvent*>(event);
             const QModelIndex index = view->indexAt(mouse->position().toPoint());
+            if (m_mayDrag && mouse->button() == Qt::LeftButton && index.isValid() && !m_pressOnSoleSelection) {
+                // A click on one row of a larger selection that never became
+                // a drag selects just that row, as the press would have.
+                m_selection->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            }
+            m_mayDrag = false;
             if (m_pressOnSoleSelection && mouse->button() == Qt::LeftButton && index.isValid()
                 && m_slowClickIndex.isValid() && index.row() == m_slowClickIndex.row())
                 m_slowClick.start(QApplication::doubleClickInterval() + 50);

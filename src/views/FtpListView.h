@@ -49,6 +49,7 @@ public:
     int AddOrUpdateEntry(int position, const FileStatus& status, Qt::CaseSensitivity names = Qt::CaseInsensitive);
     // Whether local files dropped on the rows are taken (FilesDropped).
     void SetAcceptsFiles(bool accept) { m_acceptsFiles = accept; }
+    bool AcceptsFiles() const { return m_acceptsFiles; }
     // Before local files go up into the folder on display: a chosen file
     // that has a row of exactly its name is asked about. A larger local file
     // may continue the remote one (marked kResume, with the remote size as
@@ -126,6 +127,9 @@ signals:
     void SortChanged(int column, bool ascending);
     // Local files and folders dropped on the list from a file manager.
     void FilesDropped(const QStringList& paths);
+    // The mouse was pressed on a selected row and moved far enough to start
+    // dragging the selection out; whoever owns the session decides.
+    void DragRequested();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -176,4 +180,6 @@ private:
     QTimer m_slowClick;
     QPersistentModelIndex m_slowClickIndex;
     bool m_pressOnSoleSelection = false;
+    QPoint m_dragStart;
+    bool m_mayDrag = false;
 };

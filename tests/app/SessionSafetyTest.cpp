@@ -296,8 +296,7 @@ TEST_F(SessionSafetyTest, QuickConnectWaitsForTheRunningConnectAndUnfinishedComm
     EXPECT_FALSE(buttonEnabled);
     EXPECT_EQ(Trace().filter(QStringLiteral("Opening Internet Session...")).size(), 1);
     EXPECT_TRUE(bar->ConnectButton()->isEnabled());
-    for (const int id : {cmd::ID_DOWNLOAD, cmd::ID_DOWNLOAD_TO, cmd::ID_UPLOAD,
-                         cmd::ID_GO_SITE_DOWNLOAD_FOLDER, cmd::ID_GO_DEFAULT_DOWNLOAD_FOLDER})
+    for (const int id : {cmd::ID_DOWNLOAD, cmd::ID_DOWNLOAD_TO, cmd::ID_UPLOAD, cmd::ID_STORE_SITE_LOCAL_PATH})
         EXPECT_FALSE(m_frame->Command(id)->isEnabled()) << id;
 }
 

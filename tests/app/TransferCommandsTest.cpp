@@ -4,6 +4,8 @@
 #include "base/Settings.h"
 #include "ftp/MessagePump.h"
 #include "resources/CommandIds.h"
+#include "local/LocalBrowserBar.h"
+#include "local/RemoteDragOut.h"
 #include "transfer/TransferManagerBar.h"
 
 #include <QAction>
@@ -11,6 +13,7 @@
 #include <QMimeData>
 #include <QUrl>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QApplication>
 #include <QTest>
@@ -79,6 +82,68 @@ TEST_F(TransferCommandsTest, UploadsShowInTheListAndTheTreeAtOnce)
     EXPECT_TRUE(m_frame->ListView()->IsFolderItem(RowOf(QStringLiteral("sub"))));
     EXPECT_EQ(Children(m_frame->TreeView()->Root()), QStringList{QStringLiteral("sub")});
     EXPECT_FALSE(Trace().filter(QStringLiteral("File(s) successfully uploaded.")).isEmpty());
+}
+
+TEST_F(TransferCommandsTest, RowsDraggedOutArriveWhereTheyWereDropped)
+{
+    m_root.Write("pub/a.bin", std::string(300000, 'a'));
+    m_root.Write("pub/dir/b.txt", "bee");
+    m_server = kxtest::StartPyFtpd(m_root.path(), "anna", "secret");
+    ASSERT_TRUE(Connect(QStringLiteral("/pub")));
+    kxtest::TempDir elsewhere, browsed;
+    const QString elsewherePath = QString::fromStdString(elsewhere.path());
+    m_frame->LocalBrowser()->GoToPath(elsewherePath);
+    Select({QStringLiteral("a.bin"), QStringLiteral("dir")});
+
+    // Another program's folder: it copies the placeholder, which is taken
+    // away again, and the rows chosen when the drag began come down there.
+    QByteArray offered;
+    m_frame->SetDragRunner([&](QMimeData* data) {
+        EXPECT_TRUE(data->hasFormat(QLatin1String(CLocalBrowserBar::kRemoteRowsMimeType)));
+        EXPECT_FALSE(m_frame->ListView()->AcceptsFiles()); // the list never takes its own rows
+        const QString placeholder = data->urls().value(0).toLocalFile();
+        QFile file(placeholder);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        offered = file.readAll();
+        Select({QStringLiteral("a.bin")}); // later changes do not count
+        EXPECT_TRUE(QFile::copy(placeholder, elsewherePath + QStringLiteral("/deleteme.!!!")));
+        return Qt::CopyAction;
+    });
+    m_frame->DragSelectionOut();
+    EXPECT_EQ(offered.size(), 66);
+    EXPECT_EQ(offered, CRemoteDragOut::PlaceholderContent());
+    EXPECT_TRUE(offered.startsWith("This file is created by Kestrix. You can safely remove this file."));
+    EXPECT_EQ(m_frame->TransferManager()->JobCount(), 1);
+    ASSERT_TRUE(UntilQueueIsEmpty());
+    EXPECT_FALSE(QFileInfo::exists(elsewherePath + QStringLiteral("/deleteme.!!!")));
+    EXPECT_EQ(elsewhere.Read("a.bin"), std::string(300000, 'a'));
+    EXPECT_EQ(elsewhere.Read("dir/b.txt"), "bee");
+    EXPECT_TRUE(m_frame->ListView()->AcceptsFiles());
+
+    // Onto the Local Browser: straight into the folder under the cursor,
+    // with no wait for a placeholder.
+    Select({QStringLiteral("a.bin")});
+    const QString browsedPath = QString::fromStdString(browsed.path());
+    m_frame->SetDragRunner([&](QMimeData*) {
+        emit m_frame->LocalBrowser()->RemoteRowsDropped(browsedPath);
+        return Qt::CopyAction;
+    });
+    QElapsedTimer clock;
+    clock.start();
+    m_frame->DragSelectionOut();
+    EXPECT_LT(clock.elapsed(), CRemoteDragOut::kDropWaitMs);
+    ASSERT_TRUE(UntilQueueIsEmpty());
+    EXPECT_EQ(browsed.Read("a.bin"), std::string(300000, 'a'));
+
+    // Escape or a refused drop: nothing is queued, and a file of that name
+    // that is not our placeholder stays where it is.
+    elsewhere.Write("deleteme.!!!", "mine");
+    m_frame->SetDragRunner([](QMimeData*) { return Qt::IgnoreAction; });
+    m_frame->DragSelectionOut();
+    m_frame->SetDragRunner([](QMimeData*) { return Qt::CopyAction; });
+    m_frame->DragSelectionOut();
+    EXPECT_EQ(m_frame->TransferManager()->JobCount(), 0);
+    EXPECT_EQ(elsewhere.Read("deleteme.!!!"), "mine");
 }
 
 TEST_F(TransferCommandsTest, ClosingTheWindowStopsRunningJobsAndKeepsWhatTheyWrote)
