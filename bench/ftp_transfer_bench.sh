@@ -27,21 +27,9 @@ missing=()
 [ -x /usr/sbin/vsftpd ] || missing+=(vsftpd)
 [ -x /usr/bin/time ] || missing+=(time)
 command -v curl >/dev/null || missing+=(curl)
-if [ "${#missing[@]}" -gt 0 ]; then
-  echo "Installing ${missing[*]}" >&2
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  # The package must not start a system-wide server on port 21.
-  policy_made=0
-  if [ ! -e /usr/sbin/policy-rc.d ]; then
-    printf '#!/bin/sh\nexit 101\n' | "${sudo_cmd[@]}" tee /usr/sbin/policy-rc.d >/dev/null
-    "${sudo_cmd[@]}" chmod +x /usr/sbin/policy-rc.d
-    policy_made=1
-  fi
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-  [ "$policy_made" -eq 0 ] || "${sudo_cmd[@]}" rm -f /usr/sbin/policy-rc.d
-fi
+# shellcheck source=install_tools.sh
+source "$repo/bench/install_tools.sh"
+install_missing_packages "${missing[@]}"
 
 # --- client ------------------------------------------------------------------
 cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \

@@ -7,9 +7,7 @@
 #include <QHeaderView>
 #include <QTreeWidget>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "support/ClosedPort.h"
 
 namespace {
 
@@ -31,18 +29,6 @@ public:
     QStringList lines;
 };
 
-int ClosedPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 class TransferManagerTest : public ::testing::Test {
 protected:
@@ -98,7 +84,7 @@ protected:
 
     RecordingFrame m_frame;
     kxtest::TempDir m_local;
-    int m_closedPort = ClosedPort();
+    int m_closedPort = kxtest::ClosedPort();
     std::unique_ptr<CTransferManagerBar> m_bar;
 };
 

@@ -6,25 +6,10 @@
 #include <QFileInfo>
 #include <QTimer>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "support/ClosedPort.h"
 
 namespace {
 
-// A loopback port that refuses connections: bound once, then let go.
-int ClosedPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 std::string Pattern(std::size_t size)
 {
@@ -38,7 +23,7 @@ using WorkerTest = WorkerFixture;
 
 TEST_F(WorkerTest, AJobCancelledBeforeItRanReportsOnlyItsEnd)
 {
-    auto thread = Make<CDownloadThread>(ClosedPort());
+    auto thread = Make<CDownloadThread>(kxtest::ClosedPort());
     thread->Kill();
     thread->Stop(); // never started: it starts, finds the kill, ends
     EXPECT_TRUE(thread->IsDead());
@@ -52,7 +37,7 @@ TEST_F(WorkerTest, AJobCancelledBeforeItRanReportsOnlyItsEnd)
 
 TEST_F(WorkerTest, AttemptsAgainstAClosedPortEndWithTheLastError)
 {
-    auto thread = Make<CUploadThread>(ClosedPort());
+    auto thread = Make<CUploadThread>(kxtest::ClosedPort());
     thread->Job().retries = 3;
     thread->Job().retryDelay = 1;
     Run(*thread);
@@ -73,7 +58,7 @@ TEST_F(WorkerTest, AttemptsAgainstAClosedPortEndWithTheLastError)
 
     // Fewer than one attempt still makes one, without a wait.
     m_receiver.Clear();
-    auto once = Make<CDownloadThread>(ClosedPort());
+    auto once = Make<CDownloadThread>(kxtest::ClosedPort());
     once->Job().retries = 0;
     Run(*once);
     EXPECT_EQ(m_port->Lines().filter(QStringLiteral("Attempt")).size(), 1);
@@ -83,7 +68,7 @@ TEST_F(WorkerTest, AttemptsAgainstAClosedPortEndWithTheLastError)
 
 TEST_F(WorkerTest, CancelDuringARetryWaitEndsTheRunAtOnce)
 {
-    auto thread = Make<CUploadThread>(ClosedPort());
+    auto thread = Make<CUploadThread>(kxtest::ClosedPort());
     thread->Job().retries = 2;
     thread->Job().retryDelay = 30;
     QTimer::singleShot(300, [&] { thread->Kill(); });
