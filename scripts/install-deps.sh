@@ -5,9 +5,9 @@ set -euo pipefail
 
 profile="${1:-test}"
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools
-          libgl-dev libqt6svg6 python3 python3-pyftpdlib)
+          libgl-dev libqt6svg6 python3 python3-pyftpdlib libssl-dev)
 if [ "$profile" = "test" ]; then
-  packages+=(googletest libgtest-dev libgmock-dev curl xvfb xauth)
+  packages+=(googletest libgtest-dev libgmock-dev curl xvfb xauth python3-openssl openssl)
 fi
 
 missing=()

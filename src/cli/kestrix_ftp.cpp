@@ -25,6 +25,7 @@ const char* const kUsage =
     "Usage: kestrix-ftp [options] URL-or-host COMMAND [args]\n"
     "\n"
     "URL: ftp://[user[:password]@]host[:port][/folder]  (host may be [IPv6])\n"
+    "     ftps://...  FTP over implicit TLS (default port 990)\n"
     "Commands:\n"
     "  ls [path]               list a folder: type, size, date (UTC), name\n"
     "  get REMOTE [LOCAL]      download (LOCAL \"-\" writes to standard output)\n"
@@ -39,6 +40,10 @@ const char* const kUsage =
     "  --password P            password; also from KESTRIX_FTP_PASSWORD\n"
     "  --ascii                 ASCII transfer type (line ends converted)\n"
     "  --proxy HOST:PORT       HTTP CONNECT proxy (default: ftp_proxy/all_proxy, no_proxy)\n"
+    "  --ssl                   FTP over TLS (AUTH TLS) when the server offers it, else plain\n"
+    "  --ssl-reqd              FTP over TLS (AUTH TLS), fail when the server does not offer it\n"
+    "  --cacert FILE           also trust the certificate authorities in FILE (PEM)\n"
+    "  --insecure              accept any server certificate (no verification)\n"
     "  --timeout SEC           connect, send and receive time-out\n"
     "  --progress              show progress even when stderr is not a terminal\n"
     "  --quiet                 no progress, no warnings\n";
@@ -71,6 +76,9 @@ struct Options {
     std::optional<std::string> password;
     bool ascii = false;
     std::optional<std::string> proxy;
+    inet::Encryption encryption = inet::Encryption::None;
+    std::optional<std::string> caFile;
+    bool insecure = false;
     std::optional<std::uint32_t> timeoutMs;
     bool progress = false;
     bool quiet = false;
@@ -119,14 +127,17 @@ struct Target {
     int port = 0;
     std::optional<std::string> user, password;
     std::string folder;
+    bool implicitTls = false;  // ftps://
 };
 
 Target ParseTarget(const std::string& text)
 {
     Target t;
     std::string rest = text;
-    if (rest.rfind("ftp://", 0) == 0 || rest.rfind("FTP://", 0) == 0) {
-        rest = rest.substr(6);
+    const bool ftps = rest.rfind("ftps://", 0) == 0 || rest.rfind("FTPS://", 0) == 0;
+    if (ftps || rest.rfind("ftp://", 0) == 0 || rest.rfind("FTP://", 0) == 0) {
+        t.implicitTls = ftps;
+        rest = rest.substr(ftps ? 7 : 6);
         std::size_t slash = rest.find('/');
         if (slash != std::string::npos) {
             t.folder = PercentDecode(rest.substr(slash));
@@ -142,7 +153,7 @@ Target ParseTarget(const std::string& text)
                 t.password = PercentDecode(cred.substr(colon + 1));
         }
     } else if (text.find("://") != std::string::npos) {
-        throw UsageError{"only ftp:// URLs are supported"};
+        throw UsageError{"only ftp:// and ftps:// URLs are supported"};
     }
     if (!rest.empty() && rest.front() == '[') {
         std::size_t close = rest.find(']');
@@ -201,6 +212,14 @@ Options ParseArgs(int argc, char** argv)
             o.ascii = true;
         } else if (a == "--proxy") {
             o.proxy = value("--proxy");
+        } else if (a == "--ssl") {
+            o.encryption = inet::Encryption::ExplicitIfAvailable;
+        } else if (a == "--ssl-reqd") {
+            o.encryption = inet::Encryption::ExplicitRequired;
+        } else if (a == "--cacert") {
+            o.caFile = value("--cacert");
+        } else if (a == "--insecure") {
+            o.insecure = true;
         } else if (a == "--timeout") {
             std::string v = value("--timeout");
             char* end = nullptr;
@@ -525,6 +544,12 @@ int Run(int argc, char** argv)
     Options o = ParseArgs(argc, argv);
     Target t = ParseTarget(o.target);
     int port = o.port ? o.port : t.port;
+    inet::Encryption encryption = o.encryption;
+    if (t.implicitTls) {
+        encryption = inet::Encryption::Implicit;
+        if (port == 0)
+            port = 990;
+    }
     std::string user = o.user.value_or(t.user.value_or(""));
     std::string password;
     if (o.password)
@@ -547,6 +572,12 @@ int Run(int argc, char** argv)
         session.SetSendTimeout(*o.timeoutMs);
         session.SetReceiveTimeout(*o.timeoutMs);
     }
+    if (o.caFile) {
+        if (::access(o.caFile->c_str(), R_OK) != 0)
+            LocalFailure("cannot read", *o.caFile);
+        session.SetCaFile(*o.caFile);
+    }
+    session.SetInsecure(o.insecure);
     g_session = &session;
     struct sigaction sa{};
     sa.sa_handler = OnInterrupt;
@@ -558,7 +589,7 @@ int Run(int argc, char** argv)
     } reset;
 
     bool showProgress = !o.quiet && (o.progress || ::isatty(STDERR_FILENO));
-    auto conn = session.Connect(t.host, port, user, password, o.passive);
+    auto conn = session.Connect(t.host, port, user, password, o.passive, encryption);
     if (!t.folder.empty() && t.folder != "/")
         conn->SetCurrentDirectory(t.folder);
 
@@ -596,6 +627,10 @@ int main(int argc, char** argv)
         return kExitUsage;
     } catch (const inet::InternetError& e) {
         std::fprintf(stderr, "kestrix-ftp: error %u: %s\n", e.number(), Printable(e.what()).c_str());
+        if (e.number() == inet::err::kInvalidCertificate)
+            std::fputs("kestrix-ftp: the server's certificate is not trusted; give its issuer with --cacert FILE,"
+                       " or use --insecure to connect anyway\n",
+                       stderr);
         return e.number() == inet::err::kOperationCancelled ? 130 : kExitFailure;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "kestrix-ftp: %s\n", Printable(e.what()).c_str());

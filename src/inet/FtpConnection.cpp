@@ -31,7 +31,15 @@ std::string Masked(const std::string& line)
 
 bool IsDataDrop(const InternetError& e)
 {
-    return e.number() == err::kConnectionReset || e.number() == err::kConnectionAborted;
+    return e.number() == err::kConnectionReset || e.number() == err::kConnectionAborted ||
+           e.number() == err::kTlsUncleanClose;
+}
+
+std::string OneLine(std::string text)
+{
+    std::replace(text.begin(), text.end(), '\r', ' ');
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    return text;
 }
 
 // splice() cannot be used with these descriptors (a file system without the
@@ -104,7 +112,7 @@ void ConnectionCore::Send(const std::string& line)
     std::string wire = line;
     wire += "\r\n";
     try {
-        control.SendAll(wire.data(), wire.size(), SendMs(), Cancels());
+        ControlSend(wire);
     } catch (const InternetError& e) {
         MarkBroken(e);
         throw;
@@ -124,7 +132,7 @@ FtpReply ConnectionCore::Read(const net::Deadline* overall)
             seen = reader.linesSeen();
             deadline = net::Deadline::AfterMs(ReceiveMs());
         }
-        return control.RecvSome(data, size, deadline, cancels);
+        return ControlRecv(data, size, deadline, cancels);
     };
     FtpReply reply;
     try {
@@ -147,11 +155,8 @@ void ConnectionCore::DiscardUnsolicited()
     // multi-line reply too early, a duplicate reply) would otherwise have its
     // leftovers taken as the answer to the next command.
     for (;;) {
-        if (!reader.HasBuffered()) {
-            pollfd p{control.fd(), POLLIN, 0};
-            if (::poll(&p, 1, 0) <= 0 || p.revents == 0)
-                return;
-        }
+        if (!reader.HasBuffered() && !ControlReadReady())
+            return;
         Read();
     }
 }
@@ -164,6 +169,117 @@ FtpReply ConnectionCore::Exec(const std::string& line)
     while (reply.Preliminary())
         reply = Read();
     return reply;
+}
+
+// ---------------------------------------------------------------------------
+// TLS
+
+std::size_t ConnectionCore::ControlRecv(char* data, std::size_t size, const net::Deadline& deadline,
+                                        const net::Cancel& cancels)
+{
+    if (controlTls)
+        return controlTls->RecvSome(data, size, deadline, cancels);
+    return control.RecvSome(data, size, deadline, cancels);
+}
+
+void ConnectionCore::ControlSend(const std::string& wire)
+{
+    if (controlTls)
+        controlTls->SendAll(wire.data(), wire.size(), SendMs(), Cancels());
+    else
+        control.SendAll(wire.data(), wire.size(), SendMs(), Cancels());
+}
+
+bool ConnectionCore::ControlReadReady()
+{
+    if (controlTls)
+        return controlTls->ReadReady();
+    pollfd p{control.fd(), POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && p.revents != 0;
+}
+
+void ConnectionCore::JudgeCertificate(net::TlsStream& stream, bool dataConnection)
+{
+    if (tls->insecure() || stream.verified())
+        return;
+    CertificateInfo info = stream.Certificate();
+    const std::string print = net::NormalizedFingerprint(info.sha256Fingerprint);
+    bool ok = !print.empty() && (session->IsPinned(print) ||
+                                 std::find(acceptedFingerprints.begin(), acceptedFingerprints.end(), print) !=
+                                     acceptedFingerprints.end());
+    // Data connections present the control connection's certificate;
+    // another one there is refused without asking.
+    if (!ok && !dataConnection && !print.empty() && session->AcceptCertificate(info)) {
+        acceptedFingerprints.push_back(print);
+        ok = true;
+    }
+    if (!ok)
+        throw InternetError(err::kInvalidCertificate,
+                            "The server's certificate was refused: " + info.verificationError + " (subject " +
+                                OneLine(info.subject) + ", SHA-256 " + info.sha256Fingerprint + ")");
+}
+
+std::unique_ptr<net::TlsStream> ConnectionCore::StartTls(int fd, const net::TlsStream* resumeFrom)
+{
+    if (!tls) {
+        std::string caFile;
+        bool insecure;
+        {
+            std::lock_guard<std::mutex> lock(session->callbackMutex);
+            caFile = session->caFile;
+            insecure = session->insecure;
+        }
+        tls = std::make_unique<net::TlsContext>(caFile, insecure);
+    }
+    auto stream = std::make_unique<net::TlsStream>(*tls, fd, host);
+    if (resumeFrom)
+        stream->ResumeFrom(*resumeFrom);
+    stream->Handshake(net::Deadline::AfterMs(ReceiveMs()), Cancels());
+    JudgeCertificate(*stream, resumeFrom != nullptr);
+    if (!resumeFrom)
+        session->Tell(Talk::Note, "TLS connection established: " + stream->Description());
+    return stream;
+}
+
+void ConnectionCore::NegotiateControlTls()
+{
+    FtpReply reply = Exec("AUTH TLS");
+    if (reply.code == 234) {
+        // Plain text after the 234 would be taken as coming through TLS.
+        if (reader.HasBuffered())
+            throw InternetError(err::kInvalidServerResponse, "The server sent more than its answer to AUTH TLS",
+                                reply.Text());
+        controlTls = StartTls(control.fd(), nullptr);
+        return;
+    }
+    if (reply.Class() != 4 && reply.Class() != 5)
+        throw InternetError(err::kInvalidServerResponse, "The server's answer to AUTH TLS makes no sense",
+                            reply.Text());
+    if (encryption == Encryption::ExplicitRequired)
+        throw InternetError(err::kTlsNotAvailable, "The server refused AUTH TLS", reply.Text());
+    session->Tell(Talk::Note, "The server refused AUTH TLS: the connection goes on unencrypted.");
+}
+
+void ConnectionCore::NegotiateDataProtection()
+{
+    FtpReply reply = Exec("PBSZ 0");
+    if (reply.Positive())
+        reply = Exec("PROT P");
+    if (reply.Positive()) {
+        protectData = true;
+        return;
+    }
+    if (encryption == Encryption::Implicit) {
+        // Implicit TLS implies protected data; some servers refuse the
+        // commands that say so as superfluous.
+        protectData = true;
+        session->Tell(Talk::Note, "The server refused PBSZ/PROT: data connections are encrypted all the same.");
+        return;
+    }
+    if (encryption != Encryption::ExplicitIfAvailable)
+        throw InternetError(err::kTlsNotAvailable, "The server refused to encrypt data connections (PROT P)",
+                            reply.Text());
+    session->Tell(Talk::Note, "The server refused PROT P: data connections go unencrypted.");
 }
 
 net::Socket ConnectionCore::Tunnel(const std::string& targetHost, int targetPort)
@@ -224,6 +340,8 @@ void ConnectionCore::Open(const std::string& user, const std::string& password)
         control = net::ConnectTcp(addresses, ConnectMs(), Cancels(), &peer);
         session->Notify(status::kConnectedToServer, peer.ToString());
     }
+    if (encryption == Encryption::Implicit)
+        controlTls = StartTls(control.fd(), nullptr);
 
     FtpReply reply = Read();
     while (reply.Preliminary())  // "120 ready in n minutes"
@@ -231,6 +349,8 @@ void ConnectionCore::Open(const std::string& user, const std::string& password)
     greeting = reply.Text();
     if (!reply.Positive())
         throw InternetError(err::kExtendedError, "The server refused the connection", reply.Text());
+    if (encryption == Encryption::ExplicitIfAvailable || encryption == Encryption::ExplicitRequired)
+        NegotiateControlTls();
 
     std::string name = user.empty() ? "anonymous" : user;
     std::string pass = (user.empty() && password.empty()) ? "anonymous@" : password;
@@ -246,6 +366,8 @@ void ConnectionCore::Open(const std::string& user, const std::string& password)
             throw InternetError(err::kIncorrectUserName, {}, reply.Text());
         throw InternetError(err::kLoginFailure, {}, reply.Text());
     }
+    if (controlTls)
+        NegotiateDataProtection();
 
     reply = Exec("FEAT");
     features = ParseFeatReply(reply);
@@ -362,6 +484,8 @@ net::Socket ConnectionCore::PrepareActiveData()
 struct FtpStream::State {
     std::shared_ptr<ConnectionCore> conn;
     net::Socket data;
+    std::unique_ptr<net::TlsStream> tls;  // on data, when the connection protects data
+    std::optional<InternetError> dropCause;
     bool upload = false;
     bool convert = false;      // ASCII: CR LF on the wire, LF locally
     bool ended = false;        // final reply read (or abandoned): nothing more to do
@@ -375,10 +499,15 @@ struct FtpStream::State {
     bool lastWasCr = false;    // upload: the last byte sent was CR
     std::vector<char> scratch;
 
+    void CloseData()
+    {
+        tls.reset();
+        data.Reset();
+    }
     void End()
     {
         ended = true;
-        data.Reset();
+        CloseData();
         conn->streamOpen = false;
     }
     [[noreturn]] void Fail(InternetError e)
@@ -390,7 +519,7 @@ struct FtpStream::State {
     // The data connection has ended (at EOF or on a drop): read the final reply and judge.
     void FinishTransfer(bool dropped)
     {
-        data.Reset();
+        CloseData();
         FtpReply reply;
         if (!finalSeen) {
             try {
@@ -404,6 +533,10 @@ struct FtpStream::State {
         } else {
             reply.code = 226;
         }
+        // The server counts the transfer complete, but without TLS's own
+        // ending nothing proves the data was not cut short on the way.
+        if (reply.Positive() && dropped && dropCause && dropCause->number() == err::kTlsUncleanClose)
+            Fail(InternetError(err::kTlsUncleanClose, "The data connection ended without closing TLS", finalReply));
         if (reply.code == 426 || reply.code == 451 || reply.code == 425 ||
             (reply.Positive() && dropped))
             Fail(InternetError(err::kFtpDropped, {}, finalReply));
@@ -432,6 +565,7 @@ struct FtpStream::State {
                 Fail(e);
             }
             dropped = true;
+            dropCause = e;
         }
         if (n == 0)
             FinishTransfer(dropped);
@@ -528,18 +662,18 @@ struct FtpStream::State {
         if (ended)
             return;
         if (!upload)
-            data.Reset();  // a blocking server notices the abort through its failing send
+            CloseData();  // a blocking server notices the abort through its failing send
         ended = true;
         conn->streamOpen = false;
         if (conn->Cancelled() || conn->broken) {
-            data.Reset();
+            CloseData();
             return;
         }
         try {
             // ABOR then NOOP: the NOOP's 200 marks the end of whatever the
             // server answers to the transfer and to ABOR (426+226, 226+225, 225...).
             conn->Send("ABOR");
-            data.Reset();
+            CloseData();
             conn->Send("NOOP");
             net::Deadline deadline = net::Deadline::AfterMs(conn->ReceiveMs());
             int before = 0;
@@ -555,7 +689,7 @@ struct FtpStream::State {
             }
         } catch (const InternetError& e) {
             conn->MarkBroken(e);
-            data.Reset();
+            CloseData();
             throw;
         }
     }
@@ -598,7 +732,11 @@ std::size_t FtpStream::Read(void* out, std::size_t size)
     }
     // Raw bytes from the data connection; 0 once the transfer has been judged complete.
     auto receive = [&s](char* to, std::size_t room) -> std::size_t {
-        return s.Receive([&] { return s.data.RecvSome(to, room, s.conn->ReceiveMs(), s.conn->DataCancels()); });
+        return s.Receive([&] {
+            if (s.tls)
+                return s.tls->RecvSome(to, room, net::Deadline::AfterMs(s.conn->ReceiveMs()), s.conn->DataCancels());
+            return s.data.RecvSome(to, room, s.conn->ReceiveMs(), s.conn->DataCancels());
+        });
     };
     if (!s.convert)
         return receive(buf, size);
@@ -685,20 +823,29 @@ void FtpStream::Write(const void* in, std::size_t size)
         bool replied = false, dropped = false;
         try {
             s.conn->Cancels().ThrowIfFired();
-            ssize_t n = ::send(s.data.fd(), data, size, MSG_NOSIGNAL);
+            short wait = POLLOUT;
+            ssize_t n;
+            if (s.tls) {
+                n = static_cast<ssize_t>(s.tls->TrySend(data, size, wait));
+            } else {
+                n = ::send(s.data.fd(), data, size, MSG_NOSIGNAL);
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+                    net::ThrowErrno(errno, "send");
+            }
             if (n > 0) {
                 data += n;
                 size -= static_cast<std::size_t>(n);
                 s.bytes += static_cast<std::uint64_t>(n);
                 continue;
             }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-                net::ThrowErrno(errno, "send");
             replied = s.conn->reader.HasBuffered() ||
-                      net::WaitFdOrInput(s.data.fd(), POLLOUT, s.conn->control.fd(),
+                      net::WaitFdOrInput(s.data.fd(), wait, s.conn->control.fd(),
                                          net::Deadline::AfterMs(s.conn->SendMs()), s.conn->Cancels());
+            // Under TLS the control connection also carries records that hold no reply.
+            if (replied && s.conn->controlTls && !s.conn->reader.HasBuffered())
+                replied = s.conn->controlTls->ReadReady();
         } catch (const InternetError& e) {
             if (!IsDataDrop(e)) {
                 s.conn->MarkBroken(e);
@@ -721,7 +868,8 @@ std::size_t FtpStream::ReadInto(int fd, std::size_t size)
     if (s.ended || size == 0)
         return 0;
     ConnectionCore& c = *s.conn;
-    if (!s.convert && s.data.valid() && !c.spliceRefused && (c.splicePipe.valid() || c.splicePipe.Open())) {
+    // Encrypted data has to pass through user space to be decrypted.
+    if (!s.convert && !s.tls && s.data.valid() && !c.spliceRefused && (c.splicePipe.valid() || c.splicePipe.Open())) {
         try {
             return s.SpliceInto(fd, size);
         } catch (const SpliceRefused&) {
@@ -774,7 +922,17 @@ void FtpStream::Close()
         return;
     }
     if (s.upload) {
+        // Servers take an end without close_notify for a cut-off upload. And
+        // the socket must not be closed while the server's session tickets
+        // lie unread in it: the kernel would answer with a reset, and the
+        // server would lose the data it has not read yet. Once it has replied
+        // it has read everything.
+        if (s.tls)
+            s.tls->Shutdown(s.conn->SendMs(), s.conn->Cancels());
         s.data.ShutdownWrite();
+        if (s.tls && !s.conn->reader.HasBuffered())
+            s.tls->DrainUntilClosed(net::Deadline::AfterMs(s.conn->ReceiveMs()), s.conn->Cancels(),
+                                    s.conn->control.fd());
         s.FinishTransfer(false);
         return;
     }
@@ -798,6 +956,8 @@ FtpConnection::~FtpConnection()
             std::uint32_t ms = std::min<std::uint32_t>(c.ReceiveMs() ? c.ReceiveMs() : 1000, 1000);
             net::Deadline deadline = net::Deadline::AfterMs(ms);
             c.Read(&deadline);
+            if (c.controlTls)
+                c.controlTls->Shutdown(ms, c.Cancels());
         } catch (...) {
         }
         if (!c.streamOpen)
@@ -895,6 +1055,14 @@ std::int64_t FtpConnection::GetModificationTime(const std::string& path)
 
 namespace {
 
+// Says where a failure happened: the same TLS errors come from the control connection.
+[[noreturn]] void ThrowOnData(const InternetError& e)
+{
+    if (e.number() == err::kOperationCancelled || e.number() == err::kTimeout)
+        throw e;
+    throw InternetError(e.number(), "Data connection: " + e.message(), e.serverReply());
+}
+
 std::unique_ptr<FtpStream::State> OpenTransfer(const std::shared_ptr<ConnectionCore>& core,
                                                const std::string& command, TransferType type,
                                                std::uint64_t restOffset, bool sendRest, bool upload,
@@ -977,6 +1145,19 @@ std::unique_ptr<FtpStream::State> OpenTransfer(const std::shared_ptr<ConnectionC
     // the shutdown that ends the data pushes out what waits.
     if (upload && data.valid())
         data.SetNoDelay(false);
+    // Only now: a server may take data that comes before it has answered the
+    // command (a ClientHello) for a connection gone wrong, and close it.
+    if (c.protectData && data.valid()) {
+        try {
+            state->tls = c.StartTls(data.fd(), c.controlTls.get());
+        } catch (const InternetError& e) {
+            if (!state->finalSeen) {
+                c.MarkBroken(e);  // the server is left in the middle of a transfer
+                ThrowOnData(e);
+            }
+            data.Reset();  // the server has finished already: whatever it meant to send is lost with it
+        }
+    }
     state->data = std::move(data);
     c.streamOpen = true;
     return state;
@@ -1067,6 +1248,8 @@ const std::string& FtpConnection::greeting() const { return core_->greeting; }
 bool FtpConnection::passive() const { return core_->passive; }
 bool FtpConnection::throughProxy() const { return core_->proxy.has_value(); }
 bool FtpConnection::epsvFallback() const { return core_->epsvRefused; }
+bool FtpConnection::controlEncrypted() const { return core_->controlTls != nullptr; }
+bool FtpConnection::dataEncrypted() const { return core_->protectData; }
 
 bool FtpConnection::HasFeature(std::string_view name) const
 {

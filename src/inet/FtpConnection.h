@@ -143,6 +143,9 @@ public:
     bool throughProxy() const;
     // True once EPSV was refused and PASV is used instead.
     bool epsvFallback() const;
+    // TLS on the control connection; on data connections (PROT P accepted).
+    bool controlEncrypted() const;
+    bool dataEncrypted() const;
 
 private:
     friend class InternetSession;

@@ -7,12 +7,14 @@
 #include "inet/FtpProtocol.h"
 #include "inet/InternetSession.h"
 #include "inet/NetSocket.h"
+#include "inet/TlsStream.h"
 
 #include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace inet {
 
@@ -33,6 +35,16 @@ struct SessionCore {
 
     net::CancelFlag cancel;
 
+    // Certificates, under callbackMutex.
+    CertificateCallback certificateCallback;
+    std::vector<std::string> pinned;  // normalised (NormalizedFingerprint)
+    std::string caFile;
+    bool insecure = false;
+
+    bool IsPinned(const std::string& normalizedFingerprint) const;
+    // The caller's verdict on a certificate; false when no one is asking.
+    bool AcceptCertificate(const CertificateInfo& info) const;
+
     void Notify(std::uint32_t status, std::string_view info = {}) const;
     void Tell(Talk kind, std::string_view line) const;
     std::optional<ProxyAddress> ProxyFor(std::string_view host) const;
@@ -51,6 +63,12 @@ struct ConnectionCore {
     int port = 21;
     bool passive = true;
     std::optional<ProxyAddress> proxy;
+
+    Encryption encryption = Encryption::None;
+    std::unique_ptr<net::TlsContext> tls;
+    std::unique_ptr<net::TlsStream> controlTls;  // set once the control connection is encrypted
+    bool protectData = false;                     // PROT P accepted: data connections are encrypted
+    std::vector<std::string> acceptedFingerprints;  // certificates the caller accepted for this connection
 
     std::string greeting;
     FeatureMap features;
@@ -98,6 +116,21 @@ struct ConnectionCore {
     // Throws 12017 after a cancel, the breaking error after a fatal failure, 12110 while a stream is open.
     void CheckUsable() const;
     void MarkBroken(const InternetError& e);
+
+    // The control connection's bytes, through TLS once it is on.
+    std::size_t ControlRecv(char* data, std::size_t size, const net::Deadline& deadline, const net::Cancel& cancels);
+    void ControlSend(const std::string& wire);
+    // Whether the control connection has something to read without waiting.
+    bool ControlReadReady();
+    // TLS as client over `fd` (the control connection, or with `resumeFrom`
+    // a data connection resuming its session); judges the certificate.
+    std::unique_ptr<net::TlsStream> StartTls(int fd, const net::TlsStream* resumeFrom);
+    // Throws 12045 unless the certificate is trusted, pinned, or accepted by
+    // the caller (who is asked on control connections only).
+    void JudgeCertificate(net::TlsStream& stream, bool dataConnection);
+    // AUTH TLS, and after login PBSZ/PROT, as `encryption` asks.
+    void NegotiateControlTls();
+    void NegotiateDataProtection();
 
     void Send(const std::string& line);
     // One reply (1xx included). Without a deadline the receive time-out applies

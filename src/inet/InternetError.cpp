@@ -40,6 +40,10 @@ const char* ErrorText(std::uint32_t number)
     case err::kFtpDropped: return "The data connection was dropped before the transfer completed";
     case err::kNoPassiveMode: return "The server offers no passive mode";
     case err::kInvalidServerResponse: return "The server sent a reply that is not valid FTP";
+    case err::kInvalidCertificate: return "The server's certificate was not accepted";
+    case err::kTlsFailed: return "The TLS connection with the server failed";
+    case err::kTlsNotAvailable: return "The server does not offer TLS, which is required";
+    case err::kTlsUncleanClose: return "The server ended the TLS connection without closing it properly";
     default: return "Unknown error";
     }
 }

@@ -30,6 +30,10 @@ inline constexpr std::uint32_t kTransferInProgress = 12110; // a stream is still
 inline constexpr std::uint32_t kFtpDropped = 12111;         // the data connection ended before the transfer did
 inline constexpr std::uint32_t kNoPassiveMode = 12112;      // neither EPSV nor PASV is usable
 inline constexpr std::uint32_t kInvalidServerResponse = 12152; // a reply that is not FTP (no 3-digit code, ...)
+inline constexpr std::uint32_t kInvalidCertificate = 12045; // server certificate refused (untrusted, wrong name)
+inline constexpr std::uint32_t kTlsFailed = 12157;          // TLS handshake or record failure (no common protocol...)
+inline constexpr std::uint32_t kTlsNotAvailable = 12190;    // TLS required, but the server refused AUTH TLS or PROT P
+inline constexpr std::uint32_t kTlsUncleanClose = 12191;    // the peer ended a TLS connection without close_notify
 }  // namespace err
 
 // The one error type of the library: every failing call throws it. number() is

@@ -3,6 +3,8 @@
 #include "inet/FtpConnection.h"
 #include "inet/FtpCore.h"
 
+#include <algorithm>
+
 namespace inet {
 
 void SessionCore::Notify(std::uint32_t status, std::string_view info) const
@@ -38,6 +40,28 @@ void SessionCore::Tell(Talk kind, std::string_view line) const
         cb(kind, line);
     } catch (...) {
         // As in Notify: the conversation goes on whatever the listener does.
+    }
+}
+
+bool SessionCore::IsPinned(const std::string& normalizedFingerprint) const
+{
+    std::lock_guard<std::mutex> lock(callbackMutex);
+    return std::find(pinned.begin(), pinned.end(), normalizedFingerprint) != pinned.end();
+}
+
+bool SessionCore::AcceptCertificate(const CertificateInfo& info) const
+{
+    CertificateCallback cb;
+    {
+        std::lock_guard<std::mutex> lock(callbackMutex);
+        cb = certificateCallback;
+    }
+    if (!cb)
+        return false;
+    try {
+        return cb(info);
+    } catch (...) {
+        return false;  // a listener that fails cannot have vouched for the certificate
     }
 }
 
@@ -135,6 +159,43 @@ void InternetSession::SetConversationCallback(ConversationCallback callback)
     core_->conversationSet.store(static_cast<bool>(core_->conversation), std::memory_order_release);
 }
 
+void InternetSession::SetCertificateCallback(CertificateCallback callback)
+{
+    std::lock_guard<std::mutex> lock(core_->callbackMutex);
+    core_->certificateCallback = std::move(callback);
+}
+
+void InternetSession::SetPinnedCertificates(std::vector<std::string> sha256Fingerprints)
+{
+    std::vector<std::string> normalized;
+    for (const std::string& f : sha256Fingerprints)
+        if (std::string n = net::NormalizedFingerprint(f); !n.empty())
+            normalized.push_back(std::move(n));
+    std::lock_guard<std::mutex> lock(core_->callbackMutex);
+    core_->pinned = std::move(normalized);
+}
+
+void InternetSession::AddPinnedCertificate(const std::string& sha256Fingerprint)
+{
+    std::string n = net::NormalizedFingerprint(sha256Fingerprint);
+    if (n.empty())
+        return;
+    std::lock_guard<std::mutex> lock(core_->callbackMutex);
+    core_->pinned.push_back(std::move(n));
+}
+
+void InternetSession::SetCaFile(std::string path)
+{
+    std::lock_guard<std::mutex> lock(core_->callbackMutex);
+    core_->caFile = std::move(path);
+}
+
+void InternetSession::SetInsecure(bool insecure)
+{
+    std::lock_guard<std::mutex> lock(core_->callbackMutex);
+    core_->insecure = insecure;
+}
+
 std::optional<ProxyAddress> InternetSession::ProxyFor(std::string_view host) const
 {
     return core_->ProxyFor(host);
@@ -151,7 +212,8 @@ bool InternetSession::IsClosed() const
 }
 
 std::unique_ptr<FtpConnection> InternetSession::Connect(const std::string& host, int port, const std::string& user,
-                                                        const std::string& password, bool passive)
+                                                        const std::string& password, bool passive,
+                                                        Encryption encryption)
 {
     if (core_->cancel.Fired())
         throw InternetError(err::kOperationCancelled, "The session is closed");
@@ -177,6 +239,7 @@ std::unique_ptr<FtpConnection> InternetSession::Connect(const std::string& host,
     conn->port = port;
     conn->proxy = core_->ProxyFor(h);
     conn->passive = passive || conn->proxy.has_value();
+    conn->encryption = encryption;
     core_->Notify(status::kHandleCreated);
     conn->Open(user, password);
     return std::unique_ptr<FtpConnection>(new FtpConnection(std::move(conn)));

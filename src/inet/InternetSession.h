@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace inet {
 
@@ -58,6 +59,36 @@ using StatusCallback = std::function<void(std::uint32_t status, std::string_view
 enum class Talk { Sent, Received, Note };
 using ConversationCallback = std::function<void(Talk kind, std::string_view line)>;
 
+// Encryption of a connection (FTP over TLS). Explicit: AUTH TLS after the
+// greeting. Implicit: TLS from the first byte (servers listen on 990 for it;
+// the port is still the caller's choice). With either, data connections are
+// encrypted too (PBSZ 0, PROT P after login). The control connection stays
+// encrypted to the end: CCC is not supported.
+enum class Encryption {
+    None,
+    ExplicitIfAvailable,  // plain when the server refuses AUTH TLS (a Talk::Note says so)
+    ExplicitRequired,     // 12190 when the server refuses AUTH TLS or PROT P
+    Implicit,             // data connections encrypted even when the server refuses PROT P
+};
+
+// The server's certificate, as shown to the caller who decides about one the
+// trust store does not vouch for.
+struct CertificateInfo {
+    std::string subject;            // one line, RFC 2253 style
+    std::string issuer;
+    std::string notBefore;          // "Jan  1 00:00:00 2026 GMT"
+    std::string notAfter;
+    std::string sha256Fingerprint;  // upper-case hex pairs joined by ':'
+    std::string verificationError;  // why the trust store said no
+    std::string pem;
+};
+
+// Called on the thread doing the work, during the handshake of a control
+// connection whose certificate did not verify; true accepts it for this
+// connection (its data connections included). Must not throw (an exception
+// counts as a refusal).
+using CertificateCallback = std::function<bool(const CertificateInfo& info)>;
+
 // Settings shared by the connections it opens. Thread-safe: options and the
 // callback may be changed from any thread (connections pick the new values up at
 // their next step), and Close() may be called from any thread.
@@ -93,6 +124,22 @@ public:
     // Independent of the status callback: on whenever one is set.
     void SetConversationCallback(ConversationCallback callback);
 
+    // Certificates (for connections with Encryption other than None). The
+    // system trust store is always consulted, and the name (or IP address)
+    // connected to must match the certificate. Pinned SHA-256 fingerprints
+    // (hex, with or without ':' separators, any case) are accepted without the
+    // callback; a certificate neither trusted nor pinned goes to the callback,
+    // and is refused with 12045 when there is none or it says no.
+    void SetCertificateCallback(CertificateCallback callback);
+    void SetPinnedCertificates(std::vector<std::string> sha256Fingerprints);
+    void AddPinnedCertificate(const std::string& sha256Fingerprint);
+    // PEM file of extra trusted authorities (empty: none). A file that cannot
+    // be read makes later encrypted connections fail with 12157.
+    void SetCaFile(std::string path);
+    // Accepts every certificate without looking at it: for tests and for
+    // servers the user vouches for by other means.
+    void SetInsecure(bool insecure);
+
     // The proxy a connection to `host` would use now (nullopt: direct).
     std::optional<ProxyAddress> ProxyFor(std::string_view host) const;
 
@@ -103,8 +150,11 @@ public:
     // server refuses the mode, the connection cannot be made, the server
     // answers 425) is tried once in the other; when that works the connection
     // keeps the other mode, and a Talk::Note says so.
+    // With encryption, a refused certificate fails with 12045, a failed
+    // handshake with 12157; a Talk::Note names the protocol and cipher agreed.
     std::unique_ptr<FtpConnection> Connect(const std::string& host, int port, const std::string& user,
-                                           const std::string& password, bool passive = true);
+                                           const std::string& password, bool passive = true,
+                                           Encryption encryption = Encryption::None);
 
     // From any thread: every blocked call of this session and its connections
     // returns with 12017, and every later one fails with it.

@@ -17,6 +17,14 @@ Options:
   --home PATH         the folder a login starts in, as the server names it ("/home/user"),
                       as on servers that show users the whole tree from their home folder;
                       it must exist under --root (default "/")
+  --tls PEM           FTP over TLS (AUTH TLS, PBSZ, PROT) with the certificate and
+                      private key in PEM (pyftpdlib's TLS_FTPHandler; needs pyOpenSSL)
+  --tls-implicit      with --tls: TLS from the first byte instead of AUTH TLS
+  --tls-required      with --tls: refuse USER/PASS before AUTH TLS and data
+                      connections before PROT P
+  --tls12             with --tls: TLS 1.2 at most (session IDs instead of TLS 1.3 tickets)
+  --tls-require-reuse with --tls: refuse (522) a data connection that does not
+                      resume the control connection's TLS session
 
 The server listens on a free port and prints exactly one line "PORT <n>" to stdout.
 It serves until SIGTERM or until its stdin reaches end of file: the test fixture
@@ -83,6 +91,36 @@ class LoggingHandler(FTPHandler):
         super().found_terminator()
 
 
+def _tls_handler(certfile, implicit, required, require_reuse, tls12):
+    # Imported here: the plain server must not need pyOpenSSL.
+    from OpenSSL import SSL
+    from OpenSSL._util import lib as ssl_lib
+    from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
+
+    class ReuseCheckingDTPHandler(TLS_DTPHandler):
+        # As servers do that make sure the data connection comes from the
+        # client that logged in: without the session, no data.
+        def handle_ssl_established(self):
+            if not ssl_lib.SSL_session_reused(self.socket._ssl):
+                self.handle_failed_ssl_handshake()
+
+    class TlsLoggingHandler(LoggingHandler, TLS_FTPHandler):
+        def handle(self):
+            if implicit:
+                # The greeting waits in the output buffer until the handshake is done.
+                self.secure_connection(self.ssl_context)
+            super().handle()
+
+    TlsLoggingHandler.certfile = certfile
+    TlsLoggingHandler.tls_control_required = required
+    TlsLoggingHandler.tls_data_required = required
+    if require_reuse:
+        TlsLoggingHandler.dtp_handler = ReuseCheckingDTPHandler
+    if tls12:
+        TlsLoggingHandler.get_ssl_context().set_max_proto_version(SSL.TLS1_2_VERSION)
+    return TlsLoggingHandler
+
+
 def _loopback_or_any(text):
     try:
         addr = ipaddress.ip_address(text)
@@ -104,7 +142,14 @@ def main():
     parser.add_argument("--masquerade", type=_loopback_or_any)
     parser.add_argument("--log")
     parser.add_argument("--home")
+    parser.add_argument("--tls")
+    parser.add_argument("--tls-implicit", action="store_true")
+    parser.add_argument("--tls-required", action="store_true")
+    parser.add_argument("--tls-require-reuse", action="store_true")
+    parser.add_argument("--tls12", action="store_true")
     args = parser.parse_args()
+    if (args.tls_implicit or args.tls_required or args.tls_require_reuse or args.tls12) and not args.tls:
+        parser.error("--tls-implicit, --tls-required, --tls-require-reuse and --tls12 need --tls")
 
     if not os.path.isdir(args.root):
         parser.error("--root is not a folder: %s" % args.root)
@@ -143,8 +188,13 @@ def main():
             parser.error("--home is not a folder under --root: %s" % args.home)
         LoggingHandler.login_folder = home
 
+    handler_class = LoggingHandler
+    if args.tls:
+        handler_class = _tls_handler(args.tls, args.tls_implicit, args.tls_required,
+                                     args.tls_require_reuse, args.tls12)
+
     host = "::1" if args.ipv6 else "127.0.0.1"
-    server = FTPServer((host, 0), LoggingHandler)
+    server = FTPServer((host, 0), handler_class)
 
     signal.signal(signal.SIGTERM, _shutdown)
     signal.signal(signal.SIGINT, _shutdown)
