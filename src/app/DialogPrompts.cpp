@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace {
 
@@ -46,4 +47,43 @@ bool CDialogPrompts::RetryCountdown(QWidget* owner, int delaySeconds, const QStr
     dialog.SetDelay(delaySeconds);
     dialog.SetErrorText(errorText);
     return dialog.exec() == QDialog::Accepted;
+}
+
+IPrompts::CertificateAnswer CDialogPrompts::AskCertificate(QWidget* owner, const CertificateQuestion& question)
+{
+    const QString details = QStringLiteral("Subject: %1\nIssuer: %2\nValid from: %3\nValid until: %4\n"
+                                           "SHA-256 fingerprint:\n%5")
+                                .arg(question.subject, question.issuer, question.validFrom, question.validUntil,
+                                     question.sha256);
+    QMessageBox box(OwnerOr(owner));
+    box.setWindowTitle(QStringLiteral("Server Certificate"));
+    if (question.changed) {
+        box.setIcon(QMessageBox::Critical);
+        box.setText(QStringLiteral("The certificate of %1 port %2 is not the one you chose to trust before. "
+                                   "Someone may be listening in between, or the server got a new certificate. "
+                                   "The connection is refused.")
+                        .arg(question.host)
+                        .arg(question.port));
+        box.setInformativeText(details);
+        box.addButton(QMessageBox::Cancel);
+        box.exec();
+        return CertificateAnswer::Cancel;
+    }
+    box.setIcon(QMessageBox::Warning);
+    box.setText(QStringLiteral("The certificate of %1 port %2 is not trusted: %3")
+                    .arg(question.host)
+                    .arg(question.port)
+                    .arg(question.problem));
+    box.setInformativeText(details);
+    QPushButton* once = box.addButton(QStringLiteral("Connect once"), QMessageBox::AcceptRole);
+    QPushButton* always = box.addButton(QStringLiteral("Always trust this certificate for this host"),
+                                        QMessageBox::AcceptRole);
+    QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(cancel);
+    box.exec();
+    if (box.clickedButton() == once)
+        return CertificateAnswer::ConnectOnce;
+    if (box.clickedButton() == always)
+        return CertificateAnswer::AlwaysTrust;
+    return CertificateAnswer::Cancel;
 }

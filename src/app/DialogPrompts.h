@@ -9,4 +9,5 @@ public:
     void Message(QWidget* owner, const QString& text, Icon icon) override;
     Answer AskYesNo(QWidget* owner, const QString& text, const QString& caption) override;
     bool RetryCountdown(QWidget* owner, int delaySeconds, const QString& errorText) override;
+    CertificateAnswer AskCertificate(QWidget* owner, const CertificateQuestion& question) override;
 };

@@ -12,6 +12,7 @@
 #include "transfer/ConfirmFileDlg.h"
 #include "transfer/TransferManagerBar.h"
 #include "resources/CommandIds.h"
+#include "resources/Resources.h"
 #include "views/FtpListView.h"
 #include "views/FtpTreeView.h"
 #include "views/CustomCommandDlg.h"
@@ -63,6 +64,8 @@ using namespace kx;
 constexpr int kShowNormal = 1;
 constexpr int kShowMinimized = 2;
 constexpr int kShowMaximized = 3;
+// Narrower than this a pane cannot show its toolbar and a column of names.
+constexpr int kNarrowPane = 300;
 
 FileStatus StatusOfLocal(const QFileInfo& info)
 {
@@ -329,6 +332,13 @@ void CMainFrame::CreateBars()
     m_transferStatus = new QLabel(this);
     m_transferStatus->setObjectName(QStringLiteral("transferStatus"));
     statusBar()->addPermanentWidget(m_transferStatus);
+    m_lock = new QLabel(this);
+    m_lock->setObjectName(QStringLiteral("encryptionLock"));
+    m_lock->setPixmap(kx::LockIcon().pixmap(16));
+    m_lock->setToolTip(QStringLiteral("The connection is encrypted (TLS)."));
+    m_lock->setAccessibleName(QStringLiteral("Encrypted connection"));
+    m_lock->hide();
+    statusBar()->addPermanentWidget(m_lock);
     m_transferDock = MakeDock(this, QStringLiteral("Transfer Manager"), QString::fromLatin1(settings::kTransferManagerSection), m_transfers);
     addDockWidget(Qt::BottomDockWidgetArea, m_transferDock);
     m_transferDock->hide();
@@ -352,6 +362,16 @@ void CMainFrame::CreateBars()
     m_localBrowserDock = MakeDock(this, QStringLiteral("Local Browser"), QString::fromLatin1(settings::kFileBrowserSection), m_localBrowser);
     addDockWidget(Qt::BottomDockWidgetArea, m_localBrowserDock);
     m_localBrowserDock->hide();
+    // Beside the queue and the Trace it would start as a sliver with its
+    // toolbar cut off; the first time it shows, it gets room to browse.
+    connect(m_localBrowserDock, &QDockWidget::visibilityChanged, this, [this](bool visible) {
+        if (!visible || m_localBrowserWidened)
+            return;
+        m_localBrowserWidened = true;
+        if (!m_localBrowserDock->isFloating() && m_localBrowserDock->width() < kNarrowPane
+            && dockWidgetArea(m_localBrowserDock) == Qt::BottomDockWidgetArea)
+            resizeDocks({m_localBrowserDock}, {std::max(2 * kNarrowPane, width() / 2)}, Qt::Horizontal);
+    });
 
     using namespace cmd;
     const std::pair<int, QDockWidget*> toggles[] = {{ID_VIEW_QUICK_CONNECT, m_quickConnectDock},
@@ -621,6 +641,7 @@ void CMainFrame::UpdateCommandUI()
     UpdateListStatus();
     m_list->SetAcceptsFiles(!m_drag && connected && !busy && !m_session.ListedPath().IsEmpty());
     enable(ID_STORE_SITE_LOCAL_PATH, connected && !m_sitePath.isEmpty());
+    m_lock->setVisible(m_session.IsEncrypted());
     m_quickConnect->ConnectButton()->setEnabled(!busy);
     if (QAction* style = Command(m_list->ViewStyle()))
         style->setChecked(true);
@@ -1067,7 +1088,8 @@ TransferSite CMainFrame::SiteOfSession() const
 {
     const CFtpSite& site = m_session.Site();
     return TransferSite{m_session.Server(), site.login, site.password, m_transferType,
-                        site.retries, site.retryDelay, m_session.Port(), site.passive};
+                        site.retries, site.retryDelay, m_session.Port(), site.passive,
+                        site.encryption, m_session.AcceptedCertificates()};
 }
 
 FileStatusList CMainFrame::SelectedEntries() const

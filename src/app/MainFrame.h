@@ -190,6 +190,8 @@ private:
     QLabel* m_listStatus = nullptr;
     QDockWidget* m_localBrowserDock = nullptr;
     CLocalBrowserBar* m_localBrowser = nullptr;
+    QLabel* m_lock = nullptr; // shown while the connection is encrypted
+    bool m_localBrowserWidened = false; // once per run, when it first shows
     // The catalogue path of the connected site; empty for a typed address.
     QString m_sitePath;
     QString m_pendingSitePath; // the path asked for while a connect runs

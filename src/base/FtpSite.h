@@ -1,8 +1,20 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QDataStream;
+
+// How a site's connection is protected.
+enum SiteEncryption : qint32 {
+    kPlainFtp = 0,
+    kExplicitTlsIfAvailable = 1, // AUTH TLS when the server takes it, plain otherwise
+    kExplicitTlsRequired = 2,    // AUTH TLS or no connection
+    kImplicitTls = 3,            // TLS from the first byte (ftps://, port 990)
+};
+
+// The choices as the dialogs offer them, in SiteEncryption order.
+QStringList SiteEncryptionChoices();
 
 // The parameters of one FTP site: a catalogue entry, a quick connection, or
 // the job description handed to a transfer thread.
@@ -18,7 +30,9 @@ public:
     qint32 port = 21;
     QString remotePath;    // folder to open after login
     qint32 retryDelay = 15; // seconds between attempts
-    qint32 reserved = 0;   // unused, kept so the stored form stays stable
+    // How the connection is protected (SiteEncryption). The stored form keeps
+    // it where an unused field used to be, so older records read as plain.
+    qint32 encryption = 0;
     bool passive = false;
 
     friend bool operator==(const CFtpSite&, const CFtpSite&) = default;

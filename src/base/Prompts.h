@@ -4,6 +4,20 @@
 
 class QWidget;
 
+// A server certificate the system does not trust, as the user is shown it.
+struct CertificateQuestion {
+    QString host;
+    int port = 0;
+    QString subject;
+    QString issuer;
+    QString validFrom;
+    QString validUntil;
+    QString sha256;  // "AB:CD:..."
+    QString problem; // why the system does not trust it
+    // Another certificate was trusted for this host before: only Cancel.
+    bool changed = false;
+};
+
 // Every message box and question the program asks goes through here, so that
 // tests can answer them without a person and layers without widgets can ask
 // at all. The program installs the real dialogs; a null owner lets them pick
@@ -20,6 +34,14 @@ public:
     virtual Answer AskYesNo(QWidget* owner, const QString& text, const QString& caption) = 0;
     // The countdown between two connection attempts; true: try again.
     virtual bool RetryCountdown(QWidget* owner, int delaySeconds, const QString& errorText) = 0;
+    // An untrusted server certificate. Nobody to ask means no connection.
+    enum class CertificateAnswer { Cancel, ConnectOnce, AlwaysTrust };
+    virtual CertificateAnswer AskCertificate(QWidget* owner, const CertificateQuestion& question)
+    {
+        (void)owner;
+        (void)question;
+        return CertificateAnswer::Cancel;
+    }
 };
 
 // The prompts in force; never null.

@@ -41,6 +41,9 @@ inline constexpr IntSetting DefaultRetryDelay{kSection, "DefaultRetryDelay", 10}
 // Passive by default: active data connections fail behind the address
 // translation of nearly every home and office network.
 inline constexpr IntSetting DefaultUsePASVMode{kSection, "DefaultUsePASVMode", 1};
+// What new sites and typed addresses use (SiteEncryption): TLS whenever the
+// server offers it, so passwords stop crossing the network in clear text.
+inline constexpr IntSetting DefaultEncryption{kSection, "DefaultEncryption", 1};
 inline constexpr IntSetting ProxyType{kSection, "ProxyType", 0};
 inline constexpr StringSetting ProxyName{kSection, "ProxyName", ""};
 inline constexpr IntSetting SavePosition{kSection, "SavePosition", 1};

@@ -12,6 +12,8 @@
 
 namespace {
 
+QString g_pathOverride;
+
 // A file of a few hundred bytes per host; anything much larger is not ours.
 constexpr qint64 kMaxFileSize = 4 * 1024 * 1024;
 
@@ -30,8 +32,15 @@ CTrustedCertificates::CTrustedCertificates(QString path)
 {
 }
 
+void CTrustedCertificates::SetDefaultPathOverride(const QString& path)
+{
+    g_pathOverride = path;
+}
+
 QString CTrustedCertificates::DefaultPath()
 {
+    if (!g_pathOverride.isEmpty())
+        return g_pathOverride;
     const QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QLatin1String(kx::kOrganisation),
                              QLatin1String(kx::kApplication));
     return QFileInfo(settings.fileName()).absolutePath() + QStringLiteral("/Kestrix-trusted-certificates");

@@ -22,6 +22,9 @@ public:
 
     // "Kestrix-trusted-certificates" in the folder of the settings file.
     static QString DefaultPath();
+    // Redirects DefaultPath for the rest of the process (tests); an empty
+    // path restores the rule above.
+    static void SetDefaultPathOverride(const QString& path);
     const QString& Path() const { return m_path; }
 
     // Fingerprints compare ignoring case and the colons between bytes.

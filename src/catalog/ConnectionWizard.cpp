@@ -8,6 +8,7 @@
 #include "resources/Resources.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -128,9 +129,17 @@ QWizardPage* CWizardSheet::MakeHostPage()
     m_host = Field(page, "host");
     page->check = [this] { return Required(m_host, QStringLiteral("You must enter a host address.")); };
 
+    m_encryption = new QComboBox(page);
+    m_encryption->setObjectName(QStringLiteral("encryption"));
+    m_encryption->addItems(SiteEncryptionChoices());
+    m_encryption->setCurrentIndex(CSiteCatalog::DefaultEncryption());
+
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(FieldLabel("Host &address:", m_host, page));
     layout->addWidget(m_host);
+    layout->addSpacing(8);
+    layout->addWidget(FieldLabel("Encr&yption:", m_encryption, page));
+    layout->addWidget(m_encryption);
     layout->addSpacing(8);
     layout->addWidget(Hint(QStringLiteral("A host name such as ftp.example.com, or a numeric address such as "
                                           "192.0.2.10."),
@@ -285,6 +294,9 @@ CFtpSite CWizardSheet::Site() const
     CFtpSite site = CSiteCatalog::DefaultSite();
     site.name = CSiteCatalog::WithoutForbiddenCharacters(m_siteName->text()).trimmed();
     site.address = m_host->text().trimmed();
+    site.encryption = m_encryption->currentIndex();
+    if (site.encryption == kImplicitTls)
+        site.port = 990;
     site.login = m_user->text();
     site.password = m_password->text();
     site.localPath = m_downloadFolder->text();

@@ -11,6 +11,7 @@
 class CCatalogFolderTree;
 class CFtpSite;
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -46,6 +47,7 @@ public:
 
     QLineEdit* SiteNameEdit() const { return m_siteName; }
     QLineEdit* HostEdit() const { return m_host; }
+    QComboBox* EncryptionBox() const { return m_encryption; }
     QLineEdit* UserEdit() const { return m_user; }
     QLineEdit* PasswordEdit() const { return m_password; }
     QCheckBox* AnonymousBox() const { return m_anonymous; }
@@ -72,6 +74,7 @@ private:
     FolderChooser m_chooseFolder;
     QLineEdit* m_siteName = nullptr;
     QLineEdit* m_host = nullptr;
+    QComboBox* m_encryption = nullptr;
     QLineEdit* m_user = nullptr;
     QLineEdit* m_password = nullptr;
     QCheckBox* m_anonymous = nullptr;

@@ -1,9 +1,12 @@
 #include "catalog/OptionsSheet.h"
 
+#include "base/FtpSite.h"
 #include "base/Prompts.h"
 #include "base/Settings.h"
+#include "catalog/SiteCatalog.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFormLayout>
@@ -159,6 +162,10 @@ CConnectionOptions::CConnectionOptions(QWidget* parent)
     m_retries = NumberField(this, "retries");
     m_retryDelay = NumberField(this, "retryDelay");
     m_passive = Check("&Use PASV Mode", this, "passive");
+    m_encryption = new QComboBox(this);
+    m_encryption->setObjectName(QStringLiteral("encryption"));
+    m_encryption->addItems(SiteEncryptionChoices());
+    connect(m_encryption, &QComboBox::activated, this, &COptionsPage::Modified);
     m_timeout = NumberField(this, "timeout");
     m_transferMax = NumberField(this, "transferMax");
     const char* const proxies[] = {"Preconfigured (default).", "Direct to Internet.", "Through CERN proxy:"};
@@ -184,6 +191,7 @@ CConnectionOptions::CConnectionOptions(QWidget* parent)
     defaultsLayout->addRow(QStringLiteral("&Retries:"), m_retries);
     defaultsLayout->addRow(QStringLiteral("Retry &Delay:"), m_retryDelay);
     defaultsLayout->addRow(m_passive);
+    defaultsLayout->addRow(QStringLiteral("&Encryption:"), m_encryption);
 
     auto* advanced = new QGroupBox(QStringLiteral("Advanced"), this);
     auto* advancedLayout = new QFormLayout(advanced);
@@ -224,6 +232,7 @@ void CConnectionOptions::Load()
     m_retries->setText(QString::number(GetProfileInt(settings::DefaultRetries)));
     m_retryDelay->setText(QString::number(GetProfileInt(settings::DefaultRetryDelay)));
     m_passive->setChecked(GetProfileInt(settings::DefaultUsePASVMode) != 0);
+    m_encryption->setCurrentIndex(CSiteCatalog::DefaultEncryption());
     const int type = GetProfileInt(settings::ProxyType);
     m_proxy[type >= 0 && type <= 2 ? type : 0]->setChecked(true);
     m_proxyName->setText(GetProfileString(settings::ProxyName));
@@ -274,6 +283,7 @@ void CConnectionOptions::Save() const
     WriteProfileInt(settings::DefaultRetries, m_retries->text().toInt());
     WriteProfileInt(settings::DefaultRetryDelay, m_retryDelay->text().toInt());
     WriteProfileInt(settings::DefaultUsePASVMode, m_passive->isChecked() ? 1 : 0);
+    WriteProfileInt(settings::DefaultEncryption, m_encryption->currentIndex());
     WriteProfileInt(settings::ConnectionTimeout, m_timeout->text().toInt());
     WriteProfileInt(settings::TransferMax, m_transferMax->text().toInt());
     WriteProfileInt(settings::ProxyType, ProxyType());

@@ -6,6 +6,7 @@
 
 class QAbstractButton;
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -80,6 +81,7 @@ public:
     QLineEdit* m_retries = nullptr;
     QLineEdit* m_retryDelay = nullptr;
     QCheckBox* m_passive = nullptr;
+    QComboBox* m_encryption = nullptr;
     QLineEdit* m_timeout = nullptr;
     QLineEdit* m_transferMax = nullptr;
     QRadioButton* m_proxy[3] = {};

@@ -203,6 +203,7 @@ CFtpSite CSiteCatalog::DefaultSite()
     CFtpSite site;
     site.port = 21;
     site.passive = GetProfileInt(kx::settings::DefaultUsePASVMode) != 0;
+    site.encryption = DefaultEncryption();
     site.localPath = GetProfileString(kx::settings::DefaultLocalPath);
     site.retries = GetProfileInt(kx::settings::DefaultRetries);
     site.retryDelay = GetProfileInt(kx::settings::DefaultRetryDelay);
@@ -223,6 +224,10 @@ CFtpSite CSiteCatalog::ReadSiteValues(CXmlDocument& document, CXmlNode* node)
     site.remotePath = text(kRemotePath);
     site.login = text(kLogin);
     site.password = text(kPassword);
+    const QString encryption = text(kEncryption).trimmed();
+    bool known = false;
+    const int value = encryption.toInt(&known);
+    site.encryption = known && value >= kPlainFtp && value <= kImplicitTls ? value : DefaultEncryption();
     return site;
 }
 
@@ -241,6 +246,13 @@ void CSiteCatalog::WriteSiteValues(CXmlDocument& document, CXmlNode* node, const
     set(kRetries, QString::number(site.retries));
     set(kRetryDelay, QString::number(site.retryDelay));
     set(kDescription, site.description);
+    set(kEncryption, QString::number(site.encryption));
+}
+
+int CSiteCatalog::DefaultEncryption()
+{
+    const int value = GetProfileInt(kx::settings::DefaultEncryption);
+    return value >= kPlainFtp && value <= kImplicitTls ? value : kExplicitTlsIfAvailable;
 }
 
 CXmlNode* CSiteCatalog::AddFolder(CXmlDocument& document, CXmlNode* parent, const QString& name)

@@ -55,6 +55,8 @@ public:
     // A fresh site's values from the settings' defaults (port 21, passive,
     // local path, retries, retry delay); the other fields empty.
     static CFtpSite DefaultSite();
+    // "DefaultEncryption", or TLS if available when the setting is odd.
+    static int DefaultEncryption();
     // The ten value elements of a SITE node, read and written in the file's
     // order; reading ignores the node's name attribute.
     static CFtpSite ReadSiteValues(CXmlDocument& document, CXmlNode* site);
@@ -102,6 +104,9 @@ public:
     static constexpr char kRetries[] = "RETRIES";
     static constexpr char kRetryDelay[] = "RETRYDELAY";
     static constexpr char kDescription[] = "DESCRIPTION";
+    // Written after the others, so catalogues without it keep loading: a site
+    // without it follows "DefaultEncryption".
+    static constexpr char kEncryption[] = "ENCRYPTION";
 
 private:
     FileState Read();

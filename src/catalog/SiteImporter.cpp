@@ -44,7 +44,6 @@ struct Entry {
 struct ParsedFile {
     std::vector<Entry> entries;
     int skipped = 0;
-    int withoutTls = 0;
     int passwordsNotImported = 0;
     QString error;
 };
@@ -227,10 +226,13 @@ void TakeServer(const ServerFields& fields, qsizetype parent, const CFtpSite& de
         ++parsed.skipped;
         return;
     }
-    if (protocol == kFtpsImplicit || protocol == kFtpsExplicit)
-        ++parsed.withoutTls;
-
     CFtpSite site = defaults;
+    switch (protocol) {
+    case kFtp: site.encryption = kExplicitTlsIfAvailable; break;
+    case kFtpsImplicit: site.encryption = kImplicitTls; break;
+    case kFtpsExplicit: site.encryption = kExplicitTlsRequired; break;
+    default: site.encryption = kPlainFtp; break;
+    }
     site.address = SingleLine(fields.Value("Host"));
     bool portOk = false;
     const int port = fields.Value("Port").trimmed().toInt(&portOk);
@@ -532,7 +534,6 @@ SiteImportResult ImportFileZillaSites(const QString& fileName, CXmlDocument& doc
                 added.push_back(node);
         }
         result.skipped = parsed.skipped;
-        result.withoutTls = parsed.withoutTls;
         result.passwordsNotImported = parsed.passwordsNotImported;
     }
 
@@ -570,13 +571,6 @@ QString DescribeImport(const SiteImportResult& result)
                           ? QStringLiteral("1 entry for another protocol (such as SFTP) was skipped.")
                           : QStringLiteral("%1 entries for other protocols (such as SFTP) were skipped.")
                                 .arg(result.skipped));
-    if (result.withoutTls == 1)
-        sentences << QStringLiteral("1 FTPS site was imported as plain FTP, since TLS is not supported yet; "
-                                    "check its settings before connecting.");
-    else if (result.withoutTls > 1)
-        sentences << QStringLiteral("%1 FTPS sites were imported as plain FTP, since TLS is not supported yet; "
-                                    "check their settings before connecting.")
-                         .arg(result.withoutTls);
     if (result.passwordsNotImported == 1)
         sentences << QStringLiteral("1 site was imported without its password, which was encrypted with a "
                                     "FileZilla master password or could not be stored; enter it in the Site Manager.");

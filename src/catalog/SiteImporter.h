@@ -9,7 +9,6 @@ struct SiteImportResult {
     int sites = 0;                // sites added
     int folders = 0;              // folders added
     int skipped = 0;              // entries of protocols other than FTP/FTPS
-    int withoutTls = 0;           // FTPS entries added as plain FTP: TLS is not supported yet
     int passwordsNotImported = 0; // sites added without their password
     QString error;                // non-empty: nothing was added
 };

@@ -8,6 +8,7 @@
 #include "resources/Resources.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDragMoveEvent>
 #include <QDropEvent>
@@ -212,6 +213,9 @@ void CSiteManagerDlg::CreateControls()
     hostRow->addWidget(m_port);
     m_siteWidgets << portLabel;
     row(QStringLiteral("Host &address:"), m_host, hostRow);
+    m_encryption = new QComboBox(this);
+    m_encryption->addItems(SiteEncryptionChoices());
+    row(QStringLiteral("Encr&yption:"), m_encryption);
     auto* boxes = new QHBoxLayout;
     boxes->addWidget(m_passive);
     boxes->addWidget(m_anonymous);
@@ -236,7 +240,7 @@ void CSiteManagerDlg::CreateControls()
     m_siteWidgets << intervalLabel;
     row(QStringLiteral("Re&tries:"), m_retries, retryRow);
     row(QStringLiteral("Co&mment:"), m_comment);
-    m_siteWidgets << m_host << m_port << m_passive << m_anonymous << m_login << m_password << m_remotePath
+    m_siteWidgets << m_host << m_port << m_encryption << m_passive << m_anonymous << m_login << m_password << m_remotePath
                   << m_localPath << m_browse << m_retries << m_interval << m_comment;
 
     auto* right = new QWidget(this);
@@ -300,6 +304,7 @@ void CSiteManagerDlg::CreateControls()
     connect(m_passive, &QCheckBox::clicked, this,
             [this](bool on) { SetChild(CSiteCatalog::kPassiveMode, on ? QStringLiteral("1") : QStringLiteral("0")); });
     connect(m_anonymous, &QCheckBox::clicked, this, &CSiteManagerDlg::OnAnonymousClicked);
+    connect(m_encryption, &QComboBox::activated, this, &CSiteManagerDlg::OnEncryptionChosen);
 
     static const NumberField numbers[] = {
         {&CSiteManagerDlg::m_port, CSiteCatalog::kPort, 1, 65535, "a port number"},
@@ -414,6 +419,7 @@ void CSiteManagerDlg::ResetFields()
     m_interval->setText(QStringLiteral("10"));
     m_passive->setChecked(false);
     m_anonymous->setChecked(false);
+    m_encryption->setCurrentIndex(CSiteCatalog::DefaultEncryption());
 }
 
 void CSiteManagerDlg::ShowSite(CXmlNode* node)
@@ -432,6 +438,7 @@ void CSiteManagerDlg::ShowSite(CXmlNode* node)
         m_retries->setText(QString::number(values.retries));
         m_interval->setText(QString::number(values.retryDelay));
         m_port->setText(QString::number(values.port));
+        m_encryption->setCurrentIndex(values.encryption);
         m_comment->setPlainText(values.description);
         m_localPath->setText(values.localPath);
         m_remotePath->setText(values.remotePath);
@@ -538,6 +545,21 @@ void CSiteManagerDlg::OnAnonymousClicked(bool checked)
     m_filling = false;
     SetChild(CSiteCatalog::kLogin, m_login->text());
     SetChild(CSiteCatalog::kPassword, m_password->text());
+}
+
+void CSiteManagerDlg::OnEncryptionChosen(int choice)
+{
+    if (!CSiteCatalog::IsSite(SelectedNode()))
+        return;
+    SetChild(CSiteCatalog::kEncryption, QString::number(choice));
+    // Implicit TLS has a port of its own; follow it while the port is the
+    // other mode's standard one.
+    const QString port = m_port->text();
+    const QString wanted = choice == kImplicitTls ? QStringLiteral("990") : QStringLiteral("21");
+    if ((port == QLatin1String("21") || port == QLatin1String("990")) && port != wanted) {
+        m_port->setText(wanted);
+        SetChild(CSiteCatalog::kPort, wanted);
+    }
 }
 
 void CSiteManagerDlg::OnBrowse()

@@ -9,6 +9,7 @@
 #include <functional>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -66,6 +67,7 @@ public:
     QLineEdit* NameField() const { return m_name; }
     QLineEdit* HostField() const { return m_host; }
     QLineEdit* PortField() const { return m_port; }
+    QComboBox* EncryptionBox() const { return m_encryption; }
     QCheckBox* PassiveBox() const { return m_passive; }
     QCheckBox* AnonymousBox() const { return m_anonymous; }
     QLineEdit* LoginField() const { return m_login; }
@@ -110,6 +112,7 @@ private:
     void OnNumberFinished(const NumberField& field);
     void OnLoginEdited(const QString& text);
     void OnAnonymousClicked(bool checked);
+    void OnEncryptionChosen(int choice);
     void OnBrowse();
     void ShowPassword(bool plain);
     void UpdateConnectButton();
@@ -134,6 +137,7 @@ private:
     QLineEdit* m_name = nullptr;
     QLineEdit* m_host = nullptr;
     QLineEdit* m_port = nullptr;
+    QComboBox* m_encryption = nullptr;
     QCheckBox* m_passive = nullptr;
     QCheckBox* m_anonymous = nullptr;
     QLineEdit* m_login = nullptr;

@@ -3,6 +3,7 @@
 #include "base/Prompts.h"
 #include "base/Settings.h"
 #include "base/SyncEvent.h"
+#include "base/TrustedCertificates.h"
 #include "base/WindowMessages.h"
 #include "catalog/SiteCatalog.h"
 #include "ftp/FtpUrl.h"
@@ -12,6 +13,7 @@
 #include "inet/InternetSession.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QThread>
 
 #include <algorithm>
@@ -64,14 +66,17 @@ QString ConversationLine(inet::Talk kind, std::string_view line)
     return text;
 }
 
-int ConversationLevel(inet::Talk kind)
+int ConversationLevel(inet::Talk kind, std::string_view line)
 {
     switch (kind) {
     case inet::Talk::Sent: return TRACE_SENT;
     case inet::Talk::Received: return TRACE_REPLY;
     case inet::Talk::Note: break;
     }
-    return TRACE_ERROR; // a data connection had to be tried again
+    // Notes say what went otherwise than asked (a mode tried again, TLS
+    // refused), except the one that names the encryption agreed.
+    constexpr std::string_view kEncrypted = "TLS connection established";
+    return line.substr(0, kEncrypted.size()) == kEncrypted ? TRACE_SUCCESS : TRACE_ERROR;
 }
 
 } // namespace
@@ -236,8 +241,24 @@ bool CFtpSession::OpenInternetSession()
     });
     m_internetSession->SetConversationCallback([sink](inet::Talk kind, std::string_view line) {
         sink->Post(QStringLiteral("[%1] ").arg(CurrentThreadId()) + ConversationLine(kind, line),
-                   ConversationLevel(kind));
+                   ConversationLevel(kind, line));
     });
+    // Asked on the connecting thread; the user answers on the GUI thread,
+    // which keeps handling events while it waits for the connect.
+    QPointer<CFtpSession> guard(this);
+    m_internetSession->SetCertificateCallback([guard](const inet::CertificateInfo& info) {
+        bool accepted = false;
+        const auto decide = [&] {
+            if (guard)
+                accepted = guard->DecideCertificate(info);
+        };
+        if (QThread::currentThread() == qApp->thread())
+            decide();
+        else
+            QMetaObject::invokeMethod(qApp, decide, Qt::BlockingQueuedConnection);
+        return accepted;
+    });
+    m_acceptedCertificates.clear();
     return true;
 }
 
@@ -313,13 +334,13 @@ std::unique_ptr<inet::FtpConnection> CFtpSession::OpenConnection(const QString& 
 
     std::thread([attempt, session = m_internetSession, host = server.toStdString(), port,
                  user = m_site.login.toStdString(), password = m_site.password.toStdString(),
-                 passive = m_site.passive] {
+                 passive = m_site.passive, encryption = static_cast<inet::Encryption>(m_site.encryption)] {
         std::unique_ptr<inet::FtpConnection> connection;
         std::uint32_t error = 0;
         std::string message;
         std::string reply;
         try {
-            connection = session->Connect(host, port, user, password, passive);
+            connection = session->Connect(host, port, user, password, passive, encryption);
         } catch (const inet::InternetError& e) {
             error = e.number();
             message = e.message();
@@ -343,7 +364,13 @@ std::unique_ptr<inet::FtpConnection> CFtpSession::OpenConnection(const QString& 
     }).detach();
 
     const int timeout = kx::GetProfileInt(kx::settings::ConnectionTimeout) * 1000;
-    const bool signalled = WaitWithMessages(attempt->done, timeout);
+    m_certificateAsked = false;
+    bool signalled = WaitWithMessages(attempt->done, timeout);
+    // The time the user spent on a certificate question is not the server's.
+    while (!signalled && m_certificateAsked) {
+        m_certificateAsked = false;
+        signalled = WaitWithMessages(attempt->done, timeout);
+    }
     m_connecting = false;
     // Status lines the thread posted belong before whatever comes next.
     QCoreApplication::sendPostedEvents(this, WM_STATUS_TEXT);
@@ -359,6 +386,50 @@ std::unique_ptr<inet::FtpConnection> CFtpSession::OpenConnection(const QString& 
     if (!attempt->connection)
         throw inet::InternetError(attempt->error, attempt->message, attempt->reply);
     return std::move(attempt->connection);
+}
+
+bool CFtpSession::DecideCertificate(const inet::CertificateInfo& info)
+{
+    m_certificateAsked = true;
+    const QString fingerprint = QString::fromStdString(info.sha256Fingerprint);
+    CTrustedCertificates trusted;
+    const CTrustedCertificates::Verdict verdict = trusted.Check(m_server, m_port, fingerprint);
+    if (verdict == CTrustedCertificates::Verdict::Trusted) {
+        m_acceptedCertificates << fingerprint;
+        return true;
+    }
+    CertificateQuestion question;
+    question.host = m_server;
+    question.port = m_port;
+    question.subject = QString::fromStdString(info.subject);
+    question.issuer = QString::fromStdString(info.issuer);
+    question.validFrom = QString::fromStdString(info.notBefore);
+    question.validUntil = QString::fromStdString(info.notAfter);
+    question.sha256 = fingerprint;
+    question.problem = QString::fromStdString(info.verificationError);
+    question.changed = verdict == CTrustedCertificates::Verdict::Changed;
+    Trace(question.changed ? TRACE_ERROR : TRACE_INFO,
+          question.changed ? QStringLiteral("The server's certificate is not the one trusted before.")
+                           : QStringLiteral("The server's certificate is not trusted: %1").arg(question.problem));
+    const IPrompts::CertificateAnswer answer = Prompts().AskCertificate(nullptr, question);
+    // A changed certificate is only shown: whoever answers, it is refused.
+    if (question.changed)
+        return false;
+    switch (answer) {
+    case IPrompts::CertificateAnswer::AlwaysTrust: {
+        QString error;
+        if (!trusted.Trust(m_server, m_port, fingerprint, &error))
+            Prompts().Message(nullptr, error, IPrompts::Icon::Error);
+        m_acceptedCertificates << fingerprint;
+        return true;
+    }
+    case IPrompts::CertificateAnswer::ConnectOnce:
+        m_acceptedCertificates << fingerprint;
+        return true;
+    case IPrompts::CertificateAnswer::Cancel:
+        break;
+    }
+    return false;
 }
 
 bool CFtpSession::Connect(const QString* siteOrAddress, const QString& user, const QString& password)
@@ -400,6 +471,7 @@ bool CFtpSession::Connect(const QString* siteOrAddress, const QString& user, con
         m_site.login = user;
         m_site.password = password;
         m_site.remotePath.clear();
+        m_site.encryption = CSiteCatalog::DefaultEncryption();
     }
 
     while (m_site.localPath.size() > 1
@@ -432,6 +504,8 @@ bool CFtpSession::Connect(const QString* siteOrAddress, const QString& user, con
         return false;
     }
     m_server = url.server;
+    if (url.SchemeEncryption() >= 0)
+        m_site.encryption = url.SchemeEncryption();
     Trace(TRACE_SUCCESS, QStringLiteral("URL was successfully parsed."));
 
     if (!url.IsFtp() || m_server.isEmpty()) {
@@ -497,4 +571,9 @@ bool CFtpSession::Connect(const QString* siteOrAddress, const QString& user, con
     }
     Trace(TRACE_ERROR, QStringLiteral("FTP connection could not be made."));
     return false;
+}
+
+bool CFtpSession::IsEncrypted() const
+{
+    return m_connection && m_connection->controlEncrypted();
 }

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -17,6 +18,7 @@ namespace inet {
 class FtpConnection;
 class InternetError;
 class InternetSession;
+struct CertificateInfo;
 }
 
 // One file or folder a command acts on, named when the command started.
@@ -101,6 +103,11 @@ public:
     // The site as it was chosen, before its remote folder went into the
     // address: what a new favorite copies.
     const CFtpSite& SiteRecord() const { return m_siteRecord; }
+    // Fingerprints of the server certificates accepted for this connection
+    // (once or for good), for the transfer threads to accept without asking.
+    const QStringList& AcceptedCertificates() const { return m_acceptedCertificates; }
+    // The control connection is encrypted (the status bar shows a lock).
+    bool IsEncrypted() const;
     // The folder the views show; empty before the first listing.
     const RemotePath& ListedPath() const { return m_listedPath; }
     // The folder reached after login; the folder tree's root stands for it.
@@ -118,6 +125,7 @@ protected:
 
 private:
     struct ConnectAttempt;
+    bool DecideCertificate(const inet::CertificateInfo& info);
     struct StatusSink;
 
     // One operation, from its first step to its last. Only one that starts
@@ -173,6 +181,8 @@ private:
     ISessionEvents* m_events = nullptr;
     CFtpSite m_site;
     CFtpSite m_siteRecord;
+    QStringList m_acceptedCertificates;
+    bool m_certificateAsked = false; // during the current connect wait
     RemotePath m_listedPath;
     RemotePath m_homeFolder = RemotePath::Root();
     QString m_server;

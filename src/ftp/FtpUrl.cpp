@@ -4,8 +4,10 @@ namespace {
 
 int DefaultPort(const QString& scheme)
 {
-    if (scheme == QLatin1String("ftp"))
+    if (scheme == QLatin1String("ftp") || scheme == QLatin1String("ftpes"))
         return 21;
+    if (scheme == QLatin1String("ftps"))
+        return 990;
     if (scheme == QLatin1String("http"))
         return 80;
     if (scheme == QLatin1String("https"))

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/FtpSite.h"
+
 #include <QString>
 
 // An address as the user typed it: "ftp://host:port/path", or any other
@@ -12,7 +14,21 @@ struct FtpUrl {
     int port = 0;        // the scheme's default when the address names none
     bool explicitPort = false;
 
-    bool IsFtp() const { return scheme == QLatin1String("ftp"); }
+    // "ftps://" is TLS from the first byte (port 990), "ftpes://" explicit
+    // TLS that must succeed; "ftp://" leaves it to the site.
+    bool IsFtp() const
+    {
+        return scheme == QLatin1String("ftp") || scheme == QLatin1String("ftps") || scheme == QLatin1String("ftpes");
+    }
+    // The encryption the scheme asks for (SiteEncryption), or -1 for "ftp".
+    int SchemeEncryption() const
+    {
+        if (scheme == QLatin1String("ftps"))
+            return kImplicitTls;
+        if (scheme == QLatin1String("ftpes"))
+            return kExplicitTlsRequired;
+        return -1;
+    }
 
     static bool Parse(const QString& address, FtpUrl& url);
 };

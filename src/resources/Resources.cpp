@@ -56,3 +56,15 @@ QIcon CatalogIconFor(CatalogIcon kind)
 }
 
 } // namespace kx
+
+namespace kx {
+
+QIcon LockIcon()
+{
+    InitResources();
+    if (CanDrawSvg())
+        return QIcon(QStringLiteral(":/icons/lock.svg"));
+    return QApplication::style()->standardIcon(QStyle::SP_DialogApplyButton);
+}
+
+} // namespace kx

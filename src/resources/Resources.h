@@ -22,4 +22,7 @@ QIcon ProgramIcon();
 enum class CatalogIcon { Folder, Site, Root };
 QIcon CatalogIconFor(CatalogIcon kind);
 
+// The padlock of an encrypted connection (the style's apply icon without SVG).
+QIcon LockIcon();
+
 } // namespace kx

@@ -191,6 +191,8 @@ void CTransferManagerBar::Add(std::unique_ptr<CTransferThread> thread, const Fil
     job.retryDelay = site.retryDelay;
     job.port = site.port;
     job.passive = site.passive;
+    job.encryption = site.encryption;
+    job.acceptedCertificates = site.acceptedCertificates;
     job.timeoutMs = std::max(0, m_timeoutSeconds) * 1000;
     job.proxyType = m_proxyType;
     job.proxyName = m_proxyName;
@@ -339,8 +341,8 @@ void CTransferManagerBar::OnDone(QEvent::Type type, CTransferThread* thread)
     m_threads.erase(owned);
     const TransferJob& job = ended->Job();
     if (failed && !m_removeFailed && !job.items.isEmpty()) {
-        TransferSite site{job.host, job.user, job.password, job.transferType, job.retries, job.retryDelay, job.port,
-                          job.passive};
+        TransferSite site{job.host,  job.user,    job.password,   job.transferType,        job.retries,
+                          job.retryDelay, job.port, job.passive, job.encryption, job.acceptedCertificates};
         if (ended->GetDirection() == CTransferThread::Direction::Download)
             AddDownload(job.items, job.localFolder, site, job.remoteFolder, true);
         else

@@ -3,6 +3,7 @@
 #include "base/FileStatus.h"
 
 #include <QEvent>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
@@ -26,6 +27,8 @@ struct TransferSite {
     int retryDelay = 10;
     int port = 21;
     bool passive = false;
+    int encryption = 0;              // SiteEncryption
+    QStringList acceptedCertificates; // SHA-256 fingerprints the user accepted for this connection
 };
 
 // The queue of transfer jobs: one row per job (file, host, source,

@@ -3,6 +3,7 @@
 #include "base/WindowMessages.h"
 #include "base/ThreadId.h"
 #include "base/TraceLevel.h"
+#include "base/TrustedCertificates.h"
 #include "inet/FtpConnection.h"
 #include "inet/InternetError.h"
 #include "inet/InternetSession.h"
@@ -255,6 +256,14 @@ void CTransferThread::OpenSession()
         session->SetReceiveTimeout(timeout);
         session->SetSendTimeout(timeout);
     }
+    std::vector<std::string> accepted;
+    for (const QString& fingerprint : std::as_const(m_job.acceptedCertificates))
+        accepted.push_back(fingerprint.toStdString());
+    session->SetPinnedCertificates(std::move(accepted));
+    session->SetCertificateCallback([host = m_job.host, port = m_job.port](const inet::CertificateInfo& info) {
+        return CTrustedCertificates().Check(host, port, QString::fromStdString(info.sha256Fingerprint))
+            == CTrustedCertificates::Verdict::Trusted;
+    });
     // Of the conversation only the notes reach the Trace: every file's own
     // commands and replies, from several workers at once, would push the
     // session's lines out of the pane within seconds.
@@ -282,7 +291,8 @@ void CTransferThread::ConnectWithAttempts()
         m_port->SetLine1(QStringLiteral("Connecting to %1 (Attempt %2 of %3)").arg(Host()).arg(attempt).arg(attempts));
         try {
             m_connection = m_session->Connect(m_job.host.toStdString(), m_job.port, m_job.user.toStdString(),
-                                              m_job.password.toStdString(), m_job.passive);
+                                              m_job.password.toStdString(), m_job.passive,
+                                              static_cast<inet::Encryption>(m_job.encryption));
         } catch (const inet::InternetError& error) {
             if (IsKilled())
                 Cancelled();

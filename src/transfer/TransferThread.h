@@ -4,6 +4,7 @@
 #include "base/SyncEvent.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <memory>
@@ -35,6 +36,10 @@ struct TransferJob {
     int retryDelay = 10;  // seconds between attempts
     int port = 21;
     bool passive = false;
+    // SiteEncryption. A worker never asks about a certificate: it takes the
+    // ones accepted on the main connection and those trusted for good.
+    int encryption = 0;
+    QStringList acceptedCertificates;
     int timeoutMs = 0;    // connect, send and receive time-out; 0 keeps the library's
     int proxyType = 0;    // 0 the system's, 1 direct, 2 the named proxy
     QString proxyName;

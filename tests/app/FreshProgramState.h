@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Settings.h"
+#include "base/TrustedCertificates.h"
 #include "catalog/SiteCatalog.h"
 
 #include <QSettings>
@@ -15,12 +16,17 @@ public:
     {
         QSettings(QSettings::NativeFormat, QSettings::UserScope, kx::kOrganisation, kx::kApplication).clear();
         CSiteCatalog::SetDefaultPathOverride(m_folder.filePath(QStringLiteral("sites.xml")));
+        CTrustedCertificates::SetDefaultPathOverride(m_folder.filePath(QStringLiteral("trusted-certificates")));
         if (quiet) {
             kx::WriteProfileInt(kx::settings::ShowConnectionDlg, 0);
             kx::WriteProfileInt(kx::settings::HideStatusCallbackInfo, 1);
         }
     }
-    ~FreshProgramState() { CSiteCatalog::SetDefaultPathOverride(QString()); }
+    ~FreshProgramState()
+    {
+        CSiteCatalog::SetDefaultPathOverride(QString());
+        CTrustedCertificates::SetDefaultPathOverride(QString());
+    }
     FreshProgramState(const FreshProgramState&) = delete;
     FreshProgramState& operator=(const FreshProgramState&) = delete;
 

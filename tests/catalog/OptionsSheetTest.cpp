@@ -1,10 +1,12 @@
 // The options: what each page writes, when, and what it refuses.
+#include "base/FtpSite.h"
 #include "base/Prompts.h"
 #include "base/Settings.h"
 #include "catalog/OptionsSheet.h"
 #include "support/Printers.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -71,6 +73,8 @@ TEST_F(OptionsSheetTest, EnableRulesAndWhatTheShownPagesWrite)
     sheet.Pages()->setCurrentWidget(sheet.Advanced());
     CConnectionOptions* connection = sheet.Connection();
     EXPECT_TRUE(connection->m_passive->isChecked()); // a fresh installation is passive
+    EXPECT_EQ(connection->m_encryption->currentIndex(), kExplicitTlsIfAvailable); // and tries TLS
+    connection->m_encryption->setCurrentIndex(kExplicitTlsRequired);
     EXPECT_FALSE(connection->m_proxyName->isEnabled());
     connection->m_proxy[2]->click();
     EXPECT_TRUE(connection->m_proxyName->isEnabled());
@@ -90,6 +94,7 @@ TEST_F(OptionsSheetTest, EnableRulesAndWhatTheShownPagesWrite)
     EXPECT_EQ(GetProfileInt(settings::KeepAlive), 0);
     EXPECT_EQ(GetProfileInt(settings::Interval), 45);
     EXPECT_EQ(GetProfileInt(settings::TransferMax), 10);
+    EXPECT_EQ(GetProfileInt(settings::DefaultEncryption), kExplicitTlsRequired);
 }
 
 TEST_F(OptionsSheetTest, AnEntryOutOfRangeOrABadProxyKeepsTheSheetOpen)

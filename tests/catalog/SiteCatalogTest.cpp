@@ -1,9 +1,11 @@
+#include "base/Settings.h"
 #include "catalog/SiteCatalog.h"
 #include "base/FtpSite.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QSettings>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -21,7 +23,12 @@ QString Q(const char* text)
 
 class SiteCatalogTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        // Sites read defaults from the settings: every test starts from none.
+        QSettings(QSettings::NativeFormat, QSettings::UserScope, kx::kOrganisation, kx::kApplication).clear();
+    }
 
     QString CatalogPath() const { return m_dir.filePath(Q("sites.xml")); }
 
@@ -112,6 +119,7 @@ TEST_F(SiteCatalogTest, OneFolderWithOneSiteIsWrittenByteForByte)
                                 "\t\t\t<RETRYDELAY>7</RETRYDELAY>\r\n"
                                 "\t\t\t<DESCRIPTION>\r\n"
                                 "\t\t\t</DESCRIPTION>\r\n"
+                                "\t\t\t<ENCRYPTION>0</ENCRYPTION>\r\n"
                                 "\t\t</SITE>\r\n"
                                 "\t</FOLDER>\r\n"
                                 "</SITES>\r\n";
@@ -177,6 +185,11 @@ TEST_F(SiteCatalogTest, ValuesAreReadWithCConversionAndMissingElementsGiveZero)
     EXPECT_FALSE(bare.passive);
     EXPECT_EQ(bare.retries, 0);
     EXPECT_EQ(bare.login, QString());
+    // Catalogues from before encryption follow the default, TLS if available.
+    EXPECT_EQ(bare.encryption, kExplicitTlsIfAvailable);
+    kx::WriteProfileInt(kx::settings::DefaultEncryption, kPlainFtp);
+    ASSERT_TRUE(catalog.LoadSite(Q("S"), bare));
+    EXPECT_EQ(bare.encryption, kPlainFtp);
 
     CFtpSite full;
     ASSERT_TRUE(catalog.LoadSite(Q("A\\B\\S"), full));

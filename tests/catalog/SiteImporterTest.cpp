@@ -103,12 +103,10 @@ TEST_F(SiteImporterTest, ImportsFoldersAndFtpSitesOfARealFile)
     EXPECT_EQ(result.sites, 7);
     EXPECT_EQ(result.folders, 3);
     EXPECT_EQ(result.skipped, 2);
-    EXPECT_EQ(result.withoutTls, 2);
     EXPECT_EQ(result.passwordsNotImported, 1);
     EXPECT_EQ(DescribeImport(result),
               Q("Imported 7 sites in 3 folders. 2 entries for other protocols (such as SFTP) were skipped. "
-                "2 FTPS sites were imported as plain FTP, since TLS is not supported yet; check their settings "
-                "before connecting. 1 site was imported without its password, which was encrypted with a FileZilla "
+                "1 site was imported without its password, which was encrypted with a FileZilla "
                 "master password or could not be stored; enter it in the Site Manager."));
     ASSERT_TRUE(catalog.Write()) << catalog.ProblemText().toStdString();
 
@@ -146,6 +144,7 @@ TEST_F(SiteImporterTest, ImportsFoldersAndFtpSitesOfARealFile)
     EXPECT_EQ(koeln.login, Q("k"));
     EXPECT_TRUE(koeln.password.isEmpty());
     EXPECT_EQ(koeln.passive, defaults.passive);
+    EXPECT_EQ(koeln.encryption, kImplicitTls); // FileZilla's implicit FTPS
     EXPECT_EQ(load("Work & Play\\Über _quotes_\\köln (2)").address, Q("second.test"));
     const CFtpSite old = load("Work & Play (2)\\Old style name");
     EXPECT_EQ(old.address, Q("old.test"));

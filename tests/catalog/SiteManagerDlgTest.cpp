@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -128,6 +129,13 @@ TEST_F(SiteManagerTest, EditsGoIntoTheCatalogueAndCancelKeepsThem)
         EXPECT_FALSE(dialog.ConnectButton()->isEnabled());
         Type(dialog.HostField(), Q("ftp.acme.example"));
 
+        // Implicit TLS brings its own port along when the port was the standard one.
+        Select(dialog, "Home");
+        EXPECT_EQ(dialog.EncryptionBox()->currentIndex(), kExplicitTlsIfAvailable); // the default
+        dialog.EncryptionBox()->setCurrentIndex(kImplicitTls);
+        emit dialog.EncryptionBox()->activated(kImplicitTls);
+        EXPECT_EQ(dialog.PortField()->text(), Q("990"));
+
         dialog.reject(); // the close box and Escape end here too
     }
     EXPECT_EQ(m_prompts.messages.size(), 1);
@@ -139,9 +147,13 @@ TEST_F(SiteManagerTest, EditsGoIntoTheCatalogueAndCancelKeepsThem)
     EXPECT_EQ(acme.retries, 7);
     EXPECT_FALSE(acme.passive);
     EXPECT_EQ(acme.login, Q("anna"));
-    EXPECT_EQ(GetProfileString(settings::LastSelected), Q("Jobs\\Acme"));
+    const CFtpSite home = Load(Q("Home"));
+    EXPECT_EQ(home.encryption, kImplicitTls);
+    EXPECT_EQ(home.port, 990);
+    EXPECT_EQ(GetProfileString(settings::LastSelected), Q("Home"));
 
     // Opened again, the site last selected is selected; Connect hands it over.
+    WriteProfileString(settings::LastSelected, Q("Jobs\\Acme"));
     CSiteManagerDlg again(nullptr, Path());
     ASSERT_NE(again.Tree()->currentItem(), nullptr);
     EXPECT_EQ(again.Tree()->currentItem()->text(0), Q("Acme"));

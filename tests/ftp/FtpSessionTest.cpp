@@ -164,21 +164,28 @@ TEST_F(FtpSessionTest, QuickConnectTracesEveryStepAndReadsTheHomeFolder)
     }));
     EXPECT_EQ(m_events.LevelOf(QStringLiteral("URL was successfully parsed.")), TRACE_SUCCESS);
     EXPECT_EQ(m_events.LevelOf(QStringLiteral("Connecting to: 127.0.0.1 (Attempt 1 of 3)")), TRACE_INFO);
-    EXPECT_TRUE(m_events.ForeignLines().isEmpty()); // status lines are switched off
+    // Status lines are switched off; what stays is that this server has no
+    // TLS, so the password goes in clear text.
+    const QStringList foreign = m_events.ForeignLines();
+    ASSERT_EQ(foreign.size(), 1) << foreign.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(foreign[0].endsWith(QStringLiteral("The server refused AUTH TLS: the connection goes on unencrypted.")))
+        << foreign[0].toStdString();
     // The conversation shows whatever the status lines: the login on the
     // connect thread, the password masked, a multi-line reply line by line,
     // then the GUI thread's PWD.
     const QStringList talk = m_events.Conversation();
-    ASSERT_GE(talk.size(), 8) << talk.join(QLatin1Char('\n')).toStdString();
+    ASSERT_GE(talk.size(), 10) << talk.join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(talk[0].startsWith(QStringLiteral("T Response: 220"))) << talk[0].toStdString();
-    EXPECT_EQ(talk[1], QStringLiteral("T Command: USER anna"));
-    EXPECT_TRUE(talk[2].startsWith(QStringLiteral("T Response: 331"))) << talk[2].toStdString();
-    EXPECT_EQ(talk[3], QStringLiteral("T Command: PASS ****"));
-    EXPECT_TRUE(talk[4].startsWith(QStringLiteral("T Response: 230"))) << talk[4].toStdString();
-    EXPECT_EQ(talk[5], QStringLiteral("T Command: FEAT"));
+    EXPECT_EQ(talk[1], QStringLiteral("T Command: AUTH TLS")); // TLS if available, by default
+    EXPECT_TRUE(talk[2].startsWith(QStringLiteral("T Response: 500"))) << talk[2].toStdString();
+    EXPECT_EQ(talk[3], QStringLiteral("T Command: USER anna"));
+    EXPECT_TRUE(talk[4].startsWith(QStringLiteral("T Response: 331"))) << talk[4].toStdString();
+    EXPECT_EQ(talk[5], QStringLiteral("T Command: PASS ****"));
+    EXPECT_TRUE(talk[6].startsWith(QStringLiteral("T Response: 230"))) << talk[6].toStdString();
+    EXPECT_EQ(talk[7], QStringLiteral("T Command: FEAT"));
     const qsizetype featEnd = talk.indexOf(QStringLiteral("T Response: 211 End FEAT."));
-    ASSERT_GT(featEnd, 7) << talk.join(QLatin1Char('\n')).toStdString();
-    EXPECT_TRUE(talk[6].startsWith(QStringLiteral("T Response: 211-"))) << talk[6].toStdString();
+    ASSERT_GT(featEnd, 9) << talk.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(talk[8].startsWith(QStringLiteral("T Response: 211-"))) << talk[8].toStdString();
     EXPECT_TRUE(talk.contains(QStringLiteral("T Response:  UTF8")));
     EXPECT_EQ(talk.mid(talk.size() - 2), (QStringList{QStringLiteral("G Command: PWD"),
                                                       QStringLiteral("G Response: 257 \"/\" is the current directory.")}));

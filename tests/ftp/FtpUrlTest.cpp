@@ -23,6 +23,8 @@ TEST(FtpUrl, AddressForms)
         {"ftp://[::1]:2121/a", true, "ftp", "::1", "/a", 2121, true},
         {"ftp://::1/a", true, "ftp", "::1", "/a", 21, false},
         {"http://www.example.org/", true, "http", "www.example.org", "/", 80, false},
+        {"ftps://secure.example.org/pub", true, "ftps", "secure.example.org", "/pub", 990, false},
+        {"FTPES://secure.example.org:2121", true, "ftpes", "secure.example.org", "/", 2121, true},
         {"ftp:///path", true, "ftp", "", "/path", 21, false},
         {"host.example.org", false, "", "", "", 0, false},
         {"host:21", false, "", "", "", 0, false},
@@ -45,7 +47,15 @@ TEST(FtpUrl, AddressForms)
         EXPECT_EQ(url.objectPath, QString::fromUtf8(c.path)) << c.address;
         EXPECT_EQ(url.port, c.port) << c.address;
         EXPECT_EQ(url.explicitPort, c.explicitPort) << c.address;
+        EXPECT_EQ(url.IsFtp(), url.scheme.startsWith(QLatin1String("ftp"))) << c.address;
     }
+    FtpUrl url;
+    ASSERT_TRUE(FtpUrl::Parse(QStringLiteral("ftps://h/"), url));
+    EXPECT_EQ(url.SchemeEncryption(), kImplicitTls);
+    ASSERT_TRUE(FtpUrl::Parse(QStringLiteral("ftpes://h/"), url));
+    EXPECT_EQ(url.SchemeEncryption(), kExplicitTlsRequired);
+    ASSERT_TRUE(FtpUrl::Parse(QStringLiteral("ftp://h/"), url));
+    EXPECT_EQ(url.SchemeEncryption(), -1);
 }
 
 } // namespace

@@ -6,7 +6,9 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include "base/FtpSite.h"
 #include "support/ClosedPort.h"
+#include "support/TestCertificate.h"
 
 namespace {
 
@@ -119,6 +121,32 @@ TEST_F(WorkerTest, AWorkerRefusedPassiveModeDownloadsActivelyAndSaysSo)
     ASSERT_EQ(m_receiver.traces.size(), 1) << m_receiver.traces.join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(m_receiver.traces[0].startsWith(QStringLiteral("Passive mode failed: ")));
     EXPECT_TRUE(m_receiver.traces[0].endsWith(QStringLiteral("Trying active mode.")));
+}
+
+TEST_F(WorkerTest, AWorkerOverTlsTakesOnlyTheCertificatesAcceptedForItsConnection)
+{
+    if (!kxtest::LoopbackCertificate().ok || !kxtest::PyFtpdCanTls())
+        GTEST_SKIP() << "no test certificate (Debian package openssl) or no TLS test server (python3-openssl)";
+    m_remote.Write("secret.bin", Pattern(300000));
+    auto server = kxtest::StartPyFtpd(m_remote.path(), "anna", "secret",
+                                      {"--tls", kxtest::LoopbackCertificate().keyAndCert, "--tls-required"});
+    const auto run = [&](const QStringList& accepted) {
+        m_receiver.Clear();
+        auto thread = Make<CDownloadThread>(server->port());
+        thread->Job().encryption = kExplicitTlsRequired;
+        thread->Job().acceptedCertificates = accepted;
+        thread->Job().items.append(FileStatus{0, 0, 0, 300000, 0, QStringLiteral("secret.bin")});
+        thread->Job().localFolder = QString::fromStdString(m_local.path());
+        Run(*thread);
+    };
+    // Nobody to ask on a worker: an unknown certificate ends the job.
+    run({});
+    EXPECT_TRUE(m_receiver.failed);
+    EXPECT_TRUE(m_receiver.result.contains(QStringLiteral("certificate was refused"))) << m_receiver.result.toStdString();
+    // The one the user accepted on the main connection is taken without asking.
+    run({QString::fromStdString(kxtest::LoopbackCertificate().sha256)});
+    EXPECT_FALSE(m_receiver.failed) << m_receiver.result.toStdString();
+    EXPECT_EQ(m_local.Read("secret.bin"), Pattern(300000));
 }
 
 TEST_F(WorkerTest, AHundredMegabytesPostAtMostAHundredAndOnePercentages)
