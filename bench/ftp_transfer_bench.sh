@@ -3,15 +3,20 @@
 # upload, and a LIST of 100,000 entries. Prints the wall times, the ratios
 # (kestrix / curl, lower is better) and the peak RSS of each client.
 #
-# Usage: bench/ftp_transfer_bench.sh [--runs N] [--size-mib N] [--entries N]
+# Usage: bench/ftp_transfer_bench.sh [--runs N] [--size-mib N] [--entries N] [--tls]
+# --tls: everything over explicit TLS (AUTH TLS, PROT P) on a vsftpd with a
+# self-signed certificate and its default require_ssl_reuse, both clients
+# with --ssl-reqd and the certificate as their --cacert.
 # Needs root only to install vsftpd/time/curl when they are missing.
 set -euo pipefail
 
 runs=3
 size_mib=1024
 entries=100000
+tls=0
 while [ $# -gt 0 ]; do
   case "$1" in
+    --tls) tls=1; shift ;;
     --runs) runs="$2"; shift 2 ;;
     --size-mib) size_mib="$2"; shift 2 ;;
     --entries) entries="$2"; shift 2 ;;
@@ -89,6 +94,22 @@ dirmessage_enable=NO
 use_localtime=NO
 max_clients=50
 EOF
+kx_tls=()
+curl_tls=()
+if [ "$tls" -eq 1 ]; then
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \
+          -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 >/dev/null 2>&1
+  cat >> "$work/vsftpd.conf" <<EOF
+ssl_enable=YES
+allow_anon_ssl=YES
+force_anon_logins_ssl=YES
+force_anon_data_ssl=YES
+rsa_cert_file=$work/cert.pem
+rsa_private_key_file=$work/key.pem
+EOF
+  kx_tls=(--ssl-reqd --cacert "$work/cert.pem")
+  curl_tls=(--ssl-reqd --cacert "$work/cert.pem")
+fi
 /usr/sbin/vsftpd "$work/vsftpd.conf" >"$work/vsftpd.out" 2>&1 &
 server_pid=$!
 for _ in $(seq 50); do
@@ -124,22 +145,22 @@ record() {  # name
 }
 sync
 for i in $(seq "$runs"); do
-  sync; measure "$kx" --quiet "$url" get big.bin "$work/local/kx.bin"; record kx_get
+  sync; measure "$kx" "${kx_tls[@]}" --quiet "$url" get big.bin "$work/local/kx.bin"; record kx_get
   check_same "$root/big.bin" "$work/local/kx.bin"; rm -f "$work/local/kx.bin"
-  sync; measure curl -s -S -o "$work/local/curl.bin" "$url/big.bin"; record c_get
+  sync; measure curl "${curl_tls[@]}" -s -S -o "$work/local/curl.bin" "$url/big.bin"; record c_get
   check_same "$root/big.bin" "$work/local/curl.bin"; rm -f "$work/local/curl.bin"
 done
 # vsftpd does not overwrite anonymous uploads: each run gets a fresh name.
 for i in $(seq "$runs"); do
-  sync; measure "$kx" --quiet "$url" put "$work/local/big.bin" "up/kx-$i.bin"; record kx_put
+  sync; measure "$kx" "${kx_tls[@]}" --quiet "$url" put "$work/local/big.bin" "up/kx-$i.bin"; record kx_put
   check_same "$work/local/big.bin" "$root/up/kx-$i.bin"; rm -f "$root/up/kx-$i.bin"
-  sync; measure curl -s -S -T "$work/local/big.bin" "$url/up/curl-$i.bin"; record c_put
+  sync; measure curl "${curl_tls[@]}" -s -S -T "$work/local/big.bin" "$url/up/curl-$i.bin"; record c_put
   check_same "$work/local/big.bin" "$root/up/curl-$i.bin"; rm -f "$root/up/curl-$i.bin"
 done
 for i in $(seq "$runs"); do
-  measure "$kx" --quiet "$url" ls many; record kx_ls
+  measure "$kx" "${kx_tls[@]}" --quiet "$url" ls many; record kx_ls
   kx_count=$(wc -l < "$work/cmd.out")
-  measure curl -s -S "$url/many/"; record c_ls
+  measure curl "${curl_tls[@]}" -s -S "$url/many/"; record c_ls
   c_count=$(wc -l < "$work/cmd.out")
 done
 kx_get=${best[kx_get]}; kx_get_rss=${rss[kx_get]}; c_get=${best[c_get]}; c_get_rss=${rss[c_get]}

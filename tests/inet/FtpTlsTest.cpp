@@ -321,3 +321,40 @@ TEST_F(FtpTlsTest, CloseWakesBlockedReadAndDeadServerGivesErrorNumber)
 }
 
 }  // namespace
+
+namespace {
+
+// vsftpd refuses a data connection that does not resume the control
+// connection's TLS session (its default require_ssl_reuse), as ProFTPD and
+// Pure-FTPd can: every transfer must carry the session along.
+TEST_F(FtpTlsTest, VsftpdInsistingOnSessionReuseTakesEveryTransfer)
+{
+    if (::access("/usr/sbin/vsftpd", X_OK) != 0 || ::geteuid() != 0)
+        GTEST_SKIP() << "vsftpd (Debian package vsftpd) is not installed, or the tests do not run as root, "
+                        "which its anonymous chroot needs";
+    kxtest::TempDir served;
+    ::chmod(served.path().c_str(), 0755);
+    ::chmod(served.MakeDir("up").c_str(), 0777);
+    const std::string data = RandomBytes(3u << 20, 7);
+    served.Write("data.bin", data);
+    ::chmod(served.Path("data.bin").c_str(), 0644);
+    const std::string pem = kxtest::LoopbackCertificate().keyAndCert;
+    server_ = kxtest::ServerProcess::Start(kxtest::SupportScript("vsftpd_server.py"),
+                                           {"--root", served.path(), "--cert", pem, "--key", pem});
+    for (const bool passive : {true, false}) {
+        SCOPED_TRACE(passive ? "passive" : "active");
+        auto c = session_->Connect("127.0.0.1", server_->port(), "anonymous", "", passive,
+                                   Encryption::ExplicitRequired);
+        EXPECT_TRUE(c->controlEncrypted() && c->dataEncrypted());
+        std::vector<std::string> names;
+        c->Enumerate("", [&](inet::DirEntry&& e) { names.push_back(e.name); });
+        EXPECT_NE(std::find(names.begin(), names.end(), "data.bin"), names.end());
+        EXPECT_TRUE(DownloadAll(*c, "data.bin") == data);
+        const std::string name = passive ? "up/passive.bin" : "up/active.bin";
+        UploadAll(*c, name, data);
+        EXPECT_TRUE(served.Read(name) == data);
+        EXPECT_TRUE(DownloadAll(*c, "data.bin", 1000) == data.substr(1000));
+    }
+}
+
+} // namespace
