@@ -8,6 +8,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -57,9 +58,13 @@ constexpr std::size_t kUploadPiece = 64 * 1024;
 
 inet::InternetSession* g_session = nullptr;
 
-extern "C" void OnInterrupt(int)
+// The signal that stopped the run, for the shell's exit status (128 + n).
+volatile std::sig_atomic_t g_signal = 0;
+
+extern "C" void OnInterrupt(int signal)
 {
     // Async-signal-safe: an atomic store and a write() to an eventfd.
+    g_signal = signal;
     if (g_session)
         g_session->Close();
 }
@@ -130,6 +135,20 @@ struct Target {
     bool implicitTls = false;  // ftps://
 };
 
+// The address as a usage error may show it: a password in it is masked.
+std::string ShownTarget(const std::string& text)
+{
+    const std::size_t scheme = text.find("://");
+    const std::size_t start = scheme == std::string::npos ? 0 : scheme + 3;
+    const std::size_t at = text.rfind('@', text.find('/', start));
+    if (at == std::string::npos || at < start)
+        return text;
+    const std::size_t colon = text.find(':', start);
+    if (colon == std::string::npos || colon > at)
+        return text;
+    return text.substr(0, colon + 1) + "****" + text.substr(at);
+}
+
 Target ParseTarget(const std::string& text)
 {
     Target t;
@@ -158,12 +177,12 @@ Target ParseTarget(const std::string& text)
     if (!rest.empty() && rest.front() == '[') {
         std::size_t close = rest.find(']');
         if (close == std::string::npos)
-            throw UsageError{"unclosed '[' in \"" + text + "\""};
+            throw UsageError{"unclosed '[' in \"" + ShownTarget(text) + "\""};
         t.host = rest.substr(1, close - 1);
         std::string after = rest.substr(close + 1);
         if (!after.empty()) {
             if (after.front() != ':')
-                throw UsageError{"invalid host \"" + text + "\""};
+                throw UsageError{"invalid host \"" + ShownTarget(text) + "\""};
             t.port = ParsePort(after.substr(1));
         }
     } else if (std::count(rest.begin(), rest.end(), ':') == 1) {
@@ -174,7 +193,7 @@ Target ParseTarget(const std::string& text)
         t.host = rest;  // a name, IPv4, or a bare IPv6 address
     }
     if (t.host.empty())
-        throw UsageError{"no host in \"" + text + "\""};
+        throw UsageError{"no host in \"" + ShownTarget(text) + "\""};
     return t;
 }
 
@@ -226,7 +245,8 @@ Options ParseArgs(int argc, char** argv)
             double sec = std::strtod(v.c_str(), &end);
             if (!end || *end || !(sec > 0) || sec > 4000000)
                 throw UsageError{"invalid --timeout \"" + v + "\""};
-            o.timeoutMs = static_cast<std::uint32_t>(sec * 1000);
+            // Zero would mean no time-out at all: the shortest one is 1 ms.
+            o.timeoutMs = std::max<std::uint32_t>(1, static_cast<std::uint32_t>(std::ceil(sec * 1000)));
         } else if (a == "--progress") {
             o.progress = true;
         } else if (a == "--quiet" || a == "-q") {
@@ -425,7 +445,8 @@ int DoGet(inet::FtpConnection& conn, const Options& o, bool showProgress)
 
     // The remote file first: a refused RETR leaves no empty local file behind.
     auto stream = conn.OpenFileForRead(remote, type, offset);
-    if (!remoteSize && stream->announcedSize())
+    // An ASCII transfer changes the length on the way: no size to hold it to.
+    if (!remoteSize && stream->announcedSize() && !o.ascii)
         remoteSize = stream->announcedSize();
 
     int fd = STDOUT_FILENO;
@@ -448,6 +469,17 @@ int DoGet(inet::FtpConnection& conn, const Options& o, bool showProgress)
         std::size_t n = stream->Read(buffer.get(), kBufferSize);
         if (n == 0)
             break;
+        if (remoteSize && total + n > *remoteSize) {
+            // More than the file holds: the server sent from another place
+            // than asked (a REST it accepted and ignored). What came is not
+            // the file's end; the copy goes back to what it was.
+            if (!toStdout && ::ftruncate(fd, static_cast<off_t>(offset)) != 0)
+                LocalFailure("cannot restore", local);
+            throw std::runtime_error("the server sent more than the " + std::to_string(*remoteSize) +
+                                     " bytes the file holds" +
+                                     (offset ? "; it did not resume at byte " + std::to_string(offset) : "") +
+                                     "; the local file is left as it was");
+        }
         WriteFully(fd, buffer.get(), n, local);
         total += n;
         progress.Add(n);
@@ -631,7 +663,9 @@ int main(int argc, char** argv)
             std::fputs("kestrix-ftp: the server's certificate is not trusted; give its issuer with --cacert FILE,"
                        " or use --insecure to connect anyway\n",
                        stderr);
-        return e.number() == inet::err::kOperationCancelled ? 130 : kExitFailure;
+        if (e.number() == inet::err::kOperationCancelled)
+            return 128 + (g_signal ? static_cast<int>(g_signal) : SIGINT);
+        return kExitFailure;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "kestrix-ftp: %s\n", Printable(e.what()).c_str());
         return kExitFailure;

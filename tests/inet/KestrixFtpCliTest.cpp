@@ -2,6 +2,8 @@
 
 #include "support/ServerProcess.h"
 
+#include <chrono>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -92,6 +94,46 @@ TEST_F(CliTest, IncompleteTransferNeverExitsZero)
 
     Result usage = Run("--no-such-option host ls");
     EXPECT_EQ(usage.status, 2);
+}
+
+TEST_F(CliTest, OddServersAndOddArgumentsGetSoundAnswers)
+{
+    root_.Write("crlf.txt", "line one\r\nline two\r\n");
+    std::string data(300000, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>('a' + i % 26);
+    root_.Write("data.bin", data);
+    // A server that says 350 to REST and then sends from the first byte.
+    auto server = kxtest::StartScriptedFtpd(root_.path(), {"--reply", "REST=350 Restarting.\\r\\n"});
+    const std::string url = "ftp://u:p@127.0.0.1:" + std::to_string(server->port()) + " ";
+
+    // ASCII changes the length on the way: the announced size is no measure.
+    Result ascii = Run(url + "--ascii get crlf.txt");
+    EXPECT_EQ(ascii.status, 0) << ascii.err;
+    EXPECT_EQ(work_.Read("crlf.txt"), "line one\nline two\n");
+
+    // The resumed copy never grows past the file with the wrong bytes.
+    work_.Write("partial.bin", data.substr(0, 1000));
+    Result resumed = Run(url + "--continue get data.bin partial.bin");
+    EXPECT_EQ(resumed.status, 1);
+    EXPECT_NE(resumed.err.find("did not resume"), std::string::npos) << resumed.err;
+    EXPECT_EQ(work_.Read("partial.bin"), data.substr(0, 1000));
+
+    // A password in a malformed address stays out of the usage error.
+    Result usage = Run("'ftp://u:topsecret@[::1' ls");
+    EXPECT_EQ(usage.status, 2);
+    EXPECT_EQ(usage.err.find("topsecret"), std::string::npos) << usage.err;
+
+    // Below a millisecond is the shortest time-out, not none; SIGTERM is 143.
+    auto stalled = kxtest::StartScriptedFtpd(root_.path(), {"--stall", "GREETING"});
+    const std::string stalledUrl = "ftp://u:p@127.0.0.1:" + std::to_string(stalled->port()) + " ";
+    const auto start = std::chrono::steady_clock::now();
+    Result quick = Run("--timeout 0.0004 " + stalledUrl + "ls");
+    EXPECT_EQ(quick.status, 1) << quick.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    const std::string cmd = "timeout --preserve-status -s TERM 1 '" + kCli + "' " + stalledUrl + "ls >/dev/null 2>&1";
+    const int rc = std::system(cmd.c_str());
+    EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 143) << rc;
 }
 
 }  // namespace
