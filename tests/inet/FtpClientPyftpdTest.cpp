@@ -2,6 +2,7 @@
 
 #include "inet/FtpConnection.h"
 #include "inet/InternetSession.h"
+#include "support/InetHelpers.h"
 #include "support/ServerProcess.h"
 
 #include <gtest/gtest.h>
@@ -19,6 +20,7 @@
 
 namespace {
 
+using kxtest::RandomBytes;
 using inet::FtpConnection;
 using inet::FtpStream;
 using inet::InternetError;
@@ -26,14 +28,6 @@ using inet::InternetSession;
 using inet::TransferType;
 using inet::WriteMode;
 
-std::string RandomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (char& c : s)
-        c = static_cast<char>(rng() & 0xff);
-    return s;
-}
 
 std::string ReadAll(FtpStream& stream, std::size_t chunk = 65536)
 {

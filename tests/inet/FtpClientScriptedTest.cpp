@@ -2,6 +2,7 @@
 
 #include "inet/FtpConnection.h"
 #include "inet/InternetSession.h"
+#include "support/InetHelpers.h"
 #include "support/ServerProcess.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 
 namespace {
 
+using kxtest::ErrorOf;
 using inet::FtpConnection;
 using inet::InternetError;
 using inet::InternetSession;
@@ -30,15 +32,6 @@ std::string ReadAll(inet::FtpStream& stream)
     }
 }
 
-std::uint32_t ErrorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const InternetError& e) {
-        return e.number();
-    }
-    return 0;
-}
 
 TEST(Connect, RefusesBadAddressesAndUnreachablePorts)
 {

@@ -6,6 +6,7 @@
 
 #include "inet/FtpConnection.h"
 #include "inet/InternetSession.h"
+#include "support/InetHelpers.h"
 #include "support/ServerProcess.h"
 
 #include <gtest/gtest.h>
@@ -22,6 +23,8 @@
 
 namespace {
 
+using kxtest::RandomBytes;
+using kxtest::ErrorOf;
 using inet::FtpConnection;
 using inet::FtpStream;
 using inet::InternetError;
@@ -30,14 +33,6 @@ using inet::TransferType;
 using inet::WriteMode;
 using Clock = std::chrono::steady_clock;
 
-std::string RandomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (char& c : s)
-        c = static_cast<char>(rng() & 0xff);
-    return s;
-}
 
 // Owns a descriptor for the length of a test.
 class Fd {
@@ -81,15 +76,6 @@ std::uint64_t WriteAllFrom(FtpStream& stream, int fd, std::size_t block)
     }
 }
 
-std::uint32_t ErrorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const InternetError& e) {
-        return e.number();
-    }
-    return 0;
-}
 
 // The errno of a failure reported as the descriptor's; 0 when none came.
 int LocalErrorOf(const std::function<void()>& f)

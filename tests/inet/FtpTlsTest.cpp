@@ -3,6 +3,7 @@
 
 #include "inet/FtpConnection.h"
 #include "inet/InternetSession.h"
+#include "support/InetHelpers.h"
 #include "support/ServerProcess.h"
 #include "support/TestCertificate.h"
 
@@ -21,6 +22,8 @@
 
 namespace {
 
+using kxtest::RandomBytes;
+using kxtest::ErrorOf;
 using inet::Encryption;
 using inet::FtpConnection;
 using inet::InternetError;
@@ -29,18 +32,6 @@ using Clock = std::chrono::steady_clock;
 namespace err = inet::err;
 
 constexpr std::size_t kLargeSize = (65u << 20) + 123;  // past 64 MiB, and not a round number
-
-std::string RandomBytes(std::size_t n, std::uint64_t seed)
-{
-    std::string s(n, '\0');
-    std::uint64_t x = seed * 0x9E3779B97F4A7C15ull + 1;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (i % 8 == 0)
-            x ^= x << 13, x ^= x >> 7, x ^= x << 17;
-        s[i] = static_cast<char>(x >> (8 * (i % 8)));
-    }
-    return s;
-}
 
 std::string DownloadAll(FtpConnection& c, const std::string& path, std::uint64_t offset = 0)
 {
@@ -60,17 +51,6 @@ void UploadAll(FtpConnection& c, const std::string& path, std::string_view data,
     stream->Close();
 }
 
-// The number of the error `f` throws, 0 when it throws none.
-template <typename F>
-std::uint32_t ErrorOf(F f)
-{
-    try {
-        f();
-    } catch (const InternetError& e) {
-        return e.number();
-    }
-    return 0;
-}
 
 class FtpTlsTest : public ::testing::Test {
 protected:

@@ -4,6 +4,8 @@
 #include "inet/InternetError.h"
 #include "inet/NetSocket.h"
 
+#include "support/InetHelpers.h"
+
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -13,6 +15,7 @@
 
 namespace {
 
+using kxtest::ErrorOf;
 using namespace inet::net;
 
 Address Loopback(const char* ip, int port)
@@ -22,15 +25,6 @@ Address Loopback(const char* ip, int port)
     return a;
 }
 
-std::uint32_t ErrorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const inet::InternetError& e) {
-        return e.number();
-    }
-    return 0;
-}
 
 TEST(NetSocket, AcceptTakesOnlyTheExpectedPeer)
 {
