@@ -11,7 +11,6 @@
 #include <chrono>
 #include <fcntl.h>
 #include <map>
-#include <random>
 #include <set>
 #include <sys/stat.h>
 #include <thread>

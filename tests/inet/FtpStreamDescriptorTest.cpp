@@ -15,7 +15,6 @@
 #include <chrono>
 #include <fcntl.h>
 #include <functional>
-#include <random>
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
