@@ -1,9 +1,9 @@
 // Catalogue speed: load, look up and save a catalogue of 10,000 sites in 500
 // folders, against Qt's own streaming XML reader over the same file as the
 // reference. Prints times and ratios; there is no pass/fail here.
-#include "catalog/SiteCatalog.h"
-#include "catalog/XmlDocument.h"
-#include "base/FtpSite.h"
+#include "engine/catalog/SiteCatalog.h"
+#include "engine/catalog/XmlDocument.h"
+#include "engine/base/FtpSite.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -3,8 +3,8 @@
 // The model's sort also carries every selected row and the current row along
 // (persistent indexes), which std::sort does not have to; the ratio shows what
 // that costs. Prints the times and their ratio; no pass/fail.
-#include "views/FileTypes.h"
-#include "views/FtpListModel.h"
+#include "window/views/FileTypes.h"
+#include "window/views/FtpListModel.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,12 +1,12 @@
 // Listing a folder of 100,000 entries from a local FTP server into the real
 // remote views, against curl's LIST of the same folder from the same server.
 // Prints the times, their ratio and the memory the rows take; no pass/fail.
-#include "app/MainFrame.h"
-#include "base/Settings.h"
-#include "catalog/SiteCatalog.h"
-#include "resources/CommandIds.h"
+#include "window/frame/MainFrame.h"
+#include "engine/base/Settings.h"
+#include "engine/catalog/SiteCatalog.h"
+#include "window/resources/CommandIds.h"
 #include "support/ServerProcess.h"
-#include "views/FtpListView.h"
+#include "window/views/FtpListView.h"
 
 #include <QAction>
 #include <QApplication>

@@ -13,13 +13,13 @@
 // item as a folder. The target of a download must not exist: nobody answers
 // the engine's questions here, so it would leave an existing file alone.
 
-#include "base/WindowMessages.h"
-#include "inet/FtpConnection.h"
-#include "inet/InternetError.h"
-#include "inet/InternetSession.h"
-#include "transfer/DownloadThread.h"
-#include "transfer/TransferEvents.h"
-#include "transfer/UploadThread.h"
+#include "engine/base/WindowMessages.h"
+#include "engine/inet/FtpConnection.h"
+#include "engine/inet/InternetError.h"
+#include "engine/inet/InternetSession.h"
+#include "engine/transfer/DownloadThread.h"
+#include "engine/transfer/TransferEvents.h"
+#include "engine/transfer/UploadThread.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -40,7 +40,7 @@ install_missing_packages "${missing[@]}"
 cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DKESTRIX_BUILD_TESTS=OFF -DKESTRIX_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" --target kestrix-ftp --parallel 2 >/dev/null
-kx="$build/src/cli/kestrix-ftp"
+kx="$build/bin/kestrix-ftp"
 
 # --- server ------------------------------------------------------------------
 work="$(mktemp -d "${TMPDIR:-/tmp}/kx-bench.XXXXXX")"

@@ -59,7 +59,7 @@ cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DKESTRIX_BUILD_TESTS=OFF -DKESTRIX_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" --target bench_transfer_engine kestrix-ftp --parallel 2 >/dev/null
 engine="$build/bench/bench_transfer_engine"
-kx="$build/src/cli/kestrix-ftp"
+kx="$build/bin/kestrix-ftp"
 
 # --- server ------------------------------------------------------------------
 work="$(mktemp -d "${TMPDIR:-/tmp}/kx-engine-bench.XXXXXX")"

@@ -1,5 +1,5 @@
 // libFuzzer entry for the listing parsers: the input is a listing as it would arrive on a data connection.
-#include "inet/ListingParser.h"
+#include "engine/inet/ListingParser.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes to the catalogue reader the way Load does, then
 // writes the tree back and reads that again: nothing may crash or leak.
-#include "catalog/SiteCatalog.h"
-#include "catalog/XmlDocument.h"
-#include "base/FtpSite.h"
+#include "engine/catalog/SiteCatalog.h"
+#include "engine/catalog/XmlDocument.h"
+#include "engine/base/FtpSite.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -16,8 +16,8 @@ cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DKESTRIX_BUILD_TESTS=OFF -DKESTRIX_BUILD_BENCH=OFF
 cmake --build "$build_dir" --parallel "$(nproc)"
 
-kestrix="$build_dir/src/app/kestrix"
-sites_tool="$build_dir/src/app/kestrix-sites"
+kestrix="$build_dir/bin/kestrix"
+sites_tool="$build_dir/bin/kestrix-sites"
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display found: Kestrix is a desktop program. Run it from a desktop session," \

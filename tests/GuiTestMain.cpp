@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "base/Settings.h"
+#include "engine/base/Settings.h"
 
 int main(int argc, char** argv)
 {

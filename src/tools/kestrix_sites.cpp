@@ -2,10 +2,10 @@
 // script their catalogue and for the demo set-up of scripts/run.sh. It edits
 // the file through the same catalogue code as the program, so what it writes
 // is exactly what the Site Manager would have written.
-#include "base/Settings.h"
-#include "catalog/SiteCatalog.h"
-#include "catalog/SiteImporter.h"
-#include "base/FtpSite.h"
+#include "engine/base/Settings.h"
+#include "engine/catalog/SiteCatalog.h"
+#include "engine/catalog/SiteImporter.h"
+#include "engine/base/FtpSite.h"
 
 #include <QFile>
 #include <QString>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/Prompts.h"
+#include "engine/base/Prompts.h"
 
 #include <QStringList>
 

@@ -2,7 +2,7 @@
 
 // Small helpers the FTP library's tests share.
 
-#include "inet/InternetError.h"
+#include "engine/inet/InternetError.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,7 +3,7 @@
 // Readable values in test failures: GoogleTest finds these by argument
 // type; without them a QString prints as a list of 2-byte objects.
 
-#include "base/RemotePath.h"
+#include "engine/base/RemotePath.h"
 
 #include <QString>
 #include <QStringList>

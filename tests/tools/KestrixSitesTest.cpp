@@ -1,8 +1,8 @@
 // kestrix-sites as its users run it: the built tool in a child process, its
 // catalogue in a temporary folder, and the result read back through the
 // program's own catalogue code.
-#include "catalog/SiteCatalog.h"
-#include "base/FtpSite.h"
+#include "engine/catalog/SiteCatalog.h"
+#include "engine/base/FtpSite.h"
 
 #include <QDir>
 #include <QFile>

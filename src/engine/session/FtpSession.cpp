@@ -1,0 +1,579 @@
+#include "engine/session/FtpSession.h"
+
+#include "engine/base/Prompts.h"
+#include "engine/base/Settings.h"
+#include "engine/base/SyncEvent.h"
+#include "engine/base/TrustedCertificates.h"
+#include "engine/base/WindowMessages.h"
+#include "engine/catalog/SiteCatalog.h"
+#include "engine/session/FtpUrl.h"
+#include "engine/session/MessagePump.h"
+#include "engine/inet/FtpConnection.h"
+#include "engine/inet/InternetError.h"
+#include "engine/inet/InternetSession.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QThread>
+
+#include <algorithm>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+constexpr char kAgent[] = "Kestrix";
+
+QString StatusLine(std::uint32_t status, const std::string& info)
+{
+    const QString infoText = QString::fromStdString(info);
+    switch (status) {
+    case 10: return QStringLiteral("resolving name for %1").arg(infoText);
+    case 11: return QStringLiteral("resolved name for %1!").arg(infoText);
+    case 20: return QStringLiteral("Connecting to server...");
+    case 21: return QStringLiteral("Connected to server!");
+    case 30: return QStringLiteral("Sending request...");
+    case 31: return QStringLiteral("Request sent");
+    case 40: return QStringLiteral("Receiving response...");
+    case 41: return QStringLiteral("Response received!");
+    case 50: return QStringLiteral("Closing connection...");
+    case 51: return QStringLiteral("Connection closed!");
+    case 60: return QStringLiteral("Connection created!");
+    case 70: return QStringLiteral("Closing Connection...");
+    case 100: return QStringLiteral("request complete");
+    case 110: return QStringLiteral("Redirected to URL");
+    case 200: return QStringLiteral("Busy");
+    default: return QStringLiteral("Unknown status: %1").arg(status);
+    }
+}
+
+// What the server sent is shown as it came, except what would garble the
+// pane: a tab becomes a space, other control characters "?".
+QString ConversationLine(inet::Talk kind, std::string_view line)
+{
+    QString text = QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
+    for (QChar& c : text) {
+        if (c == QLatin1Char('\t'))
+            c = QLatin1Char(' ');
+        else if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = QLatin1Char('?');
+    }
+    switch (kind) {
+    case inet::Talk::Sent: return QStringLiteral("Command: ") + text;
+    case inet::Talk::Received: return QStringLiteral("Response: ") + text;
+    case inet::Talk::Note: break;
+    }
+    return text;
+}
+
+int ConversationLevel(inet::Talk kind, std::string_view line)
+{
+    switch (kind) {
+    case inet::Talk::Sent: return TRACE_SENT;
+    case inet::Talk::Received: return TRACE_REPLY;
+    case inet::Talk::Note: break;
+    }
+    // Notes say what went otherwise than asked (a mode tried again, TLS
+    // refused), except the one that names the encryption agreed.
+    constexpr std::string_view kEncrypted = "TLS connection established";
+    return line.substr(0, kEncrypted.size()) == kEncrypted ? TRACE_SUCCESS : TRACE_ERROR;
+}
+
+} // namespace
+
+// Where the status callback delivers its lines. Connect threads reach it
+// through the internet session's callback, so it may outlive the session
+// object, which detaches itself on destruction.
+struct CFtpSession::StatusSink {
+    std::mutex mutex;
+    QObject* target = nullptr;
+
+    void Post(const QString& line, int traceLevel = StatusTextEvent::kStatusLine)
+    {
+        QObject* sameThreadTarget = nullptr;
+        {
+            std::lock_guard lock(mutex);
+            if (!target)
+                return;
+            // Lines of the GUI thread's own operations keep their place among
+            // its other trace lines; other threads' lines are posted.
+            if (target->thread() != QThread::currentThread()) {
+                QCoreApplication::postEvent(target, new StatusTextEvent(line, traceLevel));
+                return;
+            }
+            sameThreadTarget = target;
+        }
+        StatusTextEvent event(line, traceLevel);
+        QCoreApplication::sendEvent(sameThreadTarget, &event);
+    }
+};
+
+// One connect attempt, shared with its thread. An attempt given up is marked
+// abandoned; a connection its thread obtains after that is closed there.
+struct CFtpSession::ConnectAttempt {
+    CSyncEvent done{CSyncEvent::Reset::Manual};
+    std::mutex mutex;
+    bool abandoned = false;
+    std::unique_ptr<inet::FtpConnection> connection;
+    std::uint32_t error = 0;
+    std::string message;
+    std::string reply;
+};
+
+CFtpSession::Operation::Operation(CFtpSession& session)
+    : m_session(session), m_started(!session.m_busy)
+{
+    if (!m_started) {
+        session.TraceBusy();
+        return;
+    }
+    session.m_busy = true;
+    session.m_cancelRequested = false;
+    session.m_cancelTraced = false;
+    session.m_sincePump.start();
+    if (session.m_events)
+        session.m_events->OnBusyChanged(true);
+}
+
+CFtpSession::Operation::~Operation()
+{
+    if (!m_started)
+        return;
+    m_session.m_busy = false;
+    m_session.m_cancelRequested = false;
+    if (m_session.m_events)
+        m_session.m_events->OnBusyChanged(false);
+}
+
+void CFtpSession::TraceBusy()
+{
+    Trace(TRACE_ERROR, QStringLiteral("Another operation is running; wait for it to end or cancel it."));
+}
+
+QString CFtpSession::WithoutLineBreaks(QString text)
+{
+    text.remove(QLatin1Char('\r'));
+    text.remove(QLatin1Char('\n'));
+    return text;
+}
+
+CFtpSession::CFtpSession()
+    : m_statusSink(std::make_shared<StatusSink>())
+{
+    m_statusSink->target = this;
+}
+
+CFtpSession::~CFtpSession()
+{
+    {
+        std::lock_guard lock(m_statusSink->mutex);
+        m_statusSink->target = nullptr;
+    }
+    if (m_attempt) {
+        std::lock_guard lock(m_attempt->mutex);
+        m_attempt->abandoned = true;
+    }
+    m_connection.reset();
+    if (m_internetSession)
+        m_internetSession->Close();
+}
+
+void CFtpSession::SetProxy(int proxyType, const QString& proxyName)
+{
+    m_proxyType = proxyType;
+    m_proxyName = proxyName;
+}
+
+void CFtpSession::Trace(int level, const QString& text)
+{
+    if (m_events)
+        m_events->OnTrace(level, QStringLiteral("[%1] ").arg(CurrentThreadId()) + text);
+}
+
+bool CFtpSession::event(QEvent* event)
+{
+    if (event->type() != WM_STATUS_TEXT)
+        return QObject::event(event);
+    const auto* line = static_cast<StatusTextEvent*>(event);
+    if (m_events && line->IsStatusLine())
+        m_events->OnStatusLine(line->Text());
+    else if (m_events)
+        m_events->OnTrace(line->Level(), line->Text());
+    return true;
+}
+
+QString CFtpSession::GetLastResponse() const
+{
+    if (m_connection)
+        return WithoutLineBreaks(QString::fromStdString(m_connection->lastReplyText()));
+    return m_lastResponse;
+}
+
+bool CFtpSession::EnableStatusTrace(bool enable)
+{
+    if (!m_internetSession)
+        return false;
+    if (m_internetSession->IsStatusCallbackEnabled() == enable)
+        return true;
+    return m_internetSession->EnableStatusCallback(enable);
+}
+
+bool CFtpSession::OpenInternetSession()
+{
+    inet::AccessType access;
+    switch (m_proxyType) {
+    case kx::settings::kProxyPreconfigured: access = inet::AccessType::Preconfigured; break;
+    case kx::settings::kProxyDirect: access = inet::AccessType::Direct; break;
+    case kx::settings::kProxyNamed: access = inet::AccessType::NamedProxy; break;
+    default: return false;
+    }
+    try {
+        m_internetSession = std::make_shared<inet::InternetSession>(
+            kAgent, access, access == inet::AccessType::NamedProxy ? m_proxyName.toStdString() : std::string());
+    } catch (const inet::InternetError& error) {
+        // A proxy name that is no address: say so instead of failing silently.
+        Trace(TRACE_ERROR, QString::fromStdString(error.message()));
+        return false;
+    }
+    std::shared_ptr<StatusSink> sink = m_statusSink;
+    m_internetSession->SetStatusCallback([sink](std::uint32_t status, std::string_view info) {
+        sink->Post(QStringLiteral("[%1] ").arg(CurrentThreadId()) + StatusLine(status, std::string(info)));
+    });
+    m_internetSession->SetConversationCallback([sink](inet::Talk kind, std::string_view line) {
+        sink->Post(QStringLiteral("[%1] ").arg(CurrentThreadId()) + ConversationLine(kind, line),
+                   ConversationLevel(kind, line));
+    });
+    // Asked on the connecting thread; the user answers on the GUI thread,
+    // which keeps handling events while it waits for the connect.
+    QPointer<CFtpSession> guard(this);
+    m_internetSession->SetCertificateCallback([guard](const inet::CertificateInfo& info) {
+        bool accepted = false;
+        const auto decide = [&] {
+            if (guard)
+                accepted = guard->DecideCertificate(info);
+        };
+        if (QThread::currentThread() == qApp->thread())
+            decide();
+        else
+            QMetaObject::invokeMethod(qApp, decide, Qt::BlockingQueuedConnection);
+        return accepted;
+    });
+    m_acceptedCertificates.clear();
+    return true;
+}
+
+void CFtpSession::Close()
+{
+    if (m_busy) {
+        Trace(TRACE_ERROR, QStringLiteral("Cannot disconnect while an operation is running; cancel it first."));
+        return;
+    }
+    CloseNow();
+}
+
+void CFtpSession::CloseNow()
+{
+    if (m_connection) {
+        Trace(TRACE_INFO, QStringLiteral("Closing FTP session..."));
+        m_connection->Close();
+        m_connection.reset();
+        Trace(TRACE_SUCCESS, QStringLiteral("FTP session closed."));
+    }
+    if (m_internetSession) {
+        Trace(TRACE_INFO, QStringLiteral("Closing Internet Session..."));
+        // Wakes a connect thread still blocked on it; the thread keeps its own
+        // reference until it is done.
+        m_internetSession->Close();
+        m_internetSession.reset();
+        Trace(TRACE_SUCCESS, QStringLiteral("Internet session closed."));
+    }
+    if (m_events)
+        m_events->OnDisconnected();
+}
+
+void CFtpSession::Cancel()
+{
+    if (!m_busy)
+        return;
+    m_cancelRequested = true;
+    m_listing = false;
+    // The attempt's thread is woken by the closed session; the attempt loop
+    // sees there is no session left and stops.
+    if (m_connecting)
+        CloseNow();
+}
+
+bool CFtpSession::IsConnected()
+{
+    // A PWD now would cut into the running operation's conversation.
+    if (m_busy)
+        return m_connection != nullptr;
+    return CheckConnection();
+}
+
+bool CFtpSession::CheckConnection()
+{
+    if (!m_connection)
+        return false;
+    try {
+        m_connection->GetCurrentDirectory();
+        Trace(TRACE_INFO, QStringLiteral("FTP status: Connected."));
+        return true;
+    } catch (const inet::InternetError&) {
+        CloseNow();
+        return false;
+    }
+}
+
+std::unique_ptr<inet::FtpConnection> CFtpSession::OpenConnection(const QString& server, int port,
+                                                                 std::shared_ptr<ConnectAttempt>& attempt)
+{
+    attempt = std::make_shared<ConnectAttempt>();
+    m_attempt = attempt;
+    m_connecting = true;
+
+    std::thread([attempt, session = m_internetSession, host = server.toStdString(), port,
+                 user = m_site.login.toStdString(), password = m_site.password.toStdString(),
+                 passive = m_site.passive, encryption = static_cast<inet::Encryption>(m_site.encryption)] {
+        std::unique_ptr<inet::FtpConnection> connection;
+        std::uint32_t error = 0;
+        std::string message;
+        std::string reply;
+        try {
+            connection = session->Connect(host, port, user, password, passive, encryption);
+        } catch (const inet::InternetError& e) {
+            error = e.number();
+            message = e.message();
+            reply = e.serverReply();
+        } catch (const std::exception& e) {
+            error = inet::err::kInternalError;
+            message = e.what();
+        }
+        {
+            std::lock_guard lock(attempt->mutex);
+            if (!attempt->abandoned) {
+                attempt->connection = std::move(connection);
+                attempt->error = error;
+                attempt->message = std::move(message);
+                attempt->reply = std::move(reply);
+            }
+        }
+        // A connection nobody waits for any more is closed here, off the GUI thread.
+        connection.reset();
+        attempt->done.Set();
+    }).detach();
+
+    const int timeout = kx::GetProfileInt(kx::settings::ConnectionTimeout) * 1000;
+    m_certificateAsked = false;
+    bool signalled = WaitWithMessages(attempt->done, timeout);
+    // The time the user spent on a certificate question is not the server's.
+    while (!signalled && m_certificateAsked) {
+        m_certificateAsked = false;
+        signalled = WaitWithMessages(attempt->done, timeout);
+    }
+    m_connecting = false;
+    // Status lines the thread posted belong before whatever comes next.
+    QCoreApplication::sendPostedEvents(this, WM_STATUS_TEXT);
+
+    std::lock_guard lock(attempt->mutex);
+    if (!signalled) {
+        attempt->abandoned = true;
+        attempt->connection.reset();
+        // Like any other failed attempt: its reason traced, then the
+        // countdown or, after the last one, the message box.
+        throw inet::InternetError(inet::err::kTimeout, inet::ErrorText(inet::err::kTimeout));
+    }
+    if (!attempt->connection)
+        throw inet::InternetError(attempt->error, attempt->message, attempt->reply);
+    return std::move(attempt->connection);
+}
+
+bool CFtpSession::DecideCertificate(const inet::CertificateInfo& info)
+{
+    m_certificateAsked = true;
+    const QString fingerprint = QString::fromStdString(info.sha256Fingerprint);
+    CTrustedCertificates trusted;
+    const CTrustedCertificates::Verdict verdict = trusted.Check(m_server, m_port, fingerprint);
+    if (verdict == CTrustedCertificates::Verdict::Trusted) {
+        m_acceptedCertificates << fingerprint;
+        return true;
+    }
+    CertificateQuestion question;
+    question.host = m_server;
+    question.port = m_port;
+    question.subject = QString::fromStdString(info.subject);
+    question.issuer = QString::fromStdString(info.issuer);
+    question.validFrom = QString::fromStdString(info.notBefore);
+    question.validUntil = QString::fromStdString(info.notAfter);
+    question.sha256 = fingerprint;
+    question.problem = QString::fromStdString(info.verificationError);
+    question.changed = verdict == CTrustedCertificates::Verdict::Changed;
+    Trace(question.changed ? TRACE_ERROR : TRACE_INFO,
+          question.changed ? QStringLiteral("The server's certificate is not the one trusted before.")
+                           : QStringLiteral("The server's certificate is not trusted: %1").arg(question.problem));
+    const IPrompts::CertificateAnswer answer = Prompts().AskCertificate(nullptr, question);
+    // A changed certificate is only shown: whoever answers, it is refused.
+    if (question.changed)
+        return false;
+    switch (answer) {
+    case IPrompts::CertificateAnswer::AlwaysTrust: {
+        QString error;
+        if (!trusted.Trust(m_server, m_port, fingerprint, &error))
+            Prompts().Message(nullptr, error, IPrompts::Icon::Error);
+        m_acceptedCertificates << fingerprint;
+        return true;
+    }
+    case IPrompts::CertificateAnswer::ConnectOnce:
+        m_acceptedCertificates << fingerprint;
+        return true;
+    case IPrompts::CertificateAnswer::Cancel:
+        break;
+    }
+    return false;
+}
+
+bool CFtpSession::Connect(const QString* siteOrAddress, const QString& user, const QString& password)
+{
+    using namespace kx;
+    // Asked before the Site Manager opens: a busy session would refuse the
+    // connect only after the user had picked a site.
+    if (m_busy) {
+        TraceBusy();
+        return false;
+    }
+    CFtpSite chosen;
+    const bool picked = siteOrAddress || (m_siteChooser && m_siteChooser(chosen));
+    if (!picked)
+        return false;
+    // The choice is made; from here on this is an operation of the session.
+    Operation operation(*this);
+    if (!operation.Started())
+        return false;
+
+    m_site.name.clear();
+    m_listedPath = RemotePath();
+    m_homeFolder = RemotePath::Root();
+    if (siteOrAddress)
+        CSiteCatalog().LoadSite(*siteOrAddress, m_site);
+    else
+        m_site = chosen;
+
+    CloseNow();
+
+    if (m_site.name.isEmpty()) {
+        m_site.passive = GetProfileInt(settings::DefaultUsePASVMode) != 0;
+        m_site.retries = GetProfileInt(settings::DefaultRetries);
+        m_site.port = 21;
+        m_site.retryDelay = GetProfileInt(settings::DefaultRetryDelay);
+        m_site.address = siteOrAddress ? *siteOrAddress : QString();
+        m_site.description.clear();
+        m_site.localPath = GetProfileString(settings::DefaultLocalPath);
+        m_site.login = user;
+        m_site.password = password;
+        m_site.remotePath.clear();
+        m_site.encryption = CSiteCatalog::DefaultEncryption();
+    }
+
+    while (m_site.localPath.size() > 1
+           && (m_site.localPath.endsWith(QLatin1Char('\\')) || m_site.localPath.endsWith(QLatin1Char('/'))))
+        m_site.localPath.chop(1);
+
+    m_siteRecord = m_site;
+    const QString remotePath = m_site.remotePath;
+    if (!remotePath.isEmpty()) {
+        QString remote = remotePath;
+        remote.replace(QLatin1Char('\\'), QLatin1Char('/'));
+        while (remote.startsWith(QLatin1Char('/')))
+            remote.remove(0, 1);
+        m_site.address += QLatin1Char('/') + remote;
+    }
+
+    Trace(TRACE_INFO, QStringLiteral("Opening Internet Session..."));
+    if (!OpenInternetSession()) {
+        Trace(TRACE_ERROR,
+              QStringLiteral("Cannot open an Internet Session. Please check your internet configuration."));
+        return false;
+    }
+    EnableStatusTrace(GetProfileInt(settings::HideStatusCallbackInfo) == 0);
+
+    Trace(TRACE_INFO, QStringLiteral("Checking URL..."));
+    FtpUrl url;
+    if (!FtpUrl::Parse(m_site.address, url) && !FtpUrl::Parse(QStringLiteral("ftp://") + m_site.address, url)) {
+        Trace(TRACE_ERROR, QStringLiteral("Please enter a valid FTP URL."));
+        Prompts().Message(nullptr, QStringLiteral("Please enter a valid FTP URL"), IPrompts::Icon::None);
+        return false;
+    }
+    m_server = url.server;
+    if (url.SchemeEncryption() >= 0)
+        m_site.encryption = url.SchemeEncryption();
+    Trace(TRACE_SUCCESS, QStringLiteral("URL was successfully parsed."));
+
+    if (!url.IsFtp() || m_server.isEmpty()) {
+        Trace(TRACE_ERROR, QStringLiteral("Please enter a valid FTP URL."));
+        Prompts().Message(nullptr, QStringLiteral("Please enter a valid FTP URL"), IPrompts::Icon::None);
+    } else {
+        // A port written in the address wins over the record's.
+        const int port = url.explicitPort ? url.port : m_site.port;
+        m_port = port;
+        int remaining = m_site.retries;
+        while (remaining > 0) {
+            --remaining;
+            const int attempt = m_site.retries - remaining;
+            Trace(TRACE_INFO, QStringLiteral("Connecting to: %1 (Attempt %2 of %3)")
+                                  .arg(m_server).arg(attempt).arg(m_site.retries));
+            // Cancel closes the internet session; no attempt may use it after that.
+            if (!m_internetSession)
+                break;
+            const std::uint32_t timeout = std::uint32_t(std::max(0, GetProfileInt(settings::ConnectionTimeout))) * 1000;
+            m_internetSession->SetOption(inet::option::kConnectTimeout, timeout);
+            m_internetSession->SetOption(inet::option::kReceiveTimeout, timeout);
+            m_internetSession->SetOption(inet::option::kSendTimeout, timeout);
+            std::shared_ptr<ConnectAttempt> pending;
+            try {
+                m_connection = OpenConnection(m_server, port, pending);
+                break;
+            } catch (const inet::InternetError& error) {
+                m_lastResponse = WithoutLineBreaks(QString::fromStdString(error.serverReply()));
+                if (!m_lastResponse.isEmpty())
+                    Trace(TRACE_ERROR, m_lastResponse);
+                const QString message = WithoutLineBreaks(QString::fromStdString(error.message()));
+                Trace(TRACE_ERROR, message);
+                if (!m_internetSession)
+                    break; // cancelled by the user: no countdown, no message box
+                if (remaining > 0) {
+                    if (!Prompts().RetryCountdown(nullptr, m_site.retryDelay, message))
+                        remaining = 0;
+                } else {
+                    Prompts().Message(nullptr,
+                                      m_lastResponse.isEmpty() ? message : m_lastResponse + QStringLiteral("\r\n") + message,
+                                      IPrompts::Icon::None);
+                }
+            }
+        }
+    }
+
+    if (m_connection) {
+        Trace(TRACE_SUCCESS, QStringLiteral("Successfully connected to: %1.").arg(m_server));
+        try {
+            // An address that names no folder means the login folder, which
+            // on many servers is not "/" (a user's home without a chroot);
+            // changing to "/" would lose it. A site's remote path of "/"
+            // does name the root.
+            if (url.objectPath != QLatin1String("/") || !remotePath.isEmpty())
+                m_connection->SetCurrentDirectory(url.objectPath.toUtf8().toStdString());
+            m_homeFolder = RemotePath::FromServer(QString::fromUtf8(m_connection->GetCurrentDirectory()));
+        } catch (const inet::InternetError&) {
+            // The home folder stays "/".
+        }
+        if (m_events)
+            m_events->OnConnected();
+        return true;
+    }
+    Trace(TRACE_ERROR, QStringLiteral("FTP connection could not be made."));
+    return false;
+}
+
+bool CFtpSession::IsEncrypted() const
+{
+    return m_connection && m_connection->controlEncrypted();
+}

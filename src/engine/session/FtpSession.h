@@ -1,0 +1,205 @@
+#pragma once
+
+#include "engine/base/FtpSite.h"
+#include "engine/base/RemotePath.h"
+#include "engine/session/SessionEvents.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace inet {
+class FtpConnection;
+class InternetError;
+class InternetSession;
+struct CertificateInfo;
+}
+
+// One file or folder a command acts on, named when the command started.
+struct RemoteItem {
+    RemotePath path;
+    bool folder = false;
+};
+
+// The main window's one connection to one site: the site's parameters, the
+// internet session and the FTP connection on it, and the folder it lists.
+//
+// Thread rules: every operation runs on the GUI thread; a blocking connect
+// runs on a short-lived thread while the GUI thread keeps its event loop
+// going. The event loop also runs, at most every few hundredths of a second,
+// while a listing or a multi-step operation is under way, so the window stays
+// alive and Cancel can be chosen.
+//
+// One operation at a time: while one runs (connect, listing, path walk,
+// delete, rename, new folder, raw command, keep-alive), every other call is
+// refused with a trace line and sends nothing; Cancel alone is heard. Items
+// are named by absolute paths, never relative to the server's current folder,
+// and whatever way an operation ends the server is left in the listed folder.
+//
+// Failures become trace lines: the server's reply, then the operation's own
+// line. Nothing here touches a widget; the receiver of ISessionEvents does.
+class CFtpSession : public QObject {
+    Q_OBJECT
+public:
+    CFtpSession();
+    ~CFtpSession() override;
+
+    // Opens a connection to a catalogue site path or an address. A null
+    // siteOrAddress lets the user pick a site (see SetSiteChooser). True only
+    // when a connection stands at the end.
+    bool Connect(const QString* siteOrAddress, const QString& user, const QString& password);
+    // Closes the connection and the internet session; refused while an
+    // operation runs (cancel it first).
+    void Close();
+    // True when the connection answers; a dead one is closed. While an
+    // operation runs it only says whether a connection exists.
+    bool IsConnected();
+    QString GetLastResponse() const;
+    bool EnableStatusTrace(bool enable);
+
+    // Enters `folder` and lists it. False when it could not be entered: the
+    // listed folder then stays what it was.
+    bool ListFolder(const RemotePath& folder, bool refresh);
+    // Starts the folder tree afresh unless keepTree, then lists `path` (null
+    // or empty: the home folder).
+    void OpenPath(const RemotePath* path, bool keepTree);
+    // Sets the server's current folder to a path as the user typed it.
+    bool ChangeFolder(const QString& path);
+    bool DeleteFile(const RemotePath& file);
+    bool DeleteFolder(const RemotePath& folder, bool recursive);
+    // The Delete command, as one operation: the items in order, folders with
+    // everything in them. A folder that stays does not stop the rest; a file
+    // that stays does, as does Cancel.
+    void DeleteItems(const QList<RemoteItem>& items);
+    bool Rename(const RemotePath& from, const RemotePath& to);
+    bool MakeFolder(const RemotePath& folder);
+
+    // Raw commands: the command line goes to the server as typed and its
+    // reply to the Trace pane.
+    void SendCustomCommand(const QString& command);
+    void SendKeepAlive();
+
+    // Formats "[thread id] text" and hands it to the events receiver.
+    void Trace(int level, const QString& text);
+
+    // Stops a running listing or multi-step operation at its next step, and
+    // gives up a connect attempt that is waiting for its thread.
+    void Cancel();
+
+    void SetEvents(ISessionEvents* events) { m_events = events; }
+    void SetProxy(int proxyType, const QString& proxyName);
+    // Runs the Site Manager; returns false when the user cancelled.
+    using SiteChooser = std::function<bool(CFtpSite& chosen)>;
+    void SetSiteChooser(SiteChooser chooser) { m_siteChooser = std::move(chooser); }
+    bool HasSiteChooser() const { return static_cast<bool>(m_siteChooser); }
+
+    const CFtpSite& Site() const { return m_site; }
+    // The site as it was chosen, before its remote folder went into the
+    // address: what a new favorite copies.
+    const CFtpSite& SiteRecord() const { return m_siteRecord; }
+    // Fingerprints of the server certificates accepted for this connection
+    // (once or for good), for the transfer threads to accept without asking.
+    const QStringList& AcceptedCertificates() const { return m_acceptedCertificates; }
+    // The control connection is encrypted (the status bar shows a lock).
+    bool IsEncrypted() const;
+    // The folder the views show; empty before the first listing.
+    const RemotePath& ListedPath() const { return m_listedPath; }
+    // The folder reached after login; the folder tree's root stands for it.
+    const RemotePath& HomeFolder() const { return m_homeFolder; }
+    const QString& Server() const { return m_server; }
+    // The port of the connection: the one written in the address, else the site's.
+    int Port() const { return m_port; }
+    bool IsBusy() const { return m_busy; }
+    bool IsConnecting() const { return m_connecting; }
+    bool IsListing() const { return m_listing; }
+    bool HasConnection() const { return m_connection != nullptr; }
+
+protected:
+    bool event(QEvent* event) override;
+
+private:
+    struct ConnectAttempt;
+    bool DecideCertificate(const inet::CertificateInfo& info);
+    struct StatusSink;
+
+    // One operation, from its first step to its last. Only one that starts
+    // on an idle session counts: it marks the session busy, which refuses
+    // every other until it ends, and tells the events receiver both ends.
+    class Operation {
+    public:
+        explicit Operation(CFtpSession& session);
+        ~Operation();
+        Operation(const Operation&) = delete;
+        Operation& operator=(const Operation&) = delete;
+        // False when another operation runs: do nothing.
+        bool Started() const { return m_started; }
+
+    private:
+        CFtpSession& m_session;
+        bool m_started;
+    };
+
+    std::unique_ptr<inet::FtpConnection> OpenConnection(const QString& server, int port,
+                                                        std::shared_ptr<ConnectAttempt>& attempt);
+    bool OpenInternetSession();
+    bool CheckConnection();
+    void CloseNow();
+    bool ListFolderNow(const RemotePath& folder, bool refresh);
+    bool DeleteFileNow(const RemotePath& file);
+    bool DeleteFolderNow(const RemotePath& folder, bool recursive);
+    bool DeleteFolderTree(const RemotePath& folder, int depth);
+    // Puts the server back in the listed folder after an operation that
+    // moved it, so the server's folder is the one on screen.
+    void RestoreServerFolder();
+    // Runs the event loop when it has not run for a while: the one place a
+    // running operation lets the window repaint and hear Cancel.
+    void KeepWindowAlive();
+    // True once Cancel was chosen; the first caller traces it.
+    bool StopForCancel();
+    // The refusal of a call made while another operation runs.
+    void TraceBusy();
+    // The server's reply when it had a say in the failure (else the error's
+    // own text), then the operation's line; both red.
+    void TraceFailure(const inet::InternetError& error, const QString& line);
+    bool RequireConnection();
+    // A connection, and a path that names an item (not empty, not the root).
+    bool CanActOn(const RemotePath& path);
+    // Server replies go to the Trace pane as one line.
+    static QString WithoutLineBreaks(QString text);
+    // Runs one server operation; a refusal traces the reply and failureLine.
+    bool Attempt(const std::function<void()>& operation, const QString& failureLine);
+    // Removes a file or an empty folder with its success or failure lines.
+    bool RemoveTraced(const RemotePath& path, bool folder);
+    void SendAndTraceReply(const QString& command);
+
+    ISessionEvents* m_events = nullptr;
+    CFtpSite m_site;
+    CFtpSite m_siteRecord;
+    QStringList m_acceptedCertificates;
+    bool m_certificateAsked = false; // during the current connect wait
+    RemotePath m_listedPath;
+    RemotePath m_homeFolder = RemotePath::Root();
+    QString m_server;
+    int m_port = 21;
+    QString m_proxyName;
+    int m_proxyType = 0;
+    // Shared with connect threads, which may outlive an attempt given up.
+    std::shared_ptr<inet::InternetSession> m_internetSession;
+    std::unique_ptr<inet::FtpConnection> m_connection;
+    std::shared_ptr<ConnectAttempt> m_attempt;
+    std::shared_ptr<StatusSink> m_statusSink;
+    QString m_lastResponse;
+    bool m_busy = false;
+    bool m_cancelRequested = false;
+    bool m_cancelTraced = false;
+    bool m_listing = false;
+    bool m_connecting = false;
+    QElapsedTimer m_sincePump;
+    SiteChooser m_siteChooser;
+};

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "engine/base/RemoteEntry.h"
+#include "engine/base/RemotePath.h"
+#include "engine/base/TraceLevel.h"
+
+#include <QString>
+
+// How a listing that got under way ended.
+enum class ListingOutcome {
+    Complete,  // every entry arrived (there may have been none)
+    Cancelled, // the user stopped it; the entries so far arrived
+    Failed,    // the server or the connection broke it off
+};
+
+// What the session tells the window, in the order it happens and on the GUI
+// thread. The session owns no widget: whoever receives these keeps the views
+// in step with the server. Only the first three must be handled.
+class ISessionEvents {
+public:
+    virtual ~ISessionEvents() = default;
+
+    // A finished line, "[thread id] text".
+    virtual void OnTrace(int level, const QString& text) = 0;
+    virtual void OnConnected() = 0;
+    virtual void OnDisconnected() = 0;
+
+    // A line of the internet session's status callback, "[thread id] text".
+    virtual void OnStatusLine(const QString& text) { OnTrace(TRACE_INFO, text); }
+    // An operation began (true) or ended (false). While one runs the session
+    // refuses every other; only Cancel is heard.
+    virtual void OnBusyChanged(bool /*busy*/) {}
+
+    // Nothing is known of the server's folders any more except the home
+    // folder (HomeFolder()).
+    virtual void OnFolderTreeReset() {}
+    // The server has entered `folder` and its entries follow; it is now the
+    // listed folder. With refresh, what was known of its subfolders is stale.
+    virtual void OnListingStarted(const RemotePath& /*folder*/, bool /*refresh*/) {}
+    virtual void OnListingEntry(const RemoteEntry& /*entry*/) {}
+    virtual void OnListingFinished(const RemotePath& /*folder*/, ListingOutcome /*outcome*/) {}
+    // `folder` could not be entered; the listed folder is still the one before.
+    virtual void OnListingRefused(const RemotePath& /*folder*/) {}
+
+    // A file or folder was created, removed or renamed on the server.
+    virtual void OnItemAdded(const RemotePath& /*path*/, const RemoteEntry& /*entry*/) {}
+    virtual void OnItemRemoved(const RemotePath& /*path*/) {}
+    virtual void OnItemRenamed(const RemotePath& /*from*/, const RemotePath& /*to*/) {}
+};

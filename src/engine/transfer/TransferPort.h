@@ -1,0 +1,30 @@
+#pragma once
+
+#include "engine/base/FileQuestion.h"
+
+#include <QString>
+
+// How a worker thread reaches its progress dialog and asks its questions. The
+// worker calls these on its own thread; an implementation that shows widgets
+// does so on the GUI thread and never lets the worker touch them.
+//
+// A question blocks the worker until the user answers or CancelQuestion() is
+// called from any thread, which answers Cancel at once (the worker's kill
+// does this, so stopping a worker never waits for a person).
+class ITransferPort : public IFileQuestions {
+public:
+    virtual ~ITransferPort() = default;
+
+    virtual void SetCaption(const QString& text) = 0;
+    virtual void SetLine1(const QString& text) = 0;
+    virtual void SetLine2(const QString& text) = 0;
+    // The upper end of the positions; 0 stops position updates.
+    virtual void SetRange(int high) = 0;
+    virtual void SetPos(int position) = 0;
+
+    // From any thread: a waiting question, and every later one, is Cancel.
+    virtual void CancelQuestion() = 0;
+
+    // The run is over: the dialog goes.
+    virtual void Close() = 0;
+};

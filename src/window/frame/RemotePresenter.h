@@ -1,0 +1,85 @@
+#pragma once
+
+#include "engine/base/FileStatus.h"
+#include "engine/base/RemotePath.h"
+#include "engine/session/SessionEvents.h"
+
+#include <QObject>
+#include <QStringList>
+
+class CFtpListView;
+class CFtpSession;
+class CFtpTreeView;
+class CTracePane;
+class QTreeWidgetItem;
+
+// Keeps the remote views in step with the session: the folder tree, the file
+// list and the Trace pane follow its notifications, and while an operation
+// runs the views take no input and the cursor shows the program is busy.
+//
+// The tree's root stands for the session's home folder; a node stands for the
+// home folder and the labels below the root. Folders outside the home folder
+// have no node: while one is listed, no node is selected. The presenter moves
+// the tree's selection itself without announcing it, so only a user's click
+// reaches whoever listens to the tree.
+class CRemotePresenter : public QObject, public ISessionEvents {
+    Q_OBJECT
+public:
+    CRemotePresenter(CFtpSession& session, CFtpTreeView& tree, CFtpListView& list, CTracePane& trace,
+                     QObject* parent = nullptr);
+    ~CRemotePresenter() override;
+
+    RemotePath PathOfNode(const QTreeWidgetItem* node) const;
+    // The node of a folder within the home folder (with create, the missing
+    // nodes on the way are added); null for any other folder.
+    QTreeWidgetItem* NodeOfPath(const RemotePath& folder, bool create);
+    // The folder whose rows the list shows.
+    const RemotePath& ListFolder() const { return m_listFolder; }
+    // Selects the listed folder's node again, or none when it has no node,
+    // without a listing following.
+    void ShowListedFolderInTree();
+    // A file or folder a transfer has just stored (its absolute path): a row
+    // for it in the folder on display, or for the subfolder it went into.
+    void ShowStoredItem(const FileStatus& item);
+
+    // ISessionEvents
+    void OnTrace(int level, const QString& text) override;
+    void OnStatusLine(const QString& text) override;
+    void OnConnected() override;
+    void OnDisconnected() override;
+    void OnBusyChanged(bool busy) override;
+    void OnFolderTreeReset() override;
+    void OnListingStarted(const RemotePath& folder, bool refresh) override;
+    void OnListingEntry(const RemoteEntry& entry) override;
+    void OnListingFinished(const RemotePath& folder, ListingOutcome outcome) override;
+    void OnListingRefused(const RemotePath& folder) override;
+    void OnItemAdded(const RemotePath& path, const RemoteEntry& entry) override;
+    void OnItemRemoved(const RemotePath& path) override;
+    void OnItemRenamed(const RemotePath& from, const RemotePath& to) override;
+
+signals:
+    void BusyChanged(bool busy);
+    void ConnectionChanged();
+    // A listing ended; incomplete ones leave the list marked as such.
+    void ListingEnded(const RemotePath& folder, bool complete);
+
+private:
+    // The folder's node, when its parent has one and it has none yet.
+    void AddFolderNode(const RemotePath& folder);
+    // Selects the node, or nothing for null, without a listing following.
+    void SelectNode(QTreeWidgetItem* node);
+    static bool IsListed(const QTreeWidgetItem* node);
+    static void SetListed(QTreeWidgetItem* node, bool listed);
+
+    CFtpSession& m_session;
+    CFtpTreeView& m_tree;
+    CFtpListView& m_list;
+    CTracePane& m_trace;
+    RemotePath m_listFolder;
+    // The running listing's folder has a node that still has to learn its
+    // subfolders; they are added when the listing ends.
+    bool m_fillNode = false;
+    QStringList m_newFolders;
+    int m_rows = 0;
+    bool m_cursorShown = false;
+};

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "engine/base/TraceLevel.h"
+
+#include <QListWidget>
+
+// The Trace pane: the newest status lines of the session and the transfers,
+// each in the colour of its level. It keeps the last kMaxLines lines and
+// brings the newest into view, unless the reader has scrolled up.
+class CTracePane : public QListWidget {
+    Q_OBJECT
+public:
+    static constexpr int kMaxLines = 256;
+
+    explicit CTracePane(QWidget* parent = nullptr);
+
+    // The text is shown exactly as given ("%" included).
+    void AddLine(int level, const QString& text);
+    // For texts prepared for printf with no arguments, as the transfer
+    // threads send them: "%%" stands for one "%".
+    void AddFormattedLine(int level, const QString& format);
+
+    static QColor LevelColour(int level);
+
+    // Tall enough to follow a connection without scrolling.
+    QSize sizeHint() const override { return QSize(600, 180); }
+
+private:
+    bool m_following = true;
+};

@@ -1,0 +1,747 @@
+#include "window/sites/SiteManagerDlg.h"
+
+#include "engine/base/Prompts.h"
+#include "engine/base/Settings.h"
+#include "window/sites/ConnectionWizard.h"
+#include "engine/catalog/SiteImporter.h"
+#include "window/sites/SiteNameValidator.h"
+#include "window/resources/Resources.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QSplitter>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString kAnonymous = QStringLiteral("anonymous");
+
+QString NameOf(const CXmlNode* node)
+{
+    return node->GetAttribute(QLatin1String(CSiteCatalog::kNameAttribute));
+}
+
+kx::CatalogIcon IconFor(const CXmlNode* node)
+{
+    if (CSiteCatalog::IsSite(node))
+        return kx::CatalogIcon::Site;
+    return node->Parent() ? kx::CatalogIcon::Folder : kx::CatalogIcon::Root;
+}
+
+} // namespace
+
+// A digits-only field with the range its element may take.
+struct CSiteManagerDlg::NumberField {
+    QLineEdit* CSiteManagerDlg::*edit;
+    const char* element;
+    int minimum;
+    int maximum;
+    const char* what;
+};
+
+// ---------------------------------------------------------------------------
+
+CSiteTree::CSiteTree(QWidget* parent)
+    : QTreeWidget(parent)
+{
+    setHeaderHidden(true);
+    setDragEnabled(true);
+    setAcceptDrops(true);
+    setDropIndicatorShown(true);
+    setDragDropMode(QAbstractItemView::InternalMove);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+}
+
+CXmlNode* CSiteTree::NodeOf(const QTreeWidgetItem* item)
+{
+    return item ? static_cast<CXmlNode*>(item->data(0, Qt::UserRole).value<void*>()) : nullptr;
+}
+
+bool CSiteTree::AcceptsDrop(const QTreeWidgetItem* dragged, const QTreeWidgetItem* target)
+{
+    if (!dragged || !target || !dragged->parent() || !CSiteCatalog::IsContainer(NodeOf(target)))
+        return false;
+    for (const QTreeWidgetItem* up = target; up; up = up->parent()) {
+        if (up == dragged)
+            return false;
+    }
+    return true;
+}
+
+void CSiteTree::startDrag(Qt::DropActions actions)
+{
+    // The root stays where it is.
+    if (currentItem() && currentItem()->parent())
+        QTreeWidget::startDrag(actions);
+}
+
+void CSiteTree::dragMoveEvent(QDragMoveEvent* event)
+{
+    QTreeWidget::dragMoveEvent(event);
+    const bool fromHere = event->source() == this;
+    if (fromHere && AcceptsDrop(currentItem(), itemAt(event->position().toPoint())))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void CSiteTree::dropEvent(QDropEvent* event)
+{
+    QTreeWidgetItem* dragged = currentItem();
+    QTreeWidgetItem* target = itemAt(event->position().toPoint());
+    // Never let Qt move the items itself: the nodes must move with them.
+    event->setDropAction(Qt::IgnoreAction);
+    event->accept();
+    if (event->source() == this && target != dragged && AcceptsDrop(dragged, target))
+        emit MoveRequested(dragged, target);
+}
+
+void CSiteTree::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
+        emit DeleteKeyPressed();
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
+}
+
+// ---------------------------------------------------------------------------
+
+CSiteManagerDlg::CSiteManagerDlg(QWidget* owner, const QString& catalogPath)
+    : QDialog(owner)
+    , m_catalog(catalogPath)
+    , m_runWizard(&RunConnectionWizard)
+{
+    setWindowTitle(QStringLiteral("Kestrix - Site Manager"));
+    CreateControls();
+    LoadTree();
+    const QString last = GetProfileString(kx::settings::LastSelected);
+    if (QTreeWidgetItem* item = FindItemByPath(last); item && !last.isEmpty())
+        SelectItem(item);
+    else
+        UpdateConnectButton();
+}
+
+CSiteManagerDlg::~CSiteManagerDlg()
+{
+    if (!m_saved)
+        m_catalog.Write();
+}
+
+void CSiteManagerDlg::CreateControls()
+{
+    m_tree = new CSiteTree(this);
+    m_tree->setObjectName(QStringLiteral("siteTree"));
+    m_tree->setAccessibleName(QStringLiteral("Sites"));
+    m_tree->setMinimumWidth(220);
+    m_filter = new QLineEdit(this);
+    m_filter->setPlaceholderText(QStringLiteral("Find a site"));
+    m_filter->setClearButtonEnabled(true);
+    m_filter->setAccessibleName(QStringLiteral("Find a site"));
+
+    auto* left = new QWidget(this);
+    auto* leftLayout = new QVBoxLayout(left);
+    leftLayout->setContentsMargins(0, 0, 0, 0);
+    leftLayout->addWidget(m_filter);
+    leftLayout->addWidget(m_tree, 1);
+
+    m_caption = new QLabel(this);
+    QFont captionFont = m_caption->font();
+    captionFont.setBold(true);
+    captionFont.setPointSizeF(captionFont.pointSizeF() * 1.25);
+    m_caption->setFont(captionFont);
+    m_caption->setTextFormat(Qt::PlainText);
+
+    const auto line = [this] { return new QLineEdit(this); };
+    m_name = line();
+    m_name->setValidator(new CSiteNameValidator(m_name));
+    m_host = line();
+    m_port = line();
+    m_retries = line();
+    m_interval = line();
+    for (QLineEdit* digits : {m_port, m_retries, m_interval}) {
+        digits->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d{0,5}")), digits));
+        digits->setMaximumWidth(80);
+    }
+    m_passive = new QCheckBox(QStringLiteral("&PASV mode"), this);
+    m_anonymous = new QCheckBox(QStringLiteral("Anonymo&us"), this);
+    m_login = line();
+    m_password = line();
+    m_password->setEchoMode(QLineEdit::Password);
+    m_remotePath = line();
+    m_localPath = line();
+    m_browse = new QPushButton(QStringLiteral("..."), this);
+    m_browse->setAccessibleName(QStringLiteral("Browse for the local path"));
+    m_browse->setMaximumWidth(40);
+    m_comment = new QPlainTextEdit(this);
+    m_comment->setTabChangesFocus(true);
+    m_comment->setMinimumHeight(60);
+
+    auto* form = new QFormLayout;
+    form->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
+    const auto row = [&](const QString& text, QWidget* field, QLayout* layout = nullptr) {
+        auto* label = new QLabel(text, this);
+        label->setBuddy(field);
+        if (layout)
+            form->addRow(label, layout);
+        else
+            form->addRow(label, field);
+        if (field != m_name)
+            m_siteWidgets << label;
+    };
+    row(QStringLiteral("Site &name:"), m_name);
+    auto* hostRow = new QHBoxLayout;
+    hostRow->addWidget(m_host, 1);
+    auto* portLabel = new QLabel(QStringLiteral("P&ort:"), this);
+    portLabel->setBuddy(m_port);
+    hostRow->addWidget(portLabel);
+    hostRow->addWidget(m_port);
+    m_siteWidgets << portLabel;
+    row(QStringLiteral("Host &address:"), m_host, hostRow);
+    m_encryption = new QComboBox(this);
+    m_encryption->addItems(SiteEncryptionChoices());
+    row(QStringLiteral("Encr&yption:"), m_encryption);
+    auto* boxes = new QHBoxLayout;
+    boxes->addWidget(m_passive);
+    boxes->addWidget(m_anonymous);
+    boxes->addStretch(1);
+    form->addRow(QString(), boxes);
+    row(QStringLiteral("&Login:"), m_login);
+    row(QStringLiteral("Pass&word:"), m_password);
+    row(QStringLiteral("&Remote path:"), m_remotePath);
+    auto* localRow = new QHBoxLayout;
+    localRow->addWidget(m_localPath, 1);
+    localRow->addWidget(m_browse);
+    row(QStringLiteral("L&ocal path:"), m_localPath, localRow);
+    auto* retryRow = new QHBoxLayout;
+    retryRow->addWidget(m_retries);
+    auto* intervalLabel = new QLabel(QStringLiteral("&Interval:"), this);
+    intervalLabel->setBuddy(m_interval);
+    retryRow->addSpacing(12);
+    retryRow->addWidget(intervalLabel);
+    retryRow->addWidget(m_interval);
+    retryRow->addWidget(new QLabel(QStringLiteral("seconds"), this));
+    retryRow->addStretch(1);
+    m_siteWidgets << intervalLabel;
+    row(QStringLiteral("Re&tries:"), m_retries, retryRow);
+    row(QStringLiteral("Co&mment:"), m_comment);
+    m_siteWidgets << m_host << m_port << m_encryption << m_passive << m_anonymous << m_login << m_password << m_remotePath
+                  << m_localPath << m_browse << m_retries << m_interval << m_comment;
+
+    auto* right = new QWidget(this);
+    auto* rightLayout = new QVBoxLayout(right);
+    rightLayout->setContentsMargins(8, 0, 0, 0);
+    rightLayout->addWidget(m_caption);
+    rightLayout->addLayout(form, 1);
+
+    auto* splitter = new QSplitter(this);
+    splitter->addWidget(left);
+    splitter->addWidget(right);
+    splitter->setStretchFactor(0, 2);
+    splitter->setStretchFactor(1, 3);
+    splitter->setChildrenCollapsible(false);
+
+    auto* newSite = new QPushButton(QStringLiteral("New &Site"), this);
+    auto* newFolder = new QPushButton(QStringLiteral("New &Folder"), this);
+    auto* remove = new QPushButton(QStringLiteral("&Delete"), this);
+    auto* wizard = new QPushButton(QStringLiteral("Wi&zard..."), this);
+    auto* import = new QPushButton(QStringLiteral("&Import..."), this);
+    m_connect = new QPushButton(QStringLiteral("&Connect"), this);
+    m_connect->setDefault(true);
+    for (QPushButton* button : {newSite, newFolder, remove, wizard, import})
+        button->setAutoDefault(false);
+    auto* buttons = new QHBoxLayout;
+    for (QPushButton* button : {newSite, newFolder, remove, wizard, import})
+        buttons->addWidget(button);
+    buttons->addStretch(1);
+    buttons->addWidget(m_connect);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(splitter, 1);
+    layout->addLayout(buttons);
+    resize(760, 460);
+
+    connect(newSite, &QPushButton::clicked, this, &CSiteManagerDlg::OnNewSite);
+    connect(newFolder, &QPushButton::clicked, this, &CSiteManagerDlg::OnNewFolder);
+    connect(remove, &QPushButton::clicked, this, &CSiteManagerDlg::OnDelete);
+    connect(wizard, &QPushButton::clicked, this, &CSiteManagerDlg::OnWizard);
+    connect(import, &QPushButton::clicked, this, &CSiteManagerDlg::OnImport);
+    connect(m_connect, &QPushButton::clicked, this, &CSiteManagerDlg::OnConnect);
+    connect(m_browse, &QPushButton::clicked, this, &CSiteManagerDlg::OnBrowse);
+    connect(m_tree, &CSiteTree::DeleteKeyPressed, this, &CSiteManagerDlg::OnDelete);
+    // Queued: the drag that asked for the move is still running on the stack.
+    connect(m_tree, &CSiteTree::MoveRequested, this, &CSiteManagerDlg::MoveItem, Qt::QueuedConnection);
+    connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &CSiteManagerDlg::OnSelectionChanged);
+    connect(m_filter, &QLineEdit::textChanged, this, &CSiteManagerDlg::ApplyFilter);
+    connect(m_name, &QLineEdit::textEdited, this, &CSiteManagerDlg::OnNameEdited);
+
+    const auto text = [this](QLineEdit* edit, const char* element) {
+        connect(edit, &QLineEdit::textEdited, this, [this, element](const QString& value) { SetChild(element, value); });
+    };
+    text(m_host, CSiteCatalog::kAddress);
+    text(m_password, CSiteCatalog::kPassword);
+    text(m_remotePath, CSiteCatalog::kRemotePath);
+    text(m_localPath, CSiteCatalog::kLocalPath);
+    connect(m_host, &QLineEdit::textChanged, this, &CSiteManagerDlg::UpdateConnectButton);
+    connect(m_login, &QLineEdit::textEdited, this, &CSiteManagerDlg::OnLoginEdited);
+    connect(m_comment, &QPlainTextEdit::textChanged, this,
+            [this] { SetChild(CSiteCatalog::kDescription, m_comment->toPlainText()); });
+    connect(m_passive, &QCheckBox::clicked, this,
+            [this](bool on) { SetChild(CSiteCatalog::kPassiveMode, on ? QStringLiteral("1") : QStringLiteral("0")); });
+    connect(m_anonymous, &QCheckBox::clicked, this, &CSiteManagerDlg::OnAnonymousClicked);
+    connect(m_encryption, &QComboBox::activated, this, &CSiteManagerDlg::OnEncryptionChosen);
+
+    static const NumberField numbers[] = {
+        {&CSiteManagerDlg::m_port, CSiteCatalog::kPort, 1, 65535, "a port number"},
+        {&CSiteManagerDlg::m_retries, CSiteCatalog::kRetries, 1, 99, "a number of retries"},
+        {&CSiteManagerDlg::m_interval, CSiteCatalog::kRetryDelay, 0, 3600, "an interval in seconds"},
+    };
+    // A number is stored when its field is left, not at every keystroke:
+    // "8" on the way to "80" is no port anybody meant.
+    for (const NumberField& field : numbers)
+        connect(this->*field.edit, &QLineEdit::editingFinished, this, [this, &field] { OnNumberFinished(field); });
+}
+
+void CSiteManagerDlg::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    // Told once, over the dialog, not again at every save that is refused.
+    if (!m_toldProblem && m_catalog.State() == CSiteCatalog::FileState::Unreadable) {
+        m_toldProblem = true;
+        QTimer::singleShot(0, this, [this] { Prompts().Message(this, m_catalog.ProblemText(), IPrompts::Icon::Warning); });
+    }
+}
+
+void CSiteManagerDlg::LoadTree()
+{
+    m_catalog.Open();
+    RebuildTree();
+}
+
+void CSiteManagerDlg::RebuildTree()
+{
+    m_filling = true;
+    m_tree->clear();
+    m_filling = false;
+    CXmlNode* root = m_catalog.Document().Root();
+    QTreeWidgetItem* rootItem = AddItem(nullptr, root);
+    FillTree(root, rootItem);
+    rootItem->setExpanded(true);
+    if (!m_filter->text().isEmpty())
+        ApplyFilter(m_filter->text());
+    OnSelectionChanged();
+}
+
+QTreeWidgetItem* CSiteManagerDlg::AddItem(QTreeWidgetItem* parent, CXmlNode* node)
+{
+    auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(m_tree);
+    item->setText(0, NameOf(node));
+    item->setIcon(0, kx::CatalogIconFor(IconFor(node)));
+    item->setData(0, Qt::UserRole, QVariant::fromValue(static_cast<void*>(node)));
+    if (!parent)
+        item->setFlags(item->flags() & ~Qt::ItemIsDragEnabled);
+    if (CSiteCatalog::IsSite(node))
+        item->setFlags(item->flags() & ~Qt::ItemIsDropEnabled);
+    return item;
+}
+
+void CSiteManagerDlg::FillTree(CXmlNode* node, QTreeWidgetItem* item)
+{
+    // Iterative, like the document itself: a hostile catalogue nested
+    // thousands of levels deep must not exhaust the stack.
+    std::vector<std::pair<CXmlNode*, QTreeWidgetItem*>> pending{{node, item}};
+    while (!pending.empty()) {
+        auto [parentNode, parentItem] = pending.back();
+        pending.pop_back();
+        for (std::size_t i = 0; i < parentNode->ChildCount(); ++i) {
+            CXmlNode* child = parentNode->ChildAt(i);
+            if (!CSiteCatalog::IsFolder(child) && !CSiteCatalog::IsSite(child))
+                continue;
+            QTreeWidgetItem* childItem = AddItem(parentItem, child);
+            if (CSiteCatalog::IsFolder(child))
+                pending.emplace_back(child, childItem);
+        }
+    }
+}
+
+QTreeWidgetItem* CSiteManagerDlg::FindItemByPath(const QString& path) const
+{
+    if (path.isEmpty())
+        return nullptr;
+    for (QTreeWidgetItemIterator it(m_tree); *it; ++it) {
+        if ((*it)->parent() && CSiteCatalog::PathOf(CSiteTree::NodeOf(*it)).compare(path, Qt::CaseInsensitive) == 0)
+            return *it;
+    }
+    return nullptr;
+}
+
+CXmlNode* CSiteManagerDlg::SelectedNode() const
+{
+    return CSiteTree::NodeOf(m_tree->currentItem());
+}
+
+void CSiteManagerDlg::SelectItem(QTreeWidgetItem* item)
+{
+    m_tree->setCurrentItem(item);
+    m_tree->scrollToItem(item);
+}
+
+void CSiteManagerDlg::OnSelectionChanged()
+{
+    if (m_filling)
+        return;
+    CXmlNode* node = m_tree->selectedItems().isEmpty() ? nullptr : SelectedNode();
+    ShowSite(node);
+}
+
+void CSiteManagerDlg::ResetFields()
+{
+    for (QLineEdit* edit : {m_host, m_login, m_password, m_remotePath, m_localPath})
+        edit->clear();
+    m_comment->clear();
+    m_port->setText(QStringLiteral("21"));
+    m_retries->setText(QStringLiteral("3"));
+    m_interval->setText(QStringLiteral("10"));
+    m_passive->setChecked(false);
+    m_anonymous->setChecked(false);
+    m_encryption->setCurrentIndex(CSiteCatalog::DefaultEncryption());
+}
+
+void CSiteManagerDlg::ShowSite(CXmlNode* node)
+{
+    m_filling = true;
+    const bool site = CSiteCatalog::IsSite(node);
+    EnableSiteFields(site);
+    m_caption->setText(node ? NameOf(node) : QString());
+    m_name->setText(node ? NameOf(node) : QString());
+    m_name->setEnabled(node != nullptr);
+    if (site) {
+        CXmlDocument& document = m_catalog.Document();
+        const CFtpSite values = CSiteCatalog::ReadSiteValues(document, node);
+        m_host->setText(values.address);
+        m_passive->setChecked(values.passive);
+        m_retries->setText(QString::number(values.retries));
+        m_interval->setText(QString::number(values.retryDelay));
+        m_port->setText(QString::number(values.port));
+        m_encryption->setCurrentIndex(values.encryption);
+        m_comment->setPlainText(values.description);
+        m_localPath->setText(values.localPath);
+        m_remotePath->setText(values.remotePath);
+        m_login->setText(values.login);
+        m_password->setText(values.password);
+        WriteProfileString(kx::settings::LastSelected, CSiteCatalog::PathOf(node));
+    } else {
+        ResetFields();
+    }
+    m_savedLogin = m_login->text();
+    m_savedPassword = m_password->text();
+    const bool anonymous = m_login->text().compare(kAnonymous, Qt::CaseInsensitive) == 0;
+    m_anonymous->setChecked(anonymous);
+    ShowPassword(anonymous);
+    m_filling = false;
+    UpdateConnectButton();
+}
+
+void CSiteManagerDlg::EnableSiteFields(bool enable)
+{
+    for (QWidget* widget : std::as_const(m_siteWidgets))
+        widget->setEnabled(enable);
+}
+
+void CSiteManagerDlg::ShowPassword(bool plain)
+{
+    m_password->setEchoMode(plain ? QLineEdit::Normal : QLineEdit::Password);
+}
+
+void CSiteManagerDlg::UpdateConnectButton()
+{
+    m_connect->setEnabled(!m_host->text().isEmpty() && CSiteCatalog::IsSite(SelectedNode()));
+}
+
+void CSiteManagerDlg::OnNameEdited(const QString& text)
+{
+    CXmlNode* node = SelectedNode();
+    if (m_filling || !node)
+        return;
+    m_caption->setText(text);
+    node->SetAttribute(QLatin1String(CSiteCatalog::kNameAttribute), CSiteCatalog::CleanName(text));
+    m_tree->currentItem()->setText(0, text);
+    if (CSiteCatalog::IsSite(node))
+        WriteProfileString(kx::settings::LastSelected, CSiteCatalog::PathOf(node));
+}
+
+void CSiteManagerDlg::SetChild(const char* element, const QString& value)
+{
+    CXmlNode* node = SelectedNode();
+    if (m_filling || !CSiteCatalog::IsSite(node))
+        return;
+    m_catalog.Document().SetChildText(node, QLatin1String(element), value);
+}
+
+void CSiteManagerDlg::OnNumberFinished(const NumberField& field)
+{
+    CXmlNode* node = SelectedNode();
+    if (m_filling || !CSiteCatalog::IsSite(node))
+        return;
+    QLineEdit* edit = this->*field.edit;
+    bool ok = false;
+    const int value = edit->text().toInt(&ok);
+    if (ok && value >= field.minimum && value <= field.maximum) {
+        SetChild(field.element, QString::number(value));
+        return;
+    }
+    const QString stored = m_catalog.Document().GetChildText(node, QLatin1String(field.element));
+    m_filling = true;
+    edit->setText(QString::number(CSiteCatalog::ToInt(stored)));
+    m_filling = false;
+    Prompts().Message(this,
+                      QStringLiteral("Enter %1 from %2 to %3. The stored value %4 was kept.")
+                          .arg(QLatin1String(field.what))
+                          .arg(field.minimum)
+                          .arg(field.maximum)
+                          .arg(CSiteCatalog::ToInt(stored)),
+                      IPrompts::Icon::Warning);
+}
+
+void CSiteManagerDlg::OnLoginEdited(const QString& text)
+{
+    SetChild(CSiteCatalog::kLogin, text);
+    if (m_filling || !CSiteCatalog::IsSite(SelectedNode()))
+        return;
+    if (text.compare(kAnonymous, Qt::CaseInsensitive) != 0) {
+        ShowPassword(false);
+        m_anonymous->setChecked(false);
+    }
+}
+
+void CSiteManagerDlg::OnAnonymousClicked(bool checked)
+{
+    if (!CSiteCatalog::IsSite(SelectedNode()))
+        return;
+    m_filling = true;
+    if (checked) {
+        m_login->setText(kAnonymous);
+        m_password->setText(GetProfileString(kx::settings::EmailAddress));
+    } else {
+        m_login->setText(m_savedLogin);
+        m_password->setText(m_savedPassword);
+    }
+    ShowPassword(checked);
+    m_filling = false;
+    SetChild(CSiteCatalog::kLogin, m_login->text());
+    SetChild(CSiteCatalog::kPassword, m_password->text());
+}
+
+void CSiteManagerDlg::OnEncryptionChosen(int choice)
+{
+    if (!CSiteCatalog::IsSite(SelectedNode()))
+        return;
+    SetChild(CSiteCatalog::kEncryption, QString::number(choice));
+    // Implicit TLS has a port of its own; follow it while the port is the
+    // other mode's standard one.
+    const QString port = m_port->text();
+    const QString wanted = choice == kImplicitTls ? QStringLiteral("990") : QStringLiteral("21");
+    if ((port == QLatin1String("21") || port == QLatin1String("990")) && port != wanted) {
+        m_port->setText(wanted);
+        SetChild(CSiteCatalog::kPort, wanted);
+    }
+}
+
+void CSiteManagerDlg::OnBrowse()
+{
+    const QString chosen = QFileDialog::getExistingDirectory(this, QStringLiteral("Select a directory:"), m_localPath->text());
+    if (chosen.isEmpty())
+        return;
+    m_localPath->setText(chosen);
+    SetChild(CSiteCatalog::kLocalPath, chosen);
+}
+
+CXmlNode* CSiteManagerDlg::TargetFolder() const
+{
+    QTreeWidgetItem* item = m_tree->currentItem();
+    if (!item)
+        return nullptr;
+    CXmlNode* node = CSiteTree::NodeOf(item);
+    return CSiteCatalog::IsContainer(node) ? node : node->Parent();
+}
+
+void CSiteManagerDlg::OnNewFolder()
+{
+    CXmlNode* folder = TargetFolder();
+    if (!folder)
+        return;
+    QTreeWidgetItem* parentItem = CSiteCatalog::IsContainer(SelectedNode()) ? m_tree->currentItem()
+                                                                            : m_tree->currentItem()->parent();
+    CXmlNode* node = CSiteCatalog::AddFolder(m_catalog.Document(), folder, QStringLiteral("New Folder"));
+    SelectItem(AddItem(parentItem, node));
+    m_name->setFocus();
+    m_name->selectAll();
+}
+
+void CSiteManagerDlg::OnNewSite()
+{
+    CXmlNode* selected = SelectedNode();
+    CXmlNode* folder = TargetFolder();
+    if (!folder)
+        return;
+    QTreeWidgetItem* parentItem = CSiteCatalog::IsContainer(selected) ? m_tree->currentItem()
+                                                                      : m_tree->currentItem()->parent();
+    CFtpSite values = CSiteCatalog::IsSite(selected) ? CSiteCatalog::ReadSiteValues(m_catalog.Document(), selected)
+                                                     : CSiteCatalog::DefaultSite();
+    values.name = QStringLiteral("New Site");
+    CXmlNode* node = CSiteCatalog::AddSite(m_catalog.Document(), folder, values);
+    SelectItem(AddItem(parentItem, node));
+    m_name->setFocus();
+    m_name->selectAll();
+}
+
+void CSiteManagerDlg::OnDelete()
+{
+    QTreeWidgetItem* item = m_tree->currentItem();
+    if (!item || !item->parent())
+        return;
+    const bool folder = CSiteCatalog::IsFolder(CSiteTree::NodeOf(item));
+    const QString question = folder
+        ? QStringLiteral("Are you sure you want to remove the folder '%1' and all its contents?").arg(item->text(0))
+        : QStringLiteral("Are you sure you want to remove '%1'?").arg(item->text(0));
+    const QString caption = folder ? QStringLiteral("Confirm Folder Delete") : QStringLiteral("Confirm Favorite Delete");
+    if (Prompts().AskYesNo(this, question, caption) != IPrompts::Yes)
+        return;
+    if (m_catalog.Document().RemoveNode(CSiteTree::NodeOf(item)))
+        delete item;
+}
+
+void CSiteManagerDlg::MoveItem(QTreeWidgetItem* source, QTreeWidgetItem* target)
+{
+    if (!CSiteTree::AcceptsDrop(source, target) || source->parent() == target)
+        return;
+    CXmlDocument& document = m_catalog.Document();
+    CXmlNode* from = CSiteTree::NodeOf(source);
+    CXmlNode* copy = document.AddChild(CSiteTree::NodeOf(target), from->Name());
+    copy->CopyFrom(*from);
+    document.RemoveNode(from);
+    m_filling = true;
+    delete source;
+    QTreeWidgetItem* moved = AddItem(target, copy);
+    FillTree(copy, moved);
+    m_filling = false;
+    target->setExpanded(true);
+    SelectItem(moved);
+}
+
+void CSiteManagerDlg::ApplyFilter(const QString& text)
+{
+    const QString wanted = text.trimmed();
+    QTreeWidgetItem* root = m_tree->topLevelItemCount() ? m_tree->topLevelItem(0) : nullptr;
+    if (!root)
+        return;
+    // Post-order by hand: a folder shows when one of its sites does.
+    std::vector<std::pair<QTreeWidgetItem*, bool>> stack{{root, false}};
+    while (!stack.empty()) {
+        QTreeWidgetItem* const done = stack.back().first;
+        if (!stack.back().second) {
+            stack.back().second = true;
+            for (int i = done->childCount() - 1; i >= 0; --i)
+                stack.emplace_back(done->child(i), false);
+            continue;
+        }
+        stack.pop_back();
+        bool visible = wanted.isEmpty() || !done->parent();
+        CXmlNode* node = CSiteTree::NodeOf(done);
+        if (!visible && CSiteCatalog::IsSite(node)) {
+            visible = done->text(0).contains(wanted, Qt::CaseInsensitive)
+                || m_catalog.Document().GetChildText(node, QLatin1String(CSiteCatalog::kAddress)).contains(wanted, Qt::CaseInsensitive);
+        }
+        for (int i = 0; !visible && i < done->childCount(); ++i)
+            visible = !done->child(i)->isHidden();
+        done->setHidden(!visible);
+        if (!wanted.isEmpty() && visible && done->childCount())
+            done->setExpanded(true);
+    }
+}
+
+void CSiteManagerDlg::OnWizard()
+{
+    if (!m_runWizard)
+        return;
+    // The wizard stores through the file: what was edited here must be in it
+    // first, or reading the file back afterwards would lose it.
+    if (!m_catalog.Write() && m_catalog.State() != CSiteCatalog::FileState::Unreadable) {
+        Prompts().Message(this, m_catalog.ProblemText(), IPrompts::Icon::Error);
+        return;
+    }
+    QString newSite;
+    bool connectNow = false;
+    if (!m_runWizard(this, newSite, connectNow))
+        return;
+    LoadTree();
+    if (QTreeWidgetItem* item = FindItemByPath(newSite))
+        SelectItem(item);
+    if (connectNow)
+        OnConnect();
+}
+
+void CSiteManagerDlg::OnImport()
+{
+    const QString file = QFileDialog::getOpenFileName(this, QStringLiteral("Import Sites"), QString(),
+                                                      QStringLiteral("FileZilla site files (sitemanager.xml *.xml);;All files (*)"));
+    if (!file.isEmpty())
+        ImportFrom(file);
+}
+
+void CSiteManagerDlg::ImportFrom(const QString& fileName)
+{
+    CXmlNode* folder = TargetFolder();
+    const QString folderPath = folder ? CSiteCatalog::PathOf(folder) : QString();
+    const SiteImportResult result = ImportFileZillaSites(fileName, m_catalog.Document(), folder);
+    if (!result.error.isEmpty()) {
+        Prompts().Message(this, result.error, IPrompts::Icon::Warning);
+        return;
+    }
+    // Like every other edit, the import reaches the file when the dialog closes.
+    RebuildTree();
+    if (QTreeWidgetItem* item = folder && folder->Parent() ? FindItemByPath(folderPath) : m_tree->topLevelItem(0)) {
+        item->setExpanded(true);
+        SelectItem(item);
+    }
+    Prompts().Message(this, DescribeImport(result), IPrompts::Icon::Information);
+}
+
+void CSiteManagerDlg::OnConnect()
+{
+    CXmlNode* node = SelectedNode();
+    if (!CSiteCatalog::IsSite(node) || m_host->text().isEmpty())
+        return;
+    m_chosen = CSiteCatalog::ReadSiteValues(m_catalog.Document(), node);
+    m_chosen.name = NameOf(node);
+    m_chosenPath = CSiteCatalog::PathOf(node);
+    accept();
+}
+
+void CSiteManagerDlg::done(int result)
+{
+    // A number half-typed when the dialog closes is refused like any other.
+    if (QWidget* focus = focusWidget(); focus == m_port || focus == m_retries || focus == m_interval)
+        static_cast<QLineEdit*>(focus)->clearFocus();
+    if (!m_saved) {
+        m_saved = true;
+        if (!m_catalog.Write() && m_catalog.State() != CSiteCatalog::FileState::Unreadable)
+            Prompts().Message(this, m_catalog.ProblemText(), IPrompts::Icon::Error);
+    }
+    QDialog::done(result);
+}

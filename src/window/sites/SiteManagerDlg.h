@@ -1,0 +1,153 @@
+#pragma once
+
+#include "engine/base/FtpSite.h"
+#include "engine/catalog/SiteCatalog.h"
+
+#include <QDialog>
+#include <QTreeWidget>
+
+#include <functional>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+// The catalogue's tree with drag-and-drop moves. Qt's own internal move
+// would shuffle items without their nodes; the dialog decides and moves both.
+class CSiteTree : public QTreeWidget {
+    Q_OBJECT
+public:
+    explicit CSiteTree(QWidget* parent = nullptr);
+
+    static CXmlNode* NodeOf(const QTreeWidgetItem* item);
+    // Where `item` may be dropped: a folder or the root that does not lie
+    // inside the dragged item's own subtree.
+    static bool AcceptsDrop(const QTreeWidgetItem* dragged, const QTreeWidgetItem* target);
+
+signals:
+    void MoveRequested(QTreeWidgetItem* dragged, QTreeWidgetItem* target);
+    void DeleteKeyPressed();
+
+protected:
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void startDrag(Qt::DropActions actions) override;
+};
+
+// The Site Manager: the catalogue's folders and sites on the left, the
+// selected site's fields on the right. Every edit goes into the catalogue
+// document at once; the file is written when the dialog closes, whichever
+// way it closes (there is no discard). Connect accepts the dialog with the
+// selected site.
+class CSiteManagerDlg : public QDialog {
+    Q_OBJECT
+public:
+    using WizardRunner = std::function<bool(QWidget* owner, QString& newSitePath, bool& connectNow)>;
+
+    explicit CSiteManagerDlg(QWidget* owner = nullptr, const QString& catalogPath = CSiteCatalog::DefaultPath());
+    ~CSiteManagerDlg() override;
+
+    // After Connect: the selected site's values and path.
+    const CFtpSite& Site() const { return m_chosen; }
+    const QString& SitePath() const { return m_chosenPath; }
+
+    // Adds a FileZilla site file's folders and sites under the selected
+    // folder (the selected site's folder, or the root) and tells the user
+    // what came in. The Import button asks for the file, then calls this.
+    void ImportFrom(const QString& fileName);
+    // The Wizard button runs this (the Connection Wizard by default).
+    void SetWizardRunner(WizardRunner runner) { m_runWizard = std::move(runner); }
+
+    CSiteTree* Tree() const { return m_tree; }
+    QLineEdit* FilterField() const { return m_filter; }
+    QLineEdit* NameField() const { return m_name; }
+    QLineEdit* HostField() const { return m_host; }
+    QLineEdit* PortField() const { return m_port; }
+    QComboBox* EncryptionBox() const { return m_encryption; }
+    QCheckBox* PassiveBox() const { return m_passive; }
+    QCheckBox* AnonymousBox() const { return m_anonymous; }
+    QLineEdit* LoginField() const { return m_login; }
+    QLineEdit* PasswordField() const { return m_password; }
+    QLineEdit* RemotePathField() const { return m_remotePath; }
+    QLineEdit* LocalPathField() const { return m_localPath; }
+    QLineEdit* RetriesField() const { return m_retries; }
+    QLineEdit* IntervalField() const { return m_interval; }
+    QPlainTextEdit* CommentField() const { return m_comment; }
+    QLabel* CaptionLabel() const { return m_caption; }
+    QPushButton* ConnectButton() const { return m_connect; }
+    CSiteCatalog& Catalog() { return m_catalog; }
+
+    QTreeWidgetItem* FindItemByPath(const QString& path) const;
+
+public slots:
+    void OnNewSite();
+    void OnNewFolder();
+    void OnDelete();
+    void OnWizard();
+    void OnImport();
+    void OnConnect();
+    void done(int result) override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    struct NumberField;
+
+    void CreateControls();
+    void LoadTree();
+    void RebuildTree();
+    void FillTree(CXmlNode* node, QTreeWidgetItem* item);
+    QTreeWidgetItem* AddItem(QTreeWidgetItem* parent, CXmlNode* node);
+    void OnSelectionChanged();
+    void ShowSite(CXmlNode* node);
+    void EnableSiteFields(bool enable);
+    void ResetFields();
+    void OnNameEdited(const QString& text);
+    void SetChild(const char* element, const QString& value);
+    void OnNumberFinished(const NumberField& field);
+    void OnLoginEdited(const QString& text);
+    void OnAnonymousClicked(bool checked);
+    void OnEncryptionChosen(int choice);
+    void OnBrowse();
+    void ShowPassword(bool plain);
+    void UpdateConnectButton();
+    void MoveItem(QTreeWidgetItem* source, QTreeWidgetItem* target);
+    void ApplyFilter(const QString& text);
+    CXmlNode* SelectedNode() const;
+    CXmlNode* TargetFolder() const;
+    void SelectItem(QTreeWidgetItem* item);
+
+    CSiteCatalog m_catalog;
+    CFtpSite m_chosen;
+    QString m_chosenPath;
+    QString m_savedLogin, m_savedPassword;
+    WizardRunner m_runWizard;
+    bool m_filling = false; // fields are being written by the program, not the user
+    bool m_toldProblem = false;
+    bool m_saved = false;
+
+    CSiteTree* m_tree = nullptr;
+    QLineEdit* m_filter = nullptr;
+    QLabel* m_caption = nullptr;
+    QLineEdit* m_name = nullptr;
+    QLineEdit* m_host = nullptr;
+    QLineEdit* m_port = nullptr;
+    QComboBox* m_encryption = nullptr;
+    QCheckBox* m_passive = nullptr;
+    QCheckBox* m_anonymous = nullptr;
+    QLineEdit* m_login = nullptr;
+    QLineEdit* m_password = nullptr;
+    QLineEdit* m_remotePath = nullptr;
+    QLineEdit* m_localPath = nullptr;
+    QPushButton* m_browse = nullptr;
+    QLineEdit* m_retries = nullptr;
+    QLineEdit* m_interval = nullptr;
+    QPlainTextEdit* m_comment = nullptr;
+    QPushButton* m_connect = nullptr;
+    QList<QWidget*> m_siteWidgets; // enabled only while a site is selected
+};

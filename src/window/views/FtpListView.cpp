@@ -1,0 +1,941 @@
+#include "window/views/FtpListView.h"
+
+#include "window/resources/CommandIds.h"
+#include "window/views/ColumnWidths.h"
+#include "window/views/FileTypes.h"
+#include "window/views/InputLock.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDateTime>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QDropEvent>
+#include <QListView>
+#include <QLocale>
+#include <QMimeData>
+#include <QUrl>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QProgressBar>
+#include <QStackedWidget>
+#include <QStyledItemDelegate>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+#include <vector>
+
+namespace {
+
+constexpr int kColumnWidths[CFtpListModel::ColumnCount] = {180, 100, 100, 100};
+
+// The in-place name editor. While a name is being edited every key belongs
+// to it: Delete, Backspace, Enter, F2 or Ctrl+A must edit the name, not run
+// the window's commands bound to them. Alt combinations still reach the menus.
+class CNameEditor : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+
+protected:
+    bool event(QEvent* event) override
+    {
+        if (event->type() == QEvent::ShortcutOverride) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            if (!(key->modifiers() & Qt::AltModifier)) {
+                key->accept();
+                return true;
+            }
+        }
+        return QLineEdit::event(event);
+    }
+};
+
+// A translucent panel with a running progress bar, laid over the list while
+// a listing arrives; the rows stay visible beneath it.
+class CBusyPanel : public QWidget {
+public:
+    explicit CBusyPanel(QWidget* parent)
+        : QWidget(parent)
+    {
+        setObjectName(QStringLiteral("busyPanel"));
+        auto* bar = new QProgressBar(this);
+        bar->setObjectName(QStringLiteral("busyAnimation"));
+        bar->setRange(0, 0);
+        bar->setTextVisible(false);
+        bar->setFixedWidth(160);
+        auto* layout = new QVBoxLayout(this);
+        layout->addWidget(bar, 0, Qt::AlignCenter);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QColor veil = palette().color(QPalette::Base);
+        veil.setAlpha(150);
+        QPainter(this).fillRect(rect(), veil);
+    }
+};
+
+} // namespace
+
+// Edits names without writing them: the frame renames on the server first and
+// then sets the row's name itself. The view hears about each editor's start,
+// commit and end through the callbacks.
+class CNameDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    std::function<void(CNameDelegate*, QLineEdit*, const QModelIndex&)> created;
+    std::function<void(QWidget*, const QString&)> committed;
+    // Every cell of the icon styles has this size when it is valid: with
+    // uniform item sizes the first row would otherwise size them all.
+    QSize fixedCell;
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        return fixedCell.isValid() ? fixedCell : QStyledItemDelegate::sizeHint(option, index);
+    }
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const override
+    {
+        auto* editor = new CNameEditor(parent);
+        editor->setObjectName(QStringLiteral("nameEditor"));
+        if (created)
+            created(const_cast<CNameDelegate*>(this), editor, index);
+        return editor;
+    }
+
+    void setModelData(QWidget* editor, QAbstractItemModel*, const QModelIndex&) const override
+    {
+        if (auto* line = qobject_cast<QLineEdit*>(editor); line && committed)
+            committed(editor, line->text());
+    }
+
+    void Cancel(QWidget* editor) { emit closeEditor(editor, QAbstractItemDelegate::RevertModelCache); }
+
+protected:
+    bool eventFilter(QObject* object, QEvent* event) override
+    {
+        // Enter ends the edit at once rather than on a later turn of the event
+        // loop, and Tab ends it too instead of moving on to the next row.
+        if (event->type() == QEvent::KeyPress) {
+            auto* editor = qobject_cast<QWidget*>(object);
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (editor && (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Tab
+                           || key == Qt::Key_Backtab)) {
+                emit commitData(editor);
+                emit closeEditor(editor, QAbstractItemDelegate::NoHint);
+                return true;
+            }
+        }
+        return QStyledItemDelegate::eventFilter(object, event);
+    }
+};
+
+CFtpListView::CFtpListView(QWidget* parent)
+    : QWidget(parent)
+{
+    m_model = new CFtpListModel(this);
+    m_selection = new QItemSelectionModel(m_model, this);
+    m_inputLock = new CInputLock(this);
+
+    setAccessibleName(QStringLiteral("Remote files"));
+    m_iconView = new QListView(this);
+    m_iconView->setObjectName(QStringLiteral("iconView"));
+    m_iconView->setAccessibleName(QStringLiteral("Remote files"));
+    m_iconView->setUniformItemSizes(true);
+    m_iconView->setLayoutMode(QListView::Batched);
+
+    m_detailsView = new QTreeView(this);
+    m_detailsView->setObjectName(QStringLiteral("detailsView"));
+    m_detailsView->setAccessibleName(QStringLiteral("Remote files"));
+    m_detailsView->setUniformRowHeights(true);
+    m_detailsView->setRootIsDecorated(false);
+    m_detailsView->setItemsExpandable(false);
+    m_detailsView->setAllColumnsShowFocus(true);
+    m_detailsView->setSortingEnabled(false);
+
+    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(m_iconView),
+                                    static_cast<QAbstractItemView*>(m_detailsView)}) {
+        view->setModel(m_model);
+        view->setSelectionModel(m_selection);
+        view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+        view->setSelectionBehavior(QAbstractItemView::SelectRows);
+        // Editing starts only through EditItem(), which announces it once the
+        // editor holds the name.
+        view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        view->setContextMenuPolicy(Qt::CustomContextMenu);
+        InstallDelegate(view);
+        view->installEventFilter(this);
+        view->viewport()->installEventFilter(this);
+        view->setAcceptDrops(true);
+        m_inputLock->Watch(view);
+        m_inputLock->Watch(view->viewport());
+        connect(view, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+            m_slowClick.stop();
+            if (index.isValid())
+                emit ItemActivated(index.row());
+        });
+        connect(view, &QWidget::customContextMenuRequested, this,
+                [this, view](const QPoint& pos) { ShowContextMenu(view, pos); });
+    }
+
+    QHeaderView* header = m_detailsView->header();
+    header->setSectionsClickable(true);
+    header->setSectionsMovable(false);
+    header->setStretchLastSection(true);
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(0, Qt::AscendingOrder);
+    for (int column = 0; column < CFtpListModel::ColumnCount; ++column)
+        header->resizeSection(column, kColumnWidths[column]);
+    connect(header, &QHeaderView::sectionClicked, this, &CFtpListView::OnHeaderClicked);
+
+    m_stack = new QStackedWidget(this);
+    m_stack->addWidget(m_iconView);
+    m_stack->addWidget(m_detailsView);
+    m_incomplete = new QLabel(
+        QStringLiteral("This list is incomplete: the listing ended early. Refresh (F5) lists the whole folder."), this);
+    m_incomplete->setObjectName(QStringLiteral("incompleteNote"));
+    m_incomplete->setWordWrap(true);
+    m_incomplete->setMargin(4);
+    m_incomplete->setAutoFillBackground(true);
+    m_incomplete->setBackgroundRole(QPalette::ToolTipBase);
+    m_incomplete->setForegroundRole(QPalette::ToolTipText);
+    m_incomplete->hide();
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(m_incomplete);
+    layout->addWidget(m_stack);
+
+    connect(m_selection, &QItemSelectionModel::selectionChanged, this, [this] {
+        m_slowClick.stop();
+        emit SelectionChanged();
+    });
+    connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+        m_slowClick.stop();
+        CancelEditing();
+    });
+    // The views drop the editor of a row that goes by themselves (they were
+    // told first); the edit only has to end here.
+    connect(m_model, &QAbstractItemModel::rowsAboutToBeRemoved, this, [this](const QModelIndex&, int first, int last) {
+        if (m_editing && m_editIndex.isValid() && m_editIndex.row() >= first && m_editIndex.row() <= last)
+            FinishEditing(false);
+    });
+
+    m_slowClick.setSingleShot(true);
+    connect(&m_slowClick, &QTimer::timeout, this, [this] {
+        if (m_slowClickIndex.isValid() && !m_editing && IsSoleSelectedRow(m_slowClickIndex.row()))
+            EditItem(m_slowClickIndex.row());
+    });
+
+    SetViewStyle(cmd::ID_VIEW_LARGEICON);
+}
+
+CFtpListView::~CFtpListView()
+{
+    // The views and their editors go first, while this object is still whole;
+    // an editor dying now is no end of an edit anybody waits for.
+    m_editing = false;
+    m_slowClick.stop();
+    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(m_iconView),
+                                    static_cast<QAbstractItemView*>(m_detailsView)}) {
+        view->removeEventFilter(this);
+        view->viewport()->removeEventFilter(this);
+    }
+    m_selection->disconnect(this);
+    m_model->disconnect(this);
+    delete m_busy;
+    delete m_stack;
+}
+
+void CFtpListView::InstallDelegate(QAbstractItemView* view)
+{
+    auto* delegate = new CNameDelegate(view);
+    delegate->created = [this](CNameDelegate* owner, QLineEdit* editor, const QModelIndex& index) {
+        OnEditorCreated(owner, editor, index);
+    };
+    delegate->committed = [this](QWidget* editor, const QString& text) { OnNameCommitted(editor, text); };
+    // The view connects to the delegate's end of edit when it gets it; ours
+    // comes after, so the view has let go of the editor when we hear of it.
+    view->setItemDelegate(delegate);
+    connect(delegate, &QAbstractItemDelegate::closeEditor, this,
+            [this](QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
+                OnEditorClosed(editor, hint == QAbstractItemDelegate::RevertModelCache);
+            });
+}
+
+QAbstractItemView* CFtpListView::CurrentView() const
+{
+    return m_viewStyle == cmd::ID_VIEW_DETAILS ? static_cast<QAbstractItemView*>(m_detailsView)
+                                               : static_cast<QAbstractItemView*>(m_iconView);
+}
+
+// ---------------------------------------------------------------- listing
+
+void CFtpListView::DeleteAllItems()
+{
+    CancelEditing();
+    // A reset clears the selection without a word; the frame's commands
+    // still have to learn that nothing is selected any more.
+    const bool hadSelection = m_selection->hasSelection();
+    m_model->Clear();
+    if (hadSelection)
+        emit SelectionChanged();
+}
+
+void CFtpListView::AddListingEntry(int index, const RemoteEntry& entry)
+{
+    if (entry.name == QLatin1String(".") || entry.name == QLatin1String(".."))
+        return;
+    FtpListItem item;
+    item.name = entry.name;
+    item.size = entry.size;
+    item.folder = entry.folder;
+    item.modified = entry.modified;
+    if (index >= 0 && index < m_model->TotalCount())
+        m_model->Insert(index, std::move(item));
+    else
+        m_model->Append(std::move(item));
+}
+
+int CFtpListView::AddOrUpdateEntry(int position, const FileStatus& status, Qt::CaseSensitivity names)
+{
+    m_model->FlushPending();
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const int existing = m_model->FindName(status.path, names);
+    if (existing >= 0) {
+        m_model->SetSizeAndTime(existing, status.size, now);
+        return -1;
+    }
+    FtpListItem item;
+    item.name = status.path;
+    item.size = status.size;
+    item.folder = status.IsFolder();
+    item.modified = now;
+    return m_model->Insert(position < 0 ? m_model->TotalCount() : position, std::move(item));
+}
+
+void CFtpListView::SortByColumn(int column)
+{
+    if (column == -1)
+        ApplySort(m_sortColumn, false);
+    else if (column >= 0 && column < CFtpListModel::ColumnCount)
+        ApplySort(column, true);
+}
+
+void CFtpListView::OnHeaderClicked(int column)
+{
+    m_ascending = column == m_sortColumn ? !m_ascending : true;
+    ApplySort(column, true);
+}
+
+void CFtpListView::ApplySort(int column, bool moveArrow)
+{
+    m_model->Sort(column, m_ascending);
+    m_sortColumn = column;
+    if (moveArrow)
+        m_detailsView->header()->setSortIndicator(column, m_ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
+    emit SortChanged(m_sortColumn, m_ascending);
+}
+
+void CFtpListView::SetViewStyle(int commandId)
+{
+    if (commandId != cmd::ID_VIEW_SMALLICON && commandId != cmd::ID_VIEW_LARGEICON && commandId != cmd::ID_VIEW_LIST
+        && commandId != cmd::ID_VIEW_DETAILS)
+        return;
+    CancelEditing();
+    QAbstractItemView* previous = m_viewStyle != 0 ? CurrentView() : nullptr;
+    const bool hadFocus = previous && previous->hasFocus();
+    m_viewStyle = commandId;
+    if (commandId != cmd::ID_VIEW_DETAILS)
+        ConfigureIconView();
+    QAbstractItemView* view = CurrentView();
+    m_stack->setCurrentWidget(view);
+    setFocusProxy(view);
+    if (hadFocus)
+        view->setFocus();
+    if (m_selection->currentIndex().isValid())
+        view->scrollTo(m_selection->currentIndex());
+}
+
+void CFtpListView::ConfigureIconView()
+{
+    const QFontMetrics metrics(m_iconView->font());
+    auto* delegate = static_cast<CNameDelegate*>(m_iconView->itemDelegate());
+    if (m_viewStyle == cmd::ID_VIEW_LARGEICON) {
+        // Two lines of text under the icon.
+        const QSize cell(std::max(80, metrics.averageCharWidth() * 14), 32 + 2 * metrics.height() + 10);
+        delegate->fixedCell = cell;
+        m_iconView->setViewMode(QListView::IconMode);
+        m_iconView->setIconSize(QSize(32, 32));
+        m_iconView->setFlow(QListView::LeftToRight);
+        m_iconView->setWordWrap(true);
+        m_iconView->setGridSize(cell + QSize(6, 4));
+    } else {
+        const QSize cell(16 + 10 + metrics.averageCharWidth() * 26, std::max(16, metrics.height()) + 4);
+        delegate->fixedCell = cell;
+        m_iconView->setViewMode(QListView::ListMode);
+        m_iconView->setIconSize(QSize(16, 16));
+        m_iconView->setFlow(m_viewStyle == cmd::ID_VIEW_LIST ? QListView::TopToBottom : QListView::LeftToRight);
+        m_iconView->setWordWrap(false);
+        m_iconView->setGridSize(cell);
+    }
+    m_iconView->setWrapping(true);
+    m_iconView->setMovement(QListView::Static);
+    m_iconView->setResizeMode(QListView::Adjust);
+    m_iconView->setTextElideMode(Qt::ElideRight);
+    m_iconView->setUniformItemSizes(true);
+    m_iconView->setLayoutMode(QListView::Batched);
+}
+
+void CFtpListView::ShowBusy(bool busy)
+{
+    if (busy) {
+        if (m_busy)
+            return;
+        m_busy = new CBusyPanel(this);
+        m_busy->setGeometry(rect());
+        m_busy->raise();
+        m_busy->show();
+        return;
+    }
+    m_model->FlushPending();
+    if (!m_busy)
+        return;
+    delete m_busy;
+    m_busy = nullptr;
+    update();
+}
+
+QString CFtpListView::ColumnWidthsText() const
+{
+    return ::ColumnWidthsText(*m_detailsView->header());
+}
+
+void CFtpListView::RestoreColumnWidths(const QString& text)
+{
+    m_columnsSettled = ::RestoreColumnWidths(*m_detailsView->header(), text) || m_columnsSettled;
+}
+
+void CFtpListView::FitColumnsOnce()
+{
+    m_model->FlushPending();
+    if (m_columnsSettled || m_model->rowCount() == 0)
+        return;
+    m_columnsSettled = true;
+    // Measured on the first rows: enough to size a column, and cheap at
+    // 100,000 rows. The last column stretches over what is left.
+    QHeaderView* header = m_detailsView->header();
+    QStyleOptionViewItem option;
+    option.initFrom(m_detailsView);
+    option.decorationSize = m_detailsView->iconSize().isValid() ? m_detailsView->iconSize() : QSize(16, 16);
+    option.features |= QStyleOptionViewItem::HasDisplay | QStyleOptionViewItem::HasDecoration;
+    const int rows = std::min(m_model->rowCount(), 500);
+    for (int column = 0; column + 1 < CFtpListModel::ColumnCount; ++column) {
+        int width = header->sectionSizeHint(column);
+        for (int row = 0; row < rows; ++row)
+            width = std::max(width, m_detailsView->itemDelegate()->sizeHint(option, m_model->index(row, column)).width());
+        header->resizeSection(column, width + 8);
+    }
+}
+
+void CFtpListView::SetIncomplete(bool incomplete)
+{
+    m_incomplete->setVisible(incomplete);
+}
+
+bool CFtpListView::IsIncomplete() const
+{
+    return !m_incomplete->isHidden();
+}
+
+void CFtpListView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (m_busy)
+        m_busy->setGeometry(rect());
+}
+
+void CFtpListView::SetInputLocked(bool locked)
+{
+    m_inputLock->SetLocked(locked);
+}
+
+void CFtpListView::ShowEnabled()
+{
+    m_shownEnabled = true;
+    ApplyColours();
+}
+
+void CFtpListView::ShowDisabled()
+{
+    m_shownEnabled = false;
+    ApplyColours();
+}
+
+void CFtpListView::ApplyColours()
+{
+    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(m_iconView),
+                                    static_cast<QAbstractItemView*>(m_detailsView)}) {
+        if (m_shownEnabled) {
+            view->setPalette(QPalette());
+        } else {
+            QPalette greyed = palette();
+            greyed.setColor(QPalette::Base, greyed.color(QPalette::Button));
+            greyed.setColor(QPalette::Text, greyed.color(QPalette::Disabled, QPalette::Text));
+            view->setPalette(greyed);
+        }
+        view->viewport()->update();
+    }
+}
+
+// ---------------------------------------------------------------- rows
+
+int CFtpListView::RowCount() const
+{
+    m_model->FlushPending();
+    return m_model->rowCount();
+}
+
+QString CFtpListView::ItemName(int row) const
+{
+    m_model->FlushPending();
+    const FtpListItem* item = m_model->Item(row);
+    return item ? item->name : QString();
+}
+
+bool CFtpListView::IsFolderItem(int row) const
+{
+    m_model->FlushPending();
+    const FtpListItem* item = m_model->Item(row);
+    return item && item->folder;
+}
+
+quint64 CFtpListView::GetItemSize(int row) const
+{
+    m_model->FlushPending();
+    const FtpListItem* item = m_model->Item(row);
+    return item ? item->size : 0;
+}
+
+qint64 CFtpListView::ItemModified(int row) const
+{
+    m_model->FlushPending();
+    const FtpListItem* item = m_model->Item(row);
+    return item ? item->modified : 0;
+}
+
+QString CFtpListView::ItemText(int row, int column) const
+{
+    m_model->FlushPending();
+    const FtpListItem* item = m_model->Item(row);
+    return item ? CFtpListModel::DisplayText(*item, column) : QString();
+}
+
+bool CFtpListView::ConfirmUploads(FileStatusList& files, IFileQuestions& questions) const
+{
+    if (files.isEmpty())
+        return false;
+    const auto describe = [](quint64 size, qint64 modified) {
+        return QStringLiteral("%1\r\nmodified: %2")
+            .arg(FormatSizeKB(size), QLocale().toString(QDateTime::fromSecsSinceEpoch(modified), QLocale::LongFormat));
+    };
+    FileStatusList kept;
+    bool yesToAll = false;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        FileStatus file = files[i];
+        const QString name = file.path.section(QLatin1Char('/'), -1);
+        const int row = FindRow(name);
+        if (row < 0 || yesToAll || file.IsFolder() || IsFolderItem(row)) {
+            kept << file;
+            continue;
+        }
+        FileQuestion question;
+        question.fileName = name;
+        question.remaining = static_cast<int>(files.size() - i);
+        question.newDescription = describe(file.size, file.modified);
+        question.existingDescription = describe(GetItemSize(row), ItemModified(row));
+        if (file.size > GetItemSize(row)) {
+            switch (questions.AskResume(question)) {
+            case kAnswerYes:
+                file.attribute |= FileStatus::kResume;
+                file.size = GetItemSize(row);
+                break;
+            case kAnswerNo:
+                file.attribute &= ~FileStatus::kResume;
+                break;
+            default:
+                return false;
+            }
+            kept << file;
+            continue;
+        }
+        switch (questions.AskReplace(question)) {
+        case kAnswerYesToAll:
+            yesToAll = true;
+            kept << file;
+            break;
+        case kAnswerYes:
+            kept << file;
+            break;
+        case kAnswerNo:
+            break;
+        default:
+            return false;
+        }
+    }
+    files = kept;
+    return true;
+}
+
+int CFtpListView::FindRow(const QString& name) const
+{
+    m_model->FlushPending();
+    return m_model->FindName(name, Qt::CaseSensitive);
+}
+
+void CFtpListView::SetItemName(int row, const QString& name)
+{
+    m_model->FlushPending();
+    m_model->SetName(row, name);
+}
+
+void CFtpListView::RemoveItem(int row)
+{
+    m_model->FlushPending();
+    m_model->Remove(row);
+}
+
+QList<int> CFtpListView::SelectedRows() const
+{
+    m_model->FlushPending();
+    const int count = m_model->rowCount();
+    std::vector<bool> selected(static_cast<std::size_t>(count), false);
+    for (const QItemSelectionRange& range : m_selection->selection()) {
+        for (int row = std::max(0, range.top()); row <= range.bottom() && row < count; ++row)
+            selected[static_cast<std::size_t>(row)] = true;
+    }
+    QList<int> rows;
+    for (int row = 0; row < count; ++row) {
+        if (selected[static_cast<std::size_t>(row)])
+            rows.append(row);
+    }
+    return rows;
+}
+
+int CFtpListView::FirstSelectedRow() const
+{
+    m_model->FlushPending();
+    int first = -1;
+    for (const QItemSelectionRange& range : m_selection->selection()) {
+        if (range.isValid() && (first < 0 || range.top() < first))
+            first = range.top();
+    }
+    return first;
+}
+
+bool CFtpListView::IsSoleSelectedRow(int row) const
+{
+    const QItemSelection selection = m_selection->selection();
+    if (selection.isEmpty())
+        return false;
+    return std::all_of(selection.cbegin(), selection.cend(), [row](const QItemSelectionRange& range) {
+        return range.top() == row && range.bottom() == row;
+    });
+}
+
+void CFtpListView::SelectItem(int row)
+{
+    m_model->FlushPending();
+    if (!m_model->Item(row))
+        return;
+    const QModelIndex index = m_model->index(row, 0);
+    m_selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    CurrentView()->scrollTo(index);
+}
+
+void CFtpListView::SelectAll()
+{
+    m_model->FlushPending();
+    const int count = m_model->rowCount();
+    if (count == 0)
+        return;
+    const QItemSelection all(m_model->index(0, 0), m_model->index(count - 1, CFtpListModel::ColumnCount - 1));
+    m_selection->select(all, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    m_selection->setCurrentIndex(m_model->index(count - 1, 0), QItemSelectionModel::NoUpdate);
+}
+
+void CFtpListView::InvertSelection()
+{
+    m_model->FlushPending();
+    const int count = m_model->rowCount();
+    if (count == 0)
+        return;
+    const QItemSelection all(m_model->index(0, 0), m_model->index(count - 1, CFtpListModel::ColumnCount - 1));
+    m_selection->select(all, QItemSelectionModel::Toggle | QItemSelectionModel::Rows);
+}
+
+void CFtpListView::FocusList()
+{
+    CurrentView()->setFocus();
+}
+
+// ---------------------------------------------------------------- editing
+
+void CFtpListView::EditItem(int row)
+{
+    m_model->FlushPending();
+    if (!m_model->Item(row))
+        return;
+    CancelEditing();
+    m_slowClick.stop();
+    QAbstractItemView* view = CurrentView();
+    const QModelIndex index = m_model->index(row, 0);
+    view->scrollTo(index);
+    view->edit(index);
+    if (m_editing && m_editIndex == index)
+        emit EditingStarted(row);
+}
+
+QLineEdit* CFtpListView::Editor() const
+{
+    return m_editing ? m_editor.data() : nullptr;
+}
+
+void CFtpListView::OnEditorCreated(CNameDelegate* delegate, QLineEdit* editor, const QModelIndex& index)
+{
+    m_editing = true;
+    m_editDelegate = delegate;
+    m_editor = editor;
+    m_editIndex = index;
+    m_committed = false;
+    m_committedText.clear();
+    const quint64 session = ++m_editSession;
+    // A view drops the editor without an end-of-edit when its row goes away;
+    // the edit still has to end, as cancelled.
+    connect(editor, &QObject::destroyed, this, [this, session] {
+        if (m_editing && m_editSession == session)
+            FinishEditing(false);
+    });
+}
+
+void CFtpListView::OnNameCommitted(QWidget* editor, const QString& text)
+{
+    if (m_editing && editor == m_editor) {
+        m_committed = true;
+        m_committedText = text;
+    }
+}
+
+void CFtpListView::OnEditorClosed(QWidget* editor, bool reverted)
+{
+    if (m_editing && editor == m_editor)
+        FinishEditing(m_committed && !reverted);
+}
+
+void CFtpListView::FinishEditing(bool accepted)
+{
+    const int row = m_editIndex.isValid() ? m_editIndex.row() : -1;
+    const QString text = accepted ? m_committedText : (m_editor ? m_editor->text() : QString());
+    m_editing = false;
+    m_editDelegate = nullptr;
+    m_editor = nullptr;
+    m_editIndex = QPersistentModelIndex();
+    m_committed = false;
+    m_committedText.clear();
+    emit EditingFinished(row, text, accepted);
+}
+
+void CFtpListView::CancelEditing()
+{
+    if (!m_editing)
+        return;
+    if (m_editor && m_editDelegate)
+        m_editDelegate->Cancel(m_editor);
+    if (m_editing)
+        FinishEditing(false);
+}
+
+// ---------------------------------------------------------------- input
+
+bool CFtpListView::eventFilter(QObject* watched, QEvent* event)
+{
+    QAbstractItemView* view = nullptr;
+    if (watched == m_iconView || watched == m_iconView->viewport())
+        view = m_iconView;
+    else if (watched == m_detailsView || watched == m_detailsView->viewport())
+        view = m_detailsView;
+    if (!view)
+        return QWidget::eventFilter(watched, event);
+
+    if (watched == view && event->type() == QEvent::KeyPress && !m_editing) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+        const QModelIndex current = m_selection->currentIndex();
+        const int row = current.isValid() ? current.row() : FirstSelectedRow();
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && modifiers == Qt::NoModifier) {
+            if (row >= 0)
+                emit ItemActivated(row);
+            return true;
+        }
+        if (key->key() == Qt::Key_F2 && modifiers == Qt::NoModifier) {
+            if (row >= 0)
+                EditItem(row);
+            return true;
+        }
+    }
+
+    if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove || event->type() == QEvent::Drop)
+        return HandleFileDrop(static_cast<QDropEvent*>(event));
+
+    if (watched == view->viewport()) {
+        switch (event->type()) {
+
+        case QEvent::MouseButtonPress: {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            m_slowClick.stop();
+            const QModelIndex index = view->indexAt(mouse->position().toPoint());
+            m_pressOnSoleSelection = mouse->button() == Qt::LeftButton && mouse->modifiers() == Qt::NoModifier
+                && index.isValid() && !m_editing && IsSoleSelectedRow(index.row());
+            m_slowClickIndex = index;
+            m_mayDrag = mouse->button() == Qt::LeftButton && index.isValid() && !m_editing
+                && m_selection->isRowSelected(index.row(), index.parent());
+            m_dragStart = mouse->position().toPoint();
+            if (m_mayDrag && mouse->modifiers() == Qt::NoModifier && !m_pressOnSoleSelection) {
+                // A press on a selection of several rows may begin a drag of
+                // all of them; the view would narrow the selection to this row.
+                view->setFocus(Qt::MouseFocusReason);
+                m_selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+                return true;
+            }
+            break;
+        }
+        case QEvent::MouseMove: {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            if (m_mayDrag && (mouse->buttons() & Qt::LeftButton)
+                && (mouse->position().toPoint() - m_dragStart).manhattanLength() >= QApplication::startDragDistance()) {
+                m_mayDrag = false;
+                m_slowClick.stop();
+                m_pressOnSoleSelection = false;
+                emit DragRequested();
+                return true;
+            }
+            if (m_mayDrag)
+                return true;
+            break;
+        }
+        case QEvent::MouseButtonRelease: {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            const QModelIndex index = view->indexAt(mouse->position().toPoint());
+            if (m_mayDrag && mouse->button() == Qt::LeftButton && index.isValid() && !m_pressOnSoleSelection) {
+                // A click on one row of a larger selection that never became
+                // a drag selects just that row, as the press would have.
+                m_selection->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            }
+            m_mayDrag = false;
+            if (m_pressOnSoleSelection && mouse->button() == Qt::LeftButton && index.isValid()
+                && m_slowClickIndex.isValid() && index.row() == m_slowClickIndex.row())
+                m_slowClick.start(QApplication::doubleClickInterval() + 50);
+            m_pressOnSoleSelection = false;
+            break;
+        }
+        case QEvent::MouseButtonDblClick:
+            m_slowClick.stop();
+            m_pressOnSoleSelection = false;
+            break;
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+bool CFtpListView::HandleFileDrop(QDropEvent* drop)
+{
+    // Local files from a file manager go up into the listed folder; the
+    // views' own drag and drop of rows is not wanted here.
+    QStringList paths;
+    for (const QUrl& url : drop->mimeData()->urls()) {
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    }
+    if (!m_acceptsFiles || paths.isEmpty()) {
+        drop->ignore();
+        return true;
+    }
+    drop->setDropAction(Qt::CopyAction);
+    drop->accept();
+    if (drop->type() == QEvent::Drop)
+        emit FilesDropped(paths);
+    return true;
+}
+
+// ---------------------------------------------------------------- menus
+
+void CFtpListView::SetCommandLookup(std::function<QAction*(int commandId)> lookup)
+{
+    m_lookup = std::move(lookup);
+}
+
+std::unique_ptr<QMenu> CFtpListView::CreateContextMenu(QWidget* parent) const
+{
+    if (!m_lookup)
+        return nullptr;
+    auto menu = std::make_unique<QMenu>(parent);
+    const auto add = [this](QMenu* target, std::initializer_list<int> ids) {
+        for (const int id : ids) {
+            if (QAction* action = m_lookup(id))
+                target->addAction(action);
+        }
+    };
+    const auto addSubmenu = [&](const QString& title, std::initializer_list<int> ids) {
+        auto* submenu = new QMenu(title, menu.get());
+        add(submenu, ids);
+        if (submenu->actions().isEmpty())
+            delete submenu;
+        else
+            menu->addMenu(submenu);
+    };
+
+    const int first = FirstSelectedRow();
+    if (first >= 0) {
+        const bool folder = IsFolderItem(first);
+        menu->setObjectName(folder ? QStringLiteral("FolderPopup") : QStringLiteral("FilePopup"));
+        if (folder) {
+            add(menu.get(), {cmd::ID_EXPLORE});
+            menu->addSeparator();
+        }
+        add(menu.get(), {cmd::ID_DOWNLOAD, cmd::ID_DOWNLOAD_TO});
+        menu->addSeparator();
+        add(menu.get(), {cmd::ID_DELETE, cmd::ID_RENAME});
+        menu->addSeparator();
+        add(menu.get(), {cmd::ID_PROPERTIES});
+    } else {
+        menu->setObjectName(QStringLiteral("ListPopup"));
+        add(menu.get(), {cmd::ID_UPLOAD});
+        menu->addSeparator();
+        addSubmenu(QStringLiteral("&View"),
+                   {cmd::ID_VIEW_LARGEICON, cmd::ID_VIEW_SMALLICON, cmd::ID_VIEW_LIST, cmd::ID_VIEW_DETAILS});
+        addSubmenu(QStringLiteral("Arrange &Icons by"),
+                   {cmd::ID_SORT_NAME, cmd::ID_SORT_SIZE, cmd::ID_SORT_TYPE, cmd::ID_SORT_DATE});
+        menu->addSeparator();
+        addSubmenu(QStringLiteral("&New"), {cmd::ID_NEW_FOLDER});
+        menu->addSeparator();
+        add(menu.get(), {cmd::ID_REFRESH});
+    }
+    const QList<QAction*> actions = menu->actions();
+    if (std::none_of(actions.cbegin(), actions.cend(), [](QAction* action) { return !action->isSeparator(); }))
+        return nullptr;
+    return menu;
+}
+
+void CFtpListView::ShowContextMenu(QAbstractItemView* view, const QPoint& pos)
+{
+    if (std::unique_ptr<QMenu> menu = CreateContextMenu(this))
+        menu->exec(view->viewport()->mapToGlobal(pos));
+}

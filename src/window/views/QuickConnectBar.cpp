@@ -1,0 +1,92 @@
+#include "window/views/QuickConnectBar.h"
+
+#include "engine/base/Settings.h"
+#include "window/views/HistoryComboBox.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+CQuickConnectBar::CQuickConnectBar(QWidget* parent)
+    : QWidget(parent)
+{
+    m_host = new CHistoryComboBox(this);
+    m_host->setObjectName(QStringLiteral("host"));
+    m_user = new QLineEdit(this);
+    m_user->setObjectName(QStringLiteral("user"));
+    m_password = new QLineEdit(this);
+    m_password->setObjectName(QStringLiteral("password"));
+    m_password->setEchoMode(QLineEdit::Password);
+    m_connect = new QPushButton(QStringLiteral("Connect"), this);
+    m_connect->setObjectName(QStringLiteral("connect"));
+    m_connect->setDefault(true);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(6, 2, 6, 2);
+    const auto addField = [&](const QString& label, QWidget* field, int stretch) {
+        auto* text = new QLabel(label, this);
+        text->setBuddy(field);
+        layout->addWidget(text);
+        layout->addWidget(field, stretch);
+    };
+    addField(QStringLiteral("Host:"), m_host, 3);
+    addField(QStringLiteral("Username:"), m_user, 2);
+    addField(QStringLiteral("Password:"), m_password, 2);
+    layout->addWidget(m_connect);
+    setTabOrder(m_host, m_user);
+    setTabOrder(m_user, m_password);
+    setTabOrder(m_password, m_connect);
+
+    m_host->LoadHistory(QString::fromLatin1(kx::settings::kQuickConnectSection));
+    if (m_host->count() > 0) {
+        m_host->setCurrentIndex(0);
+        FillCredentials(0);
+    }
+
+    connect(m_connect, &QPushButton::clicked, this, &CQuickConnectBar::ConnectRequested);
+    // Only a pick from the list refills the credentials: the history moving
+    // its own selection while it is updated, or Enter on a remembered host
+    // typed with a new password, must not overwrite what was typed.
+    connect(m_host, &CHistoryComboBox::EntryPicked, this, &CQuickConnectBar::FillCredentials);
+    for (QLineEdit* field : {HostField(), m_user, m_password})
+        connect(field, &QLineEdit::returnPressed, m_connect, &QPushButton::click);
+}
+
+QLineEdit* CQuickConnectBar::HostField() const
+{
+    return m_host->lineEdit();
+}
+
+void CQuickConnectBar::FillCredentials(int index)
+{
+    const QString data = m_host->EntryData(index);
+    m_user->setText(CHistoryComboBox::DataField(data, 0));
+    m_password->setText(CHistoryComboBox::DataField(data, 1));
+}
+
+QString CQuickConnectBar::Host() const
+{
+    return m_host->currentText().trimmed();
+}
+
+QString CQuickConnectBar::User() const
+{
+    return m_user->text();
+}
+
+QString CQuickConnectBar::Password() const
+{
+    return m_password->text();
+}
+
+void CQuickConnectBar::ClearCredentials()
+{
+    m_user->clear();
+    m_password->clear();
+}
+
+QString CQuickConnectBar::HistoryEntry() const
+{
+    return CHistoryComboBox::MakeEntry(Host(), {User(), Password()});
+}

@@ -1,0 +1,61 @@
+#include "engine/session/FtpUrl.h"
+#include "support/Printers.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(FtpUrl, AddressForms)
+{
+    struct Case {
+        const char* address;
+        bool parses;
+        const char* scheme;
+        const char* server;
+        const char* path;
+        int port;
+        bool explicitPort;
+    };
+    const Case cases[] = {
+        {"ftp://ftp.example.org", true, "ftp", "ftp.example.org", "/", 21, false},
+        {"FTP://Host:2121/pub/x y", true, "ftp", "Host", "/pub/x y", 2121, true},
+        {"ftp://user:pw@host/", true, "ftp", "host", "/", 21, false},
+        {"ftp://[::1]:2121/a", true, "ftp", "::1", "/a", 2121, true},
+        {"ftp://::1/a", true, "ftp", "::1", "/a", 21, false},
+        {"http://www.example.org/", true, "http", "www.example.org", "/", 80, false},
+        {"ftps://secure.example.org/pub", true, "ftps", "secure.example.org", "/pub", 990, false},
+        {"FTPES://secure.example.org:2121", true, "ftpes", "secure.example.org", "/", 2121, true},
+        {"ftp:///path", true, "ftp", "", "/path", 21, false},
+        {"host.example.org", false, "", "", "", 0, false},
+        {"host:21", false, "", "", "", 0, false},
+        {"ftp://host:0/", false, "", "", "", 0, false},
+        {"ftp://host:99999/", false, "", "", "", 0, false},
+        {"ftp://host:abc/", false, "", "", "", 0, false},
+        {"ftp://host:/", false, "", "", "", 0, false},
+        {"ftp://[::1/", false, "", "", "", 0, false},
+        {"://host", false, "", "", "", 0, false},
+        {"1ftp://host", false, "", "", "", 0, false},
+        {"ftp://ho st/", false, "", "", "", 0, false},
+    };
+    for (const Case& c : cases) {
+        FtpUrl url;
+        ASSERT_EQ(FtpUrl::Parse(QString::fromUtf8(c.address), url), c.parses) << c.address;
+        if (!c.parses)
+            continue;
+        EXPECT_EQ(url.scheme, QString::fromUtf8(c.scheme)) << c.address;
+        EXPECT_EQ(url.server, QString::fromUtf8(c.server)) << c.address;
+        EXPECT_EQ(url.objectPath, QString::fromUtf8(c.path)) << c.address;
+        EXPECT_EQ(url.port, c.port) << c.address;
+        EXPECT_EQ(url.explicitPort, c.explicitPort) << c.address;
+        EXPECT_EQ(url.IsFtp(), url.scheme.startsWith(QLatin1String("ftp"))) << c.address;
+    }
+    FtpUrl url;
+    ASSERT_TRUE(FtpUrl::Parse(QStringLiteral("ftps://h/"), url));
+    EXPECT_EQ(url.SchemeEncryption(), kImplicitTls);
+    ASSERT_TRUE(FtpUrl::Parse(QStringLiteral("ftpes://h/"), url));
+    EXPECT_EQ(url.SchemeEncryption(), kExplicitTlsRequired);
+    ASSERT_TRUE(FtpUrl::Parse(QStringLiteral("ftp://h/"), url));
+    EXPECT_EQ(url.SchemeEncryption(), -1);
+}
+
+} // namespace

@@ -1,0 +1,186 @@
+#pragma once
+
+// Running transfer threads in tests: a receiver that keeps every event a
+// worker posts, a port that records the progress window's lines and answers
+// questions from a script, and a fixture that runs a job to its end.
+
+#include "engine/base/Settings.h"
+#include "engine/base/WindowMessages.h"
+#include "support/Printers.h"
+#include "support/ServerProcess.h"
+#include "engine/transfer/DownloadThread.h"
+#include "engine/transfer/TransferEvents.h"
+#include "engine/transfer/TransferPort.h"
+#include "engine/transfer/UploadThread.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QStringList>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <memory>
+#include <mutex>
+
+struct StatusRecord {
+    QString name;
+    QString status;
+    int percent;
+};
+
+class RecordingReceiver : public QObject {
+public:
+    bool event(QEvent* event) override
+    {
+        if (auto* status = dynamic_cast<TransferStatusEvent*>(event)) {
+            statuses.push_back({status->Name(), status->Status(), status->Percent()});
+        } else if (auto* done = dynamic_cast<TransferDoneEvent*>(event)) {
+            ++doneEvents;
+            result = done->ResultText();
+            failed = done->Failed();
+        } else if (auto* item = dynamic_cast<RemoteItemAddedEvent*>(event)) {
+            stored << item->Item().path;
+        } else if (auto* line = dynamic_cast<TraceLineEvent*>(event)) {
+            traces << line->Text().section(QStringLiteral("] "), 1);
+        } else {
+            return QObject::event(event);
+        }
+        return true;
+    }
+    QStringList Words() const
+    {
+        QStringList words;
+        for (const StatusRecord& status : statuses) {
+            if (!status.status.isEmpty())
+                words << status.status;
+        }
+        return words;
+    }
+    void Clear()
+    {
+        statuses.clear();
+        traces.clear();
+        stored.clear();
+        doneEvents = 0;
+        result.clear();
+        failed = false;
+    }
+    int PercentEvents() const
+    {
+        int count = 0;
+        for (const StatusRecord& status : statuses)
+            count += status.status.isEmpty() && status.name.isEmpty() ? 1 : 0;
+        return count;
+    }
+
+    std::vector<StatusRecord> statuses;
+    QStringList traces;
+    QStringList stored;
+    int doneEvents = 0;
+    QString result;
+    bool failed = false;
+};
+
+// Records on the worker's thread; answers from `answers` in order, Cancel
+// when they run out.
+class ScriptedPort : public ITransferPort {
+public:
+    void SetCaption(const QString& text) override { Log(QStringLiteral("caption ") + text); }
+    void SetLine1(const QString& text) override { Log(QStringLiteral("1 ") + text); }
+    void SetLine2(const QString& text) override { Log(QStringLiteral("2 ") + text); }
+    void SetRange(int) override {}
+    void SetPos(int) override {}
+    FileAnswer AskReplace(const FileQuestion& question) override { return Ask(QStringLiteral("replace "), question); }
+    FileAnswer AskResume(const FileQuestion& question) override { return Ask(QStringLiteral("resume "), question); }
+    void CancelQuestion() override {}
+    void Close() override { Log(QStringLiteral("closed")); }
+
+    QStringList Lines() const
+    {
+        std::lock_guard lock(mutex);
+        return lines;
+    }
+    QStringList Questions() const
+    {
+        std::lock_guard lock(mutex);
+        return questions;
+    }
+
+    std::deque<FileAnswer> answers;
+
+private:
+    void Log(const QString& line)
+    {
+        std::lock_guard lock(mutex);
+        lines << line;
+    }
+    FileAnswer Ask(const QString& kind, const FileQuestion& question)
+    {
+        std::lock_guard lock(mutex);
+        questions << kind + question.fileName + QStringLiteral(" %1").arg(question.remaining);
+        if (answers.empty())
+            return kAnswerCancel;
+        const FileAnswer answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+
+    mutable std::mutex mutex;
+    QStringList lines;
+    QStringList questions;
+};
+
+class WorkerFixture : public ::testing::Test {
+protected:
+    template <typename Thread>
+    std::unique_ptr<Thread> Make(int port, const QString& remoteFolder = QStringLiteral("/"))
+    {
+        auto thread = std::make_unique<Thread>();
+        TransferJob& job = thread->Job();
+        job.host = QStringLiteral("127.0.0.1");
+        job.port = port;
+        job.user = QStringLiteral("anna");
+        job.password = QStringLiteral("secret");
+        job.remoteFolder = remoteFolder;
+        job.retryDelay = 0;
+        job.passive = true;
+        job.timeoutMs = 10000;
+        job.proxyType = kx::settings::kProxyDirect;
+        thread->SetReceiver(&m_receiver);
+        auto scripted = std::make_unique<ScriptedPort>();
+        m_port = scripted.get();
+        thread->SetPort(std::move(scripted));
+        return thread;
+    }
+
+    // Lets the events in until the run's end has arrived.
+    bool WaitForEnd(int milliseconds = 60000)
+    {
+        const QDeadlineTimer deadline(milliseconds);
+        while (m_receiver.doneEvents == 0 && !deadline.hasExpired()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            QThread::msleep(2);
+        }
+        QCoreApplication::processEvents();
+        return m_receiver.doneEvents > 0;
+    }
+
+    // Runs the job to its end; the receiver then holds every event.
+    template <typename Thread>
+    void Run(Thread& thread)
+    {
+        ASSERT_TRUE(thread.Resume());
+        ASSERT_TRUE(WaitForEnd());
+        thread.Stop();
+    }
+
+    RecordingReceiver m_receiver;
+    ScriptedPort* m_port = nullptr; // owned by the thread made last
+    kxtest::TempDir m_remote;
+    kxtest::TempDir m_local;
+    kxtest::TempDir m_files; // listings and logs of the test servers
+};

@@ -1,0 +1,139 @@
+// kestrix-ftp, the command-line client, run as a process against the test servers.
+
+#include "support/ServerProcess.h"
+
+#include <chrono>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+const std::string kCli = KX_FTP_TOOL;
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (::access(kCli.c_str(), X_OK) != 0)
+            GTEST_SKIP() << kCli << " is not built (target kestrix-ftp)";
+    }
+    // The arguments are test-made paths and words: no shell quoting needed beyond '...'.
+    Result Run(const std::string& args)
+    {
+        std::string out = work_.Path("out.txt"), err = work_.Path("err.txt");
+        std::string cmd = "cd '" + work_.path() + "' && '" + kCli + "' " + args + " >'" + out + "' 2>'" + err +
+                          "' </dev/null";
+        int rc = std::system(cmd.c_str());
+        Result r;
+        r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+        r.out = work_.Read("out.txt");
+        r.err = work_.Read("err.txt");
+        return r;
+    }
+    kxtest::TempDir root_, work_;
+};
+
+TEST_F(CliTest, TransfersAndListing)
+{
+    root_.Write("data.bin", std::string(300000, 'd'));
+    root_.MakeDir("folder");
+    auto server = kxtest::StartPyFtpd(root_.path(), "u", "p");
+    std::string base = "--user u --password p 127.0.0.1:" + std::to_string(server->port()) + " ";
+
+    Result ls = Run(base + "ls");
+    EXPECT_EQ(ls.status, 0) << ls.err;
+    EXPECT_NE(ls.out.find("-         300000 "), std::string::npos) << ls.out;
+    EXPECT_NE(ls.out.find(" data.bin\n"), std::string::npos) << ls.out;
+    EXPECT_NE(ls.out.find("d "), std::string::npos) << ls.out;
+
+    EXPECT_EQ(Run(base + "get data.bin copy.bin").status, 0);
+    EXPECT_EQ(work_.Read("copy.bin"), root_.Read("data.bin"));
+
+    work_.Write("partial.bin", std::string(1000, 'd'));
+    EXPECT_EQ(Run(base + "--continue get data.bin partial.bin").status, 0);
+    EXPECT_EQ(work_.Read("partial.bin"), root_.Read("data.bin"));
+
+    root_.Write("half.bin", std::string(150000, 'd'));
+    EXPECT_EQ(Run(base + "--continue --active put copy.bin half.bin").status, 0);
+    EXPECT_EQ(root_.Read("half.bin"), root_.Read("data.bin"));
+
+    Result quote = Run(base + "quote 'NOOP'");
+    EXPECT_EQ(quote.status, 0);
+    EXPECT_EQ(quote.out.substr(0, 3), "200");
+    EXPECT_NE(Run(base + "quote 'BOGUS'").status, 0);
+    Result missing = Run(base + "get nothing.bin");
+    EXPECT_NE(missing.status, 0);
+    EXPECT_NE(missing.err.find("550"), std::string::npos) << missing.err;
+    struct stat st;
+    EXPECT_NE(::stat(work_.Path("nothing.bin").c_str(), &st), 0) << "an empty local file was left behind";
+
+    ::setenv("KESTRIX_FTP_PASSWORD", "p", 1);
+    EXPECT_EQ(Run("--user u 127.0.0.1:" + std::to_string(server->port()) + " mkdir made").status, 0);
+    ::unsetenv("KESTRIX_FTP_PASSWORD");
+    EXPECT_EQ(::stat(root_.Path("made").c_str(), &st), 0);
+}
+
+TEST_F(CliTest, IncompleteTransferNeverExitsZero)
+{
+    root_.Write("data.bin", std::string(1000000, 'x'));
+    auto server = kxtest::StartScriptedFtpd(root_.path(), {"--drop-after", "RETR=100000"});
+    std::string url = "ftp://u:p@127.0.0.1:" + std::to_string(server->port());
+    Result r = Run(url + " get data.bin");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("12111"), std::string::npos) << r.err;
+
+    Result usage = Run("--no-such-option host ls");
+    EXPECT_EQ(usage.status, 2);
+}
+
+TEST_F(CliTest, OddServersAndOddArgumentsGetSoundAnswers)
+{
+    root_.Write("crlf.txt", "line one\r\nline two\r\n");
+    std::string data(300000, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>('a' + i % 26);
+    root_.Write("data.bin", data);
+    // A server that says 350 to REST and then sends from the first byte.
+    auto server = kxtest::StartScriptedFtpd(root_.path(), {"--reply", "REST=350 Restarting.\\r\\n"});
+    const std::string url = "ftp://u:p@127.0.0.1:" + std::to_string(server->port()) + " ";
+
+    // ASCII changes the length on the way: the announced size is no measure.
+    Result ascii = Run(url + "--ascii get crlf.txt");
+    EXPECT_EQ(ascii.status, 0) << ascii.err;
+    EXPECT_EQ(work_.Read("crlf.txt"), "line one\nline two\n");
+
+    // The resumed copy never grows past the file with the wrong bytes.
+    work_.Write("partial.bin", data.substr(0, 1000));
+    Result resumed = Run(url + "--continue get data.bin partial.bin");
+    EXPECT_EQ(resumed.status, 1);
+    EXPECT_NE(resumed.err.find("did not resume"), std::string::npos) << resumed.err;
+    EXPECT_EQ(work_.Read("partial.bin"), data.substr(0, 1000));
+
+    // A password in a malformed address stays out of the usage error.
+    Result usage = Run("'ftp://u:topsecret@[::1' ls");
+    EXPECT_EQ(usage.status, 2);
+    EXPECT_EQ(usage.err.find("topsecret"), std::string::npos) << usage.err;
+
+    // Below a millisecond is the shortest time-out, not none; SIGTERM is 143.
+    auto stalled = kxtest::StartScriptedFtpd(root_.path(), {"--stall", "GREETING"});
+    const std::string stalledUrl = "ftp://u:p@127.0.0.1:" + std::to_string(stalled->port()) + " ";
+    const auto start = std::chrono::steady_clock::now();
+    Result quick = Run("--timeout 0.0004 " + stalledUrl + "ls");
+    EXPECT_EQ(quick.status, 1) << quick.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    const std::string cmd = "timeout --preserve-status -s TERM 1 '" + kCli + "' " + stalledUrl + "ls >/dev/null 2>&1";
+    const int rc = std::system(cmd.c_str());
+    EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 143) << rc;
+}
+
+}  // namespace

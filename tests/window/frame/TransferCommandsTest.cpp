@@ -1,0 +1,183 @@
+// The transfer commands of the window against a real server: where
+// downloads go, what an upload shows at once, and closing while jobs run.
+#include "window/frame/FrameFixture.h"
+#include "engine/base/Settings.h"
+#include "engine/session/MessagePump.h"
+#include "window/resources/CommandIds.h"
+#include "window/local/LocalBrowserBar.h"
+#include "window/local/RemoteDragOut.h"
+#include "window/transfers/TransferManagerBar.h"
+
+#include <QAction>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QApplication>
+#include <QTest>
+#include <QTimer>
+
+#include <filesystem>
+
+namespace {
+
+class TransferCommandsTest : public FrameFixture {
+protected:
+    bool UntilQueueIsEmpty(int milliseconds = 30000)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (m_frame->TransferManager()->JobCount() > 0 && clock.elapsed() < milliseconds)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return m_frame->TransferManager()->JobCount() == 0;
+    }
+    kxtest::TempDir m_downloads;
+};
+
+TEST_F(TransferCommandsTest, ADoubleClickedFileGoesToTheDefaultDownloadFolder)
+{
+    m_root.Write("pub/report.pdf", std::string(70000, 'r'));
+    m_server = kxtest::StartPyFtpd(m_root.path(), "anna", "secret");
+    kx::WriteProfileString(kx::settings::DefaultLocalPath, QString::fromStdString(m_downloads.path()));
+    ASSERT_TRUE(Connect(QStringLiteral("/pub")));
+    DoubleClickRow(RowOf(QStringLiteral("report.pdf")));
+    EXPECT_EQ(m_frame->TransferManager()->JobCount(), 1);
+    ASSERT_TRUE(UntilQueueIsEmpty());
+    EXPECT_EQ(m_downloads.Read("report.pdf"), std::string(70000, 'r'));
+    EXPECT_FALSE(Trace().filter(QStringLiteral("File(s) successfully downloaded.")).isEmpty());
+
+    // Nothing set: the user's Downloads folder, never the working folder.
+    kx::WriteProfileString(kx::settings::DefaultLocalPath, QString());
+    EXPECT_TRUE(QFileInfo(CMainFrame::DefaultDownloadFolder()).isAbsolute());
+    kx::WriteProfileString(kx::settings::DefaultLocalPath, QStringLiteral("relative"));
+    EXPECT_NE(CMainFrame::DefaultDownloadFolder(), QFileInfo(QStringLiteral("relative")).absoluteFilePath());
+}
+
+TEST_F(TransferCommandsTest, UploadsShowInTheListAndTheTreeAtOnce)
+{
+    m_root.MakeDir("www");
+    m_server = kxtest::StartPyFtpd(m_root.path(), "anna", "secret");
+    ASSERT_TRUE(Connect(QStringLiteral("/www")));
+    kxtest::TempDir local;
+    local.Write("page.html", "<html>");
+    local.Write("sub/deeper/pic.png", "png");
+    // Dropped from a file manager onto the list.
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile(QString::fromStdString(local.Path("page.html"))),
+                   QUrl::fromLocalFile(QString::fromStdString(local.Path("sub")))});
+    QWidget* viewport = m_frame->ListView()->CurrentView()->viewport();
+    const QPoint at = viewport->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(viewport, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(at, Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(viewport, &drop);
+    EXPECT_EQ(m_frame->TransferManager()->JobCount(), 1);
+    ASSERT_TRUE(UntilQueueIsEmpty());
+    EXPECT_EQ(m_root.Read("www/sub/deeper/pic.png"), "png");
+    // Added at the end, as they were stored; the next listing sorts them.
+    EXPECT_EQ(Rows(), (QStringList{QStringLiteral("page.html"), QStringLiteral("sub")}));
+    EXPECT_TRUE(m_frame->ListView()->IsFolderItem(RowOf(QStringLiteral("sub"))));
+    EXPECT_EQ(Children(m_frame->TreeView()->Root()), QStringList{QStringLiteral("sub")});
+    EXPECT_FALSE(Trace().filter(QStringLiteral("File(s) successfully uploaded.")).isEmpty());
+}
+
+TEST_F(TransferCommandsTest, RowsDraggedOutArriveWhereTheyWereDropped)
+{
+    m_root.Write("pub/a.bin", std::string(300000, 'a'));
+    m_root.Write("pub/dir/b.txt", "bee");
+    m_server = kxtest::StartPyFtpd(m_root.path(), "anna", "secret");
+    ASSERT_TRUE(Connect(QStringLiteral("/pub")));
+    kxtest::TempDir elsewhere, browsed;
+    const QString elsewherePath = QString::fromStdString(elsewhere.path());
+    m_frame->LocalBrowser()->GoToPath(elsewherePath);
+    Select({QStringLiteral("a.bin"), QStringLiteral("dir")});
+
+    // Another program's folder: it copies the placeholder, which is taken
+    // away again, and the rows chosen when the drag began come down there.
+    QByteArray offered;
+    m_frame->SetDragRunner([&](QMimeData* data) {
+        EXPECT_TRUE(data->hasFormat(QLatin1String(CLocalBrowserBar::kRemoteRowsMimeType)));
+        EXPECT_FALSE(m_frame->ListView()->AcceptsFiles()); // the list never takes its own rows
+        const QString placeholder = data->urls().value(0).toLocalFile();
+        QFile file(placeholder);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        offered = file.readAll();
+        Select({QStringLiteral("a.bin")}); // later changes do not count
+        EXPECT_TRUE(QFile::copy(placeholder, elsewherePath + QStringLiteral("/deleteme.!!!")));
+        return Qt::CopyAction;
+    });
+    m_frame->DragSelectionOut();
+    EXPECT_EQ(offered.size(), 66);
+    EXPECT_EQ(offered, CRemoteDragOut::PlaceholderContent());
+    EXPECT_TRUE(offered.startsWith("This file is created by Kestrix. You can safely remove this file."));
+    EXPECT_EQ(m_frame->TransferManager()->JobCount(), 1);
+    ASSERT_TRUE(UntilQueueIsEmpty());
+    EXPECT_FALSE(QFileInfo::exists(elsewherePath + QStringLiteral("/deleteme.!!!")));
+    EXPECT_EQ(elsewhere.Read("a.bin"), std::string(300000, 'a'));
+    EXPECT_EQ(elsewhere.Read("dir/b.txt"), "bee");
+    EXPECT_TRUE(m_frame->ListView()->AcceptsFiles());
+
+    // Onto the Local Browser: straight into the folder under the cursor,
+    // with no wait for a placeholder.
+    Select({QStringLiteral("a.bin")});
+    const QString browsedPath = QString::fromStdString(browsed.path());
+    m_frame->SetDragRunner([&](QMimeData*) {
+        emit m_frame->LocalBrowser()->RemoteRowsDropped(browsedPath);
+        return Qt::CopyAction;
+    });
+    QElapsedTimer clock;
+    clock.start();
+    m_frame->DragSelectionOut();
+    EXPECT_LT(clock.elapsed(), CRemoteDragOut::kDropWaitMs);
+    ASSERT_TRUE(UntilQueueIsEmpty());
+    EXPECT_EQ(browsed.Read("a.bin"), std::string(300000, 'a'));
+
+    // Escape or a refused drop: nothing is queued, and a file of that name
+    // that is not our placeholder stays where it is.
+    elsewhere.Write("deleteme.!!!", "mine");
+    m_frame->SetDragRunner([](QMimeData*) { return Qt::IgnoreAction; });
+    m_frame->DragSelectionOut();
+    m_frame->SetDragRunner([](QMimeData*) { return Qt::CopyAction; });
+    m_frame->DragSelectionOut();
+    EXPECT_EQ(m_frame->TransferManager()->JobCount(), 0);
+    EXPECT_EQ(elsewhere.Read("deleteme.!!!"), "mine");
+}
+
+TEST_F(TransferCommandsTest, ClosingTheWindowStopsRunningJobsAndKeepsWhatTheyWrote)
+{
+    m_root.Write("a.bin", std::string(1 << 20, 'a'));
+    m_root.Write("b.bin", std::string(1 << 20, 'b'));
+    m_server = kxtest::StartScriptedFtpd(m_root.path(), {"--data-stall-after", "RETR=100000"});
+    kx::WriteProfileString(kx::settings::DefaultLocalPath, QString::fromStdString(m_downloads.path()));
+    kx::WriteProfileInt(kx::settings::ForceParallelTransfers, 1);
+    m_frame = std::make_unique<CMainFrame>();
+    ASSERT_TRUE(Connect());
+    Select({QStringLiteral("a.bin"), QStringLiteral("b.bin")});
+    m_frame->Command(cmd::ID_DOWNLOAD)->trigger();
+    EXPECT_EQ(m_frame->TransferManager()->JobCount(), 2);
+    QElapsedTimer clock;
+    clock.start();
+    while ((QFileInfo(QString::fromStdString(m_downloads.Path("a.bin"))).size() < 100000
+            || QFileInfo(QString::fromStdString(m_downloads.Path("b.bin"))).size() < 100000)
+           && clock.elapsed() < 20000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(m_frame->TransferManager()->RunningCount(), 2);
+    // The program ends as it would with no transfer: the progress windows
+    // neither keep it running nor call the quitting off.
+    bool stillRunning = false;
+    QTimer::singleShot(0, m_frame.get(), [this] { m_frame->close(); });
+    QTimer::singleShot(15000, qApp, [&] {
+        stillRunning = true;
+        QCoreApplication::exit(1); // leaves the loop without asking the windows
+    });
+    EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_FALSE(stillRunning);
+    m_frame.reset();
+    EXPECT_EQ(std::filesystem::file_size(m_downloads.Path("a.bin")), 100000u);
+    EXPECT_EQ(std::filesystem::file_size(m_downloads.Path("b.bin")), 100000u);
+}
+
+} // namespace

@@ -1,0 +1,364 @@
+// The Site Manager and the Favorites menu, driven through their widgets
+// against a catalogue file of their own.
+#include "CatalogFileFixture.h"
+#include "engine/base/Prompts.h"
+#include "engine/base/Settings.h"
+#include "window/sites/FavoritesMenu.h"
+#include "engine/catalog/SiteCatalog.h"
+#include "window/sites/SiteManagerDlg.h"
+#include "support/Printers.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace kx;
+
+QString Q(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+
+constexpr char kCatalogue[] = R"(<?xml version="1.0"?>
+<SITES name="Favorites">
+  <FOLDER name="Work">
+    <SITE name="Acme"><ADDRESS>ftp.acme.test</ADDRESS><PORT>2121</PORT><PASVMODE>1</PASVMODE><LOGIN>anna</LOGIN><PASSWORD>secret</PASSWORD><REMOTEPATH>/pub</REMOTEPATH><LOCALPATH>/home/anna</LOCALPATH><RETRIES>5</RETRIES><RETRYDELAY>20</RETRYDELAY><DESCRIPTION>line one</DESCRIPTION></SITE>
+    <FOLDER name="Old"><SITE name="Legacy"><ADDRESS>old.test</ADDRESS></SITE></FOLDER>
+  </FOLDER>
+  <SITE name="Home"><ADDRESS>127.0.0.1</ADDRESS><PORT>21</PORT></SITE>
+</SITES>
+)";
+
+class SiteManagerTest : public CatalogFileFixture {
+protected:
+    SiteManagerTest() { Write(kCatalogue); }
+    CFtpSite Load(const QString& sitePath, bool* found = nullptr)
+    {
+        CFtpSite site;
+        const bool ok = CSiteCatalog(Path()).LoadSite(sitePath, site);
+        if (found)
+            *found = ok;
+        return site;
+    }
+    static void Select(CSiteManagerDlg& dialog, const char* path)
+    {
+        QTreeWidgetItem* item = dialog.FindItemByPath(Q(path));
+        ASSERT_NE(item, nullptr) << path;
+        dialog.Tree()->setCurrentItem(item);
+    }
+    static void Show(QDialog& dialog)
+    {
+        dialog.show();
+        // Focus moves, and with them the end of an edit, need an active window.
+        QApplication::setActiveWindow(&dialog);
+    }
+    static void Type(QLineEdit* field, const QString& text)
+    {
+        field->setFocus();
+        field->selectAll();
+        if (text.isEmpty())
+            QTest::keyClick(field, Qt::Key_Delete);
+        else
+            QTest::keyClicks(field, text);
+    }
+
+};
+
+TEST_F(SiteManagerTest, EditsGoIntoTheCatalogueAndCancelKeepsThem)
+{
+    {
+        CSiteManagerDlg dialog(nullptr, Path());
+        Show(dialog);
+        EXPECT_EQ(dialog.windowTitle(), Q("Kestrix - Site Manager"));
+        EXPECT_EQ(dialog.Tree()->topLevelItem(0)->text(0), Q("Favorites"));
+        EXPECT_FALSE(dialog.ConnectButton()->isEnabled()); // nothing selected yet
+
+        // A folder: only its name can be edited, and the name goes everywhere at once.
+        Select(dialog, "Work");
+        EXPECT_FALSE(dialog.HostField()->isEnabled());
+        EXPECT_FALSE(dialog.CommentField()->isEnabled());
+        EXPECT_TRUE(dialog.NameField()->isEnabled());
+        EXPECT_EQ(dialog.PortField()->text(), Q("21"));
+        Type(dialog.NameField(), Q("Jo\"b*s/:<>?\\|"));
+        EXPECT_EQ(dialog.Tree()->currentItem()->text(0), Q("Jobs"));
+        EXPECT_EQ(dialog.CaptionLabel()->text(), Q("Jobs"));
+
+        // A site: its values, then edits of each kind.
+        Select(dialog, "Jobs\\Acme");
+        EXPECT_EQ(dialog.HostField()->text(), Q("ftp.acme.test"));
+        EXPECT_EQ(dialog.PortField()->text(), Q("2121"));
+        EXPECT_TRUE(dialog.PassiveBox()->isChecked());
+        EXPECT_EQ(dialog.PasswordField()->echoMode(), QLineEdit::Password);
+        EXPECT_EQ(dialog.CommentField()->toPlainText(), Q("line one"));
+        Type(dialog.HostField(), Q("ftp.acme.example"));
+        Type(dialog.RetriesField(), Q("7"));
+        dialog.PassiveBox()->click();
+
+        // A number out of range is refused and the stored value stays.
+        Type(dialog.PortField(), Q("99999"));
+        dialog.HostField()->setFocus();
+        ASSERT_EQ(m_prompts.messages.size(), 1);
+        EXPECT_TRUE(m_prompts.messages[0].contains(Q("1 to 65535"))) << m_prompts.messages[0].toStdString();
+        EXPECT_EQ(dialog.PortField()->text(), Q("2121"));
+
+        // Anonymous shows the e-mail address in plain text; unchecking brings the login back.
+        WriteProfileString(settings::EmailAddress, Q("anna@example.org"));
+        dialog.AnonymousBox()->click();
+        EXPECT_EQ(dialog.LoginField()->text(), Q("anonymous"));
+        EXPECT_EQ(dialog.PasswordField()->text(), Q("anna@example.org"));
+        EXPECT_EQ(dialog.PasswordField()->echoMode(), QLineEdit::Normal);
+        dialog.AnonymousBox()->click();
+        EXPECT_EQ(dialog.LoginField()->text(), Q("anna"));
+        EXPECT_EQ(dialog.PasswordField()->text(), Q("secret"));
+        EXPECT_EQ(dialog.PasswordField()->echoMode(), QLineEdit::Password);
+        EXPECT_TRUE(dialog.ConnectButton()->isEnabled());
+        Type(dialog.HostField(), QString());
+        EXPECT_FALSE(dialog.ConnectButton()->isEnabled());
+        Type(dialog.HostField(), Q("ftp.acme.example"));
+
+        // Implicit TLS brings its own port along when the port was the standard one.
+        Select(dialog, "Home");
+        EXPECT_EQ(dialog.EncryptionBox()->currentIndex(), kExplicitTlsIfAvailable); // the default
+        dialog.EncryptionBox()->setCurrentIndex(kImplicitTls);
+        emit dialog.EncryptionBox()->activated(kImplicitTls);
+        EXPECT_EQ(dialog.PortField()->text(), Q("990"));
+
+        dialog.reject(); // the close box and Escape end here too
+    }
+    EXPECT_EQ(m_prompts.messages.size(), 1);
+    bool found = false;
+    const CFtpSite acme = Load(Q("Jobs\\Acme"), &found);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(acme.address, Q("ftp.acme.example"));
+    EXPECT_EQ(acme.port, 2121);
+    EXPECT_EQ(acme.retries, 7);
+    EXPECT_FALSE(acme.passive);
+    EXPECT_EQ(acme.login, Q("anna"));
+    const CFtpSite home = Load(Q("Home"));
+    EXPECT_EQ(home.encryption, kImplicitTls);
+    EXPECT_EQ(home.port, 990);
+    EXPECT_EQ(GetProfileString(settings::LastSelected), Q("Home"));
+
+    // Opened again, the site last selected is selected; Connect hands it over.
+    WriteProfileString(settings::LastSelected, Q("Jobs\\Acme"));
+    CSiteManagerDlg again(nullptr, Path());
+    ASSERT_NE(again.Tree()->currentItem(), nullptr);
+    EXPECT_EQ(again.Tree()->currentItem()->text(0), Q("Acme"));
+    again.ConnectButton()->click();
+    EXPECT_EQ(again.result(), QDialog::Accepted);
+    EXPECT_EQ(again.Site().address, Q("ftp.acme.example"));
+    EXPECT_EQ(again.Site().name, Q("Acme"));
+    EXPECT_EQ(again.SitePath(), Q("Jobs\\Acme"));
+}
+
+TEST_F(SiteManagerTest, NewDeleteAndTheDeleteKey)
+{
+    WriteProfileInt(settings::DefaultRetries, 4);
+    CSiteManagerDlg dialog(nullptr, Path());
+    Show(dialog);
+
+    // New Site beside a site copies its values; inside a folder it starts from the defaults.
+    Select(dialog, "Work\\Acme");
+    dialog.OnNewSite();
+    EXPECT_EQ(dialog.Tree()->currentItem()->text(0), Q("New Site"));
+    EXPECT_EQ(dialog.Tree()->currentItem()->parent()->text(0), Q("Work"));
+    EXPECT_EQ(dialog.HostField()->text(), Q("ftp.acme.test"));
+    EXPECT_EQ(dialog.PasswordField()->text(), Q("secret"));
+    Select(dialog, "Work\\Old");
+    dialog.OnNewSite();
+    EXPECT_EQ(dialog.HostField()->text(), QString());
+    EXPECT_EQ(dialog.RetriesField()->text(), Q("4"));
+    EXPECT_EQ(dialog.PortField()->text(), Q("21"));
+    Select(dialog, "Home");
+    dialog.OnNewFolder();
+    EXPECT_EQ(dialog.Tree()->currentItem()->parent(), dialog.Tree()->topLevelItem(0));
+    EXPECT_EQ(dialog.NameField()->selectedText(), Q("New Folder"));
+
+    // The Delete key deletes only from the tree; in a field it edits text.
+    QTest::keyClick(dialog.NameField(), Qt::Key_Delete);
+    QTest::keyClicks(dialog.NameField(), Q("Inbox"));
+    EXPECT_TRUE(m_prompts.questions.isEmpty());
+    EXPECT_EQ(dialog.Tree()->currentItem()->text(0), Q("Inbox"));
+
+    Select(dialog, "Work");
+    dialog.Tree()->setFocus();
+    m_prompts.answer = IPrompts::No;
+    QTest::keyClick(dialog.Tree(), Qt::Key_Delete);
+    ASSERT_EQ(m_prompts.questions.size(), 1);
+    EXPECT_EQ(m_prompts.questions[0],
+              Q("Confirm Folder Delete: Are you sure you want to remove the folder 'Work' and all its contents?"));
+    EXPECT_NE(dialog.FindItemByPath(Q("Work")), nullptr);
+    m_prompts.answer = IPrompts::Yes;
+    QTest::keyClick(dialog.Tree(), Qt::Key_Delete);
+    EXPECT_EQ(dialog.FindItemByPath(Q("Work")), nullptr);
+    Select(dialog, "Home");
+    dialog.OnDelete();
+    EXPECT_EQ(m_prompts.questions.last(), Q("Confirm Favorite Delete: Are you sure you want to remove 'Home'?"));
+    // The root cannot go.
+    dialog.Tree()->setCurrentItem(dialog.Tree()->topLevelItem(0));
+    dialog.OnDelete();
+    EXPECT_EQ(m_prompts.questions.size(), 3);
+    dialog.accept();
+
+    bool found = true;
+    Load(Q("Work\\Old\\Legacy"), &found);
+    EXPECT_FALSE(found); // every site below the folder went with it
+    CSiteCatalog catalog(Path());
+    catalog.Open();
+    EXPECT_NE(catalog.FindFolderByPath(nullptr, Q("Inbox")), nullptr);
+}
+
+TEST_F(SiteManagerTest, MovesKeepNamesAndContentsAndRefuseTheImpossible)
+{
+    CSiteManagerDlg dialog(nullptr, Path());
+    Show(dialog);
+    const auto move = [&](const char* from, const char* to) {
+        QTreeWidgetItem* target = *to ? dialog.FindItemByPath(Q(to)) : dialog.Tree()->topLevelItem(0);
+        dialog.Tree()->setCurrentItem(dialog.FindItemByPath(Q(from)));
+        emit dialog.Tree()->MoveRequested(dialog.FindItemByPath(Q(from)), target);
+        QCoreApplication::processEvents();
+    };
+    EXPECT_FALSE(CSiteTree::AcceptsDrop(dialog.FindItemByPath(Q("Work")), dialog.FindItemByPath(Q("Work\\Old"))));
+    EXPECT_FALSE(CSiteTree::AcceptsDrop(dialog.FindItemByPath(Q("Work\\Old")), dialog.FindItemByPath(Q("Home"))));
+    EXPECT_FALSE(CSiteTree::AcceptsDrop(dialog.Tree()->topLevelItem(0), dialog.FindItemByPath(Q("Work"))));
+    move("Work", "Work\\Old");
+    move("Work\\Old", "Home");
+    EXPECT_NE(dialog.FindItemByPath(Q("Work\\Old\\Legacy")), nullptr);
+
+    // A renamed folder moved to the top keeps its new name and everything in it.
+    Select(dialog, "Work\\Old");
+    Type(dialog.NameField(), Q("Archive"));
+    move("Work\\Archive", "");
+    EXPECT_EQ(dialog.Tree()->currentItem()->text(0), Q("Archive"));
+    EXPECT_NE(dialog.FindItemByPath(Q("Archive\\Legacy")), nullptr);
+    EXPECT_EQ(dialog.FindItemByPath(Q("Work\\Archive")), nullptr);
+    move("Home", "Archive");
+    dialog.reject();
+
+    bool found = false;
+    EXPECT_EQ(Load(Q("Archive\\Legacy"), &found).address, Q("old.test"));
+    EXPECT_TRUE(found);
+    EXPECT_EQ(Load(Q("Archive\\Home"), &found).address, Q("127.0.0.1"));
+    EXPECT_TRUE(found);
+    // A moved element is the last child of its new folder.
+    EXPECT_TRUE(Read().indexOf("Legacy") < Read().indexOf("\"Home\""));
+}
+
+TEST_F(SiteManagerTest, FilterShowsMatchingSitesWithTheirFolders)
+{
+    CSiteManagerDlg dialog(nullptr, Path());
+    Show(dialog);
+    QTest::keyClicks(dialog.FilterField(), Q("old.TEST"));
+    EXPECT_FALSE(dialog.FindItemByPath(Q("Work"))->isHidden());
+    EXPECT_FALSE(dialog.FindItemByPath(Q("Work\\Old\\Legacy"))->isHidden());
+    EXPECT_TRUE(dialog.FindItemByPath(Q("Work\\Acme"))->isHidden());
+    EXPECT_TRUE(dialog.FindItemByPath(Q("Home"))->isHidden());
+    dialog.FilterField()->clear();
+    EXPECT_FALSE(dialog.FindItemByPath(Q("Home"))->isHidden());
+}
+
+TEST_F(SiteManagerTest, AnUnreadableCatalogueIsToldOnceAndNeverOverwritten)
+{
+    const QByteArray foreign("<html><body>not a catalogue</body></html>");
+    Write(foreign);
+    {
+        CSiteManagerDlg dialog(nullptr, Path());
+        Show(dialog);
+        QCoreApplication::processEvents();
+        ASSERT_EQ(m_prompts.messages.size(), 1);
+        EXPECT_TRUE(m_prompts.messages[0].contains(Path()));
+        EXPECT_EQ(dialog.Tree()->topLevelItemCount(), 1);
+        dialog.Tree()->setCurrentItem(dialog.Tree()->topLevelItem(0));
+        dialog.OnNewSite();
+        Type(dialog.HostField(), Q("lost.test"));
+        dialog.reject();
+    }
+    EXPECT_EQ(m_prompts.messages.size(), 1);
+    EXPECT_EQ(Read(), foreign);
+}
+
+TEST_F(SiteManagerTest, ImportGoesIntoTheSelectedFolder)
+{
+    const QString file = m_dir.filePath(Q("sitemanager.xml"));
+    QFile zilla(file);
+    ASSERT_TRUE(zilla.open(QIODevice::WriteOnly));
+    zilla.write(R"(<?xml version="1.0" encoding="UTF-8"?>
+<FileZilla3><Servers><Folder expanded="1">Clients<Server><Host>ftp.client.test</Host><Port>21</Port><Protocol>0</Protocol><Type>0</Type><User>bob</User><Pass encoding="base64">c2VjcmV0</Pass><Logontype>1</Logontype><Name>Client one</Name></Server></Folder>
+<Server><Host>sftp.test</Host><Port>22</Port><Protocol>1</Protocol><Name>Secure</Name></Server></Servers></FileZilla3>)");
+    zilla.close();
+    {
+        CSiteManagerDlg dialog(nullptr, Path());
+        Show(dialog);
+        Select(dialog, "Work\\Acme");
+        dialog.ImportFrom(file);
+        ASSERT_FALSE(m_prompts.messages.isEmpty());
+        EXPECT_NE(dialog.FindItemByPath(Q("Work\\Clients\\Client one")), nullptr);
+        dialog.ImportFrom(m_dir.filePath(Q("missing.xml")));
+        EXPECT_EQ(m_prompts.messages.size(), 2);
+        dialog.reject();
+    }
+    bool found = false;
+    const CFtpSite client = Load(Q("Work\\Clients\\Client one"), &found);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(client.password, Q("secret"));
+    EXPECT_EQ(client.login, Q("bob"));
+}
+
+TEST(FavoritesMenuTest, FoldersFirstThenSitesEachByNameIgnoringCase)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(Q("sites.xml"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(R"(<SITES name="Favorites">
+<FOLDER name="B"><SITE name="b1"/></FOLDER>
+<FOLDER name="A"><SITE name="s4"/><SITE name="s2"/><SITE name="S3"/><SITE name="s1"/>
+  <FOLDER name="sub2"><SITE name="x"/></FOLDER><FOLDER name="Sub1"><SITE name="y"/></FOLDER></FOLDER>
+<SITE name="z"/><SITE name="Y & co"/>
+<FOLDER name="Empty"><FOLDER name="Inner"/></FOLDER>
+</SITES>)");
+    file.close();
+
+    QMenu menu;
+    menu.addAction(Q("&Add to Favorites..."));
+    menu.addAction(Q("&Organize Favorites..."));
+    menu.addSeparator();
+    CFavoritesMenu favorites(&menu, 3);
+    favorites.Rebuild(path);
+    QStringList top;
+    for (QAction* action : menu.actions().mid(3))
+        top << action->text();
+    EXPECT_EQ(top, (QStringList{Q("A"), Q("B"), Q("Y && co"), Q("z")}));
+    QStringList inA;
+    for (QAction* action : menu.actions().at(3)->menu()->actions())
+        inA << action->text();
+    EXPECT_EQ(inA, (QStringList{Q("Sub1"), Q("sub2"), Q("s1"), Q("s2"), Q("S3"), Q("s4")}));
+
+    QString chosen;
+    QObject::connect(&favorites, &CFavoritesMenu::SiteChosen, [&](const QString& site) { chosen = site; });
+    menu.actions().at(3)->menu()->actions().at(0)->menu()->actions().at(0)->trigger();
+    EXPECT_EQ(chosen, Q("A\\Sub1\\y"));
+
+    // Rebuilt from an unreadable file: the fixed entries stay alone.
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("garbage");
+    file.close();
+    favorites.Rebuild(path);
+    EXPECT_EQ(menu.actions().size(), 3);
+    EXPECT_TRUE(favorites.SitePaths().isEmpty());
+}
+
+} // namespace
