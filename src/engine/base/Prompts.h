@@ -18,6 +18,9 @@ struct CertificateQuestion {
     bool changed = false;
 };
 
+// The answers to an untrusted certificate. Nobody to ask means no connection.
+enum class CertificateAnswer { Cancel, ConnectOnce, AlwaysTrust };
+
 // Every message box and question the program asks goes through here, so that
 // tests can answer them without a person and layers without widgets can ask
 // at all. The program installs the real dialogs; a null owner lets them pick
@@ -35,7 +38,7 @@ public:
     // The countdown between two connection attempts; true: try again.
     virtual bool RetryCountdown(QWidget* owner, int delaySeconds, const QString& errorText) = 0;
     // An untrusted server certificate. Nobody to ask means no connection.
-    enum class CertificateAnswer { Cancel, ConnectOnce, AlwaysTrust };
+    using CertificateAnswer = ::CertificateAnswer;
     virtual CertificateAnswer AskCertificate(QWidget* owner, const CertificateQuestion& question)
     {
         (void)owner;

@@ -1,11 +1,9 @@
 #include "engine/session/FtpSession.h"
 
-#include "engine/base/Prompts.h"
 #include "engine/base/Settings.h"
 #include "engine/base/SyncEvent.h"
 #include "engine/base/TrustedCertificates.h"
 #include "engine/base/WindowMessages.h"
-#include "engine/catalog/SiteCatalog.h"
 #include "engine/session/FtpUrl.h"
 #include "engine/session/MessagePump.h"
 #include "engine/inet/FtpConnection.h"
@@ -150,6 +148,13 @@ void CFtpSession::TraceBusy()
     Trace(TRACE_ERROR, QStringLiteral("Another operation is running; wait for it to end or cancel it."));
 }
 
+bool CFtpSession::CheckIdle()
+{
+    if (m_busy)
+        TraceBusy();
+    return !m_busy;
+}
+
 QString CFtpSession::WithoutLineBreaks(QString text)
 {
     text.remove(QLatin1Char('\r'));
@@ -176,12 +181,6 @@ CFtpSession::~CFtpSession()
     m_connection.reset();
     if (m_internetSession)
         m_internetSession->Close();
-}
-
-void CFtpSession::SetProxy(int proxyType, const QString& proxyName)
-{
-    m_proxyType = proxyType;
-    m_proxyName = proxyName;
 }
 
 void CFtpSession::Trace(int level, const QString& text)
@@ -221,7 +220,7 @@ bool CFtpSession::EnableStatusTrace(bool enable)
 bool CFtpSession::OpenInternetSession()
 {
     inet::AccessType access;
-    switch (m_proxyType) {
+    switch (m_settings.proxyType) {
     case kx::settings::kProxyPreconfigured: access = inet::AccessType::Preconfigured; break;
     case kx::settings::kProxyDirect: access = inet::AccessType::Direct; break;
     case kx::settings::kProxyNamed: access = inet::AccessType::NamedProxy; break;
@@ -229,7 +228,7 @@ bool CFtpSession::OpenInternetSession()
     }
     try {
         m_internetSession = std::make_shared<inet::InternetSession>(
-            kAgent, access, access == inet::AccessType::NamedProxy ? m_proxyName.toStdString() : std::string());
+            kAgent, access, access == inet::AccessType::NamedProxy ? m_settings.proxyName.toStdString() : std::string());
     } catch (const inet::InternetError& error) {
         // A proxy name that is no address: say so instead of failing silently.
         Trace(TRACE_ERROR, QString::fromStdString(error.message()));
@@ -363,7 +362,7 @@ std::unique_ptr<inet::FtpConnection> CFtpSession::OpenConnection(const QString& 
         attempt->done.Set();
     }).detach();
 
-    const int timeout = kx::GetProfileInt(kx::settings::ConnectionTimeout) * 1000;
+    const int timeout = m_settings.connectionTimeoutSeconds * 1000;
     m_certificateAsked = false;
     bool signalled = WaitWithMessages(attempt->done, timeout);
     // The time the user spent on a certificate question is not the server's.
@@ -398,7 +397,8 @@ bool CFtpSession::DecideCertificate(const inet::CertificateInfo& info)
         m_acceptedCertificates << fingerprint;
         return true;
     }
-    CertificateQuestion question;
+    CertificateTrustRequest request;
+    CertificateQuestion& question = request.question;
     question.host = m_server;
     question.port = m_port;
     question.subject = QString::fromStdString(info.subject);
@@ -411,166 +411,165 @@ bool CFtpSession::DecideCertificate(const inet::CertificateInfo& info)
     Trace(question.changed ? TRACE_ERROR : TRACE_INFO,
           question.changed ? QStringLiteral("The server's certificate is not the one trusted before.")
                            : QStringLiteral("The server's certificate is not trusted: %1").arg(question.problem));
-    const IPrompts::CertificateAnswer answer = Prompts().AskCertificate(nullptr, question);
+    if (m_events)
+        m_events->OnRequest(request);
     // A changed certificate is only shown: whoever answers, it is refused.
     if (question.changed)
         return false;
-    switch (answer) {
-    case IPrompts::CertificateAnswer::AlwaysTrust: {
+    switch (request.answer) {
+    case CertificateAnswer::AlwaysTrust: {
         QString error;
         if (!trusted.Trust(m_server, m_port, fingerprint, &error))
-            Prompts().Message(nullptr, error, IPrompts::Icon::Error);
+            TellUser(error, IPrompts::Icon::Error);
         m_acceptedCertificates << fingerprint;
         return true;
     }
-    case IPrompts::CertificateAnswer::ConnectOnce:
+    case CertificateAnswer::ConnectOnce:
         m_acceptedCertificates << fingerprint;
         return true;
-    case IPrompts::CertificateAnswer::Cancel:
+    case CertificateAnswer::Cancel:
         break;
     }
     return false;
 }
 
-bool CFtpSession::Connect(const QString* siteOrAddress, const QString& user, const QString& password)
+void CFtpSession::TellUser(const QString& text, IPrompts::Icon icon)
 {
-    using namespace kx;
-    // Asked before the Site Manager opens: a busy session would refuse the
-    // connect only after the user had picked a site.
-    if (m_busy) {
-        TraceBusy();
-        return false;
-    }
-    CFtpSite chosen;
-    const bool picked = siteOrAddress || (m_siteChooser && m_siteChooser(chosen));
-    if (!picked)
-        return false;
-    // The choice is made; from here on this is an operation of the session.
+    if (m_events)
+        m_events->OnMessage(text, icon);
+}
+
+bool CFtpSession::Connect(const CFtpSite& site)
+{
     Operation operation(*this);
     if (!operation.Started())
         return false;
+    StartFresh(site);
+    if (!OpenInternetSessionTraced())
+        return false;
+    FtpUrl url;
+    if (!CheckAddress(url))
+        return false;
+    if (!url.IsFtp() || m_server.isEmpty()) {
+        Trace(TRACE_ERROR, QStringLiteral("Please enter a valid FTP URL."));
+        TellUser(QStringLiteral("Please enter a valid FTP URL"), IPrompts::Icon::None);
+    } else {
+        // A port written in the address wins over the record's.
+        m_port = url.explicitPort ? url.port : m_site.port;
+        ConnectWithAttempts(m_server, m_port);
+    }
+    if (!m_connection) {
+        Trace(TRACE_ERROR, QStringLiteral("FTP connection could not be made."));
+        return false;
+    }
+    Trace(TRACE_SUCCESS, QStringLiteral("Successfully connected to: %1.").arg(m_server));
+    EnterStartFolder(url);
+    if (m_events)
+        m_events->OnConnected();
+    return true;
+}
 
-    m_site.name.clear();
+void CFtpSession::StartFresh(const CFtpSite& site)
+{
     m_listedPath = RemotePath();
     m_homeFolder = RemotePath::Root();
-    if (siteOrAddress)
-        CSiteCatalog().LoadSite(*siteOrAddress, m_site);
-    else
-        m_site = chosen;
-
+    m_site = site;
     CloseNow();
-
-    if (m_site.name.isEmpty()) {
-        m_site.passive = GetProfileInt(settings::DefaultUsePASVMode) != 0;
-        m_site.retries = GetProfileInt(settings::DefaultRetries);
-        m_site.port = 21;
-        m_site.retryDelay = GetProfileInt(settings::DefaultRetryDelay);
-        m_site.address = siteOrAddress ? *siteOrAddress : QString();
-        m_site.description.clear();
-        m_site.localPath = GetProfileString(settings::DefaultLocalPath);
-        m_site.login = user;
-        m_site.password = password;
-        m_site.remotePath.clear();
-        m_site.encryption = CSiteCatalog::DefaultEncryption();
-    }
-
     while (m_site.localPath.size() > 1
            && (m_site.localPath.endsWith(QLatin1Char('\\')) || m_site.localPath.endsWith(QLatin1Char('/'))))
         m_site.localPath.chop(1);
-
     m_siteRecord = m_site;
-    const QString remotePath = m_site.remotePath;
-    if (!remotePath.isEmpty()) {
-        QString remote = remotePath;
+    // The folder to open after login travels in the address.
+    if (!m_site.remotePath.isEmpty()) {
+        QString remote = m_site.remotePath;
         remote.replace(QLatin1Char('\\'), QLatin1Char('/'));
         while (remote.startsWith(QLatin1Char('/')))
             remote.remove(0, 1);
         m_site.address += QLatin1Char('/') + remote;
     }
+}
 
+bool CFtpSession::OpenInternetSessionTraced()
+{
     Trace(TRACE_INFO, QStringLiteral("Opening Internet Session..."));
     if (!OpenInternetSession()) {
         Trace(TRACE_ERROR,
               QStringLiteral("Cannot open an Internet Session. Please check your internet configuration."));
         return false;
     }
-    EnableStatusTrace(GetProfileInt(settings::HideStatusCallbackInfo) == 0);
+    EnableStatusTrace(m_settings.statusLines);
+    return true;
+}
 
+bool CFtpSession::CheckAddress(FtpUrl& url)
+{
     Trace(TRACE_INFO, QStringLiteral("Checking URL..."));
-    FtpUrl url;
     if (!FtpUrl::Parse(m_site.address, url) && !FtpUrl::Parse(QStringLiteral("ftp://") + m_site.address, url)) {
         Trace(TRACE_ERROR, QStringLiteral("Please enter a valid FTP URL."));
-        Prompts().Message(nullptr, QStringLiteral("Please enter a valid FTP URL"), IPrompts::Icon::None);
+        TellUser(QStringLiteral("Please enter a valid FTP URL"), IPrompts::Icon::None);
         return false;
     }
     m_server = url.server;
     if (url.SchemeEncryption() >= 0)
         m_site.encryption = url.SchemeEncryption();
     Trace(TRACE_SUCCESS, QStringLiteral("URL was successfully parsed."));
+    return true;
+}
 
-    if (!url.IsFtp() || m_server.isEmpty()) {
-        Trace(TRACE_ERROR, QStringLiteral("Please enter a valid FTP URL."));
-        Prompts().Message(nullptr, QStringLiteral("Please enter a valid FTP URL"), IPrompts::Icon::None);
-    } else {
-        // A port written in the address wins over the record's.
-        const int port = url.explicitPort ? url.port : m_site.port;
-        m_port = port;
-        int remaining = m_site.retries;
-        while (remaining > 0) {
-            --remaining;
-            const int attempt = m_site.retries - remaining;
-            Trace(TRACE_INFO, QStringLiteral("Connecting to: %1 (Attempt %2 of %3)")
-                                  .arg(m_server).arg(attempt).arg(m_site.retries));
-            // Cancel closes the internet session; no attempt may use it after that.
-            if (!m_internetSession)
-                break;
-            const std::uint32_t timeout = std::uint32_t(std::max(0, GetProfileInt(settings::ConnectionTimeout))) * 1000;
-            m_internetSession->SetOption(inet::option::kConnectTimeout, timeout);
-            m_internetSession->SetOption(inet::option::kReceiveTimeout, timeout);
-            m_internetSession->SetOption(inet::option::kSendTimeout, timeout);
-            std::shared_ptr<ConnectAttempt> pending;
-            try {
-                m_connection = OpenConnection(m_server, port, pending);
-                break;
-            } catch (const inet::InternetError& error) {
-                m_lastResponse = WithoutLineBreaks(QString::fromStdString(error.serverReply()));
-                if (!m_lastResponse.isEmpty())
-                    Trace(TRACE_ERROR, m_lastResponse);
-                const QString message = WithoutLineBreaks(QString::fromStdString(error.message()));
-                Trace(TRACE_ERROR, message);
-                if (!m_internetSession)
-                    break; // cancelled by the user: no countdown, no message box
-                if (remaining > 0) {
-                    if (!Prompts().RetryCountdown(nullptr, m_site.retryDelay, message))
-                        remaining = 0;
-                } else {
-                    Prompts().Message(nullptr,
-                                      m_lastResponse.isEmpty() ? message : m_lastResponse + QStringLiteral("\r\n") + message,
-                                      IPrompts::Icon::None);
-                }
-            }
-        }
+void CFtpSession::ConnectWithAttempts(const QString& server, int port)
+{
+    for (int remaining = m_site.retries - 1; remaining >= 0; --remaining) {
+        if (!ConnectOnce(server, port, m_site.retries - remaining, remaining))
+            break;
     }
+}
 
-    if (m_connection) {
-        Trace(TRACE_SUCCESS, QStringLiteral("Successfully connected to: %1.").arg(m_server));
-        try {
-            // An address that names no folder means the login folder, which
-            // on many servers is not "/" (a user's home without a chroot);
-            // changing to "/" would lose it. A site's remote path of "/"
-            // does name the root.
-            if (url.objectPath != QLatin1String("/") || !remotePath.isEmpty())
-                m_connection->SetCurrentDirectory(url.objectPath.toUtf8().toStdString());
-            m_homeFolder = RemotePath::FromServer(QString::fromUtf8(m_connection->GetCurrentDirectory()));
-        } catch (const inet::InternetError&) {
-            // The home folder stays "/".
+bool CFtpSession::ConnectOnce(const QString& server, int port, int attempt, int remaining)
+{
+    Trace(TRACE_INFO, QStringLiteral("Connecting to: %1 (Attempt %2 of %3)").arg(server).arg(attempt).arg(m_site.retries));
+    // Cancel closes the internet session; no attempt may use it after that.
+    if (!m_internetSession)
+        return false;
+    const std::uint32_t timeout = std::uint32_t(std::max(0, m_settings.connectionTimeoutSeconds)) * 1000;
+    m_internetSession->SetOption(inet::option::kConnectTimeout, timeout);
+    m_internetSession->SetOption(inet::option::kReceiveTimeout, timeout);
+    m_internetSession->SetOption(inet::option::kSendTimeout, timeout);
+    std::shared_ptr<ConnectAttempt> pending;
+    try {
+        m_connection = OpenConnection(server, port, pending);
+        return false;
+    } catch (const inet::InternetError& error) {
+        m_lastResponse = WithoutLineBreaks(QString::fromStdString(error.serverReply()));
+        if (!m_lastResponse.isEmpty())
+            Trace(TRACE_ERROR, m_lastResponse);
+        const QString message = WithoutLineBreaks(QString::fromStdString(error.message()));
+        Trace(TRACE_ERROR, message);
+        if (!m_internetSession)
+            return false; // cancelled by the user: no countdown, no message box
+        if (remaining == 0) {
+            TellUser(m_lastResponse.isEmpty() ? message : m_lastResponse + QStringLiteral("\r\n") + message,
+                     IPrompts::Icon::None);
+            return false;
         }
+        RetryCountdownRequest request{m_site.retryDelay, message};
         if (m_events)
-            m_events->OnConnected();
-        return true;
+            m_events->OnRequest(request);
+        return request.retry;
     }
-    Trace(TRACE_ERROR, QStringLiteral("FTP connection could not be made."));
-    return false;
+}
+
+void CFtpSession::EnterStartFolder(const FtpUrl& url)
+{
+    try {
+        // An address that names no folder means the login folder, which on
+        // many servers is not "/" (a user's home without a chroot); changing
+        // to "/" would lose it. A site's remote path of "/" does name the root.
+        if (url.objectPath != QLatin1String("/") || !m_siteRecord.remotePath.isEmpty())
+            m_connection->SetCurrentDirectory(url.objectPath.toUtf8().toStdString());
+        m_homeFolder = RemotePath::FromServer(QString::fromUtf8(m_connection->GetCurrentDirectory()));
+    } catch (const inet::InternetError&) {
+        // The home folder stays "/".
+    }
 }
 
 bool CFtpSession::IsEncrypted() const

@@ -2,7 +2,10 @@
 
 #include "engine/base/FtpSite.h"
 #include "engine/base/RemotePath.h"
+#include "engine/inet/InternetError.h"
+#include "engine/session/FtpUrl.h"
 #include "engine/session/SessionEvents.h"
+#include "engine/session/SessionSettings.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -13,10 +16,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace inet {
 class FtpConnection;
-class InternetError;
 class InternetSession;
 struct CertificateInfo;
 }
@@ -43,17 +46,20 @@ struct RemoteItem {
 // and whatever way an operation ends the server is left in the listed folder.
 //
 // Failures become trace lines: the server's reply, then the operation's own
-// line. Nothing here touches a widget; the receiver of ISessionEvents does.
+// line. Nothing here touches a widget; the receiver of ISessionEvents does,
+// and it answers the questions the session asks (retry countdown,
+// certificate) as request objects. What the session needs of the settings
+// comes in as a value (SetSettings); which site to connect to is decided
+// before Connect (SiteToConnect, the Site Manager).
 class CFtpSession : public QObject {
     Q_OBJECT
 public:
     CFtpSession();
     ~CFtpSession() override;
 
-    // Opens a connection to a catalogue site path or an address. A null
-    // siteOrAddress lets the user pick a site (see SetSiteChooser). True only
-    // when a connection stands at the end.
-    bool Connect(const QString* siteOrAddress, const QString& user, const QString& password);
+    // Opens a connection to the site, with its attempts. True only when a
+    // connection stands at the end.
+    bool Connect(const CFtpSite& site);
     // Closes the connection and the internet session; refused while an
     // operation runs (cancel it first).
     void Close();
@@ -93,11 +99,8 @@ public:
     void Cancel();
 
     void SetEvents(ISessionEvents* events) { m_events = events; }
-    void SetProxy(int proxyType, const QString& proxyName);
-    // Runs the Site Manager; returns false when the user cancelled.
-    using SiteChooser = std::function<bool(CFtpSite& chosen)>;
-    void SetSiteChooser(SiteChooser chooser) { m_siteChooser = std::move(chooser); }
-    bool HasSiteChooser() const { return static_cast<bool>(m_siteChooser); }
+    // Taken by the next connect; a connection already open keeps its own.
+    void SetSettings(const SessionSettings& settings) { m_settings = settings; }
 
     const CFtpSite& Site() const { return m_site; }
     // The site as it was chosen, before its remote folder went into the
@@ -116,6 +119,9 @@ public:
     // The port of the connection: the one written in the address, else the site's.
     int Port() const { return m_port; }
     bool IsBusy() const { return m_busy; }
+    // True when no operation runs; otherwise the refusal is traced, as for
+    // any call made while one runs.
+    bool CheckIdle();
     bool IsConnecting() const { return m_connecting; }
     bool IsListing() const { return m_listing; }
     bool HasConnection() const { return m_connection != nullptr; }
@@ -125,8 +131,18 @@ protected:
 
 private:
     struct ConnectAttempt;
-    bool DecideCertificate(const inet::CertificateInfo& info);
     struct StatusSink;
+
+    // The steps of Connect, in order.
+    void StartFresh(const CFtpSite& site);
+    bool OpenInternetSessionTraced();
+    bool CheckAddress(FtpUrl& url);
+    void ConnectWithAttempts(const QString& server, int port);
+    // One attempt; false when no further attempt is to be made.
+    bool ConnectOnce(const QString& server, int port, int attempt, int remaining);
+    void EnterStartFolder(const FtpUrl& url);
+    void TellUser(const QString& text, IPrompts::Icon icon);
+    bool DecideCertificate(const inet::CertificateInfo& info);
 
     // One operation, from its first step to its last. Only one that starts
     // on an idle session counts: it marks the session busy, which refuses
@@ -151,6 +167,11 @@ private:
     bool CheckConnection();
     void CloseNow();
     bool ListFolderNow(const RemotePath& folder, bool refresh);
+    // The entries of the entered folder, to the events receiver; false when
+    // Cancel stopped it. A broken-off listing leaves its error in `failure`.
+    bool ReceiveListing(int& count, std::optional<inet::InternetError>& failure);
+    void TraceListingEnd(const RemotePath& folder, ListingOutcome outcome, int count,
+                         const std::optional<inet::InternetError>& failure);
     bool DeleteFileNow(const RemotePath& file);
     bool DeleteFolderNow(const RemotePath& folder, bool recursive);
     bool DeleteFolderTree(const RemotePath& folder, int depth);
@@ -179,6 +200,7 @@ private:
     void SendAndTraceReply(const QString& command);
 
     ISessionEvents* m_events = nullptr;
+    SessionSettings m_settings;
     CFtpSite m_site;
     CFtpSite m_siteRecord;
     QStringList m_acceptedCertificates;
@@ -187,8 +209,6 @@ private:
     RemotePath m_homeFolder = RemotePath::Root();
     QString m_server;
     int m_port = 21;
-    QString m_proxyName;
-    int m_proxyType = 0;
     // Shared with connect threads, which may outlive an attempt given up.
     std::shared_ptr<inet::InternetSession> m_internetSession;
     std::unique_ptr<inet::FtpConnection> m_connection;
@@ -201,5 +221,4 @@ private:
     bool m_listing = false;
     bool m_connecting = false;
     QElapsedTimer m_sincePump;
-    SiteChooser m_siteChooser;
 };

@@ -163,13 +163,27 @@ bool CFtpSession::ListFolderNow(const RemotePath& folder, bool refresh)
     // Only a folder the server has entered becomes the listed one: Refresh,
     // Properties and relative paths go on using the folder on screen.
     m_listedPath = folder;
-    const QString shown = folder.ToString();
     if (m_events)
         m_events->OnListingStarted(folder, refresh);
-    Trace(TRACE_COMMAND, QStringLiteral("Receiving listing of \"%1\"...").arg(shown));
+    Trace(TRACE_COMMAND, QStringLiteral("Receiving listing of \"%1\"...").arg(folder.ToString()));
     m_listing = true;
     KeepWindowAlive();
 
+    int count = 0;
+    std::optional<inet::InternetError> failure;
+    const bool cancelled = !ReceiveListing(count, failure);
+    m_listing = false;
+    const ListingOutcome outcome = failure ? ListingOutcome::Failed
+        : cancelled                        ? ListingOutcome::Cancelled
+                                           : ListingOutcome::Complete;
+    TraceListingEnd(folder, outcome, count, failure);
+    if (m_events)
+        m_events->OnListingFinished(folder, outcome);
+    return true;
+}
+
+bool CFtpSession::ReceiveListing(int& count, std::optional<inet::InternetError>& failure)
+{
     // Both the entries and a slow server keep the window alive; Cancel
     // (which clears the listing flag) ends the listing at the next chance.
     const auto keepAlive = [this] {
@@ -182,9 +196,7 @@ bool CFtpSession::ListFolderNow(const RemotePath& folder, bool refresh)
         m_sincePump.invalidate();
         keepAlive();
     }, kPumpIntervalMs);
-    int count = 0;
     bool cancelled = !m_listing;
-    std::optional<inet::InternetError> failure;
     try {
         if (!cancelled) {
             connection->Enumerate(
@@ -213,11 +225,13 @@ bool CFtpSession::ListFolderNow(const RemotePath& folder, bool refresh)
     }
     if (m_connection.get() == connection)
         connection->SetIdleHandler({}, 0);
-    m_listing = false;
+    return !cancelled;
+}
 
-    const ListingOutcome outcome = failure ? ListingOutcome::Failed
-        : cancelled                        ? ListingOutcome::Cancelled
-                                           : ListingOutcome::Complete;
+void CFtpSession::TraceListingEnd(const RemotePath& folder, ListingOutcome outcome, int count,
+                                  const std::optional<inet::InternetError>& failure)
+{
+    const QString shown = folder.ToString();
     if (failure && count == 0) {
         if (failure->number() == inet::err::kTimeout)
             Trace(TRACE_ERROR, m_site.passive ? QStringLiteral("The request has timed out.")
@@ -233,11 +247,9 @@ bool CFtpSession::ListFolderNow(const RemotePath& folder, bool refresh)
         if (failure)
             TraceFailure(*failure, QStringLiteral("An error occurred listing the folder: \"%1\".").arg(shown));
         Trace(TRACE_ERROR, QStringLiteral("Listing of \"%1\" %2: the list shows only part of the folder.")
-                               .arg(shown, cancelled ? QStringLiteral("cancelled") : QStringLiteral("broken off")));
+                               .arg(shown, outcome == ListingOutcome::Cancelled ? QStringLiteral("cancelled")
+                                                                                : QStringLiteral("broken off")));
     }
-    if (m_events)
-        m_events->OnListingFinished(folder, outcome);
-    return true;
 }
 
 void CFtpSession::OpenPath(const RemotePath* path, bool keepTree)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/base/Prompts.h"
 #include "engine/base/RemoteEntry.h"
 #include "engine/base/RemotePath.h"
 #include "engine/base/TraceLevel.h"
@@ -11,6 +12,25 @@ enum class ListingOutcome {
     Complete,  // every entry arrived (there may have been none)
     Cancelled, // the user stopped it; the entries so far arrived
     Failed,    // the server or the connection broke it off
+};
+
+// The questions the session asks in the middle of an operation, as request
+// objects it hands up and the window answers before returning (a dialog, or
+// a test's script). Each carries its answer; one that nobody answers keeps
+// the default, which never retries, trusts or connects on its own.
+
+// The wait between two connection attempts: retry, or give up.
+struct RetryCountdownRequest {
+    int delaySeconds = 0;
+    QString errorText; // why the attempt failed
+    bool retry = false;
+};
+
+// A server certificate the system does not trust. A changed certificate is
+// refused whatever the answer; the question only shows it.
+struct CertificateTrustRequest {
+    CertificateQuestion question;
+    CertificateAnswer answer = CertificateAnswer::Cancel;
 };
 
 // What the session tells the window, in the order it happens and on the GUI
@@ -41,6 +61,12 @@ public:
     virtual void OnListingFinished(const RemotePath& /*folder*/, ListingOutcome /*outcome*/) {}
     // `folder` could not be entered; the listed folder is still the one before.
     virtual void OnListingRefused(const RemotePath& /*folder*/) {}
+
+    // Something the user must see now, in a message box: the last connection
+    // attempt failed, an address that is no FTP address.
+    virtual void OnMessage(const QString& /*text*/, IPrompts::Icon /*icon*/) {}
+    virtual void OnRequest(RetryCountdownRequest& /*request*/) {}
+    virtual void OnRequest(CertificateTrustRequest& /*request*/) {}
 
     // A file or folder was created, removed or renamed on the server.
     virtual void OnItemAdded(const RemotePath& /*path*/, const RemoteEntry& /*entry*/) {}

@@ -1,58 +1,39 @@
 #include "window/frame/MainFrame.h"
 
-#include "window/frame/RemotePresenter.h"
-#include "window/frame/TracePane.h"
-#include "engine/base/FileStatus.h"
 #include "engine/base/Prompts.h"
 #include "engine/base/Settings.h"
 #include "engine/base/WindowMessages.h"
-#include "window/options/OptionsSheet.h"
 #include "window/chrome/AboutDlg.h"
 #include "window/chrome/CustomizableToolBar.h"
-#include "window/transfers/ConfirmFileDlg.h"
-#include "window/transfers/TransferManagerBar.h"
+#include "window/frame/ConnectCommands.h"
+#include "window/frame/FrameStatusBar.h"
+#include "window/frame/RemoteItemCommands.h"
+#include "window/frame/RemotePresenter.h"
+#include "window/frame/TracePane.h"
+#include "window/frame/TransferCommands.h"
+#include "window/local/LocalBrowserBar.h"
+#include "window/options/OptionsSheet.h"
 #include "window/resources/CommandIds.h"
-#include "window/resources/Resources.h"
+#include "window/sites/FavoritesMenu.h"
+#include "window/transfers/TransferManagerBar.h"
 #include "window/views/FtpListView.h"
 #include "window/views/FtpTreeView.h"
-#include "window/views/CustomCommandDlg.h"
-#include "window/views/GeneralPage.h"
-#include "window/views/GoToFolderDlg.h"
-#include "window/views/HistoryComboBox.h"
 #include "window/views/QuickConnectBar.h"
-#include "window/sites/AddFavoritesDlg.h"
-#include "window/sites/ConnectionWizard.h"
-#include "window/sites/FavoritesMenu.h"
-#include "engine/catalog/SiteCatalog.h"
-#include "window/sites/SiteManagerDlg.h"
-#include "window/local/LocalBrowserBar.h"
-#include "window/local/RemoteDragOut.h"
 
 #include <QAction>
 #include <QActionGroup>
-#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
-#include <QDir>
 #include <QDockWidget>
-#include <QDrag>
-#include <QMimeData>
-#include <QStyle>
-#include <QFileDialog>
-#include <QFileInfo>
-#include <QStandardPaths>
 #include <QGuiApplication>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
-#include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
 
@@ -66,19 +47,6 @@ constexpr int kShowMinimized = 2;
 constexpr int kShowMaximized = 3;
 // Narrower than this a pane cannot show its toolbar and a column of names.
 constexpr int kNarrowPane = 300;
-
-FileStatus StatusOfLocal(const QFileInfo& info)
-{
-    FileStatus status;
-    status.path = info.absoluteFilePath();
-    status.size = info.isDir() ? 0 : quint64(info.size());
-    status.modified = info.lastModified().toSecsSinceEpoch();
-    status.accessed = info.lastRead().toSecsSinceEpoch();
-    status.created = info.birthTime().isValid() ? info.birthTime().toSecsSinceEpoch() : status.modified;
-    status.attribute = info.isDir() ? FileStatus::kFolder : 0;
-    return status;
-}
-
 // A window saved on a larger screen keeps at least this much of itself inside.
 constexpr int kVisibleCorner = 32;
 constexpr int kTraceHeight = 180;
@@ -124,25 +92,16 @@ CMainFrame::CMainFrame(QWidget* parent)
     CreateCommands();
     CreateMenus();
     CreateToolbar();
-
-    m_transferType = GetProfileInt(settings::TransferType);
-    m_lastDir = GetProfileString(settings::LastDir);
-
     CreateBars();
-    m_forceParallel = GetProfileInt(settings::ForceParallelTransfers);
-    m_session.SetProxy(GetProfileInt(settings::ProxyType), GetProfileString(settings::ProxyName));
-    m_session.SetSiteChooser([this](CFtpSite& chosen) { return ChooseSite(chosen); });
     RestoreBarStates();
-
-    connect(&m_keepAlive, &QTimer::timeout, this, &CMainFrame::OnKeepAliveTick);
-
     CreateClientArea();
+    CreateControllers();
     UpdateTitle();
     UpdateCommandUI();
-    StartKeepAlive();
+    RestartKeepAlive();
 
     if (GetProfileInt(settings::ShowConnectionDlg))
-        QMetaObject::invokeMethod(this, &CMainFrame::OnConnectCommand, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(m_connectCommands, &CConnectCommands::OnConnect, Qt::QueuedConnection);
 }
 
 CMainFrame::~CMainFrame()
@@ -151,80 +110,87 @@ CMainFrame::~CMainFrame()
     m_session.SetEvents(nullptr);
 }
 
-QAction* CMainFrame::AddCommand(int id, const QString& text, void (CMainFrame::*handler)())
+QAction* CMainFrame::AddCommand(int id, const QString& text)
 {
     auto* action = new QAction(text, this);
     action->setData(id);
     action->setObjectName(QStringLiteral("command%1").arg(id));
-    if (handler)
-        connect(action, &QAction::triggered, this, handler);
     m_commands.insert(id, action);
     addAction(action);
+    return action;
+}
+
+template <class Handler>
+QAction* CMainFrame::AddCommand(int id, const QString& text, Handler handler)
+{
+    QAction* action = AddCommand(id, text);
+    connect(action, &QAction::triggered, this, handler);
     return action;
 }
 
 void CMainFrame::CreateCommands()
 {
     using namespace cmd;
-    AddCommand(ID_CONNECT, QStringLiteral("&Connect...\tCtrl+C"), &CMainFrame::OnConnectCommand);
-    AddCommand(ID_DISCONNECT, QStringLiteral("&Disconnect\tCtrl+D"), &CMainFrame::OnDisconnect);
+    // The commands of the controllers get their handlers in CreateControllers().
+    AddCommand(ID_CONNECT, QStringLiteral("&Connect...\tCtrl+C"));
+    AddCommand(ID_DISCONNECT, QStringLiteral("&Disconnect\tCtrl+D"));
     // Every letter of the File menu is a mnemonic of one item only.
-    AddCommand(ID_CANCEL, QStringLiteral("C&ancel\tEsc"), &CMainFrame::OnCancel);
-    AddCommand(ID_CONNECTION_WIZARD, QStringLiteral("Connection &Wizard..."), &CMainFrame::OnConnectionWizard);
-    AddCommand(ID_DOWNLOAD, QStringLiteral("Dow&nload"), &CMainFrame::OnDownload);
-    AddCommand(ID_DOWNLOAD_TO, QStringLiteral("Download &to..."), &CMainFrame::OnDownloadTo);
-    AddCommand(ID_UPLOAD, QStringLiteral("&Upload..."), &CMainFrame::OnUpload);
-    AddCommand(ID_NEW_FOLDER, QStringLiteral("N&ew Folder"), &CMainFrame::OnNewFolder);
-    AddCommand(ID_RENAME, QStringLiteral("&Rename\tF2"), &CMainFrame::OnRename);
-    AddCommand(ID_DELETE, QStringLiteral("De&lete\tDel"), &CMainFrame::OnDelete);
-    AddCommand(ID_EXPLORE, QStringLiteral("&Explore\tEnter"), &CMainFrame::OnExplore);
-    AddCommand(ID_CUSTOM_COMMAND, QStringLiteral("&Custom Command..."), &CMainFrame::OnCustomCommand);
-    AddCommand(ID_UP_ONE_LEVEL, QStringLiteral("Go &Up One Level\tBackspace"), &CMainFrame::OnUpOneLevel);
-    AddCommand(ID_REFRESH, QStringLiteral("&Refresh\tF5"), &CMainFrame::OnRefresh);
-    AddCommand(ID_GO_TO_FOLDER, QStringLiteral("&Go To Folder..."), &CMainFrame::OnGoToFolder);
-    AddCommand(ID_SELECT_ALL, QStringLiteral("Select &All\tCtrl+A"), &CMainFrame::OnSelectAll);
-    AddCommand(ID_INVERT_SELECTION, QStringLiteral("In&vert Selection"), &CMainFrame::OnInvertSelection);
-    AddCommand(ID_PROPERTIES, QStringLiteral("&Properties"), &CMainFrame::OnProperties);
+    AddCommand(ID_CANCEL, QStringLiteral("C&ancel\tEsc"), [this] {
+        m_session.Cancel();
+        UpdateCommandUI();
+    });
+    AddCommand(ID_CONNECTION_WIZARD, QStringLiteral("Connection &Wizard..."));
+    AddCommand(ID_DOWNLOAD, QStringLiteral("Dow&nload"));
+    AddCommand(ID_DOWNLOAD_TO, QStringLiteral("Download &to..."));
+    AddCommand(ID_UPLOAD, QStringLiteral("&Upload..."));
+    AddCommand(ID_NEW_FOLDER, QStringLiteral("N&ew Folder"));
+    AddCommand(ID_RENAME, QStringLiteral("&Rename\tF2"));
+    AddCommand(ID_DELETE, QStringLiteral("De&lete\tDel"));
+    AddCommand(ID_EXPLORE, QStringLiteral("&Explore\tEnter"));
+    AddCommand(ID_CUSTOM_COMMAND, QStringLiteral("&Custom Command..."));
+    AddCommand(ID_UP_ONE_LEVEL, QStringLiteral("Go &Up One Level\tBackspace"));
+    AddCommand(ID_REFRESH, QStringLiteral("&Refresh\tF5"));
+    AddCommand(ID_GO_TO_FOLDER, QStringLiteral("&Go To Folder..."));
+    AddCommand(ID_SELECT_ALL, QStringLiteral("Select &All\tCtrl+A"));
+    AddCommand(ID_INVERT_SELECTION, QStringLiteral("In&vert Selection"));
+    AddCommand(ID_PROPERTIES, QStringLiteral("&Properties"));
 
     auto* styles = new QActionGroup(this);
     for (const auto& [id, text] : {std::pair{ID_VIEW_SMALLICON, "S&mall Icons"}, {ID_VIEW_LARGEICON, "Lar&ge Icons"},
                                    {ID_VIEW_LIST, "&List"}, {ID_VIEW_DETAILS, "&Details"}}) {
-        QAction* action = AddCommand(id, QString::fromLatin1(text));
+        QAction* action = AddCommand(id, QString::fromLatin1(text), [this, id = id] { ApplyViewStyle(id); });
         action->setCheckable(true);
         styles->addAction(action);
-        connect(action, &QAction::triggered, this, [this, id = id] { ApplyViewStyle(id); });
     }
     auto* sorts = new QActionGroup(this);
     const std::pair<int, const char*> sortKeys[] = {
         {ID_SORT_NAME, "&Name"}, {ID_SORT_SIZE, "&Size"}, {ID_SORT_TYPE, "&Type"}, {ID_SORT_DATE, "&Date"}};
     for (int column = 0; column < 4; ++column) {
-        QAction* action = AddCommand(sortKeys[column].first, QString::fromLatin1(sortKeys[column].second));
+        QAction* action = AddCommand(sortKeys[column].first, QString::fromLatin1(sortKeys[column].second),
+                                     [this, column] { SortBy(column); });
         action->setCheckable(true);
         sorts->addAction(action);
-        connect(action, &QAction::triggered, this, [this, column] { SortBy(column); });
     }
 
-    AddCommand(ID_ADD_TO_FAVORITES, QStringLiteral("&Add to Favorites...\tCtrl+F"), &CMainFrame::OnAddToFavorites);
-    AddCommand(ID_ORGANIZE_FAVORITES, QStringLiteral("&Organize Favorites...\tCtrl+E"), &CMainFrame::OnConnectCommand);
+    AddCommand(ID_ADD_TO_FAVORITES, QStringLiteral("&Add to Favorites...\tCtrl+F"));
+    AddCommand(ID_ORGANIZE_FAVORITES, QStringLiteral("&Organize Favorites...\tCtrl+E"));
     auto* modes = new QActionGroup(this);
-    for (QAction* mode : {AddCommand(ID_TRANSFER_ASCII, QStringLiteral("&Ascii"), &CMainFrame::OnTransferAscii),
-                          AddCommand(ID_TRANSFER_BINARY, QStringLiteral("&Binary"), &CMainFrame::OnTransferBinary)}) {
+    for (QAction* mode :
+         {AddCommand(ID_TRANSFER_ASCII, QStringLiteral("&Ascii"), [this] { SetTransferType(settings::kTransferTypeAscii); }),
+          AddCommand(ID_TRANSFER_BINARY, QStringLiteral("&Binary"),
+                     [this] { SetTransferType(settings::kTransferTypeBinary); })}) {
         mode->setCheckable(true);
         modes->addAction(mode);
     }
     AddCommand(ID_OPTIONS, QStringLiteral("&Options..."), &CMainFrame::OnOptions);
-    AddCommand(ID_GO_SITE_DOWNLOAD_FOLDER, QStringLiteral("Go to site's download folder"),
-               &CMainFrame::OnGoSiteDownloadFolder);
-    AddCommand(ID_GO_DEFAULT_DOWNLOAD_FOLDER, QStringLiteral("Go to default download folder"),
-               &CMainFrame::OnGoDefaultDownloadFolder);
-    AddCommand(ID_STORE_SITE_LOCAL_PATH, QStringLiteral("Store as the site's download folder"),
-               &CMainFrame::OnStoreSiteLocalPath);
+    AddCommand(ID_GO_SITE_DOWNLOAD_FOLDER, QStringLiteral("Go to site's download folder"));
+    AddCommand(ID_GO_DEFAULT_DOWNLOAD_FOLDER, QStringLiteral("Go to default download folder"));
+    AddCommand(ID_STORE_SITE_LOCAL_PATH, QStringLiteral("Store as the site's download folder"));
     AddCommand(ID_VIEWS_DROPDOWN, QStringLiteral("Views"));
-    AddCommand(ID_APP_EXIT, QStringLiteral("E&xit"), nullptr);
-    connect(Command(ID_APP_EXIT), &QAction::triggered, this, &QWidget::close);
+    AddCommand(ID_APP_EXIT, QStringLiteral("E&xit"), &QWidget::close);
     AddCommand(ID_APP_ABOUT, QStringLiteral("&About Kestrix..."), &CMainFrame::OnAbout);
-    AddCommand(ID_HELP_FINDER, QStringLiteral("&Help Topics\tF1"), &CMainFrame::OnHelpTopics);
-    AddCommand(ID_WEB_SITE, QStringLiteral("&Kestrix Web Site"), &CMainFrame::OnWebSite);
+    AddCommand(ID_HELP_FINDER, QStringLiteral("&Help Topics\tF1"), [this] { OpenBesideTheProgram(QStringLiteral("kestrix.html")); });
+    AddCommand(ID_WEB_SITE, QStringLiteral("&Kestrix Web Site"), [this] { OpenBesideTheProgram(QStringLiteral("website.htm")); });
 
     // The keys that work in the whole window. Keys that also edit text
     // (Backspace, Del, Enter, F2, Ctrl+A) act only while the remote views
@@ -267,11 +233,6 @@ void CMainFrame::CreateMenus()
     QMenu* favorites = menuBar()->addMenu(QStringLiteral("F&avorites"));
     fill(favorites, {ID_ADD_TO_FAVORITES, ID_ORGANIZE_FAVORITES, 0});
     m_favorites = new CFavoritesMenu(favorites, 3, this);
-    connect(m_favorites, &CFavoritesMenu::SiteChosen, this, [this](const QString& sitePath) {
-        if (!m_session.IsBusy())
-            Connect(&sitePath, QString(), QString());
-    });
-    RebuildFavorites();
     QMenu* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
     fill(tools, {ID_CUSTOM_COMMAND, 0, ID_TRANSFER_ASCII, ID_TRANSFER_BINARY, 0, ID_GO_SITE_DOWNLOAD_FOLDER,
                  ID_GO_DEFAULT_DOWNLOAD_FOLDER, 0, ID_OPTIONS});
@@ -325,20 +286,6 @@ void CMainFrame::CreateBars()
     m_transfers->SetConnectionTimeout(GetProfileInt(settings::ConnectionTimeout));
     m_transfers->SetRemoveFailed(GetProfileInt(settings::RemoveFailed) != 0);
     m_transfers->SetProxy(GetProfileInt(settings::ProxyType), GetProfileString(settings::ProxyName));
-    connect(m_transfers, &CTransferManagerBar::ActivityChanged, this, &CMainFrame::UpdateTransferStatus);
-    m_listStatus = new QLabel(this);
-    m_listStatus->setObjectName(QStringLiteral("listStatus"));
-    statusBar()->addWidget(m_listStatus);
-    m_transferStatus = new QLabel(this);
-    m_transferStatus->setObjectName(QStringLiteral("transferStatus"));
-    statusBar()->addPermanentWidget(m_transferStatus);
-    m_lock = new QLabel(this);
-    m_lock->setObjectName(QStringLiteral("encryptionLock"));
-    m_lock->setPixmap(kx::LockIcon().pixmap(16));
-    m_lock->setToolTip(QStringLiteral("The connection is encrypted (TLS)."));
-    m_lock->setAccessibleName(QStringLiteral("Encrypted connection"));
-    m_lock->hide();
-    statusBar()->addPermanentWidget(m_lock);
     m_transferDock = MakeDock(this, QStringLiteral("Transfer Manager"), QString::fromLatin1(settings::kTransferManagerSection), m_transfers);
     addDockWidget(Qt::BottomDockWidgetArea, m_transferDock);
     m_transferDock->hide();
@@ -348,7 +295,6 @@ void CMainFrame::CreateBars()
     m_quickConnectDock->setAllowedAreas(Qt::TopDockWidgetArea | Qt::BottomDockWidgetArea);
     addDockWidget(Qt::TopDockWidgetArea, m_quickConnectDock);
     m_quickConnectDock->hide();
-    connect(m_quickConnect, &CQuickConnectBar::ConnectRequested, this, &CMainFrame::OnQuickConnect);
 
     m_tracePane = new CTracePane(this);
     m_traceDock = MakeDock(this, QStringLiteral("Trace"), QString::fromLatin1(settings::kTraceSection), m_tracePane);
@@ -416,10 +362,12 @@ void CMainFrame::CreateClientArea()
     m_list->SetCommandLookup([this](int id) { return Command(id); });
     connect(m_list, &CFtpListView::SelectionChanged, this, &CMainFrame::UpdateCommandUI);
     connect(m_list, &CFtpListView::SortChanged, this, &CMainFrame::UpdateCommandUI);
-    connect(m_tree, &QTreeWidget::currentItemChanged, this, &CMainFrame::OnTreeSelectionChanged);
     m_presenter = new CRemotePresenter(m_session, *m_tree, *m_list, *m_tracePane, this);
     connect(m_presenter, &CRemotePresenter::BusyChanged, this, &CMainFrame::OnBusyChanged);
-    connect(m_presenter, &CRemotePresenter::ConnectionChanged, this, &CMainFrame::OnConnectionChanged);
+    connect(m_presenter, &CRemotePresenter::ConnectionChanged, this, [this] {
+        UpdateTitle();
+        UpdateCommandUI();
+    });
     connect(m_presenter, &CRemotePresenter::ListingEnded, this, [this](const RemotePath& folder, bool complete) {
         if (complete)
             statusBar()->clearMessage();
@@ -427,16 +375,6 @@ void CMainFrame::CreateClientArea()
             statusBar()->showMessage(QStringLiteral("The list of \"%1\" is incomplete.").arg(folder.ToString()));
     });
     m_session.SetEvents(m_presenter);
-    connect(m_list, &CFtpListView::ItemActivated, this, [this] { OnExplore(); });
-    connect(m_list, &CFtpListView::FilesDropped, this, &CMainFrame::Upload);
-    connect(m_list, &CFtpListView::DragRequested, this, &CMainFrame::DragSelectionOut);
-    connect(m_localBrowser, &CLocalBrowserBar::RemoteRowsDropped, this, &CMainFrame::OnRemoteRowsDropped);
-    m_localBrowser->SetContextActions({Command(cmd::ID_GO_SITE_DOWNLOAD_FOLDER),
-                                       Command(cmd::ID_GO_DEFAULT_DOWNLOAD_FOLDER),
-                                       Command(cmd::ID_STORE_SITE_LOCAL_PATH)});
-    connect(m_list, &CFtpListView::EditingStarted, this, &CMainFrame::OnEditingStarted);
-    connect(m_list, &CFtpListView::EditingFinished, this, &CMainFrame::OnEditingFinished);
-
     // Keys that also edit text act only while the remote views have the focus.
     using namespace cmd;
     const std::pair<int, QKeySequence> viewKeys[] = {
@@ -461,6 +399,66 @@ void CMainFrame::CreateClientArea()
     m_presenter->OnDisconnected();
 }
 
+void CMainFrame::CreateControllers()
+{
+    using namespace cmd;
+    m_statusBar = new CFrameStatusBar(*statusBar(), m_session, *m_list, *m_transfers);
+    connect(m_transfers, &CTransferManagerBar::ActivityChanged, m_statusBar, &CFrameStatusBar::UpdateTransfers);
+
+    m_connectCommands = new CConnectCommands(m_session, *m_favorites, *m_localBrowser, *m_quickConnect, this);
+    connect(m_connectCommands, &CConnectCommands::ConnectionChanged, this, [this] {
+        UpdateTitle();
+        UpdateCommandUI();
+    });
+    const auto bind = [this](int id, auto* receiver, auto handler) {
+        connect(Command(id), &QAction::triggered, receiver, handler);
+    };
+    bind(ID_CONNECT, m_connectCommands, &CConnectCommands::OnConnect);
+    bind(ID_ORGANIZE_FAVORITES, m_connectCommands, &CConnectCommands::OnConnect);
+    bind(ID_DISCONNECT, m_connectCommands, &CConnectCommands::OnDisconnect);
+    bind(ID_CONNECTION_WIZARD, m_connectCommands, &CConnectCommands::OnConnectionWizard);
+    bind(ID_ADD_TO_FAVORITES, m_connectCommands, &CConnectCommands::OnAddToFavorites);
+    bind(ID_GO_SITE_DOWNLOAD_FOLDER, m_connectCommands, &CConnectCommands::OnGoSiteDownloadFolder);
+    bind(ID_GO_DEFAULT_DOWNLOAD_FOLDER, m_connectCommands, &CConnectCommands::OnGoDefaultDownloadFolder);
+    bind(ID_STORE_SITE_LOCAL_PATH, m_connectCommands, &CConnectCommands::OnStoreSiteLocalPath);
+
+    m_itemCommands = new CRemoteItemCommands(m_session, *m_presenter, *m_list, this);
+    connect(m_tree, &QTreeWidget::currentItemChanged, m_itemCommands, &CRemoteItemCommands::OnTreeSelectionChanged);
+    bind(ID_EXPLORE, m_itemCommands, &CRemoteItemCommands::OnExplore);
+    bind(ID_UP_ONE_LEVEL, m_itemCommands, &CRemoteItemCommands::OnUpOneLevel);
+    bind(ID_REFRESH, m_itemCommands, &CRemoteItemCommands::OnRefresh);
+    bind(ID_DELETE, m_itemCommands, &CRemoteItemCommands::OnDelete);
+    bind(ID_RENAME, m_itemCommands, &CRemoteItemCommands::OnRename);
+    bind(ID_NEW_FOLDER, m_itemCommands, &CRemoteItemCommands::OnNewFolder);
+    bind(ID_PROPERTIES, m_itemCommands, &CRemoteItemCommands::OnProperties);
+    bind(ID_GO_TO_FOLDER, m_itemCommands, &CRemoteItemCommands::OnGoToFolder);
+    bind(ID_CUSTOM_COMMAND, m_itemCommands, &CRemoteItemCommands::OnCustomCommand);
+    bind(ID_SELECT_ALL, m_list, &CFtpListView::SelectAll);
+    bind(ID_INVERT_SELECTION, m_list, &CFtpListView::InvertSelection);
+
+    m_transferCommands = new CTransferCommands(m_session, *m_list, *m_localBrowser, *m_transfers, *m_transferDock, this);
+    connect(m_transferCommands, &CTransferCommands::DragStateChanged, this, &CMainFrame::UpdateCommandUI);
+    connect(m_itemCommands, &CRemoteItemCommands::DownloadRequested, m_transferCommands, [this] {
+        m_transferCommands->Download();
+    });
+    bind(ID_DOWNLOAD, m_transferCommands, [this] { m_transferCommands->Download(); });
+    bind(ID_DOWNLOAD_TO, m_transferCommands, &CTransferCommands::OnDownloadTo);
+    bind(ID_UPLOAD, m_transferCommands, &CTransferCommands::OnUpload);
+    m_localBrowser->SetContextActions({Command(ID_GO_SITE_DOWNLOAD_FOLDER), Command(ID_GO_DEFAULT_DOWNLOAD_FOLDER),
+                                       Command(ID_STORE_SITE_LOCAL_PATH)});
+    m_presenter->OnDisconnected();
+}
+
+bool CMainFrame::Connect(const QString* siteOrAddress, const QString& user, const QString& password)
+{
+    return m_connectCommands->Connect(siteOrAddress, user, password);
+}
+
+const QString& CMainFrame::DocumentTitle() const
+{
+    return m_connectCommands->DocumentTitle();
+}
+
 void CMainFrame::ApplyViewStyle(int id)
 {
     m_list->SetViewStyle(id);
@@ -474,30 +472,22 @@ void CMainFrame::SortBy(int column)
     UpdateCommandUI();
 }
 
-// Only the user's own clicks arrive here: the presenter moves the selection
-// without announcing it.
-void CMainFrame::OnTreeSelectionChanged(QTreeWidgetItem* current)
+void CMainFrame::SetTransferType(int type)
 {
-    if (!current)
-        return;
-    // Refused while busy, or the folder would not open: the tree goes back
-    // to the folder the list shows.
-    if (!m_session.ListFolder(m_presenter->PathOfNode(current), false))
-        m_presenter->ShowListedFolderInTree();
-    StartKeepAlive();
+    m_transferCommands->SetTransferType(type);
+    UpdateCommandUI();
 }
 
 void CMainFrame::OnBusyChanged(bool busy)
 {
     UpdateCommandUI();
-    if (!busy && m_closePending)
+    if (busy)
+        return;
+    // The one place keep-alive restarts: a whole interval after the last
+    // operation of the session, whichever it was.
+    RestartKeepAlive();
+    if (m_closePending)
         QTimer::singleShot(0, this, &QWidget::close);
-}
-
-void CMainFrame::OnConnectionChanged()
-{
-    UpdateTitle();
-    UpdateCommandUI();
 }
 
 Qt::WindowStates CMainFrame::RestorePlacement()
@@ -576,7 +566,6 @@ void CMainFrame::SaveState()
         WriteProfileInt(settings::FrameBottom, normal.bottom() + 1 - work.top());
         WriteProfileInt(settings::FrameRight, normal.right() + 1 - work.left());
     }
-    WriteProfileString(settings::LastDir, m_lastDir);
     WriteProfileInt(settings::SortColumn, m_list->SortColumn());
     WriteProfileString(settings::ListColumnWidth, m_list->ColumnWidthsText());
 
@@ -614,7 +603,7 @@ void CMainFrame::UpdateTitle()
 void CMainFrame::UpdateCommandUI()
 {
     using namespace cmd;
-    if (!m_list)
+    if (!m_transferCommands)
         return;
     const bool connected = m_session.HasConnection();
     // One operation at a time: while one runs, only Cancel acts on the session.
@@ -637,141 +626,19 @@ void CMainFrame::UpdateCommandUI()
     for (const int id : {ID_UPLOAD, ID_NEW_FOLDER, ID_EXPLORE, ID_CUSTOM_COMMAND, ID_REFRESH, ID_GO_TO_FOLDER,
                          ID_SELECT_ALL, ID_INVERT_SELECTION})
         enable(id, connected && !busy);
-    enable(ID_UP_ONE_LEVEL, connected && !busy && CanGoUp());
-    UpdateListStatus();
-    m_list->SetAcceptsFiles(!m_drag && connected && !busy && !m_session.ListedPath().IsEmpty());
-    enable(ID_STORE_SITE_LOCAL_PATH, connected && !m_sitePath.isEmpty());
-    m_lock->setVisible(m_session.IsEncrypted());
+    enable(ID_UP_ONE_LEVEL, connected && !busy && m_itemCommands->CanGoUp());
+    m_statusBar->UpdateList();
+    m_statusBar->UpdateLock();
+    m_list->SetAcceptsFiles(!m_transferCommands->IsDragging() && connected && !busy && !m_session.ListedPath().IsEmpty());
+    enable(ID_STORE_SITE_LOCAL_PATH, connected && !m_connectCommands->SitePath().isEmpty());
     m_quickConnect->ConnectButton()->setEnabled(!busy);
     if (QAction* style = Command(m_list->ViewStyle()))
         style->setChecked(true);
     const int sortIds[] = {ID_SORT_NAME, ID_SORT_SIZE, ID_SORT_TYPE, ID_SORT_DATE};
     Command(sortIds[std::clamp(m_list->SortColumn(), 0, 3)])->setChecked(true);
-    Command(ID_TRANSFER_ASCII)->setChecked(m_transferType == settings::kTransferTypeAscii);
-    Command(ID_TRANSFER_BINARY)->setChecked(m_transferType == settings::kTransferTypeBinary);
-}
-
-bool CMainFrame::Connect(const QString* siteOrAddress, const QString& user, const QString& password)
-{
-    m_pendingSitePath = siteOrAddress ? *siteOrAddress : QString();
-    const bool connected = m_session.Connect(siteOrAddress, user, password);
-    // The Site Manager may have changed the catalogue, whatever came of it.
-    RebuildFavorites();
-    m_sitePath = connected && !m_session.SiteRecord().name.isEmpty() ? m_pendingSitePath : QString();
-    if (connected)
-        OnGoSiteDownloadFolder();
-    if (connected) {
-        m_documentTitle = m_session.Site().name.isEmpty() ? m_session.Site().address : m_session.Site().name;
-        m_session.OpenPath(nullptr, false);
-        StartKeepAlive();
-    }
-    UpdateTitle();
-    UpdateCommandUI();
-    return connected;
-}
-
-void CMainFrame::OnConnectCommand()
-{
-    Connect(nullptr, QString(), QString());
-}
-
-bool CMainFrame::ChooseSite(CFtpSite& chosen)
-{
-    CSiteManagerDlg dialog(this);
-    if (dialog.exec() != QDialog::Accepted)
-        return false;
-    chosen = dialog.Site();
-    m_pendingSitePath = dialog.SitePath();
-    return true;
-}
-
-void CMainFrame::RebuildFavorites()
-{
-    m_favorites->Rebuild(CSiteCatalog::DefaultPath());
-    UpdateCommandUI();
-}
-
-void CMainFrame::OnConnectionWizard()
-{
-    if (m_session.IsBusy())
-        return;
-    QString sitePath;
-    bool connectNow = false;
-    const bool stored = RunConnectionWizard(this, sitePath, connectNow);
-    RebuildFavorites();
-    if (stored && connectNow)
-        Connect(&sitePath, QString(), QString());
-}
-
-void CMainFrame::OnAddToFavorites()
-{
-    if (!m_session.HasConnection() || m_session.IsBusy())
-        return;
-    CFtpSite site = m_session.SiteRecord();
-    const QString remote = m_session.ListedPath().IsEmpty() ? site.remotePath : m_session.ListedPath().ToString();
-    // The proposed name must obey the catalogue's name rules, in which "/"
-    // has no place: "/pub/sub" is proposed as "[pub-sub]", the root as nothing.
-    QString folder = remote;
-    while (folder.startsWith(QLatin1Char('/')))
-        folder.remove(0, 1);
-    folder.replace(QLatin1Char('/'), QLatin1Char('-'));
-    site.name = CSiteCatalog::WithoutForbiddenCharacters(site.name.isEmpty() ? site.address : site.name);
-    if (!folder.isEmpty())
-        site.name += QStringLiteral(" [%1]").arg(CSiteCatalog::WithoutForbiddenCharacters(folder));
-    site.remotePath = remote;
-    if (const QString local = m_localBrowser->GetCurrentFolderPath(); !local.isEmpty())
-        site.localPath = local;
-    CAddFavoritesDlg::AddSite(this, site);
-    RebuildFavorites();
-}
-
-void CMainFrame::OnDisconnect()
-{
-    m_session.Close();
-    m_documentTitle = QStringLiteral("Not Connected");
-    UpdateTitle();
-    UpdateCommandUI();
-}
-
-void CMainFrame::OnCancel()
-{
-    m_session.Cancel();
-    UpdateCommandUI();
-}
-
-void CMainFrame::OnRefresh()
-{
-    m_session.ListFolder(m_session.ListedPath(), true);
-    StartKeepAlive();
-}
-
-void CMainFrame::OnQuickConnect()
-{
-    const QString host = m_quickConnect->Host();
-    if (host.isEmpty() || m_session.IsBusy())
-        return;
-    if (QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier) {
-        m_quickConnect->HostHistory()->ClearHistory();
-        m_quickConnect->ClearCredentials();
-        return;
-    }
-    const QString entry = m_quickConnect->HistoryEntry();
-    m_quickConnect->HostHistory()->AddToHistory(&entry);
-    Connect(&host, m_quickConnect->User(), m_quickConnect->Password());
-}
-
-void CMainFrame::OnTransferAscii()
-{
-    m_transferType = settings::kTransferTypeAscii;
-    WriteProfileInt(settings::TransferType, m_transferType);
-    UpdateCommandUI();
-}
-
-void CMainFrame::OnTransferBinary()
-{
-    m_transferType = settings::kTransferTypeBinary;
-    WriteProfileInt(settings::TransferType, m_transferType);
-    UpdateCommandUI();
+    const int transferType = m_transferCommands->TransferType();
+    Command(ID_TRANSFER_ASCII)->setChecked(transferType == settings::kTransferTypeAscii);
+    Command(ID_TRANSFER_BINARY)->setChecked(transferType == settings::kTransferTypeBinary);
 }
 
 void CMainFrame::OpenBesideTheProgram(const QString& fileName)
@@ -780,16 +647,6 @@ void CMainFrame::OpenBesideTheProgram(const QString& fileName)
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
         Prompts().Message(this, QStringLiteral("No web browser could be started to show the page. It is here:\n%1").arg(path),
                           IPrompts::Icon::Warning);
-}
-
-void CMainFrame::OnHelpTopics()
-{
-    OpenBesideTheProgram(QStringLiteral("kestrix.html"));
-}
-
-void CMainFrame::OnWebSite()
-{
-    OpenBesideTheProgram(QStringLiteral("website.htm"));
 }
 
 void CMainFrame::OnAbout()
@@ -807,242 +664,18 @@ void CMainFrame::OnOptions()
 
 void CMainFrame::OnOptionsConfirmed()
 {
-    m_session.SetProxy(GetProfileInt(settings::ProxyType), GetProfileString(settings::ProxyName));
     m_transfers->SetParallelLimit(GetProfileInt(settings::TransferMax));
     m_transfers->SetConnectionTimeout(GetProfileInt(settings::ConnectionTimeout));
     m_transfers->SetRemoveFailed(GetProfileInt(settings::RemoveFailed) != 0);
     m_transfers->SetProxy(GetProfileInt(settings::ProxyType), GetProfileString(settings::ProxyName));
     m_transfers->StartQueued();
     m_session.EnableStatusTrace(GetProfileInt(settings::HideStatusCallbackInfoAfterOptions) == 0);
-    m_forceParallel = GetProfileInt(settings::ForceParallelTransfers);
-    // Stopped first, so switching keep-alive off takes effect at once.
-    m_keepAlive.stop();
-    StartKeepAlive();
+    RestartKeepAlive();
 }
 
-void CMainFrame::StartKeepAlive()
+void CMainFrame::RestartKeepAlive()
 {
-    if (GetProfileInt(settings::KeepAlive))
-        m_keepAlive.start(std::max(1, GetProfileInt(settings::Interval)) * 1000);
-}
-
-void CMainFrame::OnKeepAliveTick()
-{
-    if (m_session.HasConnection() && !m_session.IsBusy())
-        m_session.SendKeepAlive();
-}
-
-void CMainFrame::OnExplore()
-{
-    const int row = m_list->FirstSelectedRow();
-    if (row < 0 || m_session.IsBusy())
-        return;
-    if (!m_list->IsFolderItem(row)) {
-        Download();
-        return;
-    }
-    const QString name = m_list->ItemName(row);
-    m_session.Trace(TRACE_COMMAND, QStringLiteral("Changing Folder: \"%1\"").arg(name));
-    m_session.ListFolder(m_session.ListedPath().Child(name), false);
-    StartKeepAlive();
-}
-
-bool CMainFrame::CanGoUp() const
-{
-    // The home folder is the top of the tree; a folder outside it (reached
-    // with Go To Folder) goes up towards the server's root.
-    const RemotePath& listed = m_session.ListedPath();
-    return !listed.IsEmpty() && listed != m_session.HomeFolder() && !listed.IsRoot();
-}
-
-void CMainFrame::UpdateListStatus()
-{
-    if (!m_session.HasConnection() || m_session.ListedPath().IsEmpty()) {
-        m_listStatus->setText(QStringLiteral("Ready"));
-        return;
-    }
-    const QList<int> selected = m_list->SelectedRows();
-    quint64 bytes = 0;
-    for (const int row : selected)
-        bytes += m_list->IsFolderItem(row) ? 0 : m_list->GetItemSize(row);
-    const int rows = m_list->RowCount();
-    QString text = rows == 1 ? QStringLiteral("1 item") : QStringLiteral("%1 items").arg(FormatThousands(quint64(rows)));
-    if (!selected.isEmpty())
-        text += QStringLiteral(", %1 selected (%2)").arg(FormatThousands(quint64(selected.size())), FormatSizeKB(bytes));
-    m_listStatus->setText(text);
-}
-
-void CMainFrame::OnUpOneLevel()
-{
-    const RemotePath listed = m_session.ListedPath();
-    if (!CanGoUp())
-        return;
-    m_session.ListFolder(listed.Parent(), false);
-    StartKeepAlive();
-}
-
-void CMainFrame::OnDelete()
-{
-    const QList<int> rows = m_list->SelectedRows();
-    if (rows.isEmpty())
-        return;
-    if (GetProfileInt(settings::DeleteConfirmation)) {
-        QString question;
-        QString caption;
-        if (rows.size() > 1) {
-            question = QStringLiteral("Are you sure you want to delete these %1 items?").arg(rows.size());
-            caption = QStringLiteral("Confirm Multiple File Delete");
-        } else if (m_list->IsFolderItem(rows.first())) {
-            question = QStringLiteral("Are you sure you want to remove the folder '%1' and all its contents?")
-                           .arg(m_list->ItemName(rows.first()));
-            caption = QStringLiteral("Confirm Folder Delete");
-        } else {
-            question = QStringLiteral("Are you sure you want to delete '%1'?").arg(m_list->ItemName(rows.first()));
-            caption = QStringLiteral("Confirm File Delete");
-        }
-        if (Prompts().AskYesNo(this, question, caption) != IPrompts::Yes)
-            return;
-    }
-    // Named now, in the folder on screen now: whatever the views do while the
-    // delete runs cannot change what it deletes.
-    const RemotePath folder = m_session.ListedPath();
-    QList<RemoteItem> items;
-    for (const int row : rows)
-        items.append({folder.Child(m_list->ItemName(row)), m_list->IsFolderItem(row)});
-    m_session.DeleteItems(items);
-    StartKeepAlive();
-    UpdateCommandUI();
-}
-
-void CMainFrame::OnRename()
-{
-    const int row = m_list->FirstSelectedRow();
-    if (!m_session.HasConnection() || row < 0)
-        return;
-    m_oldName = m_list->ItemName(row);
-    m_editFolder = m_session.ListedPath();
-    m_list->FocusList();
-    m_list->EditItem(row);
-}
-
-void CMainFrame::OnNewFolder()
-{
-    FileStatus placeholder;
-    placeholder.path = QStringLiteral("redloF weN");
-    placeholder.attribute = FileStatus::kFolder;
-    const int row = m_list->AddOrUpdateEntry(0, placeholder);
-    if (row < 0)
-        return;
-    m_list->SelectItem(row);
-    m_list->FocusList();
-    m_newFolderPending = true;
-    m_editFolder = m_session.ListedPath();
-    m_list->EditItem(row);
-    if (QLineEdit* editor = m_list->Editor()) {
-        editor->setText(QStringLiteral("New Folder"));
-        editor->selectAll();
-    }
-}
-
-void CMainFrame::OnEditingStarted(int row)
-{
-    if (!m_newFolderPending) {
-        m_oldName = m_list->ItemName(row);
-        m_editFolder = m_session.ListedPath();
-    }
-}
-
-bool CMainFrame::CheckTypedName(const QString& name)
-{
-    if (RemotePath::IsValidName(name))
-        return true;
-    // Said before anything goes to the server: "../x" or "a/b" would make
-    // the folder somewhere else than the row claims.
-    Prompts().Message(this,
-                      QStringLiteral("\"%1\" cannot be used as a name. A name may not be \".\" or \"..\", "
-                                     "nor hold \"/\" or a line break.").arg(name),
-                      IPrompts::Icon::Warning);
-    return false;
-}
-
-void CMainFrame::OnEditingFinished(int row, const QString& newText, bool accepted)
-{
-    const bool pending = m_newFolderPending;
-    m_newFolderPending = false;
-    const bool haveText = accepted && !newText.isEmpty();
-    if (!haveText || !m_session.HasConnection() || !CheckTypedName(newText)) {
-        if (pending && row >= 0)
-            m_list->RemoveItem(row);
-        return;
-    }
-    if (pending) {
-        // The row takes its name first, so the new folder's notice finds it
-        // rather than adding a second one.
-        if (row >= 0)
-            m_list->SetItemName(row, newText);
-        if (!m_session.MakeFolder(m_editFolder.Child(newText)) && row >= 0)
-            m_list->RemoveItem(row);
-    } else {
-        m_session.Rename(m_editFolder.Child(m_oldName), m_editFolder.Child(newText));
-    }
-    StartKeepAlive();
-}
-
-RemoteItemProperties CMainFrame::PropertiesOf(int row) const
-{
-    RemoteItemProperties item;
-    item.folder = m_list->IsFolderItem(row);
-    item.name = m_list->ItemName(row);
-    item.sizeText = m_list->ItemText(row, 1);
-    item.bytes = m_list->GetItemSize(row);
-    item.type = m_list->ItemText(row, 2);
-    item.date = m_list->ItemText(row, 3);
-    item.location = m_session.ListedPath().Child(item.name).ToString();
-    return item;
-}
-
-void CMainFrame::OnProperties()
-{
-    const int row = m_list->FirstSelectedRow();
-    if (row < 0)
-        return;
-    CPropertiesSheet(PropertiesOf(row), this).exec();
-}
-
-void CMainFrame::OnGoToFolder()
-{
-    CGoToFolderDlg dialog(this);
-    if (dialog.exec() == QDialog::Accepted)
-        GoToFolder(dialog.Path());
-}
-
-void CMainFrame::GoToFolder(const QString& typed)
-{
-    if (typed.isEmpty())
-        return;
-    QString path = typed;
-    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    const RemotePath& listed = m_session.ListedPath();
-    const RemotePath target = (listed.IsEmpty() ? m_session.HomeFolder() : listed).Resolve(path);
-    if (m_session.ChangeFolder(target.ToString()))
-        m_session.OpenPath(&target, true);
-}
-
-void CMainFrame::OnCustomCommand()
-{
-    CCustomCommandDlg dialog(this);
-    if (dialog.exec() == QDialog::Accepted)
-        m_session.SendCustomCommand(dialog.Command());
-}
-
-void CMainFrame::OnSelectAll()
-{
-    m_list->SelectAll();
-}
-
-void CMainFrame::OnInvertSelection()
-{
-    m_list->InvertSelection();
+    m_keepAlive.Restart(GetProfileInt(settings::KeepAlive) != 0, GetProfileInt(settings::Interval));
 }
 
 bool CMainFrame::event(QEvent* event)
@@ -1064,229 +697,4 @@ bool CMainFrame::event(QEvent* event)
         return true;
     }
     return QMainWindow::event(event);
-}
-
-// ---------------------------------------------------------------- transfers
-
-QString CMainFrame::DefaultDownloadFolder()
-{
-    QString folder = GetProfileString(settings::DefaultLocalPath);
-    if (folder.isEmpty())
-        folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
-    if (folder.isEmpty())
-        folder = QDir::homePath();
-    // A relative setting would land wherever the program happened to start.
-    return QDir::cleanPath(QDir(QDir::homePath()).absoluteFilePath(folder));
-}
-
-bool CMainFrame::SeparateJobs() const
-{
-    return m_forceParallel != 0 || (QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier);
-}
-
-TransferSite CMainFrame::SiteOfSession() const
-{
-    const CFtpSite& site = m_session.Site();
-    return TransferSite{m_session.Server(), site.login, site.password, m_transferType,
-                        site.retries, site.retryDelay, m_session.Port(), site.passive,
-                        site.encryption, m_session.AcceptedCertificates()};
-}
-
-FileStatusList CMainFrame::SelectedEntries() const
-{
-    FileStatusList entries;
-    for (const int row : m_list->SelectedRows()) {
-        FileStatus entry;
-        entry.path = m_list->ItemName(row);
-        entry.size = m_list->GetItemSize(row);
-        entry.created = entry.accessed = entry.modified = m_list->ItemModified(row);
-        entry.attribute = m_list->IsFolderItem(row) ? FileStatus::kFolder : 0;
-        entries << entry;
-    }
-    return entries;
-}
-
-void CMainFrame::Download(const QString& target)
-{
-    if (!m_session.HasConnection() || m_session.IsBusy())
-        return;
-    const FileStatusList entries = SelectedEntries();
-    if (!entries.isEmpty())
-        QueueDownload(entries, target, SiteOfSession(), m_session.ListedPath().ToString());
-}
-
-void CMainFrame::QueueDownload(const FileStatusList& entries, const QString& target, const TransferSite& site,
-                               const QString& source)
-{
-    QString folder = target;
-    if (folder.isEmpty())
-        folder = m_localBrowser->GetCurrentFolderPath();
-    if (folder.isEmpty())
-        folder = DefaultDownloadFolder();
-    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
-        folder.chop(1);
-    if (SeparateJobs()) {
-        for (const FileStatus& entry : entries)
-            m_transfers->AddDownload({entry}, folder, site, source);
-    } else {
-        m_transfers->AddDownload(entries, folder, site, source);
-    }
-    m_transferDock->show();
-}
-
-struct CMainFrame::PendingDrag {
-    FileStatusList entries;
-    TransferSite site;
-    QString source;
-    bool delivered = false;
-};
-
-void CMainFrame::DragSelectionOut()
-{
-    // Nothing leaves while the session is busy or a drag is already out.
-    if (m_drag || !m_session.HasConnection() || m_session.IsBusy() || m_session.ListedPath().IsEmpty())
-        return;
-    PendingDrag drag{SelectedEntries(), SiteOfSession(), m_session.ListedPath().ToString()};
-    if (drag.entries.isEmpty())
-        return;
-    m_drag = &drag;
-    // The list never takes its own rows back as an upload.
-    m_list->SetAcceptsFiles(false);
-    CRemoteDragOut out({m_localBrowser->GetCurrentFolderPath()});
-    QMimeData* data = out.MakeMimeData();
-    Qt::DropAction action = Qt::IgnoreAction;
-    if (m_runDrag) {
-        action = m_runDrag(data);
-        delete data;
-    } else {
-        auto* qdrag = new QDrag(m_list);
-        qdrag->setMimeData(data);
-        qdrag->setPixmap(QIcon::fromTheme(QStringLiteral("text-x-generic"),
-                                          style()->standardIcon(QStyle::SP_FileIcon)).pixmap(32));
-        action = qdrag->exec(Qt::CopyAction | Qt::MoveAction, Qt::CopyAction);
-    }
-    // A drop on the Local Browser has been delivered already; one that
-    // another program took is found by its placeholder.
-    if (!drag.delivered && (action == Qt::CopyAction || action == Qt::MoveAction)) {
-        const QString folder = out.WaitForDrop();
-        if (!folder.isEmpty())
-            QueueDownload(drag.entries, folder, drag.site, drag.source);
-    }
-    m_drag = nullptr;
-    UpdateCommandUI();
-}
-
-void CMainFrame::OnRemoteRowsDropped(const QString& folder)
-{
-    if (!m_drag || m_drag->delivered)
-        return;
-    m_drag->delivered = true;
-    QueueDownload(m_drag->entries, folder, m_drag->site, m_drag->source);
-}
-
-void CMainFrame::OnGoSiteDownloadFolder()
-{
-    const QString local = m_session.HasConnection() ? m_session.SiteRecord().localPath : QString();
-    if (local.isEmpty()) {
-        OnGoDefaultDownloadFolder();
-        return;
-    }
-    m_localBrowser->GoToPath(QDir::cleanPath(QDir(QDir::homePath()).absoluteFilePath(local)));
-}
-
-void CMainFrame::OnGoDefaultDownloadFolder()
-{
-    m_localBrowser->GoToPath(DefaultDownloadFolder());
-}
-
-void CMainFrame::OnStoreSiteLocalPath()
-{
-    const QString folder = m_localBrowser->GetCurrentFolderPath();
-    if (m_sitePath.isEmpty() || folder.isEmpty() || !m_session.HasConnection())
-        return;
-    CFtpSite site = m_session.SiteRecord();
-    site.localPath = folder;
-    const qsizetype split = m_sitePath.lastIndexOf(QLatin1Char('\\'));
-    const QString catalogueFolder = split < 0 ? QString() : m_sitePath.left(split);
-    CSiteCatalog catalog;
-    if (!catalog.SaveSite(site, split < 0 ? nullptr : &catalogueFolder)) {
-        const QString problem = catalog.ProblemText();
-        Prompts().Message(this, problem.isEmpty() ? QStringLiteral("The site could not be stored.") : problem,
-                          IPrompts::Icon::Error);
-    }
-}
-
-void CMainFrame::OnDownload()
-{
-    Download();
-}
-
-void CMainFrame::OnDownloadTo()
-{
-    const QList<int> rows = m_list->SelectedRows();
-    if (rows.isEmpty())
-        return;
-    const QString start = m_lastDir.isEmpty() ? DefaultDownloadFolder() : m_lastDir;
-    QString target;
-    if (rows.size() == 1 && !m_list->IsFolderItem(rows.first())) {
-        // One file: the name it gets here.
-        target = QFileDialog::getSaveFileName(this, QStringLiteral("Download to"),
-                                              start + QLatin1Char('/') + m_list->ItemName(rows.first()),
-                                              QStringLiteral("All Files (*)"));
-        if (target.isEmpty())
-            return;
-        m_lastDir = QFileInfo(target).absolutePath();
-    } else {
-        // Several entries, or a folder: the folder they go into.
-        target = QFileDialog::getExistingDirectory(this, QStringLiteral("Download to"), start);
-        if (target.isEmpty())
-            return;
-        m_lastDir = target;
-    }
-    Download(target);
-}
-
-void CMainFrame::OnUpload()
-{
-    const QStringList files = QFileDialog::getOpenFileNames(this, QStringLiteral("Upload"), m_lastDir,
-                                                            QStringLiteral("All Files (*)"));
-    Upload(files);
-}
-
-void CMainFrame::Upload(const QStringList& localPaths)
-{
-    if (localPaths.isEmpty() || !m_session.HasConnection() || m_session.IsBusy() || m_session.ListedPath().IsEmpty())
-        return;
-    FileStatusList entries;
-    for (const QString& path : localPaths) {
-        const QFileInfo info(path);
-        if (info.exists())
-            entries << StatusOfLocal(info);
-    }
-    CDialogFileQuestions questions(this);
-    if (!m_list->ConfirmUploads(entries, questions) || entries.isEmpty())
-        return;
-    const TransferSite site = SiteOfSession();
-    const QString target = m_session.ListedPath().ToString();
-    if (SeparateJobs()) {
-        for (const FileStatus& entry : entries)
-            m_transfers->AddUpload({entry}, site, target);
-    } else {
-        m_transfers->AddUpload(entries, site, target);
-    }
-    m_transferDock->show();
-}
-
-void CMainFrame::UpdateTransferStatus()
-{
-    const int running = m_transfers->RunningCount();
-    const int queued = m_transfers->QueuedCount();
-    if (running == 0 && queued == 0) {
-        m_transferStatus->clear();
-        return;
-    }
-    m_transferStatus->setText(QStringLiteral("Transfers: %1 running, %2 queued, %3 KB/s")
-                                  .arg(running)
-                                  .arg(queued)
-                                  .arg(FormatThousands(quint64(m_transfers->TransferRate() / 1024.0 + 0.5))));
 }

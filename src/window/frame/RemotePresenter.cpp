@@ -86,6 +86,42 @@ void CRemotePresenter::SetListed(QTreeWidgetItem* node, bool listed)
     node->setData(0, kListedRole, listed);
 }
 
+int CRemotePresenter::AddNewFolderRow()
+{
+    FileStatus placeholder;
+    // A name no real folder is likely to have, until the typed one comes.
+    placeholder.path = QStringLiteral("redloF weN");
+    placeholder.attribute = FileStatus::kFolder;
+    return m_list.AddOrUpdateEntry(0, placeholder);
+}
+
+void CRemotePresenter::NameNewFolderRow(int row, const QString& name)
+{
+    if (row >= 0)
+        m_list.SetItemName(row, name);
+}
+
+void CRemotePresenter::RemoveNewFolderRow(int row)
+{
+    if (row >= 0)
+        m_list.RemoveItem(row);
+}
+
+void CRemotePresenter::OnMessage(const QString& text, IPrompts::Icon icon)
+{
+    Prompts().Message(nullptr, text, icon);
+}
+
+void CRemotePresenter::OnRequest(RetryCountdownRequest& request)
+{
+    request.retry = Prompts().RetryCountdown(nullptr, request.delaySeconds, request.errorText);
+}
+
+void CRemotePresenter::OnRequest(CertificateTrustRequest& request)
+{
+    request.answer = Prompts().AskCertificate(nullptr, request.question);
+}
+
 void CRemotePresenter::OnTrace(int level, const QString& text)
 {
     m_trace.AddLine(level, text);

@@ -42,6 +42,15 @@ public:
     // for it in the folder on display, or for the subfolder it went into.
     void ShowStoredItem(const FileStatus& item);
 
+    // The row a new folder's name is typed into, before the server has it;
+    // -1 when none could be added. The presenter is the list's one writer,
+    // so the placeholder goes through it too.
+    int AddNewFolderRow();
+    // The typed name, before the folder is made: the new folder's notice
+    // then finds this row rather than adding a second one.
+    void NameNewFolderRow(int row, const QString& name);
+    void RemoveNewFolderRow(int row);
+
     // ISessionEvents
     void OnTrace(int level, const QString& text) override;
     void OnStatusLine(const QString& text) override;
@@ -56,6 +65,11 @@ public:
     void OnItemAdded(const RemotePath& path, const RemoteEntry& entry) override;
     void OnItemRemoved(const RemotePath& path) override;
     void OnItemRenamed(const RemotePath& from, const RemotePath& to) override;
+    // The session's messages and questions, as the dialogs behind Prompts()
+    // show them.
+    void OnMessage(const QString& text, IPrompts::Icon icon) override;
+    void OnRequest(RetryCountdownRequest& request) override;
+    void OnRequest(CertificateTrustRequest& request) override;
 
 signals:
     void BusyChanged(bool busy);

@@ -26,11 +26,33 @@ struct TraceLine {
     QString text;
 };
 
+class ScriptedPrompts : public IPrompts {
+public:
+    void Message(QWidget*, const QString& text, Icon) override { messages << text; }
+    Answer AskYesNo(QWidget*, const QString&, const QString&) override { return Yes; }
+    bool RetryCountdown(QWidget*, int delay, const QString& error) override
+    {
+        countdowns << QStringLiteral("%1:%2").arg(delay).arg(error);
+        return retry;
+    }
+
+    QStringList messages;
+    QStringList countdowns;
+    bool retry = true;
+};
+
+// The session's questions answered by the script above, as the window
+// answers them with its dialogs.
 class RecordingEvents : public ISessionEvents {
 public:
     void OnTrace(int level, const QString& text) override { lines.push_back({level, text}); }
     void OnConnected() override { ++connected; }
     void OnDisconnected() override { ++disconnected; }
+    void OnMessage(const QString& text, IPrompts::Icon icon) override { answers->Message(nullptr, text, icon); }
+    void OnRequest(RetryCountdownRequest& request) override
+    {
+        request.retry = answers->RetryCountdown(nullptr, request.delaySeconds, request.errorText);
+    }
     // The other notifications, in order; entries are counted, not logged.
     void OnBusyChanged(bool busy) override { notices << (busy ? QStringLiteral("busy") : QStringLiteral("idle")); }
     void OnListingStarted(const RemotePath& folder, bool) override { notices << QStringLiteral("started ") + folder.ToString(); }
@@ -92,6 +114,7 @@ public:
         return -1;
     }
 
+    ScriptedPrompts* answers = nullptr;
     std::vector<TraceLine> lines;
     QStringList notices;
     int entries = 0;
@@ -99,20 +122,6 @@ public:
     int disconnected = 0;
 };
 
-class ScriptedPrompts : public IPrompts {
-public:
-    void Message(QWidget*, const QString& text, Icon) override { messages << text; }
-    Answer AskYesNo(QWidget*, const QString&, const QString&) override { return Yes; }
-    bool RetryCountdown(QWidget*, int delay, const QString& error) override
-    {
-        countdowns << QStringLiteral("%1:%2").arg(delay).arg(error);
-        return retry;
-    }
-
-    QStringList messages;
-    QStringList countdowns;
-    bool retry = true;
-};
 
 class FtpSessionTest : public ::testing::Test {
 protected:
@@ -122,26 +131,25 @@ protected:
         m_root.Write("pub/readme.txt", "hello");
         m_server = kxtest::StartPyFtpd(m_root.path(), "anna", "secret");
         CSiteCatalog::SetDefaultPathOverride(m_catalogFolder.filePath(QStringLiteral("sites.xml")));
-        SetPrompts(&m_prompts);
+        m_events.answers = &m_prompts;
         WriteProfileInt(settings::ConnectionTimeout, 10);
         WriteProfileInt(settings::HideStatusCallbackInfo, 1);
         WriteProfileInt(settings::DefaultRetries, 3);
         WriteProfileInt(settings::DefaultRetryDelay, 4);
         m_session.SetEvents(&m_events);
-        m_session.SetProxy(settings::kProxyDirect, QString());
     }
 
-    void TearDown() override
-    {
-        SetPrompts(nullptr);
-        CSiteCatalog::SetDefaultPathOverride(QString());
-    }
+    void TearDown() override { CSiteCatalog::SetDefaultPathOverride(QString()); }
 
     QString Address() const { return QStringLiteral("127.0.0.1:%1").arg(m_server->port()); }
 
-    bool Connect(const QString& address, const char* user = "anna", const char* password = "secret")
+    // A catalogue site path or an address, with the settings as they are now.
+    bool Connect(const QString& siteOrAddress, const char* user = "anna", const char* password = "secret")
     {
-        return m_session.Connect(&address, QString::fromUtf8(user), QString::fromUtf8(password));
+        SessionSettings settings = SessionSettings::FromProfile();
+        settings.proxyType = m_proxyType;
+        m_session.SetSettings(settings);
+        return m_session.Connect(SiteToConnect(siteOrAddress, QString::fromUtf8(user), QString::fromUtf8(password)));
     }
 
     kxtest::TempDir m_root;
@@ -149,6 +157,7 @@ protected:
     QTemporaryDir m_catalogFolder;
     ScriptedPrompts m_prompts;
     RecordingEvents m_events;
+    int m_proxyType = settings::kProxyDirect;
     CFtpSession m_session;
 };
 
@@ -246,7 +255,7 @@ TEST_F(FtpSessionTest, CatalogueSiteOpensItsRemotePath)
     ASSERT_TRUE(catalog.SaveSite(site, &folder));
 
     const QString path = QStringLiteral("work\\mirror");
-    ASSERT_TRUE(m_session.Connect(&path, QString(), QString()));
+    ASSERT_TRUE(Connect(path, "", ""));
     EXPECT_EQ(m_session.Site().address, QStringLiteral("127.0.0.1/pub/incoming"));
     EXPECT_EQ(m_session.Site().localPath, QStringLiteral("/tmp/downloads"));
     EXPECT_EQ(m_session.HomeFolder().ToString(), QStringLiteral("/pub/incoming"));
@@ -376,7 +385,7 @@ TEST_F(FtpSessionTest, DeadConnectionIsClosedByIsConnected)
 
 TEST_F(FtpSessionTest, UnknownProxyTypeOpensNoSession)
 {
-    m_session.SetProxy(7, QString());
+    m_proxyType = 7;
     EXPECT_FALSE(Connect(Address()));
     EXPECT_EQ(m_events.OwnLines().last(),
               QStringLiteral("Cannot open an Internet Session. Please check your internet configuration."));
@@ -488,7 +497,7 @@ TEST_F(FtpSessionTest, TheLoginFolderIsTheHomeUnlessTheAddressNamesAnother)
     site.password = QStringLiteral("secret");
     site.remotePath = QStringLiteral("/");
     ASSERT_TRUE(catalog.SaveSite(site));
-    ASSERT_TRUE(m_session.Connect(&site.name, QString(), QString()));
+    ASSERT_TRUE(Connect(site.name, "", ""));
     EXPECT_EQ(m_session.HomeFolder(), RemotePath::Root());
 }
 

@@ -21,17 +21,6 @@ namespace {
 
 using namespace kx;
 
-class LineEvents : public ISessionEvents {
-public:
-    void OnTrace(int level, const QString& text) override
-    {
-        lines << QStringLiteral("%1 %2").arg(level).arg(text.section(QStringLiteral("] "), 1));
-    }
-    void OnConnected() override {}
-    void OnDisconnected() override {}
-    QStringList lines;
-};
-
 class CertificatePrompts : public IPrompts {
 public:
     void Message(QWidget*, const QString& text, Icon) override { messages << text; }
@@ -47,6 +36,24 @@ public:
     CertificateAnswer answer = CertificateAnswer::Cancel;
 };
 
+class LineEvents : public ISessionEvents {
+public:
+    void OnTrace(int level, const QString& text) override
+    {
+        lines << QStringLiteral("%1 %2").arg(level).arg(text.section(QStringLiteral("] "), 1));
+    }
+    void OnConnected() override {}
+    void OnDisconnected() override {}
+    void OnMessage(const QString& text, IPrompts::Icon icon) override { answers->Message(nullptr, text, icon); }
+    void OnRequest(CertificateTrustRequest& request) override
+    {
+        request.answer = answers->AskCertificate(nullptr, request.question);
+    }
+    CertificatePrompts* answers = nullptr;
+    QStringList lines;
+};
+
+
 class FtpSessionTlsTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -56,7 +63,7 @@ protected:
         QSettings(QSettings::NativeFormat, QSettings::UserScope, kOrganisation, kApplication).clear();
         CTrustedCertificates::SetDefaultPathOverride(m_config.filePath(QStringLiteral("trusted")));
         CSiteCatalog::SetDefaultPathOverride(m_config.filePath(QStringLiteral("sites.xml")));
-        SetPrompts(&m_prompts);
+        m_events.answers = &m_prompts;
         WriteProfileInt(settings::ConnectionTimeout, 10);
         WriteProfileInt(settings::HideStatusCallbackInfo, 1);
         WriteProfileInt(settings::DefaultRetries, 1);
@@ -64,11 +71,9 @@ protected:
         m_server = kxtest::StartPyFtpd(m_root.path(), "anna", "secret", {"--tls", kxtest::LoopbackCertificate().keyAndCert,
                                                                           "--tls-required"});
         m_session.SetEvents(&m_events);
-        m_session.SetProxy(settings::kProxyDirect, QString());
     }
     void TearDown() override
     {
-        SetPrompts(nullptr);
         CSiteCatalog::SetDefaultPathOverride(QString());
         CTrustedCertificates::SetDefaultPathOverride(QString());
     }
@@ -76,7 +81,10 @@ protected:
     {
         const QString address = QStringLiteral("ftpes://127.0.0.1:%1").arg(m_server->port());
         m_session.Close();
-        return m_session.Connect(&address, QStringLiteral("anna"), QStringLiteral("secret"));
+        SessionSettings settings = SessionSettings::FromProfile();
+        settings.proxyType = settings::kProxyDirect;
+        m_session.SetSettings(settings);
+        return m_session.Connect(SiteToConnect(address, QStringLiteral("anna"), QStringLiteral("secret")));
     }
 
     QTemporaryDir m_config;

@@ -65,7 +65,7 @@ TEST_F(FavoritesCommandsTest, AFavoriteConnectsAndTheConnectionBecomesAFavorite)
 
     // The connection as a favorite: the name proposed, the folder listed,
     // and the address as the site has it, not with the folder glued on.
-    m_frame->GoToFolder(QStringLiteral("sub"));
+    m_frame->ItemCommands().GoToFolder(QStringLiteral("sub"));
     ASSERT_TRUE(m_frame->Command(cmd::ID_ADD_TO_FAVORITES)->isEnabled());
     QString proposed;
     WhenModal([&](QWidget* modal) {

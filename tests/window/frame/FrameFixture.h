@@ -5,7 +5,10 @@
 // list's rows and the tree's nodes, and selecting rows.
 
 #include "window/frame/FreshProgramState.h"
+#include "window/frame/ConnectCommands.h"
 #include "window/frame/MainFrame.h"
+#include "window/frame/RemoteItemCommands.h"
+#include "window/frame/TransferCommands.h"
 #include "window/frame/TracePane.h"
 #include "engine/base/Prompts.h"
 #include "support/AnsweringPrompts.h"

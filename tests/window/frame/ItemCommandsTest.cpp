@@ -140,7 +140,7 @@ TEST_F(ItemCommandsTest, ExploreUpOneLevelAndProperties)
     EXPECT_EQ(m_frame->Session().ListedPath().ToString(), QStringLiteral("/pub"));
     EXPECT_EQ(Rows(), QStringList{QStringLiteral("big.iso")});
 
-    const RemoteItemProperties item = m_frame->PropertiesOf(0);
+    const RemoteItemProperties item = m_frame->ItemCommands().PropertiesOf(0);
     CPropertiesSheet sheet(item);
     EXPECT_EQ(sheet.windowTitle(), QStringLiteral("Properties"));
     EXPECT_EQ(sheet.GeneralPage()->FieldText(QStringLiteral("size")), QStringLiteral("1,206 KB (1,234,567 bytes)"));
@@ -161,7 +161,7 @@ TEST_F(ItemCommandsTest, CustomCommandAndKeepAliveTraceTheReply)
     m_server = kxtest::StartPyFtpd(m_root.path(), "anna", "secret");
     WriteProfileInt(settings::Interval, 1);
     ASSERT_TRUE(Connect());
-    EXPECT_TRUE(m_frame->IsKeepAliveRunning());
+    EXPECT_TRUE(m_frame->KeepAlive().IsRunning());
 
     int before = TraceCount();
     m_frame->Session().SendCustomCommand(QStringLiteral("SYST"));
@@ -207,16 +207,16 @@ TEST_F(ItemCommandsTest, GoToFolderRelativeAndAbsolute)
     m_root.MakeDir("other");
     m_server = kxtest::StartPyFtpd(m_root.path(), "anna", "secret");
     ASSERT_TRUE(Connect());
-    m_frame->GoToFolder(QStringLiteral("pub"));
+    m_frame->ItemCommands().GoToFolder(QStringLiteral("pub"));
     EXPECT_EQ(m_frame->Session().ListedPath().ToString(), QStringLiteral("/pub"));
-    m_frame->GoToFolder(QStringLiteral("sub"));
+    m_frame->ItemCommands().GoToFolder(QStringLiteral("sub"));
     EXPECT_EQ(m_frame->Session().ListedPath().ToString(), QStringLiteral("/pub/sub"));
     EXPECT_EQ(CFtpTreeView::ItemPath(m_frame->TreeView()->currentItem()), QStringLiteral("/pub/sub"));
-    m_frame->GoToFolder(QStringLiteral("\\other"));
+    m_frame->ItemCommands().GoToFolder(QStringLiteral("\\other"));
     EXPECT_EQ(m_frame->Session().ListedPath().ToString(), QStringLiteral("/other"));
 
     const int before = TraceCount();
-    m_frame->GoToFolder(QStringLiteral("/missing"));
+    m_frame->ItemCommands().GoToFolder(QStringLiteral("/missing"));
     const QStringList trace = Trace(before);
     EXPECT_EQ(trace.first(), QStringLiteral("Changing folder: \"/missing\""));
     EXPECT_EQ(trace.last(), QStringLiteral("An error occurred opening the folder: \"/missing\""));
@@ -259,7 +259,7 @@ TEST_F(ItemCommandsTest, NoKeepAliveWhileAListingRuns)
     QTimer::singleShot(600, [&] {
         listingWhenTicked = m_frame->Session().IsListing();
         const int before = TraceCount();
-        m_frame->OnKeepAliveTick();
+        m_frame->KeepAlive().Tick();
         noopLines = int(Trace(before).filter(QStringLiteral("NOOP")).size());
         m_frame->Command(cmd::ID_CANCEL)->trigger();
     });
@@ -268,7 +268,7 @@ TEST_F(ItemCommandsTest, NoKeepAliveWhileAListingRuns)
     EXPECT_EQ(noopLines, 0);
     // Idle again: the tick sends.
     const int before = TraceCount();
-    m_frame->OnKeepAliveTick();
+    m_frame->KeepAlive().Tick();
     EXPECT_EQ(Trace(before).first(), QStringLiteral("Sending NOOP command..."));
 }
 

@@ -1,5 +1,6 @@
 #include "window/frame/FtpVornicApp.h"
 #include "window/chrome/CustomizableToolBar.h"
+#include "window/frame/ConnectCommands.h"
 #include "window/frame/MainFrame.h"
 #include "engine/base/Prompts.h"
 #include "engine/base/Settings.h"
@@ -79,7 +80,7 @@ TEST_F(MainFrameTest, FirstStartShowsTheDefaultsAndAsksForASite)
 {
     CMainFrame frame;
     int chooserCalls = 0;
-    frame.Session().SetSiteChooser([&](CFtpSite&) {
+    frame.ConnectCommands().SetSiteChooser([&](CFtpSite&, QString&) {
         ++chooserCalls;
         return false;
     });
@@ -121,7 +122,7 @@ TEST_F(MainFrameTest, FirstStartShowsTheDefaultsAndAsksForASite)
     WriteProfileInt(settings::ShowConnectionDlg, 0);
     CMainFrame quiet;
     chooserCalls = 0;
-    quiet.Session().SetSiteChooser([&](CFtpSite&) {
+    quiet.ConnectCommands().SetSiteChooser([&](CFtpSite&, QString&) {
         ++chooserCalls;
         return false;
     });

@@ -45,7 +45,7 @@ protected:
         for (const int id : {cmd::ID_REFRESH, cmd::ID_DELETE, cmd::ID_DISCONNECT, cmd::ID_UP_ONE_LEVEL, cmd::ID_CONNECT})
             m_frame->Command(id)->trigger();
         m_frame->TreeView()->setCurrentItem(node);
-        m_frame->OnKeepAliveTick();
+        m_frame->KeepAlive().Tick();
     }
 
     QStringList Listed(int from) const { return Trace(from).filter(QStringLiteral("Receiving listing of")); }
@@ -164,14 +164,14 @@ TEST_F(SessionSafetyTest, GoToBelowAndOutsideAHomeFolderThenDeleteTheFileOnScree
         m_frame->Command(cmd::ID_DELETE)->trigger();
     };
 
-    m_frame->GoToFolder(QStringLiteral("docs"));
+    m_frame->ItemCommands().GoToFolder(QStringLiteral("docs"));
     EXPECT_EQ(m_frame->Session().ListedPath().ToString(), QStringLiteral("/home/user/docs"));
     EXPECT_EQ(tree->currentItem(), Child(tree->Root(), QStringLiteral("docs")));
     deleteOnScreen("x.txt");
     EXPECT_FALSE(Exists("home/user/docs/x.txt"));
     EXPECT_TRUE(Exists("home/user/x.txt"));
 
-    m_frame->GoToFolder(QStringLiteral("/home/user/pub"));
+    m_frame->ItemCommands().GoToFolder(QStringLiteral("/home/user/pub"));
     EXPECT_EQ(tree->currentItem(), Child(tree->Root(), QStringLiteral("pub")));
     EXPECT_EQ(Rows(), QStringList{QStringLiteral("x.txt")});
     deleteOnScreen("x.txt");
@@ -180,7 +180,7 @@ TEST_F(SessionSafetyTest, GoToBelowAndOutsideAHomeFolderThenDeleteTheFileOnScree
 
     // Outside the home folder: listed, no node claims it, and the commands
     // act there; Up One Level climbs towards the server's root.
-    m_frame->GoToFolder(QStringLiteral("../../../srv"));
+    m_frame->ItemCommands().GoToFolder(QStringLiteral("../../../srv"));
     EXPECT_EQ(m_frame->Session().ListedPath().ToString(), QStringLiteral("/srv"));
     EXPECT_EQ(tree->currentItem(), nullptr);
     deleteOnScreen("x.txt");
@@ -237,7 +237,7 @@ TEST_F(SessionSafetyTest, AFailedListingLeavesRefreshOnTheFolderOnScreen)
     m_frame->Command(cmd::ID_REFRESH)->trigger();
     EXPECT_EQ(Trace(before).last(), QStringLiteral("Listing of \"/good\" succesfully received."));
     EXPECT_EQ(Rows(), QStringList{QStringLiteral("g.txt")});
-    EXPECT_EQ(m_frame->PropertiesOf(0).location, QStringLiteral("/good/g.txt"));
+    EXPECT_EQ(m_frame->ItemCommands().PropertiesOf(0).location, QStringLiteral("/good/g.txt"));
 }
 
 TEST_F(SessionSafetyTest, RenamingAFileNamedLikeAFolderElsewhereLeavesTheTreeAlone)

@@ -50,9 +50,9 @@ TEST_F(TransferCommandsTest, ADoubleClickedFileGoesToTheDefaultDownloadFolder)
 
     // Nothing set: the user's Downloads folder, never the working folder.
     kx::WriteProfileString(kx::settings::DefaultLocalPath, QString());
-    EXPECT_TRUE(QFileInfo(CMainFrame::DefaultDownloadFolder()).isAbsolute());
+    EXPECT_TRUE(QFileInfo(CTransferCommands::DefaultDownloadFolder()).isAbsolute());
     kx::WriteProfileString(kx::settings::DefaultLocalPath, QStringLiteral("relative"));
-    EXPECT_NE(CMainFrame::DefaultDownloadFolder(), QFileInfo(QStringLiteral("relative")).absoluteFilePath());
+    EXPECT_NE(CTransferCommands::DefaultDownloadFolder(), QFileInfo(QStringLiteral("relative")).absoluteFilePath());
 }
 
 TEST_F(TransferCommandsTest, UploadsShowInTheListAndTheTreeAtOnce)
@@ -98,7 +98,7 @@ TEST_F(TransferCommandsTest, RowsDraggedOutArriveWhereTheyWereDropped)
     // Another program's folder: it copies the placeholder, which is taken
     // away again, and the rows chosen when the drag began come down there.
     QByteArray offered;
-    m_frame->SetDragRunner([&](QMimeData* data) {
+    m_frame->TransferCommands().SetDragRunner([&](QMimeData* data) {
         EXPECT_TRUE(data->hasFormat(QLatin1String(CLocalBrowserBar::kRemoteRowsMimeType)));
         EXPECT_FALSE(m_frame->ListView()->AcceptsFiles()); // the list never takes its own rows
         const QString placeholder = data->urls().value(0).toLocalFile();
@@ -109,7 +109,7 @@ TEST_F(TransferCommandsTest, RowsDraggedOutArriveWhereTheyWereDropped)
         EXPECT_TRUE(QFile::copy(placeholder, elsewherePath + QStringLiteral("/deleteme.!!!")));
         return Qt::CopyAction;
     });
-    m_frame->DragSelectionOut();
+    m_frame->TransferCommands().DragSelectionOut();
     EXPECT_EQ(offered.size(), 66);
     EXPECT_EQ(offered, CRemoteDragOut::PlaceholderContent());
     EXPECT_TRUE(offered.startsWith("This file is created by Kestrix. You can safely remove this file."));
@@ -124,13 +124,13 @@ TEST_F(TransferCommandsTest, RowsDraggedOutArriveWhereTheyWereDropped)
     // with no wait for a placeholder.
     Select({QStringLiteral("a.bin")});
     const QString browsedPath = QString::fromStdString(browsed.path());
-    m_frame->SetDragRunner([&](QMimeData*) {
+    m_frame->TransferCommands().SetDragRunner([&](QMimeData*) {
         emit m_frame->LocalBrowser()->RemoteRowsDropped(browsedPath);
         return Qt::CopyAction;
     });
     QElapsedTimer clock;
     clock.start();
-    m_frame->DragSelectionOut();
+    m_frame->TransferCommands().DragSelectionOut();
     EXPECT_LT(clock.elapsed(), CRemoteDragOut::kDropWaitMs);
     ASSERT_TRUE(UntilQueueIsEmpty());
     EXPECT_EQ(browsed.Read("a.bin"), std::string(300000, 'a'));
@@ -138,10 +138,10 @@ TEST_F(TransferCommandsTest, RowsDraggedOutArriveWhereTheyWereDropped)
     // Escape or a refused drop: nothing is queued, and a file of that name
     // that is not our placeholder stays where it is.
     elsewhere.Write("deleteme.!!!", "mine");
-    m_frame->SetDragRunner([](QMimeData*) { return Qt::IgnoreAction; });
-    m_frame->DragSelectionOut();
-    m_frame->SetDragRunner([](QMimeData*) { return Qt::CopyAction; });
-    m_frame->DragSelectionOut();
+    m_frame->TransferCommands().SetDragRunner([](QMimeData*) { return Qt::IgnoreAction; });
+    m_frame->TransferCommands().DragSelectionOut();
+    m_frame->TransferCommands().SetDragRunner([](QMimeData*) { return Qt::CopyAction; });
+    m_frame->TransferCommands().DragSelectionOut();
     EXPECT_EQ(m_frame->TransferManager()->JobCount(), 0);
     EXPECT_EQ(elsewhere.Read("deleteme.!!!"), "mine");
 }

@@ -1,0 +1,169 @@
+#include "window/frame/ConnectCommands.h"
+
+#include "engine/base/Prompts.h"
+#include "engine/catalog/SiteCatalog.h"
+#include "engine/session/FtpSession.h"
+#include "engine/session/SessionSettings.h"
+#include "window/frame/TransferCommands.h"
+#include "window/local/LocalBrowserBar.h"
+#include "window/sites/AddFavoritesDlg.h"
+#include "window/sites/ConnectionWizard.h"
+#include "window/sites/FavoritesMenu.h"
+#include "window/sites/SiteManagerDlg.h"
+#include "window/views/HistoryComboBox.h"
+#include "window/views/QuickConnectBar.h"
+
+#include <QDir>
+#include <QGuiApplication>
+
+CConnectCommands::CConnectCommands(CFtpSession& session, CFavoritesMenu& favorites, CLocalBrowserBar& localBrowser,
+                                   CQuickConnectBar& quickConnect, QWidget* window)
+    : QObject(window), m_session(session), m_favorites(favorites), m_localBrowser(localBrowser),
+      m_quickConnect(quickConnect), m_window(window)
+{
+    connect(&m_favorites, &CFavoritesMenu::SiteChosen, this, [this](const QString& sitePath) {
+        if (!m_session.IsBusy())
+            Connect(&sitePath, QString(), QString());
+    });
+    connect(&m_quickConnect, &CQuickConnectBar::ConnectRequested, this, &CConnectCommands::OnQuickConnect);
+    m_chooseSite = [this](CFtpSite& chosen, QString& sitePath) { return RunSiteManager(chosen, sitePath); };
+    RebuildFavorites();
+}
+
+bool CConnectCommands::Connect(const QString* siteOrAddress, const QString& user, const QString& password)
+{
+    // Asked before the Site Manager opens: a busy session would refuse the
+    // connect only after the user had picked a site.
+    if (!m_session.CheckIdle())
+        return false;
+    CFtpSite site;
+    QString sitePath;
+    if (siteOrAddress) {
+        site = SiteToConnect(*siteOrAddress, user, password);
+        sitePath = *siteOrAddress;
+    } else if (!m_chooseSite(site, sitePath)) {
+        // The Site Manager may have changed the catalogue all the same.
+        RebuildFavorites();
+        return false;
+    }
+    m_session.SetSettings(SessionSettings::FromProfile());
+    const bool connected = m_session.Connect(site);
+    RebuildFavorites();
+    m_sitePath = connected && !m_session.SiteRecord().name.isEmpty() ? sitePath : QString();
+    if (connected) {
+        OnGoSiteDownloadFolder();
+        m_documentTitle = m_session.Site().name.isEmpty() ? m_session.Site().address : m_session.Site().name;
+        m_session.OpenPath(nullptr, false);
+    }
+    emit ConnectionChanged();
+    return connected;
+}
+
+bool CConnectCommands::RunSiteManager(CFtpSite& chosen, QString& sitePath)
+{
+    CSiteManagerDlg dialog(m_window);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    chosen = dialog.Site();
+    sitePath = dialog.SitePath();
+    return true;
+}
+
+void CConnectCommands::RebuildFavorites()
+{
+    m_favorites.Rebuild(CSiteCatalog::DefaultPath());
+    emit ConnectionChanged();
+}
+
+void CConnectCommands::OnConnect()
+{
+    Connect(nullptr, QString(), QString());
+}
+
+void CConnectCommands::OnConnectionWizard()
+{
+    if (m_session.IsBusy())
+        return;
+    QString sitePath;
+    bool connectNow = false;
+    const bool stored = RunConnectionWizard(m_window, sitePath, connectNow);
+    RebuildFavorites();
+    if (stored && connectNow)
+        Connect(&sitePath, QString(), QString());
+}
+
+void CConnectCommands::OnQuickConnect()
+{
+    const QString host = m_quickConnect.Host();
+    if (host.isEmpty() || m_session.IsBusy())
+        return;
+    if (QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier) {
+        m_quickConnect.HostHistory()->ClearHistory();
+        m_quickConnect.ClearCredentials();
+        return;
+    }
+    const QString entry = m_quickConnect.HistoryEntry();
+    m_quickConnect.HostHistory()->AddToHistory(&entry);
+    Connect(&host, m_quickConnect.User(), m_quickConnect.Password());
+}
+
+void CConnectCommands::OnAddToFavorites()
+{
+    if (!m_session.HasConnection() || m_session.IsBusy())
+        return;
+    CFtpSite site = m_session.SiteRecord();
+    const QString remote = m_session.ListedPath().IsEmpty() ? site.remotePath : m_session.ListedPath().ToString();
+    // The proposed name must obey the catalogue's name rules, in which "/"
+    // has no place: "/pub/sub" is proposed as "[pub-sub]", the root as nothing.
+    QString folder = remote;
+    while (folder.startsWith(QLatin1Char('/')))
+        folder.remove(0, 1);
+    folder.replace(QLatin1Char('/'), QLatin1Char('-'));
+    site.name = CSiteCatalog::WithoutForbiddenCharacters(site.name.isEmpty() ? site.address : site.name);
+    if (!folder.isEmpty())
+        site.name += QStringLiteral(" [%1]").arg(CSiteCatalog::WithoutForbiddenCharacters(folder));
+    site.remotePath = remote;
+    if (const QString local = m_localBrowser.GetCurrentFolderPath(); !local.isEmpty())
+        site.localPath = local;
+    CAddFavoritesDlg::AddSite(m_window, site);
+    RebuildFavorites();
+}
+
+void CConnectCommands::OnDisconnect()
+{
+    m_session.Close();
+    m_documentTitle = QStringLiteral("Not Connected");
+    emit ConnectionChanged();
+}
+
+void CConnectCommands::OnGoSiteDownloadFolder()
+{
+    const QString local = m_session.HasConnection() ? m_session.SiteRecord().localPath : QString();
+    if (local.isEmpty()) {
+        OnGoDefaultDownloadFolder();
+        return;
+    }
+    m_localBrowser.GoToPath(QDir::cleanPath(QDir(QDir::homePath()).absoluteFilePath(local)));
+}
+
+void CConnectCommands::OnGoDefaultDownloadFolder()
+{
+    m_localBrowser.GoToPath(CTransferCommands::DefaultDownloadFolder());
+}
+
+void CConnectCommands::OnStoreSiteLocalPath()
+{
+    const QString folder = m_localBrowser.GetCurrentFolderPath();
+    if (m_sitePath.isEmpty() || folder.isEmpty() || !m_session.HasConnection())
+        return;
+    CFtpSite site = m_session.SiteRecord();
+    site.localPath = folder;
+    const qsizetype split = m_sitePath.lastIndexOf(QLatin1Char('\\'));
+    const QString catalogueFolder = split < 0 ? QString() : m_sitePath.left(split);
+    CSiteCatalog catalog;
+    if (!catalog.SaveSite(site, split < 0 ? nullptr : &catalogueFolder)) {
+        const QString problem = catalog.ProblemText();
+        Prompts().Message(m_window, problem.isEmpty() ? QStringLiteral("The site could not be stored.") : problem,
+                          IPrompts::Icon::Error);
+    }
+}

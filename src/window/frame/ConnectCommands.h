@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class CFavoritesMenu;
+class CFtpSession;
+class CFtpSite;
+class CLocalBrowserBar;
+class CQuickConnectBar;
+class QWidget;
+
+// Connecting and the site catalogue's commands: Connect (the Site Manager),
+// the Connection Wizard, Quick Connect, the Favorites menu, Add to
+// Favorites, Disconnect, and the Local Browser's folders of the connected
+// site. It decides which site a connect goes to and with which settings, and
+// remembers the connected site's catalogue path.
+class CConnectCommands : public QObject {
+    Q_OBJECT
+public:
+    CConnectCommands(CFtpSession& session, CFavoritesMenu& favorites, CLocalBrowserBar& localBrowser,
+                     CQuickConnectBar& quickConnect, QWidget* window);
+
+    // Connects to a catalogue site path or an address; a null site lets the
+    // user pick one in the Site Manager. The listing of the start folder
+    // follows a connection.
+    bool Connect(const QString* siteOrAddress, const QString& user, const QString& password);
+    // The catalogue path of the connected site; empty for a typed address.
+    const QString& SitePath() const { return m_sitePath; }
+    const QString& DocumentTitle() const { return m_documentTitle; }
+    void RebuildFavorites();
+    // How a connect without a site picks one: the Site Manager, unless a
+    // test puts its own choice here. False: the user cancelled.
+    using SiteChooser = std::function<bool(CFtpSite& chosen, QString& sitePath)>;
+    void SetSiteChooser(SiteChooser chooser) { m_chooseSite = std::move(chooser); }
+
+    void OnConnect();
+    void OnConnectionWizard();
+    void OnQuickConnect();
+    void OnAddToFavorites();
+    void OnDisconnect();
+    void OnGoSiteDownloadFolder();
+    void OnGoDefaultDownloadFolder();
+    void OnStoreSiteLocalPath();
+
+signals:
+    // Connected, disconnected, or the catalogue changed: title and commands follow.
+    void ConnectionChanged();
+
+private:
+    // The Site Manager; false when the user cancelled.
+    bool RunSiteManager(CFtpSite& chosen, QString& sitePath);
+
+    CFtpSession& m_session;
+    CFavoritesMenu& m_favorites;
+    CLocalBrowserBar& m_localBrowser;
+    CQuickConnectBar& m_quickConnect;
+    QWidget* m_window;
+    SiteChooser m_chooseSite;
+    QString m_sitePath;
+    QString m_documentTitle = QStringLiteral("Not Connected");
+};

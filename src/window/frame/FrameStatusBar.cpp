@@ -1,0 +1,65 @@
+#include "window/frame/FrameStatusBar.h"
+
+#include "engine/base/SizeText.h"
+#include "engine/session/FtpSession.h"
+#include "window/resources/Resources.h"
+#include "window/transfers/TransferManagerBar.h"
+#include "window/views/FtpListView.h"
+
+#include <QLabel>
+#include <QStatusBar>
+
+CFrameStatusBar::CFrameStatusBar(QStatusBar& bar, const CFtpSession& session, const CFtpListView& list,
+                                 const CTransferManagerBar& queue)
+    : QObject(&bar), m_session(session), m_list(list), m_queue(queue)
+{
+    m_listStatus = new QLabel(&bar);
+    m_listStatus->setObjectName(QStringLiteral("listStatus"));
+    bar.addWidget(m_listStatus);
+    m_transferStatus = new QLabel(&bar);
+    m_transferStatus->setObjectName(QStringLiteral("transferStatus"));
+    bar.addPermanentWidget(m_transferStatus);
+    m_lock = new QLabel(&bar);
+    m_lock->setObjectName(QStringLiteral("encryptionLock"));
+    m_lock->setPixmap(kx::LockIcon().pixmap(16));
+    m_lock->setToolTip(QStringLiteral("The connection is encrypted (TLS)."));
+    m_lock->setAccessibleName(QStringLiteral("Encrypted connection"));
+    m_lock->hide();
+    bar.addPermanentWidget(m_lock);
+}
+
+void CFrameStatusBar::UpdateList()
+{
+    if (!m_session.HasConnection() || m_session.ListedPath().IsEmpty()) {
+        m_listStatus->setText(QStringLiteral("Ready"));
+        return;
+    }
+    const QList<int> selected = m_list.SelectedRows();
+    quint64 bytes = 0;
+    for (const int row : selected)
+        bytes += m_list.IsFolderItem(row) ? 0 : m_list.GetItemSize(row);
+    const int rows = m_list.RowCount();
+    QString text = rows == 1 ? QStringLiteral("1 item") : QStringLiteral("%1 items").arg(FormatThousands(quint64(rows)));
+    if (!selected.isEmpty())
+        text += QStringLiteral(", %1 selected (%2)").arg(FormatThousands(quint64(selected.size())), FormatSizeKB(bytes));
+    m_listStatus->setText(text);
+}
+
+void CFrameStatusBar::UpdateTransfers()
+{
+    const int running = m_queue.RunningCount();
+    const int queued = m_queue.QueuedCount();
+    if (running == 0 && queued == 0) {
+        m_transferStatus->clear();
+        return;
+    }
+    m_transferStatus->setText(QStringLiteral("Transfers: %1 running, %2 queued, %3 KB/s")
+                                  .arg(running)
+                                  .arg(queued)
+                                  .arg(FormatThousands(quint64(m_queue.TransferRate() / 1024.0 + 0.5))));
+}
+
+void CFrameStatusBar::UpdateLock()
+{
+    m_lock->setVisible(m_session.IsEncrypted());
+}

@@ -1,0 +1,209 @@
+#include "window/frame/RemoteItemCommands.h"
+
+#include "engine/base/Prompts.h"
+#include "engine/base/Settings.h"
+#include "engine/session/FtpSession.h"
+#include "window/frame/RemotePresenter.h"
+#include "window/views/CustomCommandDlg.h"
+#include "window/views/FtpListView.h"
+#include "window/views/GoToFolderDlg.h"
+
+#include <QLineEdit>
+
+CRemoteItemCommands::CRemoteItemCommands(CFtpSession& session, CRemotePresenter& presenter, CFtpListView& list,
+                                         QWidget* window)
+    : QObject(window), m_session(session), m_presenter(presenter), m_list(list), m_window(window)
+{
+    connect(&m_list, &CFtpListView::ItemActivated, this, [this] { OnExplore(); });
+    connect(&m_list, &CFtpListView::EditingStarted, this, &CRemoteItemCommands::OnEditingStarted);
+    connect(&m_list, &CFtpListView::EditingFinished, this, &CRemoteItemCommands::OnEditingFinished);
+}
+
+void CRemoteItemCommands::OnTreeSelectionChanged(QTreeWidgetItem* current)
+{
+    // Only the user's own clicks arrive here: the presenter moves the
+    // selection without announcing it.
+    if (!current)
+        return;
+    // Refused while busy, or the folder would not open: the tree goes back
+    // to the folder the list shows.
+    if (!m_session.ListFolder(m_presenter.PathOfNode(current), false))
+        m_presenter.ShowListedFolderInTree();
+}
+
+void CRemoteItemCommands::OnRefresh()
+{
+    m_session.ListFolder(m_session.ListedPath(), true);
+}
+
+void CRemoteItemCommands::OnExplore()
+{
+    const int row = m_list.FirstSelectedRow();
+    if (row < 0 || m_session.IsBusy())
+        return;
+    if (!m_list.IsFolderItem(row)) {
+        emit DownloadRequested();
+        return;
+    }
+    const QString name = m_list.ItemName(row);
+    m_session.Trace(TRACE_COMMAND, QStringLiteral("Changing Folder: \"%1\"").arg(name));
+    m_session.ListFolder(m_session.ListedPath().Child(name), false);
+}
+
+bool CRemoteItemCommands::CanGoUp() const
+{
+    // The home folder is the top of the tree; a folder outside it (reached
+    // with Go To Folder) goes up towards the server's root.
+    const RemotePath& listed = m_session.ListedPath();
+    return !listed.IsEmpty() && listed != m_session.HomeFolder() && !listed.IsRoot();
+}
+
+void CRemoteItemCommands::OnUpOneLevel()
+{
+    if (CanGoUp())
+        m_session.ListFolder(m_session.ListedPath().Parent(), false);
+}
+
+void CRemoteItemCommands::OnDelete()
+{
+    const QList<int> rows = m_list.SelectedRows();
+    if (rows.isEmpty())
+        return;
+    if (kx::GetProfileInt(kx::settings::DeleteConfirmation)) {
+        QString question;
+        QString caption;
+        if (rows.size() > 1) {
+            question = QStringLiteral("Are you sure you want to delete these %1 items?").arg(rows.size());
+            caption = QStringLiteral("Confirm Multiple File Delete");
+        } else if (m_list.IsFolderItem(rows.first())) {
+            question = QStringLiteral("Are you sure you want to remove the folder '%1' and all its contents?")
+                           .arg(m_list.ItemName(rows.first()));
+            caption = QStringLiteral("Confirm Folder Delete");
+        } else {
+            question = QStringLiteral("Are you sure you want to delete '%1'?").arg(m_list.ItemName(rows.first()));
+            caption = QStringLiteral("Confirm File Delete");
+        }
+        if (Prompts().AskYesNo(m_window, question, caption) != IPrompts::Yes)
+            return;
+    }
+    // Named now, in the folder on screen now: whatever the views do while the
+    // delete runs cannot change what it deletes.
+    const RemotePath folder = m_session.ListedPath();
+    QList<RemoteItem> items;
+    for (const int row : rows)
+        items.append({folder.Child(m_list.ItemName(row)), m_list.IsFolderItem(row)});
+    m_session.DeleteItems(items);
+}
+
+void CRemoteItemCommands::OnRename()
+{
+    const int row = m_list.FirstSelectedRow();
+    if (!m_session.HasConnection() || row < 0)
+        return;
+    m_oldName = m_list.ItemName(row);
+    m_editFolder = m_session.ListedPath();
+    m_list.FocusList();
+    m_list.EditItem(row);
+}
+
+void CRemoteItemCommands::OnNewFolder()
+{
+    const int row = m_presenter.AddNewFolderRow();
+    if (row < 0)
+        return;
+    m_list.SelectItem(row);
+    m_list.FocusList();
+    m_newFolderPending = true;
+    m_editFolder = m_session.ListedPath();
+    m_list.EditItem(row);
+    if (QLineEdit* editor = m_list.Editor()) {
+        editor->setText(QStringLiteral("New Folder"));
+        editor->selectAll();
+    }
+}
+
+void CRemoteItemCommands::OnEditingStarted(int row)
+{
+    if (!m_newFolderPending) {
+        m_oldName = m_list.ItemName(row);
+        m_editFolder = m_session.ListedPath();
+    }
+}
+
+bool CRemoteItemCommands::CheckTypedName(const QString& name)
+{
+    if (RemotePath::IsValidName(name))
+        return true;
+    // Said before anything goes to the server: "../x" or "a/b" would make
+    // the folder somewhere else than the row claims.
+    Prompts().Message(m_window,
+                      QStringLiteral("\"%1\" cannot be used as a name. A name may not be \".\" or \"..\", "
+                                     "nor hold \"/\" or a line break.").arg(name),
+                      IPrompts::Icon::Warning);
+    return false;
+}
+
+void CRemoteItemCommands::OnEditingFinished(int row, const QString& newText, bool accepted)
+{
+    const bool pending = m_newFolderPending;
+    m_newFolderPending = false;
+    const bool haveText = accepted && !newText.isEmpty();
+    if (!haveText || !m_session.HasConnection() || !CheckTypedName(newText)) {
+        if (pending)
+            m_presenter.RemoveNewFolderRow(row);
+        return;
+    }
+    if (pending) {
+        m_presenter.NameNewFolderRow(row, newText);
+        if (!m_session.MakeFolder(m_editFolder.Child(newText)))
+            m_presenter.RemoveNewFolderRow(row);
+    } else {
+        m_session.Rename(m_editFolder.Child(m_oldName), m_editFolder.Child(newText));
+    }
+}
+
+RemoteItemProperties CRemoteItemCommands::PropertiesOf(int row) const
+{
+    RemoteItemProperties item;
+    item.folder = m_list.IsFolderItem(row);
+    item.name = m_list.ItemName(row);
+    item.sizeText = m_list.ItemText(row, 1);
+    item.bytes = m_list.GetItemSize(row);
+    item.type = m_list.ItemText(row, 2);
+    item.date = m_list.ItemText(row, 3);
+    item.location = m_session.ListedPath().Child(item.name).ToString();
+    return item;
+}
+
+void CRemoteItemCommands::OnProperties()
+{
+    const int row = m_list.FirstSelectedRow();
+    if (row >= 0)
+        CPropertiesSheet(PropertiesOf(row), m_window).exec();
+}
+
+void CRemoteItemCommands::OnGoToFolder()
+{
+    CGoToFolderDlg dialog(m_window);
+    if (dialog.exec() == QDialog::Accepted)
+        GoToFolder(dialog.Path());
+}
+
+void CRemoteItemCommands::GoToFolder(const QString& typed)
+{
+    if (typed.isEmpty())
+        return;
+    QString path = typed;
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    const RemotePath& listed = m_session.ListedPath();
+    const RemotePath target = (listed.IsEmpty() ? m_session.HomeFolder() : listed).Resolve(path);
+    if (m_session.ChangeFolder(target.ToString()))
+        m_session.OpenPath(&target, true);
+}
+
+void CRemoteItemCommands::OnCustomCommand()
+{
+    CCustomCommandDlg dialog(m_window);
+    if (dialog.exec() == QDialog::Accepted)
+        m_session.SendCustomCommand(dialog.Command());
+}

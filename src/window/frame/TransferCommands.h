@@ -1,0 +1,80 @@
+#pragma once
+
+#include "engine/base/FileStatus.h"
+#include "window/transfers/TransferManagerBar.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class CFtpListView;
+class CFtpSession;
+class CLocalBrowserBar;
+class QDockWidget;
+class QMimeData;
+class QWidget;
+
+// The transfer commands of the window: Download, Download To, Upload, files
+// dropped on the remote list, rows dragged out to the Local Browser or
+// another program. It takes the selected rows and the listed folder when a
+// command starts and hands the jobs to the queue (the Transfer Manager).
+class CTransferCommands : public QObject {
+    Q_OBJECT
+public:
+    CTransferCommands(CFtpSession& session, CFtpListView& list, CLocalBrowserBar& localBrowser,
+                      CTransferManagerBar& queue, QDockWidget& queueDock, QWidget* window);
+
+    // Where downloads go when nobody chose: "DefaultLocalPath", else the
+    // user's Downloads folder; never the program's working folder.
+    static QString DefaultDownloadFolder();
+
+    // ASCII or binary (kx::settings::kTransferType*), for the jobs queued next.
+    int TransferType() const { return m_transferType; }
+    void SetTransferType(int type);
+
+    // Queues the selected rows for download into `target` (empty: the
+    // Local Browser's folder), as one job or one job per row.
+    void Download(const QString& target = QString());
+    void OnDownloadTo();
+    void OnUpload();
+    // Queues local files and folders for upload into the listed folder,
+    // after asking about the files already there.
+    void Upload(const QStringList& localPaths);
+
+    // Drags the selected rows out of the remote list: dropped on the Local
+    // Browser or into a folder of another program, they are downloaded there.
+    // The drag itself is replaceable for tests (it returns the drop action).
+    void DragSelectionOut();
+    using DragRunner = std::function<Qt::DropAction(QMimeData* data)>;
+    void SetDragRunner(DragRunner runner) { m_runDrag = std::move(runner); }
+    bool IsDragging() const { return m_drag != nullptr; }
+
+signals:
+    // A drag began or ended: the list's drop rule follows.
+    void DragStateChanged();
+
+private:
+    struct PendingDrag;
+
+    void OnRemoteRowsDropped(const QString& folder);
+    // One job per entry ("ForceParallelTransfers", or Shift held down), or
+    // one job for all of them.
+    void QueueJobs(const FileStatusList& entries, const std::function<void(const FileStatusList&)>& addJob) const;
+    void QueueDownload(const FileStatusList& entries, const QString& target, const TransferSite& site,
+                       const QString& source);
+    TransferSite SiteOfSession() const;
+    FileStatusList SelectedEntries() const;
+
+    CFtpSession& m_session;
+    CFtpListView& m_list;
+    CLocalBrowserBar& m_localBrowser;
+    CTransferManagerBar& m_queue;
+    QDockWidget& m_queueDock;
+    QWidget* m_window;
+    int m_transferType = 2;
+    QString m_lastDir;
+    PendingDrag* m_drag = nullptr; // the rows of a drag in progress, taken when it started
+    DragRunner m_runDrag;
+};
