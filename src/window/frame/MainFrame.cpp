@@ -11,6 +11,7 @@
 #include "window/frame/RemotePresenter.h"
 #include "window/frame/TracePane.h"
 #include "window/frame/TransferCommands.h"
+#include "window/frame/WindowPlacement.h"
 #include "window/local/LocalBrowserBar.h"
 #include "window/options/OptionsSheet.h"
 #include "window/resources/CommandIds.h"
@@ -29,7 +30,6 @@
 #include <QGuiApplication>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
@@ -41,14 +41,8 @@ namespace {
 
 using namespace kx;
 
-// Show states as stored in "FrameStatus".
-constexpr int kShowNormal = 1;
-constexpr int kShowMinimized = 2;
-constexpr int kShowMaximized = 3;
 // Narrower than this a pane cannot show its toolbar and a column of names.
 constexpr int kNarrowPane = 300;
-// A window saved on a larger screen keeps at least this much of itself inside.
-constexpr int kVisibleCorner = 32;
 constexpr int kTraceHeight = 180;
 
 QDockWidget* MakeDock(QMainWindow* frame, const QString& title, const QString& objectName, QWidget* content)
@@ -57,26 +51,6 @@ QDockWidget* MakeDock(QMainWindow* frame, const QString& title, const QString& o
     dock->setObjectName(objectName);
     dock->setWidget(content);
     return dock;
-}
-
-QString SectionKey(const char* section)
-{
-    return QString::fromLatin1(section);
-}
-
-void SaveDockSizes(QDockWidget* dock, const char* section, Qt::DockWidgetArea area)
-{
-    const QSize size = dock->size();
-    const bool horizontal = area == Qt::TopDockWidgetArea || area == Qt::BottomDockWidgetArea;
-    const char* cx = dock->isFloating() ? settings::kSizeFloatingCX : horizontal ? settings::kSizeHorzCX : settings::kSizeVertCX;
-    const char* cy = dock->isFloating() ? settings::kSizeFloatingCY : horizontal ? settings::kSizeHorzCY : settings::kSizeVertCY;
-    WriteProfileInt(SectionKey(section), QLatin1String(cx), size.width());
-    WriteProfileInt(SectionKey(section), QLatin1String(cy), size.height());
-}
-
-int ReadPaneSize(const char* section, const char* key, int current)
-{
-    return std::max(settings::kMinimumPaneSize, GetProfileInt(SectionKey(section), QLatin1String(key), current));
 }
 
 } // namespace
@@ -93,7 +67,7 @@ CMainFrame::CMainFrame(QWidget* parent)
     CreateMenus();
     CreateToolbar();
     CreateBars();
-    RestoreBarStates();
+    WindowPlacement::RestoreBars(*this, Panes());
     CreateClientArea();
     CreateControllers();
     UpdateTitle();
@@ -492,89 +466,24 @@ void CMainFrame::OnBusyChanged(bool busy)
 
 Qt::WindowStates CMainFrame::RestorePlacement()
 {
-    if (!GetProfileInt(settings::SavePosition))
-        return Qt::WindowNoState;
-    const int status = GetProfileInt(settings::FrameStatus);
-    const int top = GetProfileInt(settings::FrameTop);
-    const int left = GetProfileInt(settings::FrameLeft);
-    const int bottom = GetProfileInt(settings::FrameBottom);
-    const int right = GetProfileInt(settings::FrameRight);
-    if (status == -1 || top == -1 || left == -1 || bottom == -1 || right == -1)
-        return Qt::WindowNoState;
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    if (!screen || right <= left || bottom <= top)
-        return Qt::WindowNoState;
-    const QRect work = screen->availableGeometry();
-    const QRect whole = screen->geometry();
-    const int width = std::min(right - left, whole.width());
-    const int height = std::min(bottom - top, whole.height());
-    const int x = std::min(left + work.left(), whole.width() - kVisibleCorner);
-    const int y = std::min(top + work.top(), whole.height() - kVisibleCorner);
-    setGeometry(x, y, width, height);
-    if (status == kShowMaximized)
-        return Qt::WindowMaximized;
-    if (status == kShowMinimized)
-        return Qt::WindowMinimized;
-    return Qt::WindowNoState;
+    return WindowPlacement::Restore(*this);
 }
 
-void CMainFrame::RestoreBarStates()
+QList<WindowPlacement::Pane> CMainFrame::Panes() const
 {
-    const QString state = GetProfileString(QString::fromLatin1(settings::kQuickConnectStateSection), QStringLiteral("DockState"));
-    if (!state.isEmpty())
-        restoreState(QByteArray::fromBase64(state.toLatin1()));
-    // The panes' own sizes are the ones the user left them at; applied over
-    // Qt's state, so what was written is what comes back (and a first start
-    // gets a Trace pane tall enough to follow a connection). Dock sizes only
-    // take once the window is laid out.
-    QMetaObject::invokeMethod(this, &CMainFrame::ApplyPaneSizes, Qt::QueuedConnection);
-}
-
-void CMainFrame::ApplyPaneSizes()
-{
-    const std::pair<QDockWidget*, const char*> panes[] = {
-        {m_transferDock, settings::kTransferManagerSection},
-        {m_traceDock, settings::kTraceSection},
-        {m_localBrowserDock, settings::kFileBrowserSection}};
-    for (const auto& [dock, section] : panes) {
-        if (dock->isFloating()) {
-            dock->resize(ReadPaneSize(section, settings::kSizeFloatingCX, dock->width()),
-                         ReadPaneSize(section, settings::kSizeFloatingCY, dock->height()));
-            continue;
-        }
-        if (!dock->isVisible())
-            continue;
-        const Qt::DockWidgetArea area = dockWidgetArea(dock);
-        if (area == Qt::TopDockWidgetArea || area == Qt::BottomDockWidgetArea) {
-            const int fallback = dock == m_traceDock ? kTraceHeight : dock->height();
-            resizeDocks({dock}, {ReadPaneSize(section, settings::kSizeHorzCY, fallback)}, Qt::Vertical);
-        } else {
-            resizeDocks({dock}, {ReadPaneSize(section, settings::kSizeVertCX, dock->width())}, Qt::Horizontal);
-        }
-    }
+    // A first start gets a Trace pane tall enough to follow a connection.
+    return {{m_transferDock, settings::kTransferManagerSection, 0},
+            {m_traceDock, settings::kTraceSection, kTraceHeight},
+            {m_localBrowserDock, settings::kFileBrowserSection, 0}};
 }
 
 void CMainFrame::SaveState()
 {
-    if (GetProfileInt(settings::SavePosition)) {
-        const QRect work = screen() ? screen()->availableGeometry() : QRect();
-        const QRect normal = normalGeometry().isValid() ? normalGeometry() : geometry();
-        const int status = isMaximized() ? kShowMaximized : isMinimized() ? kShowMinimized : kShowNormal;
-        WriteProfileInt(settings::FrameStatus, status);
-        WriteProfileInt(settings::FrameTop, normal.top() - work.top());
-        WriteProfileInt(settings::FrameLeft, normal.left() - work.left());
-        WriteProfileInt(settings::FrameBottom, normal.bottom() + 1 - work.top());
-        WriteProfileInt(settings::FrameRight, normal.right() + 1 - work.left());
-    }
+    WindowPlacement::Save(*this);
     WriteProfileInt(settings::SortColumn, m_list->SortColumn());
     WriteProfileString(settings::ListColumnWidth, m_list->ColumnWidthsText());
-
     m_toolbar->SaveState(QString::fromLatin1(settings::kToolbarName));
-    SaveDockSizes(m_transferDock, settings::kTransferManagerSection, dockWidgetArea(m_transferDock));
-    SaveDockSizes(m_traceDock, settings::kTraceSection, dockWidgetArea(m_traceDock));
-    SaveDockSizes(m_localBrowserDock, settings::kFileBrowserSection, dockWidgetArea(m_localBrowserDock));
-    WriteProfileString(QString::fromLatin1(settings::kQuickConnectStateSection), QStringLiteral("DockState"),
-                       QString::fromLatin1(saveState().toBase64()));
+    WindowPlacement::SaveBars(*this, Panes());
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)

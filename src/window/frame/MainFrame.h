@@ -2,6 +2,7 @@
 
 #include "engine/session/FtpSession.h"
 #include "engine/session/KeepAlive.h"
+#include "window/frame/WindowPlacement.h"
 
 #include <QHash>
 #include <QMainWindow>
@@ -84,8 +85,8 @@ private:
     void CreateDocks();
     void CreateClientArea();
     void CreateControllers();
-    void RestoreBarStates();
-    void ApplyPaneSizes();
+    // The docked panes whose sizes are kept, with their settings sections.
+    QList<WindowPlacement::Pane> Panes() const;
     void SaveState();
     void UpdateTitle();
     void ApplyViewStyle(int id);
