@@ -27,12 +27,6 @@ public:
             waker();
     }
 
-    void ResetEvent()
-    {
-        std::lock_guard lock(m_mutex);
-        m_set = false;
-    }
-
     // True when set (an auto-reset event is consumed by the check).
     bool TryWait()
     {

@@ -6,10 +6,10 @@
 #include <QString>
 
 // Messages between threads and panes, as posted events. Every type has a
-// number of its own and its payload is a class owned by the event. The
-// workers' payloads (their progress under WM_STATUS_TEXT, the two ends) are
-// in transfer/TransferEvents.h; a receiver that may get both kinds of
-// WM_STATUS_TEXT tells them apart by class.
+// number of its own and one payload class, owned by the event, so a receiver
+// tells them apart by the number alone. The workers' payloads (their
+// progress under WM_STATUS_TEXT, the two ends) are in
+// engine/transfer/TransferEvents.h.
 inline constexpr QEvent::Type WM_STATUS_TEXT = static_cast<QEvent::Type>(QEvent::User + 130);
 inline constexpr QEvent::Type WM_TRACE_LINE = static_cast<QEvent::Type>(QEvent::User + 131);
 inline constexpr QEvent::Type WM_TRACE_LINE2 = static_cast<QEvent::Type>(QEvent::User + 132);
@@ -19,26 +19,7 @@ inline constexpr QEvent::Type WM_REMOTE_ITEM_ADDED = static_cast<QEvent::Type>(Q
 inline constexpr QEvent::Type WM_DOWNLOAD_DONE = static_cast<QEvent::Type>(QEvent::User + 134);
 inline constexpr QEvent::Type WM_UPLOAD_DONE = static_cast<QEvent::Type>(QEvent::User + 135);
 
-// A finished line of the internet session: a status line (written at the
-// information level, and only while status lines are wanted), or with a
-// trace level a line of the conversation with the server.
-class StatusTextEvent : public QEvent {
-public:
-    explicit StatusTextEvent(QString text, int traceLevel = kStatusLine)
-        : QEvent(WM_STATUS_TEXT), m_text(std::move(text)), m_level(traceLevel) {}
-    const QString& Text() const { return m_text; }
-    bool IsStatusLine() const { return m_level == kStatusLine; }
-    int Level() const { return m_level; }
-
-    static constexpr int kStatusLine = -1;
-
-private:
-    QString m_text;
-    int m_level;
-};
-
-// A trace line from a transfer, ready for printf with no arguments ("%%"
-// stands for "%"). WM_TRACE_LINE or WM_TRACE_LINE2.
+// A trace line from a transfer, shown as it is. WM_TRACE_LINE or WM_TRACE_LINE2.
 class TraceLineEvent : public QEvent {
 public:
     TraceLineEvent(QEvent::Type type, int level, QString text)

@@ -24,7 +24,6 @@ public:
     const QString& Name() const { return m_name; }
     void SetName(const QString& name) { m_name = name; }
     const QString& Text() const { return m_text; }
-    void SetText(const QString& text) { m_text = text; }
     // The attribute part of the tag as read or given; the writer regenerates
     // it from the attribute map.
     const QString& AttributeText() const { return m_attributeText; }

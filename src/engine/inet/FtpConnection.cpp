@@ -1187,12 +1187,6 @@ FtpReply FtpConnection::Command(const std::string& line)
     return core_->Exec(line);
 }
 
-std::unique_ptr<FtpStream> FtpConnection::CommandWithData(const std::string& line, TransferType type, bool upload)
-{
-    auto state = OpenTransfer(core_, line, type, 0, false, upload, type == TransferType::Ascii);
-    return std::unique_ptr<FtpStream>(new FtpStream(std::move(state)));
-}
-
 bool FtpConnection::usesMlsd() const
 {
     return core_->features.count("MLST") && !core_->mlsdRefused;

@@ -120,9 +120,6 @@ public:
 
     // A raw command line; the final reply is returned whatever its code.
     FtpReply Command(const std::string& line);
-    // A raw command that transfers data (e.g. "NLST", "STOU"): opens the data
-    // connection first; throws 12003 when the command is refused.
-    std::unique_ptr<FtpStream> CommandWithData(const std::string& line, TransferType type, bool upload = false);
 
     // Runs `handler` on the calling thread every `intervalMs` while a read of
     // transfer data (a download or a listing) waits for the server, so a GUI

@@ -44,7 +44,6 @@ public:
 
     // Bytes received but not yet consumed (a server that sent more than one reply).
     bool HasBuffered() const { return pos_ < buffer_.size(); }
-    void Discard() { buffer_.clear(); pos_ = 0; }
     // Counts every complete line; lets the caller measure progress.
     std::uint64_t linesSeen() const { return linesSeen_; }
 

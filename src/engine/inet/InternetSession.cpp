@@ -175,15 +175,6 @@ void InternetSession::SetPinnedCertificates(std::vector<std::string> sha256Finge
     core_->pinned = std::move(normalized);
 }
 
-void InternetSession::AddPinnedCertificate(const std::string& sha256Fingerprint)
-{
-    std::string n = net::NormalizedFingerprint(sha256Fingerprint);
-    if (n.empty())
-        return;
-    std::lock_guard<std::mutex> lock(core_->callbackMutex);
-    core_->pinned.push_back(std::move(n));
-}
-
 void InternetSession::SetCaFile(std::string path)
 {
     std::lock_guard<std::mutex> lock(core_->callbackMutex);
@@ -204,11 +195,6 @@ std::optional<ProxyAddress> InternetSession::ProxyFor(std::string_view host) con
 void InternetSession::Close()
 {
     core_->cancel.Fire();
-}
-
-bool InternetSession::IsClosed() const
-{
-    return core_->cancel.Fired();
 }
 
 std::unique_ptr<FtpConnection> InternetSession::Connect(const std::string& host, int port, const std::string& user,

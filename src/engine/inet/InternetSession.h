@@ -132,7 +132,6 @@ public:
     // and is refused with 12045 when there is none or it says no.
     void SetCertificateCallback(CertificateCallback callback);
     void SetPinnedCertificates(std::vector<std::string> sha256Fingerprints);
-    void AddPinnedCertificate(const std::string& sha256Fingerprint);
     // PEM file of extra trusted authorities (empty: none). A file that cannot
     // be read makes later encrypted connections fail with 12157.
     void SetCaFile(std::string path);
@@ -159,7 +158,6 @@ public:
     // From any thread: every blocked call of this session and its connections
     // returns with 12017, and every later one fails with it.
     void Close();
-    bool IsClosed() const;
 
 private:
     std::shared_ptr<SessionCore> core_;

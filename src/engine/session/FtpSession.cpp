@@ -3,7 +3,6 @@
 #include "engine/base/Settings.h"
 #include "engine/base/SyncEvent.h"
 #include "engine/base/TrustedCertificates.h"
-#include "engine/base/WindowMessages.h"
 #include "engine/session/FtpUrl.h"
 #include "engine/session/MessagePump.h"
 #include "engine/inet/FtpConnection.h"
@@ -77,6 +76,26 @@ int ConversationLevel(inet::Talk kind, std::string_view line)
     return line.substr(0, kEncrypted.size()) == kEncrypted ? TRACE_SUCCESS : TRACE_ERROR;
 }
 
+// A finished line of the internet session, posted from the thread that made
+// it: a status line (written at the information level, and only while status
+// lines are wanted), or with a trace level a line of the conversation.
+inline constexpr QEvent::Type kSessionLineEvent = static_cast<QEvent::Type>(QEvent::User + 136);
+
+class SessionLineEvent : public QEvent {
+public:
+    explicit SessionLineEvent(QString text, int traceLevel)
+        : QEvent(kSessionLineEvent), m_text(std::move(text)), m_level(traceLevel) {}
+    const QString& Text() const { return m_text; }
+    bool IsStatusLine() const { return m_level == kStatusLine; }
+    int Level() const { return m_level; }
+
+    static constexpr int kStatusLine = -1;
+
+private:
+    QString m_text;
+    int m_level;
+};
+
 } // namespace
 
 // Where the status callback delivers its lines. Connect threads reach it
@@ -86,7 +105,7 @@ struct CFtpSession::StatusSink {
     std::mutex mutex;
     QObject* target = nullptr;
 
-    void Post(const QString& line, int traceLevel = StatusTextEvent::kStatusLine)
+    void Post(const QString& line, int traceLevel = SessionLineEvent::kStatusLine)
     {
         QObject* sameThreadTarget = nullptr;
         {
@@ -96,12 +115,12 @@ struct CFtpSession::StatusSink {
             // Lines of the GUI thread's own operations keep their place among
             // its other trace lines; other threads' lines are posted.
             if (target->thread() != QThread::currentThread()) {
-                QCoreApplication::postEvent(target, new StatusTextEvent(line, traceLevel));
+                QCoreApplication::postEvent(target, new SessionLineEvent(line, traceLevel));
                 return;
             }
             sameThreadTarget = target;
         }
-        StatusTextEvent event(line, traceLevel);
+        SessionLineEvent event(line, traceLevel);
         QCoreApplication::sendEvent(sameThreadTarget, &event);
     }
 };
@@ -191,9 +210,9 @@ void CFtpSession::Trace(int level, const QString& text)
 
 bool CFtpSession::event(QEvent* event)
 {
-    if (event->type() != WM_STATUS_TEXT)
+    if (event->type() != kSessionLineEvent)
         return QObject::event(event);
-    const auto* line = static_cast<StatusTextEvent*>(event);
+    const auto* line = static_cast<SessionLineEvent*>(event);
     if (m_events && line->IsStatusLine())
         m_events->OnStatusLine(line->Text());
     else if (m_events)
@@ -372,7 +391,7 @@ std::unique_ptr<inet::FtpConnection> CFtpSession::OpenConnection(const QString& 
     }
     m_connecting = false;
     // Status lines the thread posted belong before whatever comes next.
-    QCoreApplication::sendPostedEvents(this, WM_STATUS_TEXT);
+    QCoreApplication::sendPostedEvents(this, kSessionLineEvent);
 
     std::lock_guard lock(attempt->mutex);
     if (!signalled) {

@@ -171,10 +171,7 @@ void CTransferThread::PostStatus(const QString& name, const QString& status, int
 
 void CTransferThread::PostTrace(int level, const QString& text)
 {
-    // Trace lines from threads are printf-ready: "%%" stands for "%".
-    QString line = QStringLiteral("[%1] ").arg(CurrentThreadId()) + text;
-    line.replace(QLatin1Char('%'), QLatin1String("%%"));
-    Post(new TraceLineEvent(WM_TRACE_LINE, level, line));
+    Post(new TraceLineEvent(WM_TRACE_LINE, level, QStringLiteral("[%1] ").arg(CurrentThreadId()) + text));
 }
 
 void CTransferThread::ThreadMain()

@@ -34,7 +34,6 @@ public:
     bool TextLabels() const { return m_textLabels; }
     // Large: 24x24 icons (the nearest square to 26x24); small: 16x16.
     void SetLargeIcons(bool on);
-    bool LargeIcons() const { return m_largeIcons; }
     // Text labels on, large icons on, the buttons it came with.
     void Reset();
 

@@ -590,15 +590,9 @@ void CMainFrame::RestartKeepAlive()
 bool CMainFrame::event(QEvent* event)
 {
     const QEvent::Type type = event->type();
-    if (type == WM_STATUS_TEXT) {
-        // A worker's progress shares the number; it is the queue's, not a line.
-        if (const auto* line = dynamic_cast<StatusTextEvent*>(event))
-            m_tracePane->AddLine(TRACE_INFO, line->Text());
-        return true;
-    }
     if (type == WM_TRACE_LINE || type == WM_TRACE_LINE2) {
         const auto* line = static_cast<TraceLineEvent*>(event);
-        m_tracePane->AddFormattedLine(line->Level(), line->Text());
+        m_tracePane->AddLine(line->Level(), line->Text());
         return true;
     }
     if (type == WM_REMOTE_ITEM_ADDED) {

@@ -20,7 +20,6 @@ public:
     void SetDelay(int seconds);
     void SetTickInterval(int milliseconds) { m_tickInterval = milliseconds; }
 
-    int Delay() const { return m_delay; }
     QString CountdownText() const;
     int Position() const;
 

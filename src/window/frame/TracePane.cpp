@@ -53,9 +53,3 @@ void CTracePane::AddLine(int level, const QString& text)
         bar->setValue(bar->value() - 1); // the same lines stay in front of the reader
 }
 
-void CTracePane::AddFormattedLine(int level, const QString& format)
-{
-    QString text = format;
-    text.replace(QStringLiteral("%%"), QStringLiteral("%"));
-    AddLine(level, text);
-}

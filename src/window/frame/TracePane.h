@@ -16,9 +16,6 @@ public:
 
     // The text is shown exactly as given ("%" included).
     void AddLine(int level, const QString& text);
-    // For texts prepared for printf with no arguments, as the transfer
-    // threads send them: "%%" stands for one "%".
-    void AddFormattedLine(int level, const QString& format);
 
     static QColor LevelColour(int level);
 

@@ -78,7 +78,6 @@ public:
     const QStringList& History() const { return m_history; }
     // The paths of the selected items, in the order they are shown.
     QStringList SelectedPaths() const;
-    const CPlacesList& Places() const { return m_places; }
 
     QComboBox* PlacesCombo() const { return m_placesCombo; }
     QListView* ListView() const { return m_listView; }
@@ -90,7 +89,6 @@ public:
     QAction* BackAction() const { return m_backAction; }
     QAction* UpAction() const { return m_upAction; }
     QAction* NewFolderAction() const { return m_newFolderAction; }
-    QToolButton* ViewMenuButton() const { return m_viewMenuButton; }
     QAction* ViewModeAction(ViewMode mode) const;
 
 signals:

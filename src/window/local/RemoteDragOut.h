@@ -32,7 +32,6 @@ public:
     // False when the placeholder could not be written (no temporary folder):
     // the drag then offers only the in-program type.
     bool HasPlaceholder() const { return !m_placeholder.isEmpty(); }
-    QStringList WatchedFolders() const { return m_watcher.directories(); }
 
     // The drag's data: the rows' own type for the Local Browser, and the
     // placeholder as a file for everybody else.

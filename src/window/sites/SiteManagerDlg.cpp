@@ -10,13 +10,10 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QDragMoveEvent>
-#include <QDropEvent>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -53,79 +50,9 @@ struct CSiteManagerDlg::NumberField {
     const char* what;
 };
 
-// ---------------------------------------------------------------------------
-
-CSiteTree::CSiteTree(QWidget* parent)
-    : QTreeWidget(parent)
-{
-    setHeaderHidden(true);
-    setDragEnabled(true);
-    setAcceptDrops(true);
-    setDropIndicatorShown(true);
-    setDragDropMode(QAbstractItemView::InternalMove);
-    setSelectionMode(QAbstractItemView::SingleSelection);
-    setEditTriggers(QAbstractItemView::NoEditTriggers);
-}
-
-CXmlNode* CSiteTree::NodeOf(const QTreeWidgetItem* item)
-{
-    return item ? static_cast<CXmlNode*>(item->data(0, Qt::UserRole).value<void*>()) : nullptr;
-}
-
-bool CSiteTree::AcceptsDrop(const QTreeWidgetItem* dragged, const QTreeWidgetItem* target)
-{
-    if (!dragged || !target || !dragged->parent() || !CSiteCatalog::IsContainer(NodeOf(target)))
-        return false;
-    for (const QTreeWidgetItem* up = target; up; up = up->parent()) {
-        if (up == dragged)
-            return false;
-    }
-    return true;
-}
-
-void CSiteTree::startDrag(Qt::DropActions actions)
-{
-    // The root stays where it is.
-    if (currentItem() && currentItem()->parent())
-        QTreeWidget::startDrag(actions);
-}
-
-void CSiteTree::dragMoveEvent(QDragMoveEvent* event)
-{
-    QTreeWidget::dragMoveEvent(event);
-    const bool fromHere = event->source() == this;
-    if (fromHere && AcceptsDrop(currentItem(), itemAt(event->position().toPoint())))
-        event->acceptProposedAction();
-    else
-        event->ignore();
-}
-
-void CSiteTree::dropEvent(QDropEvent* event)
-{
-    QTreeWidgetItem* dragged = currentItem();
-    QTreeWidgetItem* target = itemAt(event->position().toPoint());
-    // Never let Qt move the items itself: the nodes must move with them.
-    event->setDropAction(Qt::IgnoreAction);
-    event->accept();
-    if (event->source() == this && target != dragged && AcceptsDrop(dragged, target))
-        emit MoveRequested(dragged, target);
-}
-
-void CSiteTree::keyPressEvent(QKeyEvent* event)
-{
-    if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
-        emit DeleteKeyPressed();
-        return;
-    }
-    QTreeWidget::keyPressEvent(event);
-}
-
-// ---------------------------------------------------------------------------
-
 CSiteManagerDlg::CSiteManagerDlg(QWidget* owner, const QString& catalogPath)
     : QDialog(owner)
     , m_catalog(catalogPath)
-    , m_runWizard(&RunConnectionWizard)
 {
     setWindowTitle(QStringLiteral("Kestrix - Site Manager"));
     CreateControls();
@@ -677,8 +604,6 @@ void CSiteManagerDlg::ApplyFilter(const QString& text)
 
 void CSiteManagerDlg::OnWizard()
 {
-    if (!m_runWizard)
-        return;
     // The wizard stores through the file: what was edited here must be in it
     // first, or reading the file back afterwards would lose it.
     if (!m_catalog.Write() && m_catalog.State() != CSiteCatalog::FileState::Unreadable) {
@@ -687,7 +612,7 @@ void CSiteManagerDlg::OnWizard()
     }
     QString newSite;
     bool connectNow = false;
-    if (!m_runWizard(this, newSite, connectNow))
+    if (!RunConnectionWizard(this, newSite, connectNow))
         return;
     LoadTree();
     if (QTreeWidgetItem* item = FindItemByPath(newSite))

@@ -2,6 +2,7 @@
 
 #include "engine/base/FtpSite.h"
 #include "engine/catalog/SiteCatalog.h"
+#include "window/sites/SiteTree.h"
 
 #include <QDialog>
 #include <QTreeWidget>
@@ -15,29 +16,6 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 
-// The catalogue's tree with drag-and-drop moves. Qt's own internal move
-// would shuffle items without their nodes; the dialog decides and moves both.
-class CSiteTree : public QTreeWidget {
-    Q_OBJECT
-public:
-    explicit CSiteTree(QWidget* parent = nullptr);
-
-    static CXmlNode* NodeOf(const QTreeWidgetItem* item);
-    // Where `item` may be dropped: a folder or the root that does not lie
-    // inside the dragged item's own subtree.
-    static bool AcceptsDrop(const QTreeWidgetItem* dragged, const QTreeWidgetItem* target);
-
-signals:
-    void MoveRequested(QTreeWidgetItem* dragged, QTreeWidgetItem* target);
-    void DeleteKeyPressed();
-
-protected:
-    void dragMoveEvent(QDragMoveEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-    void startDrag(Qt::DropActions actions) override;
-};
-
 // The Site Manager: the catalogue's folders and sites on the left, the
 // selected site's fields on the right. Every edit goes into the catalogue
 // document at once; the file is written when the dialog closes, whichever
@@ -46,8 +24,6 @@ protected:
 class CSiteManagerDlg : public QDialog {
     Q_OBJECT
 public:
-    using WizardRunner = std::function<bool(QWidget* owner, QString& newSitePath, bool& connectNow)>;
-
     explicit CSiteManagerDlg(QWidget* owner = nullptr, const QString& catalogPath = CSiteCatalog::DefaultPath());
     ~CSiteManagerDlg() override;
 
@@ -59,8 +35,6 @@ public:
     // folder (the selected site's folder, or the root) and tells the user
     // what came in. The Import button asks for the file, then calls this.
     void ImportFrom(const QString& fileName);
-    // The Wizard button runs this (the Connection Wizard by default).
-    void SetWizardRunner(WizardRunner runner) { m_runWizard = std::move(runner); }
 
     CSiteTree* Tree() const { return m_tree; }
     QLineEdit* FilterField() const { return m_filter; }
@@ -72,10 +46,7 @@ public:
     QCheckBox* AnonymousBox() const { return m_anonymous; }
     QLineEdit* LoginField() const { return m_login; }
     QLineEdit* PasswordField() const { return m_password; }
-    QLineEdit* RemotePathField() const { return m_remotePath; }
-    QLineEdit* LocalPathField() const { return m_localPath; }
     QLineEdit* RetriesField() const { return m_retries; }
-    QLineEdit* IntervalField() const { return m_interval; }
     QPlainTextEdit* CommentField() const { return m_comment; }
     QLabel* CaptionLabel() const { return m_caption; }
     QPushButton* ConnectButton() const { return m_connect; }
@@ -126,7 +97,6 @@ private:
     CFtpSite m_chosen;
     QString m_chosenPath;
     QString m_savedLogin, m_savedPassword;
-    WizardRunner m_runWizard;
     bool m_filling = false; // fields are being written by the program, not the user
     bool m_toldProblem = false;
     bool m_saved = false;

@@ -289,7 +289,7 @@ bool CTransferManagerBar::event(QEvent* event)
         OnDone(done->type(), done->Thread());
         return true;
     }
-    if (dynamic_cast<TraceLineEvent*>(event) || dynamic_cast<RemoteItemAddedEvent*>(event)) {
+    if (event->type() == WM_TRACE_LINE || event->type() == WM_REMOTE_ITEM_ADDED) {
         ForwardToFrame(event);
         return true;
     }
@@ -313,7 +313,7 @@ void CTransferManagerBar::OnStatus(CTransferThread* thread, const QString& name,
     if (!name.isEmpty()) {
         row->setText(FileColumn, name);
         row->setIcon(FileColumn, GetShellIcon(name, false, false));
-        StatusTextEvent line(QStringLiteral("[%1] %2: \"%3\"").arg(thread->ThreadId()).arg(status, name));
+        TraceLineEvent line(WM_TRACE_LINE, TRACE_INFO, QStringLiteral("[%1] %2: \"%3\"").arg(thread->ThreadId()).arg(status, name));
         ForwardToFrame(&line);
     }
 }
@@ -327,8 +327,7 @@ void CTransferManagerBar::OnDone(QEvent::Type type, CTransferThread* thread)
     // The thread has posted its last event; it ends at once.
     thread->Stop();
     const bool failed = thread->Failed();
-    QString line = QStringLiteral("[%1] %2").arg(thread->ThreadId()).arg(thread->ResultText());
-    line.replace(QLatin1Char('%'), QLatin1String("%%"));
+    const QString line = QStringLiteral("[%1] %2").arg(thread->ThreadId()).arg(thread->ResultText());
     TraceLineEvent trace(type == WM_DOWNLOAD_DONE ? WM_TRACE_LINE : WM_TRACE_LINE2, failed ? TRACE_ERROR : TRACE_SUCCESS,
                          line);
     ForwardToFrame(&trace);

@@ -15,7 +15,6 @@ public:
 
     void Watch(QWidget* widget);
     void SetLocked(bool locked) { m_locked = locked; }
-    bool IsLocked() const { return m_locked; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -268,8 +268,8 @@ TEST_F(MainFrameTest, LinesFromOtherThreadsArriveAsEvents)
 {
     WriteProfileInt(settings::ShowConnectionDlg, 0);
     CMainFrame frame;
-    QCoreApplication::postEvent(&frame, new StatusTextEvent(QStringLiteral("[1] 100% status")));
-    QCoreApplication::postEvent(&frame, new TraceLineEvent(WM_TRACE_LINE, TRACE_ERROR, QStringLiteral("[2] 50%% failed")));
+    QCoreApplication::postEvent(&frame, new TraceLineEvent(WM_TRACE_LINE, TRACE_INFO, QStringLiteral("[1] 100% status")));
+    QCoreApplication::postEvent(&frame, new TraceLineEvent(WM_TRACE_LINE, TRACE_ERROR, QStringLiteral("[2] 50% failed")));
     QCoreApplication::postEvent(&frame, new TraceLineEvent(WM_TRACE_LINE2, TRACE_SUCCESS, QStringLiteral("[3] done")));
     PumpMessages();
     CTracePane* pane = frame.TracePane();

@@ -44,7 +44,7 @@ TEST(TracePane, TextIsShownUnchangedInTheColourOfItsLevel)
     pane.AddLine(TRACE_SUCCESS, QStringLiteral("ok"));
     pane.AddLine(TRACE_ERROR, QStringLiteral("bad"));
     pane.AddLine(42, QStringLiteral("unknown level"));
-    pane.AddFormattedLine(TRACE_INFO, QStringLiteral("[9] 50%% done"));
+    pane.AddLine(TRACE_INFO, QStringLiteral("[9] 50% done"));
     EXPECT_EQ(pane.item(0)->text(), QStringLiteral("[7] Deleting file \"100% %d %s.txt\""));
     EXPECT_EQ(pane.item(0)->foreground().color(), QColor(0, 0, 255));
     EXPECT_EQ(pane.item(1)->foreground().color(), QColor(0, 130, 0));

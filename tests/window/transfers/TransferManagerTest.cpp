@@ -20,10 +20,6 @@ public:
             lines << QStringLiteral("%1 %2").arg(line->Level()).arg(line->Text().section(QStringLiteral("] "), 1));
             return true;
         }
-        if (auto* status = dynamic_cast<StatusTextEvent*>(event)) {
-            lines << QStringLiteral("status ") + status->Text().section(QStringLiteral("] "), 1);
-            return true;
-        }
         return QObject::event(event);
     }
     QStringList lines;
@@ -169,7 +165,7 @@ TEST_F(TransferManagerTest, AJobThatFailsOnItsThirdFileDoesNotComeBack)
     remote.Write("b,with comma.txt", "b");
     m_bar->AddDownload(entries, QString::fromStdString(m_local.path()), site, QStringLiteral("/"));
     // The name with a comma stays whole in its column and in the trace.
-    ASSERT_TRUE(Until([&] { return m_frame.lines.contains(QStringLiteral("status Downloading: \"b,with comma.txt\"")); }));
+    ASSERT_TRUE(Until([&] { return m_frame.lines.contains(QStringLiteral("%1 Downloading: \"b,with comma.txt\"").arg(TRACE_INFO)); }));
     ASSERT_TRUE(Until([&] { return m_bar->JobCount() == 0; }));
     EXPECT_TRUE(m_frame.lines.last().startsWith(QStringLiteral("%1 Unable to open remote file c.txt").arg(TRACE_ERROR)))
         << m_frame.lines.last().toStdString();
