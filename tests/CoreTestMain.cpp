@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include "NoSessionBus.h"
 #include "engine/base/Settings.h"
 
 int main(int argc, char** argv)
 {
+    UseNoSessionBus();
     QTemporaryDir settingsFolder;
     kx::UseSettingsFolder(settingsFolder.path());
     QCoreApplication app(argc, argv);

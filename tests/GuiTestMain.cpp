@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include "NoSessionBus.h"
 #include "engine/base/Settings.h"
 
 int main(int argc, char** argv)
 {
+    UseNoSessionBus();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir settingsFolder;

@@ -3,7 +3,6 @@
 #include <QString>
 #include <QStringList>
 
-class QDataStream;
 
 // How a site's connection is protected.
 enum SiteEncryption : qint32 {
@@ -15,6 +14,13 @@ enum SiteEncryption : qint32 {
 
 // The choices as the dialogs offer them, in SiteEncryption order.
 QStringList SiteEncryptionChoices();
+
+// Where a catalogue site's password lives.
+enum class PasswordPlace : qint32 {
+    CatalogueFile = 0, // in the PASSWORD element, in clear text
+    Keyring = 1,       // in the desktop's keyring, under the site's id
+    Ask = 2,           // nowhere: asked at the first connect of a run
+};
 
 // The parameters of one FTP site: a catalogue entry, a quick connection, or
 // the job description handed to a transfer thread.
@@ -34,11 +40,10 @@ public:
     // it where an unused field used to be, so older records read as plain.
     qint32 encryption = 0;
     bool passive = false;
+    // Stays with the site through renames and moves: the key of its keyring
+    // entry. Empty for a typed address and for sites written before it.
+    QString id;
+    PasswordPlace passwordPlace = PasswordPlace::CatalogueFile;
 
     friend bool operator==(const CFtpSite&, const CFtpSite&) = default;
 };
-
-// The record's stored form: every field in declaration order, strings as
-// strings and numbers (the passive flag included) as 32-bit integers.
-QDataStream& operator<<(QDataStream& stream, const CFtpSite& site);
-QDataStream& operator>>(QDataStream& stream, CFtpSite& site);

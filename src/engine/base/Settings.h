@@ -67,6 +67,12 @@ inline constexpr StringSetting LastSelected{kSection, "LastSelected", ""};
 inline constexpr StringSetting TransferColumnWidth{kSection, "TransferColumnWidth", ""};
 // The Details columns of the remote list, as the user left them.
 inline constexpr StringSetting ListColumnWidth{kSection, "ListColumnWidth", ""};
+// "Store passwords in": the keyring, the catalogue file, or nowhere (asked
+// at the first connect of a run). Unset: the keyring where one answers.
+inline constexpr IntSetting PasswordStore{kSection, "PasswordStore", -1};
+// The offer to move clear-text passwords into the keyring was answered; it
+// comes again only after "PasswordStore" changes.
+inline constexpr IntSetting PasswordMoveOffered{kSection, "PasswordMoveOffered", 0};
 
 // Read by the options sheet right after it is confirmed: unlike every other
 // reader of this key it defaults to hiding the status lines.
@@ -81,6 +87,9 @@ inline constexpr int kViewDetails = 59411;
 inline constexpr int kProxyPreconfigured = 0;
 inline constexpr int kProxyDirect = 1;
 inline constexpr int kProxyNamed = 2;
+inline constexpr int kPasswordStoreKeyring = 0;
+inline constexpr int kPasswordStoreFile = 1;
+inline constexpr int kPasswordStoreNowhere = 2;
 
 // The other sections of the application key.
 inline constexpr char kToolbarStateSection[] = "ToolbarState";

@@ -228,6 +228,16 @@ CFtpSite CSiteCatalog::ReadSiteValues(CXmlDocument& document, CXmlNode* node)
     bool known = false;
     const int value = encryption.toInt(&known);
     site.encryption = known && value >= kPlainFtp && value <= kImplicitTls ? value : DefaultEncryption();
+    site.id = text(kSiteId).trimmed();
+    const QString place = text(kPasswordPlace).trimmed();
+    // A keyring entry needs the id it is kept under; without one the
+    // password cannot be found, and is asked for.
+    if (place == QLatin1String(kPlaceKeyring))
+        site.passwordPlace = site.id.isEmpty() ? PasswordPlace::Ask : PasswordPlace::Keyring;
+    else if (place == QLatin1String(kPlaceAsk))
+        site.passwordPlace = PasswordPlace::Ask;
+    if (site.passwordPlace != PasswordPlace::CatalogueFile)
+        site.password.clear();
     return site;
 }
 
@@ -240,13 +250,25 @@ void CSiteCatalog::WriteSiteValues(CXmlDocument& document, CXmlNode* node, const
     set(kPort, QString::number(site.port));
     set(kPassiveMode, site.passive ? QStringLiteral("1") : QStringLiteral("0"));
     set(kLogin, site.login);
-    set(kPassword, site.password);
+    set(kPassword, site.passwordPlace == PasswordPlace::CatalogueFile ? site.password : QString());
     set(kRemotePath, site.remotePath);
     set(kLocalPath, site.localPath);
     set(kRetries, QString::number(site.retries));
     set(kRetryDelay, QString::number(site.retryDelay));
     set(kDescription, site.description);
     set(kEncryption, QString::number(site.encryption));
+    // Catalogues that never used the keyring stay as they were.
+    const bool hasPlace = document.FindChild(node, QLatin1String(kPasswordPlace)) != nullptr;
+    if (!site.id.isEmpty() || document.FindChild(node, QLatin1String(kSiteId)))
+        set(kSiteId, site.id);
+    switch (site.passwordPlace) {
+    case PasswordPlace::Keyring: set(kPasswordPlace, QLatin1String(kPlaceKeyring)); break;
+    case PasswordPlace::Ask: set(kPasswordPlace, QLatin1String(kPlaceAsk)); break;
+    case PasswordPlace::CatalogueFile:
+        if (hasPlace)
+            set(kPasswordPlace, QString());
+        break;
+    }
 }
 
 int CSiteCatalog::DefaultEncryption()

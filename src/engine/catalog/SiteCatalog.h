@@ -57,8 +57,9 @@ public:
     static CFtpSite DefaultSite();
     // "DefaultEncryption", or TLS if available when the setting is odd.
     static int DefaultEncryption();
-    // The ten value elements of a SITE node, read and written in the file's
-    // order; reading ignores the node's name attribute.
+    // The value elements of a SITE node, read and written in the file's
+    // order; reading ignores the node's name attribute. The password is
+    // written only when it lives in the file.
     static CFtpSite ReadSiteValues(CXmlDocument& document, CXmlNode* site);
     static void WriteSiteValues(CXmlDocument& document, CXmlNode* site, const CFtpSite& values);
     // New elements appended under `parent` (null: the root); the name is
@@ -107,6 +108,13 @@ public:
     // Written after the others, so catalogues without it keep loading: a site
     // without it follows "DefaultEncryption".
     static constexpr char kEncryption[] = "ENCRYPTION";
+    // After those: the site's lasting id, and where its password lives
+    // ("keyring" or "ask"; without the element, in PASSWORD). A version that
+    // knows neither finds an empty PASSWORD: no password stored.
+    static constexpr char kSiteId[] = "SITEID";
+    static constexpr char kPasswordPlace[] = "PASSWORDIN";
+    static constexpr char kPlaceKeyring[] = "keyring";
+    static constexpr char kPlaceAsk[] = "ask";
 
 private:
     FileState Read();

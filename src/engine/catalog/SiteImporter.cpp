@@ -2,6 +2,7 @@
 
 #include "engine/base/FtpSite.h"
 #include "engine/catalog/SiteCatalog.h"
+#include "engine/catalog/SitePasswords.h"
 #include "engine/catalog/XmlDocument.h"
 
 #include <QDir>
@@ -537,6 +538,7 @@ SiteImportResult ImportFileZillaSites(const QString& fileName, CXmlDocument& doc
         result.passwordsNotImported = parsed.passwordsNotImported;
     }
 
+
     if (!added.empty() && !StaysReadable(document)) {
         for (CXmlNode* node : added)
             document.RemoveNode(node, target);
@@ -546,6 +548,9 @@ SiteImportResult ImportFileZillaSites(const QString& fileName, CXmlDocument& doc
                             .arg(Native(fileName));
         return refused;
     }
+    // Imported passwords go where the user keeps passwords, once the import stands.
+    for (CXmlNode* node : added)
+        SitePasswords::PrepareNewSites(document, node, &result.passwordProblem);
     return result;
 }
 
@@ -579,5 +584,7 @@ QString DescribeImport(const SiteImportResult& result)
                                     "FileZilla master password or could not be stored; enter them in the Site "
                                     "Manager.")
                          .arg(result.passwordsNotImported);
+    if (!result.passwordProblem.isEmpty())
+        sentences << QStringLiteral("Some passwords stayed in the site catalogue: %1").arg(result.passwordProblem);
     return sentences.join(QLatin1Char(' '));
 }

@@ -11,6 +11,7 @@ struct SiteImportResult {
     int skipped = 0;              // entries of protocols other than FTP/FTPS
     int passwordsNotImported = 0; // sites added without their password
     QString error;                // non-empty: nothing was added
+    QString passwordProblem;      // the keyring refused; those passwords stayed in the file
 };
 
 // Adds the folders and sites of a FileZilla "sitemanager.xml" under `folder`

@@ -3,6 +3,7 @@
 #include "engine/base/Settings.h"
 #include "engine/base/SyncEvent.h"
 #include "engine/base/TrustedCertificates.h"
+#include "engine/catalog/SitePasswords.h"
 #include "engine/session/FtpUrl.h"
 #include "engine/session/MessagePump.h"
 #include "engine/inet/FtpConnection.h"
@@ -464,6 +465,8 @@ bool CFtpSession::Connect(const CFtpSite& site)
     if (!operation.Started())
         return false;
     StartFresh(site);
+    if (!ObtainPassword())
+        return false;
     if (!OpenInternetSessionTraced())
         return false;
     FtpUrl url;
@@ -506,6 +509,29 @@ void CFtpSession::StartFresh(const CFtpSite& site)
             remote.remove(0, 1);
         m_site.address += QLatin1Char('/') + remote;
     }
+}
+
+bool CFtpSession::ObtainPassword()
+{
+    if (!SitePasswords::NeedsPassword(m_siteRecord))
+        return true;
+    PasswordRequest request;
+    if (SitePasswords::Fill(m_siteRecord, &request.problem)) {
+        m_site.password = m_siteRecord.password;
+        return true;
+    }
+    if (!request.problem.isEmpty())
+        Trace(TRACE_ERROR, request.problem);
+    request.site = m_siteRecord;
+    if (m_events)
+        m_events->OnRequest(request);
+    if (!request.answered) {
+        Trace(TRACE_ERROR, QStringLiteral("No password was given for %1; nothing was sent.").arg(m_siteRecord.login));
+        return false;
+    }
+    m_site.password = m_siteRecord.password = request.password;
+    SitePasswords::RememberForRun(m_siteRecord, request.password);
+    return true;
 }
 
 bool CFtpSession::OpenInternetSessionTraced()

@@ -135,6 +135,9 @@ private:
 
     // The steps of Connect, in order.
     void StartFresh(const CFtpSite& site);
+    // The site's password from where it lives, or from the user; false when
+    // none was given.
+    bool ObtainPassword();
     bool OpenInternetSessionTraced();
     bool CheckAddress(FtpUrl& url);
     void ConnectWithAttempts(const QString& server, int port);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/base/FtpSite.h"
 #include "engine/base/Prompts.h"
 #include "engine/base/RemoteEntry.h"
 #include "engine/base/RemotePath.h"
@@ -31,6 +32,17 @@ struct RetryCountdownRequest {
 struct CertificateTrustRequest {
     CertificateQuestion question;
     CertificateAnswer answer = CertificateAnswer::Cancel;
+};
+
+// A password the site needs and nobody stored, or that the keyring would not
+// give (`problem` says why). With `remember`, whoever answers keeps it where
+// the setting "PasswordStore" says; the session keeps it for this run only.
+struct PasswordRequest {
+    CFtpSite site; // as chosen, before anything was added to its address
+    QString problem;
+    bool answered = false;
+    QString password;
+    bool remember = false;
 };
 
 // What the session tells the window, in the order it happens and on the GUI
@@ -67,6 +79,7 @@ public:
     virtual void OnMessage(const QString& /*text*/, IPrompts::Icon /*icon*/) {}
     virtual void OnRequest(RetryCountdownRequest& /*request*/) {}
     virtual void OnRequest(CertificateTrustRequest& /*request*/) {}
+    virtual void OnRequest(PasswordRequest& /*request*/) {}
 
     // A file or folder was created, removed or renamed on the server.
     virtual void OnItemAdded(const RemotePath& /*path*/, const RemoteEntry& /*entry*/) {}

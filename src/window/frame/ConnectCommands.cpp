@@ -2,6 +2,7 @@
 
 #include "engine/base/Prompts.h"
 #include "engine/catalog/SiteCatalog.h"
+#include "engine/catalog/SitePasswords.h"
 #include "engine/session/FtpSession.h"
 #include "engine/session/SessionSettings.h"
 #include "window/frame/TransferCommands.h"
@@ -9,6 +10,7 @@
 #include "window/sites/AddFavoritesDlg.h"
 #include "window/sites/ConnectionWizard.h"
 #include "window/sites/FavoritesMenu.h"
+#include "window/sites/PasswordDlg.h"
 #include "window/sites/SiteManagerDlg.h"
 #include "window/views/HistoryComboBox.h"
 #include "window/views/QuickConnectBar.h"
@@ -27,6 +29,15 @@ CConnectCommands::CConnectCommands(CFtpSession& session, CFavoritesMenu& favorit
     });
     connect(&m_quickConnect, &CQuickConnectBar::ConnectRequested, this, &CConnectCommands::OnQuickConnect);
     m_chooseSite = [this](CFtpSite& chosen, QString& sitePath) { return RunSiteManager(chosen, sitePath); };
+    m_askPassword = [this](const PasswordRequest& request, QString& password, bool& remember) {
+        CPasswordDlg dialog(request.site, request.problem, !m_connectingPath.isEmpty() && !request.site.name.isEmpty(),
+                            m_window);
+        if (dialog.exec() != QDialog::Accepted)
+            return false;
+        password = dialog.Password();
+        remember = dialog.Remember();
+        return true;
+    };
     RebuildFavorites();
 }
 
@@ -47,7 +58,9 @@ bool CConnectCommands::Connect(const QString* siteOrAddress, const QString& user
         return false;
     }
     m_session.SetSettings(SessionSettings::FromProfile());
+    m_connectingPath = site.name.isEmpty() ? QString() : sitePath;
     const bool connected = m_session.Connect(site);
+    m_connectingPath.clear();
     RebuildFavorites();
     m_sitePath = connected && !m_session.SiteRecord().name.isEmpty() ? sitePath : QString();
     if (connected) {
@@ -57,6 +70,29 @@ bool CConnectCommands::Connect(const QString* siteOrAddress, const QString& user
     }
     emit ConnectionChanged();
     return connected;
+}
+
+void CConnectCommands::AnswerPasswordRequest(PasswordRequest& request)
+{
+    QString password;
+    bool remember = false;
+    if (!m_askPassword(request, password, remember))
+        return;
+    request.answered = true;
+    request.password = password;
+    request.remember = remember;
+    if (!remember || m_connectingPath.isEmpty())
+        return;
+    CFtpSite site = request.site;
+    QString problem;
+    SitePasswords::Store(site, password, &problem);
+    const qsizetype split = m_connectingPath.lastIndexOf(QLatin1Char('\\'));
+    const QString folder = split < 0 ? QString() : m_connectingPath.left(split);
+    CSiteCatalog catalog;
+    if (!catalog.SaveSite(site, split < 0 ? nullptr : &folder))
+        problem = catalog.ProblemText();
+    if (!problem.isEmpty())
+        Prompts().Message(m_window, problem, IPrompts::Icon::Warning);
 }
 
 bool CConnectCommands::RunSiteManager(CFtpSite& chosen, QString& sitePath)

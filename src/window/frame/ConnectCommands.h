@@ -5,6 +5,7 @@
 
 #include <functional>
 
+struct PasswordRequest;
 class CFavoritesMenu;
 class CFtpSession;
 class CFtpSite;
@@ -35,6 +36,12 @@ public:
     // test puts its own choice here. False: the user cancelled.
     using SiteChooser = std::function<bool(CFtpSite& chosen, QString& sitePath)>;
     void SetSiteChooser(SiteChooser chooser) { m_chooseSite = std::move(chooser); }
+    // The session's question for a password nobody stored: the password
+    // dialog (or a test's answer); a remembered password of a catalogue site
+    // is stored by the setting "Store passwords in".
+    void AnswerPasswordRequest(PasswordRequest& request);
+    using PasswordAsker = std::function<bool(const PasswordRequest& request, QString& password, bool& remember)>;
+    void SetPasswordAsker(PasswordAsker asker) { m_askPassword = std::move(asker); }
 
     void OnConnect();
     void OnConnectionWizard();
@@ -59,6 +66,8 @@ private:
     CQuickConnectBar& m_quickConnect;
     QWidget* m_window;
     SiteChooser m_chooseSite;
+    PasswordAsker m_askPassword;
+    QString m_connectingPath; // the catalogue path of the site a connect runs for
     QString m_sitePath;
     QString m_documentTitle = QStringLiteral("Not Connected");
 };

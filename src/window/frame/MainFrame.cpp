@@ -387,6 +387,7 @@ void CMainFrame::CreateControllers()
     const auto bind = [this](int id, auto* receiver, auto handler) {
         connect(Command(id), &QAction::triggered, receiver, handler);
     };
+    m_presenter->SetPasswordAsker([this](PasswordRequest& request) { m_connectCommands->AnswerPasswordRequest(request); });
     bind(ID_CONNECT, m_connectCommands, &CConnectCommands::OnConnect);
     bind(ID_ORGANIZE_FAVORITES, m_connectCommands, &CConnectCommands::OnConnect);
     bind(ID_DISCONNECT, m_connectCommands, &CConnectCommands::OnDisconnect);

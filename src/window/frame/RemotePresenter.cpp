@@ -122,6 +122,12 @@ void CRemotePresenter::OnRequest(CertificateTrustRequest& request)
     request.answer = Prompts().AskCertificate(nullptr, request.question);
 }
 
+void CRemotePresenter::OnRequest(PasswordRequest& request)
+{
+    if (m_askPassword)
+        m_askPassword(request);
+}
+
 void CRemotePresenter::OnTrace(int level, const QString& text)
 {
     m_trace.AddLine(level, text);

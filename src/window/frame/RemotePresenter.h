@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QStringList>
 
+#include <functional>
+
 class CFtpListView;
 class CFtpSession;
 class CFtpTreeView;
@@ -70,6 +72,9 @@ public:
     void OnMessage(const QString& text, IPrompts::Icon icon) override;
     void OnRequest(RetryCountdownRequest& request) override;
     void OnRequest(CertificateTrustRequest& request) override;
+    // Handed on to whoever knows where a remembered password goes.
+    void OnRequest(PasswordRequest& request) override;
+    void SetPasswordAsker(std::function<void(PasswordRequest&)> asker) { m_askPassword = std::move(asker); }
 
 signals:
     void BusyChanged(bool busy);
@@ -96,4 +101,5 @@ private:
     QStringList m_newFolders;
     int m_rows = 0;
     bool m_cursorShown = false;
+    std::function<void(PasswordRequest&)> m_askPassword;
 };

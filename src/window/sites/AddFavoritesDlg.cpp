@@ -1,5 +1,6 @@
 #include "window/sites/AddFavoritesDlg.h"
 
+#include "engine/catalog/SitePasswords.h"
 #include "engine/base/FtpSite.h"
 #include "engine/base/Prompts.h"
 #include "window/sites/CatalogFolderTree.h"
@@ -133,6 +134,10 @@ bool CAddFavoritesDlg::AddSite(QWidget* owner, const CFtpSite& current, QString*
     CFtpSite site = current;
     site.name = dialog.Name();
     const QString folder = dialog.FolderPath();
+    QString problem;
+    SitePasswords::PrepareNewSite(site, &problem);
+    if (!problem.isEmpty())
+        Prompts().Message(owner, problem, IPrompts::Icon::Warning);
     CSiteCatalog catalog(dialog.Catalog().Path());
     if (!catalog.SaveSite(site, &folder)) {
         Prompts().Message(owner, catalog.ProblemText(), IPrompts::Icon::Error);

@@ -1,5 +1,6 @@
 #include "window/sites/ConnectionWizard.h"
 
+#include "engine/catalog/SitePasswords.h"
 #include "engine/base/FtpSite.h"
 #include "engine/base/Prompts.h"
 #include "engine/base/Settings.h"
@@ -325,7 +326,7 @@ bool CWizardSheet::StoreSite(QString& newSitePath)
 {
     newSitePath.clear();
     m_tree->FinishEditing();
-    const CFtpSite site = Site();
+    CFtpSite site = Site();
     const QString folder = FolderPath();
     // The folder chosen may be one made on the favorites page: the file must
     // hold it before the site can go into it.
@@ -338,6 +339,10 @@ bool CWizardSheet::StoreSite(QString& newSitePath)
         }
         m_catalogModified = false;
     }
+    QString problem;
+    SitePasswords::PrepareNewSite(site, &problem);
+    if (!problem.isEmpty())
+        Prompts().Message(owner, problem, IPrompts::Icon::Warning);
     CSiteCatalog catalog(m_catalog.Path());
     if (!catalog.SaveSite(site, &folder)) {
         Prompts().Message(owner, catalog.ProblemText(), IPrompts::Icon::Error);

@@ -221,7 +221,7 @@ void CSiteManagerDlg::CreateControls()
         connect(edit, &QLineEdit::textEdited, this, [this, element](const QString& value) { SetChild(element, value); });
     };
     text(m_host, CSiteCatalog::kAddress);
-    text(m_password, CSiteCatalog::kPassword);
+    connect(m_password, &QLineEdit::textEdited, this, &CSiteManagerDlg::OnPasswordEdited);
     text(m_remotePath, CSiteCatalog::kRemotePath);
     text(m_localPath, CSiteCatalog::kLocalPath);
     connect(m_host, &QLineEdit::textChanged, this, &CSiteManagerDlg::UpdateConnectButton);
@@ -370,7 +370,11 @@ void CSiteManagerDlg::ShowSite(CXmlNode* node)
         m_localPath->setText(values.localPath);
         m_remotePath->setText(values.remotePath);
         m_login->setText(values.login);
-        m_password->setText(values.password);
+        const QString typed = m_passwords.Typed(document, node);
+        m_password->setText(typed.isNull() ? values.password : typed);
+        m_password->setPlaceholderText(values.passwordPlace == PasswordPlace::Keyring ? QStringLiteral("kept in the keyring")
+                                       : values.passwordPlace == PasswordPlace::Ask   ? QStringLiteral("asked when connecting")
+                                                                                      : QString());
         WriteProfileString(kx::settings::LastSelected, CSiteCatalog::PathOf(node));
     } else {
         ResetFields();
@@ -471,7 +475,13 @@ void CSiteManagerDlg::OnAnonymousClicked(bool checked)
     ShowPassword(checked);
     m_filling = false;
     SetChild(CSiteCatalog::kLogin, m_login->text());
-    SetChild(CSiteCatalog::kPassword, m_password->text());
+    OnPasswordEdited(m_password->text());
+}
+
+void CSiteManagerDlg::OnPasswordEdited(const QString& password)
+{
+    if (CXmlNode* node = SelectedNode(); CSiteCatalog::IsSite(node))
+        m_passwords.Edited(m_catalog.Document(), node, password);
 }
 
 void CSiteManagerDlg::OnEncryptionChosen(int choice)
@@ -531,6 +541,9 @@ void CSiteManagerDlg::OnNewSite()
     CFtpSite values = CSiteCatalog::IsSite(selected) ? CSiteCatalog::ReadSiteValues(m_catalog.Document(), selected)
                                                      : CSiteCatalog::DefaultSite();
     values.name = QStringLiteral("New Site");
+    // A copy is a site of its own: it shares no keyring entry.
+    values.id.clear();
+    values.passwordPlace = PasswordPlace::CatalogueFile;
     CXmlNode* node = CSiteCatalog::AddSite(m_catalog.Document(), folder, values);
     SelectItem(AddItem(parentItem, node));
     m_name->setFocus();
@@ -549,6 +562,7 @@ void CSiteManagerDlg::OnDelete()
     const QString caption = folder ? QStringLiteral("Confirm Folder Delete") : QStringLiteral("Confirm Favorite Delete");
     if (Prompts().AskYesNo(this, question, caption) != IPrompts::Yes)
         return;
+    m_passwords.Removed(m_catalog.Document(), CSiteTree::NodeOf(item));
     if (m_catalog.Document().RemoveNode(CSiteTree::NodeOf(item)))
         delete item;
 }
@@ -665,8 +679,18 @@ void CSiteManagerDlg::done(int result)
         static_cast<QLineEdit*>(focus)->clearFocus();
     if (!m_saved) {
         m_saved = true;
+        const QStringList problems = m_passwords.Apply(m_catalog.Document());
+        if (!problems.isEmpty())
+            Prompts().Message(this, problems.join(QLatin1Char('\n')), IPrompts::Icon::Warning);
         if (!m_catalog.Write() && m_catalog.State() != CSiteCatalog::FileState::Unreadable)
             Prompts().Message(this, m_catalog.ProblemText(), IPrompts::Icon::Error);
+        // Connect took the site before its typed password found its place.
+        if (result == QDialog::Accepted && !m_chosenPath.isEmpty())
+            if (CXmlNode* node = CSiteTree::NodeOf(FindItemByPath(m_chosenPath))) {
+                const QString name = m_chosen.name;
+                m_chosen = CSiteCatalog::ReadSiteValues(m_catalog.Document(), node);
+                m_chosen.name = name;
+            }
     }
     QDialog::done(result);
 }

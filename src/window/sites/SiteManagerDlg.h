@@ -2,6 +2,7 @@
 
 #include "engine/base/FtpSite.h"
 #include "engine/catalog/SiteCatalog.h"
+#include "window/sites/PendingPasswords.h"
 #include "window/sites/SiteTree.h"
 
 #include <QDialog>
@@ -83,6 +84,7 @@ private:
     void OnNumberFinished(const NumberField& field);
     void OnLoginEdited(const QString& text);
     void OnAnonymousClicked(bool checked);
+    void OnPasswordEdited(const QString& password);
     void OnEncryptionChosen(int choice);
     void OnBrowse();
     void ShowPassword(bool plain);
@@ -96,6 +98,7 @@ private:
     CSiteCatalog m_catalog;
     CFtpSite m_chosen;
     QString m_chosenPath;
+    CPendingPasswords m_passwords;
     QString m_savedLogin, m_savedPassword;
     bool m_filling = false; // fields are being written by the program, not the user
     bool m_toldProblem = false;
