@@ -550,7 +550,6 @@ TEST(FtpListView, ViewStylesShareOneSelection)
             EXPECT_EQ(view.IconView()->viewMode(), style.mode) << style.id;
             EXPECT_EQ(view.IconView()->flow(), style.flow) << style.id;
             EXPECT_TRUE(view.IconView()->uniformItemSizes());
-            EXPECT_EQ(view.IconView()->layoutMode(), QListView::Batched);
         }
         EXPECT_EQ(view.CurrentView()->selectionModel(), view.Selection());
         EXPECT_EQ(view.SelectedRows(), (QList<int>{1, 3})) << style.id;
@@ -558,6 +557,93 @@ TEST(FtpListView, ViewStylesShareOneSelection)
     }
     view.SetViewStyle(4242);
     EXPECT_EQ(view.ViewStyle(), cmd::ID_VIEW_DETAILS);
+}
+
+// ---------------------------------------------------------------- layout
+
+constexpr int kManyRows = 3000;
+
+// Thousands of rows as the frame leaves a listing: focused, first row current.
+void ListMany(CFtpListView& view, QSize size, int style)
+{
+    view.resize(size);
+    view.show();
+    for (int i = 0; i < kManyRows; ++i)
+        view.AddListingEntry(i, Entry("f" + std::to_string(100000 + i), 0, false, 0));
+    view.FocusList();
+    view.SelectItem(0);
+    view.SetViewStyle(style);
+}
+
+QRect Place(CFtpListView& view, int row)
+{
+    return view.CurrentView()->visualRect(view.Model()->index(row, 0));
+}
+
+int Press(CFtpListView& view, Qt::Key key)
+{
+    QTest::keyClick(view.CurrentView(), key);
+    return view.Selection()->currentIndex().row();
+}
+
+// Timers and repaints reaching a view that should be at rest.
+struct Activity : QObject {
+    int events = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        events += event->type() == QEvent::Timer || event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+TEST(FtpListView, EveryStyleLaysOutThousandsOfRowsAndComesToRest)
+{
+    // The sizes put the end of Qt's first batch of 100 rows on both sides of
+    // a scroll bar's threshold, where a layout in batches started over.
+    for (const int style : {cmd::ID_VIEW_LIST, cmd::ID_VIEW_SMALLICON, cmd::ID_VIEW_LARGEICON, cmd::ID_VIEW_DETAILS}) {
+        for (const QSize size : {QSize(640, 420), QSize(900, 420), QSize(1000, 420), QSize(640, 700)}) {
+            SCOPED_TRACE(testing::Message() << style << " at " << size.width() << "x" << size.height());
+            CFtpListView view;
+            ListMany(view, size, style);
+            int passes = 0;
+            while (Place(view, kManyRows - 1).isEmpty() && ++passes < 200)
+                QCoreApplication::processEvents();
+            ASSERT_LT(passes, 200);
+            for (int pass = 0; pass < 20; ++pass) // the first paints
+                QCoreApplication::processEvents();
+            Activity activity;
+            view.CurrentView()->installEventFilter(&activity);
+            view.CurrentView()->viewport()->installEventFilter(&activity);
+            for (int pass = 0; pass < 200; ++pass)
+                QCoreApplication::processEvents();
+            EXPECT_EQ(activity.events, 0);
+            EXPECT_EQ(Press(view, Qt::Key_End), kManyRows - 1);
+        }
+    }
+}
+
+TEST(FtpListView, ListStyleFlowsDownThenAcrossAndKeysReachEveryRow)
+{
+    CFtpListView view;
+    ListMany(view, QSize(900, 420), cmd::ID_VIEW_LIST);
+    Press(view, Qt::Key_End);
+    EXPECT_EQ(Press(view, Qt::Key_Home), 0);
+    int perColumn = 1;
+    for (; perColumn < kManyRows && Place(view, perColumn).x() == Place(view, 0).x(); ++perColumn)
+        ASSERT_GT(Place(view, perColumn).y(), Place(view, perColumn - 1).y());
+    ASSERT_LT(perColumn, kManyRows);
+    EXPECT_EQ(Place(view, perColumn).y(), Place(view, 0).y());
+
+    // Right along the top to the last column, then down it to the last row.
+    const int lastColumn = (kManyRows - 1) / perColumn;
+    for (int column = 1; column <= lastColumn; ++column)
+        ASSERT_EQ(Press(view, Qt::Key_Right), column * perColumn);
+    EXPECT_EQ(Press(view, Qt::Key_Right), lastColumn * perColumn);
+    for (int row = lastColumn * perColumn + 1; row < kManyRows; ++row)
+        ASSERT_EQ(Press(view, Qt::Key_Down), row);
+    EXPECT_EQ(Press(view, Qt::Key_Down), kManyRows - 1);
+    EXPECT_EQ(Press(view, Qt::Key_Left), kManyRows - 1 - perColumn);
+    EXPECT_EQ(Press(view, Qt::Key_Up), kManyRows - 2 - perColumn);
 }
 
 // ---------------------------------------------------------------- selection
