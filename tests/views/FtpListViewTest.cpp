@@ -5,7 +5,10 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QHeaderView>
+#include <QImage>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QListView>
@@ -15,6 +18,7 @@
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QStackedWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
@@ -174,6 +178,57 @@ TEST(FileTypes, IconsFallBackToTheStyle)
         EXPECT_FALSE(GetShellIcon(name, false, false).isNull()) << name.toStdString();
     EXPECT_FALSE(GetShellIcon(QStringLiteral("pub"), true, false).isNull());
     EXPECT_FALSE(GetShellIcon(QStringLiteral("pub"), true, true).isNull());
+}
+
+TEST(FileTypes, OneCachedIconPerTypeForEveryView)
+{
+    const auto key = [](const char* name, bool folder = false, bool open = false) {
+        return GetShellIcon(QString::fromLatin1(name), folder, open).cacheKey();
+    };
+    EXPECT_EQ(key("a.txt"), key("pub/b.txt"));
+    EXPECT_EQ(key("pub", true), key("etc", true));
+    EXPECT_NE(key("pub", true), key("pub", true, true));
+    EXPECT_NE(key("pub", true), key("Makefile"));
+    EXPECT_EQ(key("Makefile"), key("x.qqqzz")); // no known type: the standard icon
+    CFtpListView view;
+    Fill(view, {Entry("one.txt", 1, false, 1)});
+    ASSERT_EQ(view.RowCount(), 1);
+    EXPECT_EQ(view.Model()->data(view.Model()->index(0, 0), Qt::DecorationRole).value<QIcon>().cacheKey(), key("a.txt"));
+
+    // A theme with images for plain text and JPEG pictures, and nothing else.
+    QTemporaryDir root;
+    QDir(root.path()).mkpath(QStringLiteral("t/16"));
+    QFile index(root.filePath(QStringLiteral("t/index.theme")));
+    ASSERT_TRUE(index.open(QIODevice::WriteOnly));
+    index.write("[Icon Theme]\nDirectories=16\n[16]\nSize=16\n");
+    index.close();
+    QImage image(16, 16, QImage::Format_ARGB32);
+    image.fill(Qt::red);
+    for (const char* icon : {"text-plain", "image-jpeg"})
+        image.save(root.filePath(QStringLiteral("t/16/%1.png").arg(QLatin1String(icon))));
+    const QStringList paths = QIcon::themeSearchPaths();
+    const QString theme = QIcon::themeName();
+    QIcon::setThemeSearchPaths({root.path()});
+    QIcon::setThemeName(QStringLiteral("t"));
+    EXPECT_EQ(key("a.txt"), key("b.txt"));
+    EXPECT_NE(key("a.txt"), key("a.jpg"));
+    EXPECT_NE(key("a.txt"), key("Makefile"));
+    EXPECT_EQ(key("a.tar.gz"), key("Makefile"));
+    QIcon::setThemeSearchPaths(paths);
+    QIcon::setThemeName(theme);
+    EXPECT_EQ(key("a.txt"), key("Makefile"));
+}
+
+TEST(FileTypes, TypesAreToldByTheWholeSuffixAndItsCase)
+{
+    // In this order, types kept by the last extension alone would give the
+    // tarball the type of ".gz" and C++ sources the type of C ones.
+    for (const auto& [name, type] : {std::pair{"b.gz", "application/gzip"}, {"b.tar.gz", "application/x-compressed-tar"},
+                                     {"v1.2.3.tar.gz", "application/x-compressed-tar"}, {"m.c", "text/x-csrc"},
+                                     {"m.C", "text/x-c++src"}}) {
+        const QString comment = QMimeDatabase().mimeTypeForName(QLatin1String(type)).comment();
+        EXPECT_TRUE(comment.isEmpty() || GetShellTypeName(QLatin1String(name)) == comment) << name;
+    }
 }
 
 class ZoneAndLocale {
