@@ -84,7 +84,7 @@ QVariant CFtpListModel::data(const QModelIndex& index, int role) const
     case Qt::EditRole:
         return column == NameColumn ? QVariant(item->name) : QVariant();
     case Qt::DecorationRole:
-        return column == NameColumn ? QVariant(IconFor(*item)) : QVariant();
+        return column == NameColumn ? QVariant(GetShellIcon(item->name, item->folder, false)) : QVariant();
     case Qt::TextAlignmentRole:
         // The name column keeps the view's own alignment, so the large icon
         // view can centre it under the icon.
@@ -295,17 +295,4 @@ QString CFtpListModel::DisplayText(const FtpListItem& item, int column)
     default:
         return {};
     }
-}
-
-QIcon CFtpListModel::IconFor(const FtpListItem& item) const
-{
-    // No file's type text is a lone control character, so this key is the
-    // folders' own.
-    const QString key = item.folder ? QStringLiteral("\x01") : item.Type();
-    auto found = m_icons.constFind(key);
-    if (found != m_icons.constEnd())
-        return *found;
-    const QIcon icon = GetShellIcon(item.name, item.folder, false);
-    m_icons.insert(key, icon);
-    return icon;
 }

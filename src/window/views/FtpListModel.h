@@ -2,7 +2,6 @@
 
 #include <QAbstractTableModel>
 #include <QElapsedTimer>
-#include <QHash>
 #include <QIcon>
 #include <QString>
 #include <QTimer>
@@ -89,13 +88,10 @@ public:
 
 private:
     void ScheduleFlush();
-    QIcon IconFor(const FtpListItem& item) const;
 
     std::vector<FtpListItem> m_items;
     std::size_t m_announced = 0;
     bool m_flushing = false;
     QTimer m_flushTimer;
     QElapsedTimer m_sinceFlush;
-    // One icon per type text: a listing shows few types and many rows.
-    mutable QHash<QString, QIcon> m_icons;
 };

@@ -148,7 +148,6 @@ CFtpListView::CFtpListView(QWidget* parent)
     m_iconView->setObjectName(QStringLiteral("iconView"));
     m_iconView->setAccessibleName(QStringLiteral("Remote files"));
     m_iconView->setUniformItemSizes(true);
-    m_iconView->setLayoutMode(QListView::Batched);
 
     m_detailsView = new QTreeView(this);
     m_detailsView->setObjectName(QStringLiteral("detailsView"));
@@ -390,7 +389,14 @@ void CFtpListView::ConfigureIconView()
     m_iconView->setResizeMode(QListView::Adjust);
     m_iconView->setTextElideMode(Qt::ElideRight);
     m_iconView->setUniformItemSizes(true);
-    m_iconView->setLayoutMode(QListView::Batched);
+    // All rows in one go: with every cell one fixed size that is a few
+    // milliseconds at 100,000 rows. Laid out in batches, the list never came
+    // to rest: the first batch alone needs no scroll bar across the flow, the
+    // whole list does; the bar appearing at the end shrinks the viewport in
+    // the direction the rows flow, which with Adjust starts the layout over
+    // (at once, since the repaint asks for a row's place), the first batch
+    // takes the bar away again, and so on, with End stuck in the first batch.
+    m_iconView->setLayoutMode(QListView::SinglePass);
 }
 
 void CFtpListView::ShowBusy(bool busy)

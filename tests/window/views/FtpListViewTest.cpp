@@ -5,7 +5,10 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QHeaderView>
+#include <QImage>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QListView>
@@ -15,6 +18,7 @@
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QStackedWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
@@ -174,6 +178,57 @@ TEST(FileTypes, IconsFallBackToTheStyle)
         EXPECT_FALSE(GetShellIcon(name, false, false).isNull()) << name.toStdString();
     EXPECT_FALSE(GetShellIcon(QStringLiteral("pub"), true, false).isNull());
     EXPECT_FALSE(GetShellIcon(QStringLiteral("pub"), true, true).isNull());
+}
+
+TEST(FileTypes, OneCachedIconPerTypeForEveryView)
+{
+    const auto key = [](const char* name, bool folder = false, bool open = false) {
+        return GetShellIcon(QString::fromLatin1(name), folder, open).cacheKey();
+    };
+    EXPECT_EQ(key("a.txt"), key("pub/b.txt"));
+    EXPECT_EQ(key("pub", true), key("etc", true));
+    EXPECT_NE(key("pub", true), key("pub", true, true));
+    EXPECT_NE(key("pub", true), key("Makefile"));
+    EXPECT_EQ(key("Makefile"), key("x.qqqzz")); // no known type: the standard icon
+    CFtpListView view;
+    Fill(view, {Entry("one.txt", 1, false, 1)});
+    ASSERT_EQ(view.RowCount(), 1);
+    EXPECT_EQ(view.Model()->data(view.Model()->index(0, 0), Qt::DecorationRole).value<QIcon>().cacheKey(), key("a.txt"));
+
+    // A theme with images for plain text and JPEG pictures, and nothing else.
+    QTemporaryDir root;
+    QDir(root.path()).mkpath(QStringLiteral("t/16"));
+    QFile index(root.filePath(QStringLiteral("t/index.theme")));
+    ASSERT_TRUE(index.open(QIODevice::WriteOnly));
+    index.write("[Icon Theme]\nDirectories=16\n[16]\nSize=16\n");
+    index.close();
+    QImage image(16, 16, QImage::Format_ARGB32);
+    image.fill(Qt::red);
+    for (const char* icon : {"text-plain", "image-jpeg"})
+        image.save(root.filePath(QStringLiteral("t/16/%1.png").arg(QLatin1String(icon))));
+    const QStringList paths = QIcon::themeSearchPaths();
+    const QString theme = QIcon::themeName();
+    QIcon::setThemeSearchPaths({root.path()});
+    QIcon::setThemeName(QStringLiteral("t"));
+    EXPECT_EQ(key("a.txt"), key("b.txt"));
+    EXPECT_NE(key("a.txt"), key("a.jpg"));
+    EXPECT_NE(key("a.txt"), key("Makefile"));
+    EXPECT_EQ(key("a.tar.gz"), key("Makefile"));
+    QIcon::setThemeSearchPaths(paths);
+    QIcon::setThemeName(theme);
+    EXPECT_EQ(key("a.txt"), key("Makefile"));
+}
+
+TEST(FileTypes, TypesAreToldByTheWholeSuffixAndItsCase)
+{
+    // In this order, types kept by the last extension alone would give the
+    // tarball the type of ".gz" and C++ sources the type of C ones.
+    for (const auto& [name, type] : {std::pair{"b.gz", "application/gzip"}, {"b.tar.gz", "application/x-compressed-tar"},
+                                     {"v1.2.3.tar.gz", "application/x-compressed-tar"}, {"m.c", "text/x-csrc"},
+                                     {"m.C", "text/x-c++src"}}) {
+        const QString comment = QMimeDatabase().mimeTypeForName(QLatin1String(type)).comment();
+        EXPECT_TRUE(comment.isEmpty() || GetShellTypeName(QLatin1String(name)) == comment) << name;
+    }
 }
 
 class ZoneAndLocale {
@@ -550,7 +605,6 @@ TEST(FtpListView, ViewStylesShareOneSelection)
             EXPECT_EQ(view.IconView()->viewMode(), style.mode) << style.id;
             EXPECT_EQ(view.IconView()->flow(), style.flow) << style.id;
             EXPECT_TRUE(view.IconView()->uniformItemSizes());
-            EXPECT_EQ(view.IconView()->layoutMode(), QListView::Batched);
         }
         EXPECT_EQ(view.CurrentView()->selectionModel(), view.Selection());
         EXPECT_EQ(view.SelectedRows(), (QList<int>{1, 3})) << style.id;
@@ -558,6 +612,93 @@ TEST(FtpListView, ViewStylesShareOneSelection)
     }
     view.SetViewStyle(4242);
     EXPECT_EQ(view.ViewStyle(), cmd::ID_VIEW_DETAILS);
+}
+
+// ---------------------------------------------------------------- layout
+
+constexpr int kManyRows = 3000;
+
+// Thousands of rows as the frame leaves a listing: focused, first row current.
+void ListMany(CFtpListView& view, QSize size, int style)
+{
+    view.resize(size);
+    view.show();
+    for (int i = 0; i < kManyRows; ++i)
+        view.AddListingEntry(i, Entry("f" + std::to_string(100000 + i), 0, false, 0));
+    view.FocusList();
+    view.SelectItem(0);
+    view.SetViewStyle(style);
+}
+
+QRect Place(CFtpListView& view, int row)
+{
+    return view.CurrentView()->visualRect(view.Model()->index(row, 0));
+}
+
+int Press(CFtpListView& view, Qt::Key key)
+{
+    QTest::keyClick(view.CurrentView(), key);
+    return view.Selection()->currentIndex().row();
+}
+
+// Timers and repaints reaching a view that should be at rest.
+struct Activity : QObject {
+    int events = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        events += event->type() == QEvent::Timer || event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+TEST(FtpListView, EveryStyleLaysOutThousandsOfRowsAndComesToRest)
+{
+    // The sizes put the end of Qt's first batch of 100 rows on both sides of
+    // a scroll bar's threshold, where a layout in batches started over.
+    for (const int style : {cmd::ID_VIEW_LIST, cmd::ID_VIEW_SMALLICON, cmd::ID_VIEW_LARGEICON, cmd::ID_VIEW_DETAILS}) {
+        for (const QSize size : {QSize(640, 420), QSize(900, 420), QSize(1000, 420), QSize(640, 700)}) {
+            SCOPED_TRACE(testing::Message() << style << " at " << size.width() << "x" << size.height());
+            CFtpListView view;
+            ListMany(view, size, style);
+            int passes = 0;
+            while (Place(view, kManyRows - 1).isEmpty() && ++passes < 200)
+                QCoreApplication::processEvents();
+            ASSERT_LT(passes, 200);
+            for (int pass = 0; pass < 20; ++pass) // the first paints
+                QCoreApplication::processEvents();
+            Activity activity;
+            view.CurrentView()->installEventFilter(&activity);
+            view.CurrentView()->viewport()->installEventFilter(&activity);
+            for (int pass = 0; pass < 200; ++pass)
+                QCoreApplication::processEvents();
+            EXPECT_EQ(activity.events, 0);
+            EXPECT_EQ(Press(view, Qt::Key_End), kManyRows - 1);
+        }
+    }
+}
+
+TEST(FtpListView, ListStyleFlowsDownThenAcrossAndKeysReachEveryRow)
+{
+    CFtpListView view;
+    ListMany(view, QSize(900, 420), cmd::ID_VIEW_LIST);
+    Press(view, Qt::Key_End);
+    EXPECT_EQ(Press(view, Qt::Key_Home), 0);
+    int perColumn = 1;
+    for (; perColumn < kManyRows && Place(view, perColumn).x() == Place(view, 0).x(); ++perColumn)
+        ASSERT_GT(Place(view, perColumn).y(), Place(view, perColumn - 1).y());
+    ASSERT_LT(perColumn, kManyRows);
+    EXPECT_EQ(Place(view, perColumn).y(), Place(view, 0).y());
+
+    // Right along the top to the last column, then down it to the last row.
+    const int lastColumn = (kManyRows - 1) / perColumn;
+    for (int column = 1; column <= lastColumn; ++column)
+        ASSERT_EQ(Press(view, Qt::Key_Right), column * perColumn);
+    EXPECT_EQ(Press(view, Qt::Key_Right), lastColumn * perColumn);
+    for (int row = lastColumn * perColumn + 1; row < kManyRows; ++row)
+        ASSERT_EQ(Press(view, Qt::Key_Down), row);
+    EXPECT_EQ(Press(view, Qt::Key_Down), kManyRows - 1);
+    EXPECT_EQ(Press(view, Qt::Key_Left), kManyRows - 1 - perColumn);
+    EXPECT_EQ(Press(view, Qt::Key_Up), kManyRows - 2 - perColumn);
 }
 
 // ---------------------------------------------------------------- selection
