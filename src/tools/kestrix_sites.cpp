@@ -4,9 +4,11 @@
 // is exactly what the Site Manager would have written.
 #include "engine/base/Settings.h"
 #include "engine/catalog/SiteCatalog.h"
+#include "engine/catalog/SitePasswords.h"
 #include "engine/catalog/SiteImporter.h"
 #include "engine/base/FtpSite.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QString>
 #include <QStringList>
@@ -27,8 +29,8 @@ constexpr char kUsage[] = R"(Usage:
   kestrix-sites [--catalog FILE] add [--folder PATH] --name NAME --address ADDR
                 [--port N] [--user U] [--password P] [--remote-path P]
                 [--local-path P] [--passive | --no-passive] [--retries N]
-                [--retry-delay S] [--description TEXT]
-  kestrix-sites [--catalog FILE] show [--show-password] SITE-PATH
+                [--retry-delay S] [--description TEXT] [--encryption E]
+  kestrix-sites [--catalog FILE] show SITE-PATH
   kestrix-sites [--catalog FILE] remove SITE-PATH
   kestrix-sites [--catalog FILE] import FILE [FOLDER]
 
@@ -40,12 +42,18 @@ add     creates the catalogue file and the folders it is missing. When the
         folder already holds a site of that name, the site is updated in place
         and the options not given keep their stored values; a new site takes
         the defaults of the Kestrix settings for what is not given.
-show    prints one site; the password is masked unless --show-password.
+        --encryption is plain, tls (explicit TLS if the server offers it),
+        tls-required (explicit TLS or no connection) or implicit (port 990).
+        A password goes where Kestrix keeps passwords (Options, "Passwords
+        kept in"): the desktop's keyring, or the catalogue in clear text.
+show    prints one site with its encryption and where its password is kept;
+        it never prints a password.
 remove  deletes one site, or one empty folder.
 import  adds the folders and sites of a FileZilla site file (sitemanager.xml)
         under FOLDER, a folder path created where missing, or at the top.
         A name already taken gets a number: Acme (2), Acme (3) ... Entries
-        for protocols other than FTP are skipped; FTPS ones become plain FTP.
+        for protocols other than FTP and FTPS are skipped; FTPS ones keep
+        their encryption. Passwords go where Kestrix keeps passwords.
 
 Without --catalog the tool uses the catalogue Kestrix itself uses: sites.xml
 beside the program when that folder is writable or already holds one,
@@ -64,6 +72,12 @@ void Print(std::FILE* stream, const QString& text)
 void Out(const QString& line)
 {
     Print(stdout, line + QLatin1Char('\n'));
+}
+
+// A warning that does not stop the work.
+void Err(const QString& message)
+{
+    Print(stderr, QStringLiteral("kestrix-sites: ") + message + QLatin1Char('\n'));
 }
 
 int Fail(const QString& message, int status = kExitFailure)
@@ -91,8 +105,8 @@ struct Options {
     std::optional<QString> port;
     std::optional<QString> retries;
     std::optional<QString> retryDelay;
+    std::optional<QString> encryption;
     std::optional<bool> passive;
-    bool showPassword = false;
     bool help = false;
 };
 
@@ -114,7 +128,11 @@ constexpr ValueOption kValueOptions[] = {
     {"--port", &Options::port},
     {"--retries", &Options::retries},
     {"--retry-delay", &Options::retryDelay},
+    {"--encryption", &Options::encryption},
 };
+
+// --encryption's words, in SiteEncryption order.
+const char* const kEncryptionWords[] = {"plain", "tls", "tls-required", "implicit"};
 
 // The options each command accepts besides --catalog.
 QStringList OptionsOf(const QString& command)
@@ -124,10 +142,8 @@ QStringList OptionsOf(const QString& command)
                 QStringLiteral("--port"), QStringLiteral("--user"), QStringLiteral("--password"),
                 QStringLiteral("--remote-path"), QStringLiteral("--local-path"), QStringLiteral("--passive"),
                 QStringLiteral("--no-passive"), QStringLiteral("--retries"), QStringLiteral("--retry-delay"),
-                QStringLiteral("--description")};
+                QStringLiteral("--description"), QStringLiteral("--encryption")};
     }
-    if (command == QLatin1String("show"))
-        return {QStringLiteral("--show-password")};
     return {};
 }
 
@@ -176,19 +192,14 @@ QString Parse(const QStringList& arguments, Options& options)
             break;
         }
         if (!known) {
-            const bool isFlag = name == QLatin1String("--passive") || name == QLatin1String("--no-passive")
-                || name == QLatin1String("--show-password");
+            const bool isFlag = name == QLatin1String("--passive") || name == QLatin1String("--no-passive");
             if (!isFlag)
                 return QStringLiteral("unknown option %1").arg(name);
             if (inlineValue)
                 return QStringLiteral("%1 takes no value").arg(name);
-            if (name == QLatin1String("--show-password")) {
-                options.showPassword = true;
-            } else {
-                if (options.passive)
-                    return QStringLiteral("--passive and --no-passive are given together, or one of them twice");
-                options.passive = name == QLatin1String("--passive");
-            }
+            if (options.passive)
+                return QStringLiteral("--passive and --no-passive are given together, or one of them twice");
+            options.passive = name == QLatin1String("--passive");
         }
         options.given << name;
     }
@@ -317,7 +328,17 @@ int List(CSiteCatalog& catalog)
     return 0;
 }
 
-int Show(CSiteCatalog& catalog, const QString& path, bool showPassword)
+QString PasswordWhere(const CFtpSite& site)
+{
+    switch (site.passwordPlace) {
+    case PasswordPlace::Keyring: return QStringLiteral("in the desktop's keyring");
+    case PasswordPlace::Ask: return QStringLiteral("not stored (asked at connect)");
+    case PasswordPlace::CatalogueFile: break;
+    }
+    return site.password.isEmpty() ? QStringLiteral("none") : QStringLiteral("in this catalogue (clear text)");
+}
+
+int Show(CSiteCatalog& catalog, const QString& path)
 {
     if (catalog.Open() == CSiteCatalog::FileState::Unreadable)
         return Fail(UnreadableMessage(catalog));
@@ -326,17 +347,13 @@ int Show(CSiteCatalog& catalog, const QString& path, bool showPassword)
     if (!found.site || !catalog.LoadSite(found.storedPath, site))
         return Fail(QStringLiteral("no site \"%1\" in %2").arg(path, catalog.Path()));
 
-    QString password;
-    if (showPassword)
-        password = site.password;
-    else if (!site.password.isEmpty())
-        password = QStringLiteral("********");
     const std::pair<const char*, QString> lines[] = {
         {"Site", found.storedPath},
         {"Address", site.address},
         {"Port", QString::number(site.port)},
         {"User", site.login},
-        {"Password", password},
+        {"Password", PasswordWhere(site)},
+        {"Encryption", SiteEncryptionChoices().value(site.encryption)},
         {"Passive", site.passive ? QStringLiteral("yes") : QStringLiteral("no")},
         {"Remote path", site.remotePath},
         {"Local path", site.localPath},
@@ -447,6 +464,16 @@ int Add(CSiteCatalog& catalog, const Options& options)
     if (options.retries && !(retries = ParseNumber(*options.retries, 0, kIntMax)))
         return Fail(QStringLiteral("--retries must be a whole number of 0 or more, not \"%1\"").arg(*options.retries),
                     kExitUsage);
+    std::optional<int> encryption;
+    if (options.encryption) {
+        for (int i = 0; i < int(std::size(kEncryptionWords)); ++i)
+            if (*options.encryption == QLatin1String(kEncryptionWords[i]))
+                encryption = i;
+        if (!encryption)
+            return Fail(QStringLiteral("--encryption must be plain, tls, tls-required or implicit, not \"%1\"")
+                            .arg(*options.encryption),
+                        kExitUsage);
+    }
     if (options.retryDelay && !(retryDelay = ParseNumber(*options.retryDelay, 0, kIntMax)))
         return Fail(QStringLiteral("--retry-delay must be a whole number of seconds, 0 or more, not \"%1\"")
                         .arg(*options.retryDelay),
@@ -509,8 +536,8 @@ int Add(CSiteCatalog& catalog, const Options& options)
         site.port = *port;
     if (options.user)
         site.login = *options.user;
-    if (options.password)
-        site.password = *options.password;
+    if (options.encryption)
+        site.encryption = *encryption;
     if (options.remotePath)
         site.remotePath = *options.remotePath;
     if (options.localPath)
@@ -524,6 +551,14 @@ int Add(CSiteCatalog& catalog, const Options& options)
     if (options.description)
         site.description = *options.description;
 
+    // A new site gets an id of its own; a password goes where passwords are kept.
+    QString problem;
+    if (!update)
+        SitePasswords::PrepareNewSite(site, &problem);
+    if (options.password)
+        SitePasswords::Store(site, *options.password, &problem);
+    if (!problem.isEmpty())
+        Err(problem);
     if (!catalog.SaveSite(site, folderPath.isEmpty() ? nullptr : &folderPath))
         return Fail(QStringLiteral("could not save the site in %1").arg(catalog.Path()));
     Out(QStringLiteral("%1 site \"%2\" in %3")
@@ -535,6 +570,8 @@ int Add(CSiteCatalog& catalog, const Options& options)
 
 int main(int argc, char* argv[])
 {
+    // The keyring answers through an event loop.
+    QCoreApplication application(argc, argv);
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -578,7 +615,7 @@ int main(int argc, char* argv[])
     if (command == QLatin1String("list"))
         return List(catalog);
     if (command == QLatin1String("show"))
-        return Show(catalog, options.operands.front(), options.showPassword);
+        return Show(catalog, options.operands.front());
     if (command == QLatin1String("remove"))
         return Remove(catalog, options.operands.front());
     if (command == QLatin1String("import")) {

@@ -29,7 +29,7 @@ ALLOWED = {
     "window/chrome": {"engine/base", "window/resources"},
     "window/local": {"engine/base"},
     "window/sites": {"engine/base", "engine/catalog", "window/resources"},
-    "window/options": {"engine/base", "engine/catalog"},
+    "window/options": {"engine/base", "engine/catalog", "window/sites"},
     "window/transfers": {"engine/base", "engine/transfer", "window/resources", "window/views"},
     "window/frame": {"engine/base", "engine/catalog", "engine/session", "window/resources", "window/views",
                      "window/chrome", "window/local", "window/sites", "window/options", "window/transfers"},

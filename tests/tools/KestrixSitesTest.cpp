@@ -259,14 +259,19 @@ TEST_F(KestrixSitesTest, ShowPrintsOneSite)
 {
     Add({Q("--folder"), Q("Work"), Q("--name"), Q("Acme"), Q("--address"), Q("ftp.acme.test"), Q("--user"),
          Q("bob"), Q("--password"), Q("hunter2"), Q("--remote-path"), Q("/pub"), Q("--description"),
-         Q("Mirror")});
+         Q("Mirror"), Q("--encryption"), Q("tls-required")});
 
+    // Where the password lives and the encryption, never the password itself
+    // (no keyring answers in the tests: it stays in the file).
     const QStringList shown = Lines({Q("show"), Q("work\\acme")});
     EXPECT_EQ(shown, (QStringList{Q("Site:        Work\\Acme"), Q("Address:     ftp.acme.test"),
-                                  Q("Port:        21"), Q("User:        bob"), Q("Password:    ********"),
+                                  Q("Port:        21"), Q("User:        bob"),
+                                  Q("Password:    in this catalogue (clear text)"),
+                                  Q("Encryption:  Require explicit FTP over TLS"),
                                   Q("Passive:     yes"), Q("Remote path: /pub"), Q("Local path:"),
                                   Q("Retries:     3"), Q("Retry delay: 10"), Q("Description: Mirror")}));
-    EXPECT_TRUE(Lines({Q("show"), Q("--show-password"), Q("Work\\Acme")}).contains(Q("Password:    hunter2")));
+    EXPECT_FALSE(Tool({Q("show"), Q("Work\\Acme")}).out.contains(Q("hunter2")));
+    EXPECT_EQ(Tool({Q("show"), Q("--show-password"), Q("Work\\Acme")}).status, 2);
 
     for (const QString& missing : {Q("Acme"), Q("Work\\Nope"), Q("Nope\\Acme"), Q("Work"), Q("Work\\"), Q("")}) {
         const ToolRun run = Tool({Q("show"), missing});
@@ -512,7 +517,8 @@ TEST_F(KestrixSitesTest, BadArgumentsAreRefusedBeforeAnythingIsWritten)
         {QStringList{Q("add"), Q("--description"), Q("two\nlines")} + site, "--description must not hold control"},
         {{Q("add"), Q("--name"), Q("X\r"), Q("--address"), Q("x.test")}, "the site name must not hold control"},
         {{Q("list"), Q("--name"), Q("X")}, "--name does not apply to list"},
-        {{Q("remove"), Q("--show-password"), Q("X")}, "--show-password does not apply to remove"},
+        {{Q("remove"), Q("--encryption"), Q("tls"), Q("X")}, "--encryption does not apply to remove"},
+        {QStringList{Q("add"), Q("--encryption"), Q("ssl")} + site, "--encryption must be plain, tls, tls-required or implicit"},
         {{Q("list"), Q("extra")}, "list takes no site path"},
         {{Q("show")}, "show needs exactly one site path"},
         {{Q("remove"), Q("A"), Q("B")}, "remove needs exactly one site path"},

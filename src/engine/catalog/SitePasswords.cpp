@@ -11,6 +11,9 @@
 
 namespace {
 
+bool g_fellBack = false;
+bool g_fallbackWarned = false;
+
 // Typed in this run; never written anywhere.
 QHash<QString, QString>& Remembered()
 {
@@ -60,6 +63,7 @@ PasswordPlace PlaceForNewPasswords(bool* fellBack)
     const bool noKeyring = place == PasswordPlace::Keyring && !CKeyring::IsAvailable();
     if (noKeyring)
         place = PasswordPlace::CatalogueFile;
+    g_fellBack = g_fellBack || noKeyring;
     if (fellBack)
         *fellBack = noKeyring;
     return place;
@@ -215,6 +219,28 @@ int MoveAll(CSiteCatalog& catalog, PasswordPlace place, QString* problem)
         ++moved;
     });
     return moved;
+}
+
+int CountToMove(CSiteCatalog& catalog, PasswordPlace place)
+{
+    CXmlDocument& document = catalog.Document();
+    int count = 0;
+    ForEachSite(document.Root(), [&](CXmlNode* node) {
+        const CFtpSite site = CSiteCatalog::ReadSiteValues(document, node);
+        const bool stored = site.passwordPlace == PasswordPlace::Keyring
+            || (site.passwordPlace == PasswordPlace::CatalogueFile && !site.password.isEmpty()
+                && !IsAnonymousLogin(site.login));
+        count += stored && site.passwordPlace != place ? 1 : 0;
+    });
+    return count;
+}
+
+QString TakeFallbackWarning()
+{
+    if (!g_fellBack || g_fallbackWarned)
+        return QString();
+    g_fallbackWarned = true;
+    return QStringLiteral("No keyring answers on this desktop: passwords are kept in the site catalogue, in clear text.");
 }
 
 int CountInFile(CSiteCatalog& catalog)

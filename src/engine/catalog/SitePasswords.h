@@ -56,5 +56,11 @@ void Discard(const CFtpSite& site);
 int MoveAll(CSiteCatalog& catalog, PasswordPlace place, QString* problem = nullptr);
 // Sites of an open catalogue whose password stands in the file.
 int CountInFile(CSiteCatalog& catalog);
+// Sites of an open catalogue with a stored password elsewhere than `place`.
+int CountToMove(CSiteCatalog& catalog, PasswordPlace place);
+
+// Once per run, after a password went to the file because no keyring
+// answered: the warning for the Trace. Empty otherwise.
+QString TakeFallbackWarning();
 
 } // namespace SitePasswords

@@ -15,7 +15,9 @@
 #include "window/local/LocalBrowserBar.h"
 #include "window/options/OptionsSheet.h"
 #include "window/resources/CommandIds.h"
+#include "engine/catalog/SitePasswords.h"
 #include "window/sites/FavoritesMenu.h"
+#include "window/sites/PasswordPlaceChoice.h"
 #include "window/transfers/TransferManagerBar.h"
 #include "window/views/FtpListView.h"
 #include "window/views/FtpTreeView.h"
@@ -74,6 +76,7 @@ CMainFrame::CMainFrame(QWidget* parent)
     UpdateCommandUI();
     RestartKeepAlive();
 
+    QMetaObject::invokeMethod(this, [this] { OfferToMovePasswordsIntoKeyring(this); }, Qt::QueuedConnection);
     if (GetProfileInt(settings::ShowConnectionDlg))
         QMetaObject::invokeMethod(m_connectCommands, &CConnectCommands::OnConnect, Qt::QueuedConnection);
 }
@@ -381,6 +384,9 @@ void CMainFrame::CreateControllers()
 
     m_connectCommands = new CConnectCommands(m_session, *m_favorites, *m_localBrowser, *m_quickConnect, this);
     connect(m_connectCommands, &CConnectCommands::ConnectionChanged, this, [this] {
+        // Said once a run, the first time a password had to go to the file.
+        if (const QString warning = SitePasswords::TakeFallbackWarning(); !warning.isEmpty())
+            m_session.Trace(TRACE_ERROR, warning);
         UpdateTitle();
         UpdateCommandUI();
     });

@@ -1,5 +1,7 @@
 #include "window/options/OptionsSheet.h"
 
+#include "window/sites/PasswordPlaceChoice.h"
+
 #include "engine/base/FtpSite.h"
 #include "engine/base/Prompts.h"
 #include "engine/base/Settings.h"
@@ -192,6 +194,9 @@ CConnectionOptions::CConnectionOptions(QWidget* parent)
     defaultsLayout->addRow(QStringLiteral("Retry &Delay:"), m_retryDelay);
     defaultsLayout->addRow(m_passive);
     defaultsLayout->addRow(QStringLiteral("&Encryption:"), m_encryption);
+    m_passwordPlace = new CPasswordPlaceChoice(this);
+    connect(m_passwordPlace, &QComboBox::activated, this, &COptionsPage::Modified);
+    defaultsLayout->addRow(QStringLiteral("Passwords &kept in:"), m_passwordPlace);
 
     auto* advanced = new QGroupBox(QStringLiteral("Advanced"), this);
     auto* advancedLayout = new QFormLayout(advanced);
@@ -233,6 +238,7 @@ void CConnectionOptions::Load()
     m_retryDelay->setText(QString::number(GetProfileInt(settings::DefaultRetryDelay)));
     m_passive->setChecked(GetProfileInt(settings::DefaultUsePASVMode) != 0);
     m_encryption->setCurrentIndex(CSiteCatalog::DefaultEncryption());
+    m_passwordPlace->Reload();
     const int type = GetProfileInt(settings::ProxyType);
     m_proxy[type >= 0 && type <= 2 ? type : 0]->setChecked(true);
     m_proxyName->setText(GetProfileString(settings::ProxyName));
@@ -288,6 +294,7 @@ void CConnectionOptions::Save() const
     WriteProfileInt(settings::TransferMax, m_transferMax->text().toInt());
     WriteProfileInt(settings::ProxyType, ProxyType());
     WriteProfileString(settings::ProxyName, m_proxyName->text().trimmed());
+    m_passwordPlace->Apply(window());
 }
 
 // ---------------------------------------------------------------- Advanced

@@ -82,6 +82,7 @@ public:
     QLineEdit* m_retryDelay = nullptr;
     QCheckBox* m_passive = nullptr;
     QComboBox* m_encryption = nullptr;
+    class CPasswordPlaceChoice* m_passwordPlace = nullptr;
     QLineEdit* m_timeout = nullptr;
     QLineEdit* m_transferMax = nullptr;
     QRadioButton* m_proxy[3] = {};

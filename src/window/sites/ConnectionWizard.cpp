@@ -5,6 +5,7 @@
 #include "engine/base/Prompts.h"
 #include "engine/base/Settings.h"
 #include "window/sites/CatalogFolderTree.h"
+#include "window/sites/PasswordPlaceChoice.h"
 #include "window/sites/SiteNameValidator.h"
 #include "window/resources/Resources.h"
 
@@ -166,6 +167,9 @@ QWizardPage* CWizardSheet::MakeLoginPage()
     layout->addSpacing(4);
     layout->addWidget(FieldLabel("&Password:", m_password, page));
     layout->addWidget(m_password);
+    m_passwordPlace = new CPasswordPlaceChoice(page);
+    layout->addWidget(FieldLabel("Passwords &kept in:", m_passwordPlace, page));
+    layout->addWidget(m_passwordPlace);
     layout->addSpacing(8);
     layout->addWidget(m_anonymous);
     layout->addWidget(Hint(QStringLiteral("Public servers usually accept anonymous logins; your e-mail address "
@@ -332,6 +336,8 @@ bool CWizardSheet::StoreSite(QString& newSitePath)
     // hold it before the site can go into it.
     // Called once the sheet has closed: its owner is then what the user sees.
     QWidget* owner = isVisible() ? this : parentWidget();
+    if (m_passwordPlace->Apply(owner, &m_catalog))
+        m_catalogModified = true;
     if (m_catalogModified && m_catalog.State() != CSiteCatalog::FileState::Unreadable) {
         if (!m_catalog.Write()) {
             Prompts().Message(owner, m_catalog.ProblemText(), IPrompts::Icon::Error);

@@ -77,6 +77,7 @@ private:
     QComboBox* m_encryption = nullptr;
     QLineEdit* m_user = nullptr;
     QLineEdit* m_password = nullptr;
+    class CPasswordPlaceChoice* m_passwordPlace = nullptr;
     QCheckBox* m_anonymous = nullptr;
     QLineEdit* m_downloadFolder = nullptr;
     QPushButton* m_browse = nullptr;

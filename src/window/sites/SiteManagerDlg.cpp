@@ -3,6 +3,7 @@
 #include "engine/base/Prompts.h"
 #include "engine/base/Settings.h"
 #include "window/sites/ConnectionWizard.h"
+#include "window/sites/PasswordPlaceChoice.h"
 #include "engine/catalog/SiteImporter.h"
 #include "window/sites/SiteNameValidator.h"
 #include "window/resources/Resources.h"
@@ -150,6 +151,8 @@ void CSiteManagerDlg::CreateControls()
     form->addRow(QString(), boxes);
     row(QStringLiteral("&Login:"), m_login);
     row(QStringLiteral("Pass&word:"), m_password);
+    m_passwordPlace = new CPasswordPlaceChoice(this);
+    form->addRow(QStringLiteral("Passwords &kept in:"), m_passwordPlace);
     row(QStringLiteral("&Remote path:"), m_remotePath);
     auto* localRow = new QHBoxLayout;
     localRow->addWidget(m_localPath, 1);
@@ -222,6 +225,10 @@ void CSiteManagerDlg::CreateControls()
     };
     text(m_host, CSiteCatalog::kAddress);
     connect(m_password, &QLineEdit::textEdited, this, &CSiteManagerDlg::OnPasswordEdited);
+    connect(m_passwordPlace, &QComboBox::activated, this, [this] {
+        m_passwordPlace->Apply(this, &m_catalog);
+        ShowSite(SelectedNode());
+    });
     text(m_remotePath, CSiteCatalog::kRemotePath);
     text(m_localPath, CSiteCatalog::kLocalPath);
     connect(m_host, &QLineEdit::textChanged, this, &CSiteManagerDlg::UpdateConnectButton);

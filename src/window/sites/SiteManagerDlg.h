@@ -115,6 +115,7 @@ private:
     QCheckBox* m_anonymous = nullptr;
     QLineEdit* m_login = nullptr;
     QLineEdit* m_password = nullptr;
+    class CPasswordPlaceChoice* m_passwordPlace = nullptr;
     QLineEdit* m_remotePath = nullptr;
     QLineEdit* m_localPath = nullptr;
     QPushButton* m_browse = nullptr;
