@@ -1,5 +1,6 @@
 // kestrix-ftp: a command-line FTP client on the Kestrix FTP library.
 
+#include "tools/Netrc.h"
 #include "engine/inet/FtpConnection.h"
 #include "engine/inet/InternetSession.h"
 
@@ -39,6 +40,8 @@ const char* const kUsage =
     "  --port N                server port (default 21)\n"
     "  --user U                user name (default anonymous)\n"
     "  --password P            password; also from KESTRIX_FTP_PASSWORD\n"
+    "  --netrc                 login and password for the host from ~/.netrc (or $NETRC)\n"
+    "  --netrc-file FILE       ... from FILE; a netrc others may read is refused\n"
     "  --ascii                 ASCII transfer type (line ends converted)\n"
     "  --proxy HOST:PORT       HTTP CONNECT proxy (default: ftp_proxy/all_proxy, no_proxy)\n"
     "  --ssl                   FTP over TLS (AUTH TLS) when the server offers it, else plain\n"
@@ -79,6 +82,7 @@ struct Options {
     int port = 0;
     std::optional<std::string> user;
     std::optional<std::string> password;
+    std::optional<std::string> netrcFile; // empty: the default one
     bool ascii = false;
     std::optional<std::string> proxy;
     inet::Encryption encryption = inet::Encryption::None;
@@ -227,6 +231,10 @@ Options ParseArgs(int argc, char** argv)
             o.user = value("--user");
         } else if (a == "--password") {
             o.password = value("--password");
+        } else if (a == "--netrc") {
+            o.netrcFile = std::string();
+        } else if (a == "--netrc-file") {
+            o.netrcFile = value("--netrc-file");
         } else if (a == "--ascii") {
             o.ascii = true;
         } else if (a == "--proxy") {
@@ -582,12 +590,27 @@ int Run(int argc, char** argv)
         if (port == 0)
             port = 990;
     }
-    std::string user = o.user.value_or(t.user.value_or(""));
+    std::optional<std::string> givenUser = o.user ? o.user : t.user;
+    std::optional<std::string> givenPassword = o.password ? o.password : t.password;
+    // As curl: what the command line names wins; the netrc fills the rest.
+    if (o.netrcFile && !givenPassword) {
+        const std::string path = o.netrcFile->empty() ? DefaultNetrcPath() : *o.netrcFile;
+        std::optional<NetrcEntry> entry;
+        try {
+            entry = FindNetrcEntry(path, t.host, givenUser);
+        } catch (const std::runtime_error& e) {
+            throw UsageError{e.what()};
+        }
+        if (entry) {
+            if (!givenUser && !entry->login.empty())
+                givenUser = entry->login;
+            givenPassword = entry->password;
+        }
+    }
+    std::string user = givenUser.value_or("");
     std::string password;
-    if (o.password)
-        password = *o.password;
-    else if (t.password)
-        password = *t.password;
+    if (givenPassword)
+        password = *givenPassword;
     else if (const char* env = std::getenv("KESTRIX_FTP_PASSWORD"))
         password = env;
 

@@ -38,7 +38,7 @@ ALLOWED = {
 }
 NO_QT = {"engine/inet"}
 # kestrix-ftp is the FTP library's own client: no Qt either.
-NO_QT_FILES = {"tools/kestrix_ftp.cpp"}
+NO_QT_FILES = {"tools/kestrix_ftp.cpp", "tools/Netrc.cpp", "tools/Netrc.h"}
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 

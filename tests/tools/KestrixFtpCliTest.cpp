@@ -137,3 +137,51 @@ TEST_F(CliTest, OddServersAndOddArgumentsGetSoundAnswers)
 }
 
 }  // namespace
+
+namespace {
+
+// Credentials from a netrc, as curl takes them: the host's entry (or the
+// default one) fills what the command line leaves out; a file others may
+// read is refused before anything is sent; quoted values and macros parse.
+TEST_F(CliTest, NetrcGivesTheCredentialsTheCommandLineLeavesOut)
+{
+    root_.Write("readme.txt", "hello");
+    auto server = kxtest::StartPyFtpd(root_.path(), "anna", "se cret");
+    const std::string host = "127.0.0.1:" + std::to_string(server->port()) + " ";
+    const std::string netrc = work_.Write("netrc",
+                                          "macdef init\ncd /pub\nls\n\n"
+                                          "machine 127.0.0.2 login other password wrong\n"
+                                          "machine 127.0.0.1\n  login anna\n  password \"se cret\"\n"
+                                          "default login anonymous password guest@\n");
+    ::chmod(netrc.c_str(), 0600);
+    ::unsetenv("KESTRIX_FTP_PASSWORD");
+
+    Result byFile = Run("--netrc-file '" + netrc + "' " + host + "ls");
+    EXPECT_EQ(byFile.status, 0) << byFile.err;
+    EXPECT_NE(byFile.out.find(" readme.txt\n"), std::string::npos) << byFile.out;
+
+    // --netrc reads $NETRC (or ~/.netrc); a user named on the command line
+    // picks the entry with that login, or none.
+    ::setenv("NETRC", netrc.c_str(), 1);
+    EXPECT_EQ(Run("--netrc --user anna " + host + "ls").status, 0);
+    Result otherUser = Run("--netrc --user bob " + host + "ls");
+    EXPECT_EQ(otherUser.status, 1) << otherUser.err;
+    // A password on the command line wins over the file's.
+    EXPECT_EQ(Run("--netrc --password wrong " + host + "ls").status, 1);
+    ::unsetenv("NETRC");
+
+    ::chmod(netrc.c_str(), 0644);
+    Result leaky = Run("--netrc-file '" + netrc + "' " + host + "ls");
+    EXPECT_EQ(leaky.status, 2);
+    EXPECT_NE(leaky.err.find("may be read by others (mode 0644)"), std::string::npos) << leaky.err;
+    EXPECT_EQ(leaky.out, "");
+
+    const std::string broken = work_.Write("broken", "machine 127.0.0.1 login anna password \"open\n");
+    ::chmod(broken.c_str(), 0600);
+    Result unreadable = Run("--netrc-file '" + broken + "' " + host + "ls");
+    EXPECT_EQ(unreadable.status, 2);
+    EXPECT_NE(unreadable.err.find("not closed"), std::string::npos) << unreadable.err;
+    EXPECT_EQ(Run("--netrc-file '" + work_.Path("none") + "' " + host + "ls").status, 2);
+}
+
+} // namespace
