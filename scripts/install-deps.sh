@@ -9,7 +9,7 @@ packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev
           qtkeychain-qt6-dev libsecret-1-0)
 if [ "$profile" = "test" ]; then
   packages+=(googletest libgtest-dev libgmock-dev curl xvfb xauth python3-openssl openssl
-             dbus-daemon gnome-keyring)
+             dbus-daemon dbus-bin gnome-keyring)
 fi
 
 missing=()

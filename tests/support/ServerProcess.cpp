@@ -317,6 +317,37 @@ std::string ServerProcess::StderrText() const {
 
 // ------------------------------------------------------------ conveniences
 
+bool ServerProcess::Command(const std::string& line, std::chrono::milliseconds limit)
+{
+    const std::string text = line + "\n";
+    if (write(stdin_fd_, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+        return false;
+    std::string out;
+    const auto deadline = Clock::now() + limit;
+    while (out.find("DONE\n") == std::string::npos) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            return false;
+        pollfd pfd{stdout_fd_, POLLIN, 0};
+        if (poll(&pfd, 1, static_cast<int>(left.count())) <= 0)
+            continue;
+        char buf[256];
+        const ssize_t n = read(stdout_fd_, buf, sizeof buf);
+        if (n <= 0)
+            return false;
+        out.append(buf, static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+std::unique_ptr<ServerProcess> StartPrivateKeyring(const std::string& home, std::string& address)
+{
+    const std::string file = home + "/bus-address";
+    auto process = ServerProcess::Start(SupportScript("private_keyring.py"), {"--home", home, "--address-file", file});
+    address = ReadLines(file).at(0);
+    return process;
+}
+
 std::string SupportScript(const std::string& name) {
     return std::string(KX_SUPPORT_DIR) + "/" + name;
 }

@@ -63,6 +63,11 @@ public:
     // Everything the child has written to stderr so far.
     std::string StderrText() const;
 
+    // For a script that takes commands on its standard input: writes the line
+    // and waits for the script's "DONE" line; false when it does not come
+    // within the limit.
+    bool Command(const std::string& line, std::chrono::milliseconds limit = std::chrono::seconds(10));
+
     // What the destructor does, for a test that needs the server gone early:
     // closes stdin, sends SIGTERM, waits up to 3 s, then SIGKILL; reaps the
     // child. Safe to call more than once.
@@ -90,6 +95,10 @@ std::unique_ptr<ServerProcess> StartPyFtpd(const std::string& root, const std::s
 // scripted_ftpd.py over root; the switches are documented in the script.
 std::unique_ptr<ServerProcess> StartScriptedFtpd(const std::string& root,
                                                  const std::vector<std::string>& switches);
+
+// private_keyring.py: a private session bus with an unlocked GNOME Keyring
+// under `home`; its address in `address`. Commands: "LOCK", "STOP-KEYRING".
+std::unique_ptr<ServerProcess> StartPrivateKeyring(const std::string& home, std::string& address);
 
 // connect_proxy.py; extra: "--log", FILE, "--require-auth", "user:pass".
 std::unique_ptr<ServerProcess> StartConnectProxy(const std::vector<std::string>& extra = {});

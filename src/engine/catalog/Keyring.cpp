@@ -1,6 +1,9 @@
 #include "engine/catalog/Keyring.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusReply>
 #include <QEventLoop>
 
 #include <qt6keychain/keychain.h>
@@ -44,10 +47,19 @@ CKeyring::Reply Run(QKeychain::Job& job)
 bool CKeyring::IsAvailable()
 {
     if (!g_available) {
-        // Reading a key nobody wrote tells a keyring that answers from none:
-        // "not found" is an answer.
-        const Reply reply = Read(QStringLiteral("availability probe"));
-        g_available = reply.status == Status::Ok || reply.status == Status::NotFound;
+        // Asked of the bus itself, without running an event loop: dialogs
+        // that show the choice ask while they are being built.
+        bool found = false;
+        if (QCoreApplication::instance()) {
+            const QDBusConnection bus = QDBusConnection::sessionBus();
+            if (QDBusConnectionInterface* names = bus.isConnected() ? bus.interface() : nullptr) {
+                for (const char* service : {"org.freedesktop.secrets", "org.kde.kwalletd5", "org.kde.kwalletd6"})
+                    found = found || names->isServiceRegistered(QString::fromLatin1(service)).value();
+                const QDBusReply<QStringList> activatable = names->activatableServiceNames();
+                found = found || (activatable.isValid() && activatable.value().contains(QStringLiteral("org.freedesktop.secrets")));
+            }
+        }
+        g_available = found;
     }
     return *g_available;
 }

@@ -108,7 +108,7 @@ bool Fill(CFtpSite& site, QString* problem)
     }
     if (problem) {
         *problem = reply.status == CKeyring::Status::NotFound
-            ? QStringLiteral("The keyring holds no password for this site.")
+            ? QStringLiteral("The keyring gave no password for this site (it may be locked).")
             : QStringLiteral("The keyring could not give the password: %1").arg(KeyringProblem(reply));
     }
     return false;
@@ -185,16 +185,21 @@ int MoveAll(CSiteCatalog& catalog, PasswordPlace place, QString* problem)
     int moved = 0;
     ForEachSite(document.Root(), [&](CXmlNode* node) {
         CFtpSite site = CSiteCatalog::ReadSiteValues(document, node);
-        if (site.passwordPlace == place)
+        // An anonymous login's "password" is an e-mail address, no secret.
+        if (site.passwordPlace == place || IsAnonymousLogin(site.login))
             return;
         QString password = site.password;
         if (site.passwordPlace == PasswordPlace::Keyring) {
+            // A locked keyring answers "not found" too: whatever the answer,
+            // a site whose password did not come stays as it is, marker and
+            // entry, rather than lose what the keyring may still hold.
             const CKeyring::Reply reply = CKeyring::Read(CKeyring::KeyOfSite(site.id));
             if (reply.status != CKeyring::Status::Ok) {
-                if (problem && problem->isEmpty() && reply.status != CKeyring::Status::NotFound)
-                    *problem = KeyringProblem(reply);
-                if (reply.status != CKeyring::Status::NotFound)
-                    return; // left where it is, not lost
+                if (problem && problem->isEmpty())
+                    *problem = reply.status == CKeyring::Status::NotFound
+                        ? QStringLiteral("The keyring gave no password for \"%1\" (it may be locked).").arg(node->GetAttribute(QLatin1String(CSiteCatalog::kNameAttribute)))
+                        : KeyringProblem(reply);
+                return;
             }
             password = reply.password;
         }
@@ -249,7 +254,10 @@ int CountInFile(CSiteCatalog& catalog)
     int count = 0;
     ForEachSite(document.Root(), [&](CXmlNode* node) {
         const CFtpSite site = CSiteCatalog::ReadSiteValues(document, node);
-        count += site.passwordPlace == PasswordPlace::CatalogueFile && !site.password.isEmpty() ? 1 : 0;
+        count += site.passwordPlace == PasswordPlace::CatalogueFile && !site.password.isEmpty()
+                && !IsAnonymousLogin(site.login)
+            ? 1
+            : 0;
     });
     return count;
 }

@@ -54,7 +54,9 @@ void Discard(const CFtpSite& site);
 // The caller writes the catalogue. Returns how many moved; `problem` names
 // the first that could not.
 int MoveAll(CSiteCatalog& catalog, PasswordPlace place, QString* problem = nullptr);
-// Sites of an open catalogue whose password stands in the file.
+// Sites of an open catalogue whose password stands in the file (anonymous
+// logins, whose "password" is an e-mail address, not counted; MoveAll leaves
+// them in the file too).
 int CountInFile(CSiteCatalog& catalog);
 // Sites of an open catalogue with a stored password elsewhere than `place`.
 int CountToMove(CSiteCatalog& catalog, PasswordPlace place);

@@ -3,6 +3,7 @@
 #include "engine/base/Settings.h"
 #include "engine/base/TrustedCertificates.h"
 #include "engine/catalog/SiteCatalog.h"
+#include "engine/catalog/SitePasswords.h"
 
 #include <QSettings>
 #include <QTemporaryDir>
@@ -17,6 +18,7 @@ public:
         QSettings(QSettings::NativeFormat, QSettings::UserScope, kx::kOrganisation, kx::kApplication).clear();
         CSiteCatalog::SetDefaultPathOverride(m_folder.filePath(QStringLiteral("sites.xml")));
         CTrustedCertificates::SetDefaultPathOverride(m_folder.filePath(QStringLiteral("trusted-certificates")));
+        SitePasswords::ForgetRemembered();
         if (quiet) {
             kx::WriteProfileInt(kx::settings::ShowConnectionDlg, 0);
             kx::WriteProfileInt(kx::settings::HideStatusCallbackInfo, 1);
