@@ -3,6 +3,7 @@
 #include "engine/base/Settings.h"
 #include "engine/catalog/Keyring.h"
 #include "engine/catalog/SiteCatalog.h"
+#include "engine/catalog/SiteImporter.h"
 #include "engine/catalog/SitePasswords.h"
 #include "engine/session/FtpSession.h"
 #include "engine/session/SessionSettings.h"
@@ -178,6 +179,27 @@ TEST_F(KeyringTest, ALockedOrVanishedKeyringLosesNoPassword)
     EXPECT_FALSE(SitePasswords::Fill(site));
     EXPECT_EQ(site.passwordPlace, PasswordPlace::Keyring);
     EXPECT_TRUE(FileText(m_path).contains(QStringLiteral("<PASSWORDIN>keyring</PASSWORDIN>")));
+}
+
+TEST_F(KeyringTest, ImportedPasswordsGoIntoTheKeyring)
+{
+    const QString file = m_folder.filePath(QStringLiteral("sitemanager.xml"));
+    QFile out(file);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write("<FileZilla3><Servers><Server><Host>ftp.acme.test</Host><Port>21</Port><Protocol>0</Protocol>"
+              "<Type>0</Type><User>bob</User><Pass encoding=\"base64\">aHVudGVyMg==</Pass><Logontype>1</Logontype>"
+              "<Name>Acme</Name></Server></Servers></FileZilla3>");
+    out.close();
+    CSiteCatalog catalog(m_path);
+    catalog.Open();
+    const SiteImportResult result = ImportFileZillaSites(file, catalog.Document(), nullptr);
+    ASSERT_TRUE(result.error.isEmpty()) << result.error.toStdString();
+    ASSERT_TRUE(catalog.Write());
+    EXPECT_FALSE(FileText(m_path).contains(QStringLiteral("hunter2")));
+    CFtpSite site;
+    ASSERT_TRUE(CSiteCatalog(m_path).LoadSite(QStringLiteral("Acme"), site));
+    ASSERT_TRUE(SitePasswords::Fill(site));
+    EXPECT_EQ(site.password, QStringLiteral("hunter2"));
 }
 
 // The session takes a catalogue site's password from the keyring without a
