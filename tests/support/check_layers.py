@@ -23,6 +23,7 @@ ALLOWED = {
     "engine/catalog": {"engine/base"},
     "engine/session": {"engine/base", "engine/inet", "engine/catalog"},
     "engine/transfer": {"engine/base", "engine/inet"},
+    "engine/sync": {"engine/base"},
 
     "window/resources": set(),
     "window/views": {"engine/base", "window/resources"},
