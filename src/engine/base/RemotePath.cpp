@@ -1,5 +1,7 @@
 #include "engine/base/RemotePath.h"
 
+#include <QUrl>
+
 QString RemotePath::Name() const
 {
     return IsRoot() ? QString() : m_path.section(QLatin1Char('/'), -1);
@@ -71,4 +73,21 @@ bool RemotePath::IsValidName(const QString& name)
 RemotePath RemotePath::FromComponents(const QStringList& names)
 {
     return RemotePath(QLatin1Char('/') + names.join(QLatin1Char('/')));
+}
+
+QString RemotePath::Url(const QString& scheme, const QString& user, const QString& host, int port) const
+{
+    QUrl url;
+    url.setScheme(scheme);
+    const bool anonymous = user.isEmpty() || user.compare(QLatin1String("anonymous"), Qt::CaseInsensitive) == 0;
+    if (!anonymous)
+        url.setUserName(user, QUrl::DecodedMode);
+    url.setHost(host, QUrl::DecodedMode);
+    const int standard = scheme == QLatin1String("sftp") ? 22 : scheme == QLatin1String("ftps") ? 990 : 21;
+    if (port > 0 && port != standard)
+        url.setPort(port);
+    url.setPath(IsEmpty() ? QStringLiteral("/") : m_path, QUrl::DecodedMode);
+    // Fully encoded: "#", "?" and "%" in names stay names for whoever reads it.
+    QString text = url.toString(QUrl::FullyEncoded);
+    return text;
 }

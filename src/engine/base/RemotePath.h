@@ -36,6 +36,11 @@ public:
     // the root.
     RemotePath Resolve(const QString& typed) const;
 
+    // The address of this path on a server, for the clipboard and other
+    // programs: "ftp://user@host:port/path", every part percent-encoded, the
+    // port left out when it is the scheme's own, never a password.
+    QString Url(const QString& scheme, const QString& user, const QString& host, int port) const;
+
     // True when this path is `folder` itself or lies anywhere below it.
     bool IsWithin(const RemotePath& folder) const;
     // The names that lead from `folder` down to this path; empty when this is

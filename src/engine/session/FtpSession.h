@@ -30,6 +30,9 @@ struct RemoteItem {
     bool folder = false;
 };
 
+// What a permission change reaches below a chosen folder.
+enum class PermissionScope { ItemsOnly, FilesBelow, FoldersBelow, AllBelow };
+
 // The main window's one connection to one site: the site's parameters, the
 // internet session and the FTP connection on it, and the folder it lists.
 //
@@ -85,6 +88,12 @@ public:
     void DeleteItems(const QList<RemoteItem>& items);
     bool Rename(const RemotePath& from, const RemotePath& to);
     bool MakeFolder(const RemotePath& folder);
+    // An empty file of that name, as an upload of nothing.
+    bool CreateEmptyFile(const RemotePath& file);
+    // "SITE CHMOD" with the octal mode, for the items and, by the scope,
+    // what lies below the chosen folders. A server that does not know the
+    // command (500, 502, 504) stops it at once with a line that says so.
+    bool ChangePermissions(const QList<RemoteItem>& items, int mode, PermissionScope scope);
 
     // Raw commands: the command line goes to the server as typed and its
     // reply to the Trace pane.
@@ -178,6 +187,10 @@ private:
     bool DeleteFileNow(const RemotePath& file);
     bool DeleteFolderNow(const RemotePath& folder, bool recursive);
     bool DeleteFolderTree(const RemotePath& folder, int depth);
+    // One SITE CHMOD; false when refused (`unsupported` when the server does
+    // not know the command at all).
+    bool ChmodOne(const RemotePath& path, int mode, bool& unsupported);
+    bool ChmodTree(const RemotePath& folder, int mode, PermissionScope scope, int depth, bool& unsupported);
     // Puts the server back in the listed folder after an operation that
     // moved it, so the server's folder is the one on screen.
     void RestoreServerFolder();

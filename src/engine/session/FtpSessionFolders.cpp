@@ -463,3 +463,112 @@ void CFtpSession::SendKeepAlive()
     Trace(TRACE_COMMAND, QStringLiteral("Sending NOOP command..."));
     SendAndTraceReply(QStringLiteral("NOOP"));
 }
+
+bool CFtpSession::CreateEmptyFile(const RemotePath& file)
+{
+    Operation operation(*this);
+    if (!operation.Started() || !CanActOn(file))
+        return false;
+    const QString name = file.Name();
+    Trace(TRACE_COMMAND, QStringLiteral("Creating empty file \"%1\"").arg(name));
+    if (!Attempt([&] { m_connection->OpenFileForWrite(ToServer(file), inet::TransferType::Binary)->Close(); },
+                 QStringLiteral("An error occurred creating the file: \"%1\"").arg(name)))
+        return false;
+    Trace(TRACE_SUCCESS, QStringLiteral("\"%1\" successfully created").arg(name));
+    if (m_events) {
+        RemoteEntry entry;
+        entry.name = name;
+        entry.modified = QDateTime::currentSecsSinceEpoch();
+        m_events->OnItemAdded(file, entry);
+    }
+    return true;
+}
+
+bool CFtpSession::ChmodOne(const RemotePath& path, int mode, bool& unsupported)
+{
+    const QString command = QStringLiteral("SITE CHMOD %1 %2").arg(mode, 3, 8, QLatin1Char('0')).arg(path.ToString());
+    try {
+        const inet::FtpReply reply = m_connection->Command(ToServer(command));
+        if (reply.Positive())
+            return true;
+        const QString text = WithoutLineBreaks(FromServer(reply.Text()));
+        m_lastResponse = text;
+        unsupported = reply.code == 500 || reply.code == 502 || reply.code == 504;
+        Trace(TRACE_ERROR, text);
+        Trace(TRACE_ERROR, unsupported
+                               ? QStringLiteral("This server does not change permissions (it does not know SITE CHMOD).")
+                               : QStringLiteral("The permissions of \"%1\" could not be changed.").arg(path.Name()));
+        return false;
+    } catch (const inet::InternetError& error) {
+        TraceFailure(error, QStringLiteral("The permissions of \"%1\" could not be changed.").arg(path.Name()));
+        return false;
+    }
+}
+
+bool CFtpSession::ChmodTree(const RemotePath& folder, int mode, PermissionScope scope, int depth, bool& unsupported)
+{
+    if (depth > kMaxTreeDepth) {
+        Trace(TRACE_ERROR, QStringLiteral("\"%1\" lies deeper than %2 folders; nothing below it was changed.")
+                               .arg(folder.ToString()).arg(kMaxTreeDepth));
+        return false;
+    }
+    std::vector<QString> subfolders;
+    std::vector<QString> files;
+    try {
+        // Entered, then listed without an argument, as for a delete.
+        m_connection->SetCurrentDirectory(ToServer(folder));
+        m_connection->Enumerate(std::string(), [&](inet::DirEntry&& entry) {
+            if (!entry.IsDots() && !entry.isLink && inet::IsSafeEntryName(entry.name))
+                (entry.isFolder ? subfolders : files).push_back(FromServer(entry.name));
+        });
+    } catch (const inet::InternetError& error) {
+        TraceFailure(error, QStringLiteral("\"%1\" could not be listed; nothing below it was changed.").arg(folder.ToString()));
+        return false;
+    }
+    const bool changeFiles = scope == PermissionScope::FilesBelow || scope == PermissionScope::AllBelow;
+    const bool changeFolders = scope == PermissionScope::FoldersBelow || scope == PermissionScope::AllBelow;
+    for (const QString& name : files) {
+        KeepWindowAlive();
+        if (StopForCancel())
+            return false;
+        if (changeFiles && !ChmodOne(folder.Child(name), mode, unsupported) && unsupported)
+            return false;
+    }
+    for (const QString& name : subfolders) {
+        if (StopForCancel())
+            return false;
+        if (changeFolders && !ChmodOne(folder.Child(name), mode, unsupported) && unsupported)
+            return false;
+        if (!ChmodTree(folder.Child(name), mode, scope, depth + 1, unsupported) && (unsupported || m_cancelRequested))
+            return false;
+    }
+    return true;
+}
+
+bool CFtpSession::ChangePermissions(const QList<RemoteItem>& items, int mode, PermissionScope scope)
+{
+    Operation operation(*this);
+    if (!operation.Started())
+        return false;
+    Trace(TRACE_COMMAND, QStringLiteral("Changing permissions to %1").arg(mode, 3, 8, QLatin1Char('0')));
+    bool unsupported = false;
+    bool allChanged = true;
+    for (const RemoteItem& item : items) {
+        if (StopForCancel() || !CanActOn(item.path))
+            return false;
+        if (!ChmodOne(item.path, mode, unsupported)) {
+            allChanged = false;
+            if (unsupported)
+                return false;
+        }
+        if (item.folder && scope != PermissionScope::ItemsOnly) {
+            allChanged = ChmodTree(item.path, mode, scope, 0, unsupported) && allChanged;
+            RestoreServerFolder();
+            if (unsupported)
+                return false;
+        }
+    }
+    if (allChanged)
+        Trace(TRACE_SUCCESS, QStringLiteral("Permissions successfully changed"));
+    return allChanged;
+}

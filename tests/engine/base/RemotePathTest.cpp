@@ -84,3 +84,33 @@ TEST(RemotePath, WithinAFolderAndTheWayDown)
 }
 
 } // namespace
+
+namespace {
+
+TEST(RemotePath, UrlsAreEncodedAndNeverHoldAPassword)
+{
+    struct Case {
+        const char* path;
+        const char* scheme;
+        const char* user;
+        const char* host;
+        int port;
+        const char* url;
+    };
+    const Case cases[] = {
+        {"/pub/a b.txt", "ftp", "anna", "ftp.example.org", 21, "ftp://anna@ftp.example.org/pub/a%20b.txt"},
+        {"/100%/#1?.txt", "ftp", "", "h", 2121, "ftp://h:2121/100%25/%231%3F.txt"},
+        {"/caf\xc3\xa9", "sftp", "me@corp", "h", 22, "sftp://me%40corp@h/caf%C3%A9"},
+        {"/x", "ftps", "anonymous", "::1", 990, "ftps://[::1]/x"},
+        {"/x", "ftp", "u", "::1", 21000, "ftp://u@[::1]:21000/x"},
+        {"/", "ftp", "a:b", "h", 21, "ftp://a%3Ab@h/"},
+    };
+    for (const Case& c : cases) {
+        const RemotePath path = RemotePath::FromServer(QString::fromUtf8(c.path));
+        EXPECT_EQ(path.Url(QString::fromLatin1(c.scheme), QString::fromUtf8(c.user), QString::fromLatin1(c.host), c.port),
+                  QString::fromUtf8(c.url))
+            << c.path;
+    }
+}
+
+} // namespace

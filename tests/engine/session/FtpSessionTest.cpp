@@ -502,3 +502,57 @@ TEST_F(FtpSessionTest, TheLoginFolderIsTheHomeUnlessTheAddressNamesAnother)
 }
 
 } // namespace
+
+namespace {
+
+mode_t ModeOf(const std::string& path)
+{
+    struct stat info {};
+    ::stat(path.c_str(), &info);
+    return info.st_mode & 07777;
+}
+
+TEST_F(FtpSessionTest, PermissionsChangeForItemsAndWhatTheScopeReachesAndEmptyFilesAreMade)
+{
+    m_root.Write("pub/tree/a.txt", "a");
+    m_root.Write("pub/tree/sub/b.txt", "b");
+    ASSERT_TRUE(Connect(Address()));
+
+    ASSERT_TRUE(m_session.CreateEmptyFile(Path("/pub/empty.txt")));
+    EXPECT_EQ(m_root.Read("pub/empty.txt"), "");
+    EXPECT_TRUE(m_events.notices.contains(QStringLiteral("added /pub/empty.txt")));
+
+    ASSERT_TRUE(m_session.ChangePermissions({{Path("/pub/readme.txt"), false}}, 0640, PermissionScope::ItemsOnly));
+    EXPECT_EQ(ModeOf(m_root.Path("pub/readme.txt")), 0640u);
+
+    // Files below only: the folders keep theirs.
+    const mode_t subBefore = ModeOf(m_root.Path("pub/tree/sub"));
+    ASSERT_TRUE(m_session.ChangePermissions({{Path("/pub/tree"), true}}, 0600, PermissionScope::FilesBelow));
+    EXPECT_EQ(ModeOf(m_root.Path("pub/tree")), 0600u);
+    EXPECT_EQ(ModeOf(m_root.Path("pub/tree/a.txt")), 0600u);
+    EXPECT_EQ(ModeOf(m_root.Path("pub/tree/sub/b.txt")), 0600u);
+    EXPECT_EQ(ModeOf(m_root.Path("pub/tree/sub")), subBefore);
+    ASSERT_TRUE(m_session.ChangePermissions({{Path("/pub/tree"), true}}, 0755, PermissionScope::AllBelow));
+    EXPECT_EQ(ModeOf(m_root.Path("pub/tree/sub")), 0755u);
+    EXPECT_EQ(ModeOf(m_root.Path("pub/tree/sub/b.txt")), 0755u);
+}
+
+TEST_F(FtpSessionTest, AServerWithoutSiteChmodIsToldOnceAndNothingMoreIsSent)
+{
+    kxtest::TempDir root;
+    root.Write("a.txt", "a");
+    root.Write("b.txt", "b");
+    const std::string log = root.Path("commands.log");
+    auto server = kxtest::StartScriptedFtpd(root.path(), {"--log", log, "--reply", "SITE=502 Command not implemented.\\r\\n"});
+    ASSERT_TRUE(Connect(QStringLiteral("127.0.0.1:%1").arg(server->port())));
+    EXPECT_FALSE(m_session.ChangePermissions({{Path("/a.txt"), false}, {Path("/b.txt"), false}}, 0644,
+                                             PermissionScope::ItemsOnly));
+    EXPECT_TRUE(m_events.OwnLines().contains(
+        QStringLiteral("This server does not change permissions (it does not know SITE CHMOD).")));
+    int sites = 0;
+    for (const std::string& line : kxtest::ReadLines(log))
+        sites += line.rfind("SITE", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(sites, 1);
+}
+
+} // namespace
