@@ -23,7 +23,7 @@ ALLOWED = {
     "engine/catalog": {"engine/base"},
     "engine/session": {"engine/base", "engine/inet", "engine/catalog"},
     "engine/transfer": {"engine/base", "engine/inet"},
-    "engine/sync": {"engine/base"},
+    "engine/sync": {"engine/base", "engine/inet"},
 
     "window/resources": set(),
     "window/views": {"engine/base", "window/resources"},
