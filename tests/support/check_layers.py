@@ -24,6 +24,7 @@ ALLOWED = {
     "engine/session": {"engine/base", "engine/inet", "engine/catalog"},
     "engine/transfer": {"engine/base", "engine/inet"},
     "engine/sync": {"engine/base", "engine/inet"},
+    "engine/edit": {"engine/base"},
 
     "window/resources": set(),
     "window/views": {"engine/base", "window/resources"},
