@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/base/FtpSite.h"
+#include "engine/base/Permissions.h"
 #include "engine/base/RemotePath.h"
 #include "engine/inet/InternetError.h"
 #include "engine/session/FtpUrl.h"
@@ -30,8 +31,6 @@ struct RemoteItem {
     bool folder = false;
 };
 
-// What a permission change reaches below a chosen folder.
-enum class PermissionScope { ItemsOnly, FilesBelow, FoldersBelow, AllBelow };
 
 // The main window's one connection to one site: the site's parameters, the
 // internet session and the FTP connection on it, and the folder it lists.
