@@ -32,6 +32,7 @@ ALLOWED = {
     "window/local": {"engine/base"},
     "window/sites": {"engine/base", "engine/catalog", "window/resources"},
     "window/options": {"engine/base", "engine/catalog", "window/sites"},
+    "window/sync": {"engine/base", "engine/sync"},
     "window/transfers": {"engine/base", "engine/transfer", "window/resources", "window/views"},
     "window/frame": {"engine/base", "engine/catalog", "engine/session", "window/resources", "window/views",
                      "window/chrome", "window/local", "window/sites", "window/options", "window/transfers"},
