@@ -33,6 +33,7 @@ ALLOWED = {
     "window/sites": {"engine/base", "engine/catalog", "window/resources"},
     "window/options": {"engine/base", "engine/catalog", "window/sites"},
     "window/sync": {"engine/base", "engine/sync"},
+    "window/edit": {"engine/base", "engine/edit"},
     "window/transfers": {"engine/base", "engine/transfer", "window/resources", "window/views"},
     "window/frame": {"engine/base", "engine/catalog", "engine/session", "window/resources", "window/views",
                      "window/chrome", "window/local", "window/sites", "window/options", "window/transfers"},
