@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace inet {
 class FtpConnection;
@@ -186,6 +187,10 @@ private:
     bool DeleteFileNow(const RemotePath& file);
     bool DeleteFolderNow(const RemotePath& folder, bool recursive);
     bool DeleteFolderTree(const RemotePath& folder, int depth);
+    // The files and subfolders of `folder`; false, with failureLine traced,
+    // when it cannot be entered or listed.
+    bool ListNamesIn(const RemotePath& folder, std::vector<QString>& files, std::vector<QString>& subfolders,
+                     bool skipLinks, const QString& failureLine);
     // One SITE CHMOD; false when refused (`unsupported` when the server does
     // not know the command at all).
     bool ChmodOne(const RemotePath& path, int mode, bool& unsupported);

@@ -334,21 +334,10 @@ bool CFtpSession::DeleteFolderTree(const RemotePath& folder, int depth)
     if (StopForCancel())
         return false;
 
-    // Entered, then listed without an argument: a name in a LIST argument
-    // is a pattern to some servers, and "[" or "*" are valid in names.
     std::vector<QString> subfolders;
     std::vector<QString> files;
-    try {
-        m_connection->SetCurrentDirectory(ToServer(folder));
-        m_connection->Enumerate(std::string(), [&](inet::DirEntry&& entry) {
-            if (entry.IsDots())
-                return;
-            (entry.isFolder ? subfolders : files).push_back(FromServer(entry.name));
-        });
-    } catch (const inet::InternetError& error) {
-        TraceFailure(error, DeleteFailedLine(folder));
+    if (!ListNamesIn(folder, files, subfolders, false, DeleteFailedLine(folder)))
         return false;
-    }
     // Files first, as the listing named them; then each subfolder with
     // everything in it.
     for (const QString& file : files) {
@@ -371,6 +360,26 @@ bool CFtpSession::DeleteFolderTree(const RemotePath& folder, int depth)
     }
     Trace(TRACE_COMMAND, QStringLiteral("Deleting Folder \"%1\"").arg(folder.Name()));
     return RemoveTraced(folder, true);
+}
+
+bool CFtpSession::ListNamesIn(const RemotePath& folder, std::vector<QString>& files, std::vector<QString>& subfolders,
+                              bool skipLinks, const QString& failureLine)
+{
+    // Entered, then listed without an argument: a name in a LIST argument
+    // is a pattern to some servers, and "[" or "*" are valid in names. A name
+    // that is no single name cannot be addressed, so it is not listed.
+    try {
+        m_connection->SetCurrentDirectory(ToServer(folder));
+        m_connection->Enumerate(std::string(), [&](inet::DirEntry&& entry) {
+            if (entry.IsDots() || (skipLinks && entry.isLink) || !inet::IsSafeEntryName(entry.name))
+                return;
+            (entry.isFolder ? subfolders : files).push_back(FromServer(entry.name));
+        });
+        return true;
+    } catch (const inet::InternetError& error) {
+        TraceFailure(error, failureLine);
+        return false;
+    }
 }
 
 bool CFtpSession::RemoveTraced(const RemotePath& path, bool folder)
@@ -514,17 +523,10 @@ bool CFtpSession::ChmodTree(const RemotePath& folder, int mode, PermissionScope 
     }
     std::vector<QString> subfolders;
     std::vector<QString> files;
-    try {
-        // Entered, then listed without an argument, as for a delete.
-        m_connection->SetCurrentDirectory(ToServer(folder));
-        m_connection->Enumerate(std::string(), [&](inet::DirEntry&& entry) {
-            if (!entry.IsDots() && !entry.isLink && inet::IsSafeEntryName(entry.name))
-                (entry.isFolder ? subfolders : files).push_back(FromServer(entry.name));
-        });
-    } catch (const inet::InternetError& error) {
-        TraceFailure(error, QStringLiteral("\"%1\" could not be listed; nothing below it was changed.").arg(folder.ToString()));
+    // A link's target may lie anywhere: it is not followed, nor changed.
+    if (!ListNamesIn(folder, files, subfolders, true,
+                     QStringLiteral("\"%1\" could not be listed; nothing below it was changed.").arg(folder.ToString())))
         return false;
-    }
     const bool changeFiles = scope == PermissionScope::FilesBelow || scope == PermissionScope::AllBelow;
     const bool changeFolders = scope == PermissionScope::FoldersBelow || scope == PermissionScope::AllBelow;
     for (const QString& name : files) {

@@ -1,5 +1,7 @@
 #include "window/sync/FilterDlg.h"
 
+#include "window/sync/SizeField.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -9,7 +11,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
 namespace {
@@ -17,13 +18,6 @@ namespace {
 QString SizeText(const std::optional<quint64>& size)
 {
     return size ? QString::number(*size) : QString();
-}
-
-std::optional<quint64> SizeOf(const QString& text)
-{
-    bool ok = false;
-    const quint64 value = text.trimmed().toULongLong(&ok);
-    return ok ? std::optional<quint64>(value) : std::nullopt;
 }
 
 } // namespace
@@ -59,14 +53,8 @@ CFilterDlg::CFilterDlg(const CFileFilter& filter, QWidget* owner)
     m_case = new QCheckBox(QStringLiteral("&Match case"), this);
     m_applies = new QComboBox(this);
     m_applies->addItems({QStringLiteral("Files and folders"), QStringLiteral("Files"), QStringLiteral("Folders")});
-    const auto digits = [this] {
-        auto* edit = new QLineEdit(this);
-        edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,19}")), edit));
-        edit->setPlaceholderText(QStringLiteral("bytes"));
-        return edit;
-    };
-    m_minSize = digits();
-    m_maxSize = digits();
+    m_minSize = MakeSizeField(this);
+    m_maxSize = MakeSizeField(this);
     form->addRow(QStringLiteral("N&ame:"), m_name);
     form->addRow(QStringLiteral("&Pattern:"), m_pattern);
     form->addRow(QStringLiteral("&Syntax:"), m_syntax);
@@ -147,8 +135,8 @@ void CFilterDlg::StoreRule()
     rule.syntax = m_syntax->currentIndex() == 1 ? FilterRule::Syntax::RegularExpression : FilterRule::Syntax::Wildcards;
     rule.caseSensitive = m_case->isChecked();
     rule.applies = static_cast<FilterRule::Applies>(m_applies->currentIndex());
-    rule.minSize = SizeOf(m_minSize->text());
-    rule.maxSize = SizeOf(m_maxSize->text());
+    rule.minSize = SizeOfField(m_minSize->text());
+    rule.maxSize = SizeOfField(m_maxSize->text());
     m_filling = true;
     m_list->item(row)->setText(rule.name.isEmpty() ? rule.pattern : rule.name);
     m_filling = false;

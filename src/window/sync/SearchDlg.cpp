@@ -1,5 +1,7 @@
 #include "window/sync/SearchDlg.h"
 
+#include "window/sync/SizeField.h"
+
 #include "engine/base/SizeText.h"
 
 #include <QCheckBox>
@@ -12,7 +14,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
 #include <QSpinBox>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -20,13 +21,6 @@
 namespace {
 
 constexpr int kMatchRole = Qt::UserRole + 1;
-
-std::optional<quint64> SizeOf(const QString& text)
-{
-    bool ok = false;
-    const quint64 value = text.trimmed().toULongLong(&ok);
-    return ok ? std::optional<quint64>(value) : std::nullopt;
-}
 
 } // namespace
 
@@ -52,14 +46,8 @@ CSearchDlg::CSearchDlg(const RemotePath& start, CRemoteSearch::ListerFactory ope
     m_depth = new QSpinBox(this);
     m_depth->setRange(0, 256);
     m_depth->setValue(20);
-    const auto digits = [this] {
-        auto* edit = new QLineEdit(this);
-        edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,19}")), edit));
-        edit->setPlaceholderText(QStringLiteral("bytes"));
-        return edit;
-    };
-    m_minSize = digits();
-    m_maxSize = digits();
+    m_minSize = MakeSizeField(this);
+    m_maxSize = MakeSizeField(this);
     auto* sizeRow = new QHBoxLayout;
     sizeRow->addWidget(m_minSize);
     sizeRow->addWidget(new QLabel(QStringLiteral("to"), this));
@@ -137,8 +125,8 @@ SearchCriteria CSearchDlg::Criteria() const
     criteria.regularExpression = m_regex->isChecked();
     criteria.caseSensitive = m_case->isChecked();
     criteria.maxDepth = m_depth->value();
-    criteria.minSize = SizeOf(m_minSize->text());
-    criteria.maxSize = SizeOf(m_maxSize->text());
+    criteria.minSize = SizeOfField(m_minSize->text());
+    criteria.maxSize = SizeOfField(m_maxSize->text());
     if (m_after->isChecked())
         criteria.modifiedAfter = m_afterDate->dateTime().toSecsSinceEpoch();
     if (m_before->isChecked())
