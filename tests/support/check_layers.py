@@ -22,7 +22,7 @@ ALLOWED = {
     "engine/base": set(),
     "engine/catalog": {"engine/base"},
     "engine/session": {"engine/base", "engine/inet", "engine/catalog"},
-    "engine/transfer": {"engine/base", "engine/inet"},
+    "engine/transfer": {"engine/base", "engine/inet", "engine/catalog"},
 
     "window/resources": set(),
     "window/views": {"engine/base", "window/resources"},
