@@ -187,7 +187,7 @@ CTransferThread::Plan CDownloadThread::Decide(TransferFile& file, qsizetype rema
     // Ours from an earlier run: the bytes on disk are the truth, whatever the
     // queue's record managed to note before the program ended.
     if (file.IsPartial() && local.isFile() && quint64(local.size()) <= file.size)
-        return Plan::Resume;
+        return Plan::Continue;
     if (m_yesToAll)
         return Plan::Move;
     FileQuestion question;
@@ -252,7 +252,7 @@ void CDownloadThread::Move(Lane& lane, int index, Plan plan)
     Port().SetLine2(QStringLiteral("From '%1' to '%2'").arg(Host(), AbbreviatePath(localFolder, 50, true)));
 
     quint64 offset = 0;
-    if (plan == Plan::Resume) {
+    if (plan == Plan::Resume || plan == Plan::Continue) {
         const QFileInfo existing(localPath);
         offset = existing.isFile() ? quint64(existing.size()) : 0;
         // More on disk than the server has: not a beginning of this file.

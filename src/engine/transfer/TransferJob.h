@@ -54,9 +54,13 @@ struct TransferFile {
     bool resume = false;
     quint64 remoteSize = 0;
 
-    // Some of it was written by a run of this job: the next run continues
-    // it without asking anybody.
-    bool IsPartial() const { return done > 0 && state != TransferState::Completed; }
+    // A run of this job began writing it (it was running when the job
+    // stopped, or it got some bytes across before it failed): the next run
+    // continues it without asking anybody, from what the target holds.
+    bool IsPartial() const
+    {
+        return state == TransferState::Stopped || (done > 0 && state != TransferState::Completed);
+    }
 };
 
 using TransferFileList = std::vector<TransferFile>;

@@ -1,6 +1,7 @@
 #include "engine/transfer/TransferQueue.h"
 
 #include "engine/base/FtpSite.h"
+#include "engine/base/ThreadId.h"
 #include "engine/base/TraceLevel.h"
 #include "engine/base/WindowMessages.h"
 #include "engine/catalog/SiteCatalog.h"
@@ -232,6 +233,9 @@ CTransferQueue::Running* CTransferQueue::RunningOf(const CTransferThread* thread
 
 void CTransferQueue::Schedule()
 {
+    // While every job is being stopped or cancelled, nothing new begins.
+    if (m_holding)
+        return;
     for (std::size_t i = 0; i < m_jobs.size(); ++i) {
         if (m_parallelLimit > 0 && RunningCount() >= m_parallelLimit)
             return;
@@ -334,7 +338,7 @@ void CTransferQueue::Cancel(qint64 id)
         }
         return;
     }
-    emit TraceLine(TRACE_INFO, QStringLiteral("%1 %2").arg(record->FirstName(),
+    emit TraceLine(TRACE_INFO, QStringLiteral("[%1] %2: %3").arg(CurrentThreadId()).arg(record->FirstName(),
                                                           record->direction == TransferDirection::Download
                                                               ? QStringLiteral("Download cancelled.")
                                                               : QStringLiteral("Upload cancelled.")));
@@ -410,6 +414,7 @@ void CTransferQueue::StopAll()
 
 void CTransferQueue::StopAllForExit()
 {
+    m_holding = true;
     m_scheduler.stop();
     for (const auto& running : m_running) {
         m_stopping.insert(running->id);
@@ -426,6 +431,7 @@ void CTransferQueue::StopAllForExit()
 
 void CTransferQueue::CancelAll()
 {
+    m_holding = true;
     m_stopping.clear();
     for (const auto& running : m_running)
         running->thread->Kill();
@@ -436,6 +442,7 @@ void CTransferQueue::CancelAll()
     }
     while (!m_jobs.empty())
         RemoveRow(JobCount() - 1);
+    m_holding = false;
     Flush();
     emit ActivityChanged();
 }
@@ -549,8 +556,9 @@ void CTransferQueue::OnDone(CTransferThread* thread, bool failed, bool cancelled
         if (stopped && (cancelled || !failed)) {
             record->state = TransferState::Stopped;
             record->result = QStringLiteral("Stopped");
+            // Only the files it had begun: Stopped marks a partial target.
             for (TransferFile& file : record->job.files) {
-                if (file.state == TransferState::Running || file.state == TransferState::Queued)
+                if (file.state == TransferState::Running)
                     file.state = TransferState::Stopped;
             }
             MarkFilesDirty(id);

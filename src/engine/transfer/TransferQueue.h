@@ -100,8 +100,8 @@ public:
     void StartAll();  // every stopped or failed job back in line
     void StopAll();
     // Before the program ends: every running job stops, all wait for next
-    // time, the file is written. Returns at once (workers are killed, not waited for
-    // beyond their closing sockets).
+    // time, the file is written, and no job starts any more. Returns at once
+    // (workers are killed, not waited for beyond their closing sockets).
     void StopAllForExit();
     // Every job, running or not, cancelled and gone.
     void CancelAll();
@@ -169,6 +169,7 @@ private:
     PortFactory m_portFactory;
     ITransferPasswords* m_passwords = nullptr;
     bool m_askingPassword = false;
+    bool m_holding = false; // no job starts: all are being stopped or cancelled
     qint64 m_nextId = 1;
     int m_parallelLimit = 10;
     int m_connectionsPerJob = 2;

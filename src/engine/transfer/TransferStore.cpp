@@ -105,6 +105,8 @@ bool CTransferStore::OpenDatabase(QString& error)
         error = check.lastError().text();
         return false;
     }
+    // An unfinished read holds a transaction open: no journal change then.
+    check.finish();
     return true;
 }
 
@@ -114,9 +116,11 @@ bool CTransferStore::MakeSchema(QString& error)
     QSqlQuery query(db);
     query.exec(QStringLiteral("PRAGMA user_version"));
     const int version = query.next() ? query.value(0).toInt() : 0;
+    query.finish();
     QSqlQuery tables(db);
     tables.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table'"));
     const int tableCount = tables.next() ? tables.value(0).toInt() : 0;
+    tables.finish();
     if (tableCount > 0 && version != kSchemaVersion) {
         error = QStringLiteral("it was written by another version of the program");
         return false;
@@ -422,7 +426,9 @@ qint64 CTransferStore::LastId()
     if (!m_open)
         return 0;
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    qint64 last = 0;
     if (query.exec(QStringLiteral("SELECT max(id) FROM jobs")) && query.next())
-        return query.value(0).toLongLong();
-    return 0;
+        last = query.value(0).toLongLong();
+    query.finish();
+    return last;
 }

@@ -266,8 +266,6 @@ void CTransferThread::Run()
                     m_totalBytes += file.size;
                     if (file.state == TransferState::Completed)
                         m_jobDone += qint64(file.size);
-                    else
-                        file.state = TransferState::Queued;
                 }
             }
             Prepare(*first.connection, m_files);
@@ -578,7 +576,7 @@ bool CTransferThread::MoveWithAttempts(Lane& lane, int index, Plan plan)
                 Cancelled();
             // What the broken attempt wrote is ours: the next one continues it.
             if (file.done > 0)
-                plan = Plan::Resume;
+                plan = Plan::Continue;
         }
     }
 }

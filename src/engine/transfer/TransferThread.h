@@ -106,7 +106,10 @@ protected:
         quint64 counted = 0; // bytes of its current file already in the job's count
         qint64 lastPost = 0; // ms, of its last file event
     };
-    enum class Plan { Move, Resume, Skip };
+    // Move: from the start. Resume: from where the user agreed (the sizes
+    // seen when asked). Continue: a file this job began; the target's own
+    // size says where to go on. Skip: left as it is.
+    enum class Plan { Move, Resume, Continue, Skip };
 
     // The job's files from its selection, over the first connection (whose
     // current folder is the job's remote folder).

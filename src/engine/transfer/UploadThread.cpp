@@ -163,7 +163,9 @@ void CUploadThread::CreateRemoteFolders(inet::FtpConnection& connection, const R
 
 CTransferThread::Plan CUploadThread::Decide(TransferFile& file, qsizetype)
 {
-    return file.resume || file.IsPartial() ? Plan::Resume : Plan::Move;
+    if (file.IsPartial())
+        return Plan::Continue;
+    return file.resume ? Plan::Resume : Plan::Move;
 }
 
 void CUploadThread::Move(Lane& lane, int index, Plan plan)
@@ -185,10 +187,10 @@ void CUploadThread::Move(Lane& lane, int index, Plan plan)
     inet::FtpConnection& connection = *lane.connection;
     const std::string path = ToServer(remote);
     quint64 offset = 0;
-    if (plan == Plan::Resume) {
+    if (plan == Plan::Resume || plan == Plan::Continue) {
         // Ours from an earlier run: what the server holds is the truth. The
         // user's choice before queuing: the size the confirmation found.
-        if (file.IsPartial() || file.done > 0) {
+        if (plan == Plan::Continue) {
             try {
                 offset = connection.GetFileSize(path);
             } catch (const inet::InternetError& error) {
