@@ -1,10 +1,17 @@
 #include "window/transfers/TransferTexts.h"
 
-#include <QLocale>
 
 QString FormatBytes(quint64 bytes)
 {
-    return QLocale::system().formattedDataSize(qint64(bytes), 1, QLocale::DataSizeTraditionalFormat);
+    // "KB" as the file lists write it; more digits as the unit grows.
+    const double value = double(bytes);
+    if (bytes < 1024)
+        return QStringLiteral("%1 bytes").arg(bytes);
+    if (bytes < 1024 * 1024)
+        return QStringLiteral("%1 KB").arg(value / 1024.0, 0, 'f', 0);
+    if (bytes < quint64(1024) * 1024 * 1024)
+        return QStringLiteral("%1 MB").arg(value / 1048576.0, 0, 'f', 1);
+    return QStringLiteral("%1 GB").arg(value / 1073741824.0, 0, 'f', 2);
 }
 
 QString FormatRate(double bytesPerSecond)
