@@ -92,14 +92,25 @@ bool CTransferQueue::UseStore(const QString& path, bool startUnfinished)
     m_store = std::move(store);
     m_storeBroken = false;
     m_nextId = std::max(m_nextId, m_store->LastId() + 1);
+    // Jobs added before the file was opened are written into it too.
+    for (const auto& job : m_jobs) {
+        m_dirtyJobs.insert(job->Id());
+        m_dirtyFileLists.insert(job->Id());
+    }
     for (TransferJobRecord& record : records) {
         if (!Unfinished(record.state) && record.state != TransferState::Failed)
             continue;
-        if (Unfinished(record.state))
+        if (Unfinished(record.state)) {
             record.state = startUnfinished ? TransferState::Queued : TransferState::Stopped;
-        for (TransferFile& file : record.job.files) {
-            if (file.state == TransferState::Running)
-                file.state = TransferState::Stopped;
+            m_dirtyJobs.insert(record.Id());
+        }
+        // A file that was running when the program ended is partial.
+        for (std::size_t i = 0; i < record.job.files.size(); ++i) {
+            if (record.job.files[i].state == TransferState::Running) {
+                record.job.files[i].state = TransferState::Stopped;
+                m_dirtyJobs.insert(record.Id());
+                m_dirtyFiles[record.Id()].insert(int(i));
+            }
         }
         RecountBytes(record);
         record.status.clear();
@@ -108,11 +119,6 @@ bool CTransferQueue::UseStore(const QString& path, bool startUnfinished)
         m_rows.insert(record.Id(), row);
         m_jobs.push_back(std::make_unique<TransferJobRecord>(std::move(record)));
         emit JobAdded(row);
-    }
-    // Jobs added before the store existed are written into it too.
-    for (const auto& job : m_jobs) {
-        m_dirtyJobs.insert(job->Id());
-        m_dirtyFileLists.insert(job->Id());
     }
     Flush();
     Schedule();
