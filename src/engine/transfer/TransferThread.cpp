@@ -571,7 +571,12 @@ bool CTransferThread::MoveWithAttempts(Lane& lane, int index, Plan plan)
                                        .arg(m_job.site.retryDelay)
                                        .arg(attempt + 1)
                                        .arg(attempts));
-            PostStatus(QString(), QStringLiteral("Retrying"), std::max(0, m_lastPercent));
+            int percent;
+            {
+                std::lock_guard lock(m_filesMutex);
+                percent = std::max(0, m_lastPercent);
+            }
+            PostStatus(QString(), QStringLiteral("Retrying"), percent);
             if (m_kill.Wait(std::chrono::seconds(std::max(0, m_job.site.retryDelay))))
                 Cancelled();
             // What the broken attempt wrote is ours: the next one continues it.
