@@ -28,11 +28,6 @@ QString Describe(quint64 size, const QDateTime& modified)
         .arg(FormatSizeKB(size), FormatThousands(size), QLocale().toString(modified, QLocale::LongFormat));
 }
 
-QString NameOf(const QString& path)
-{
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
 } // namespace
 
 CDownloadThread::CDownloadThread(TransferJob job)

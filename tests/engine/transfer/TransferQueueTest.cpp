@@ -122,8 +122,9 @@ TEST_F(TransferQueueTest, TheQueueComesBackAfterARestartAndAsksOnlyForPasswordsI
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_FALSE(file.readAll().contains("secret"));
     QFile wal(StorePath() + QStringLiteral("-wal"));
-    if (wal.open(QIODevice::ReadOnly))
+    if (wal.open(QIODevice::ReadOnly)) {
         EXPECT_FALSE(wal.readAll().contains("secret"));
+    }
 
     auto queue = MakeQueue();
     ScriptedPasswords passwords;
@@ -257,15 +258,17 @@ TEST_P(KilledQueueTest, AWorkerKilledMidFileIsResumedByteExact)
     ASSERT_EQ(record.job.files.size(), 1u);
     // The file may lag behind the disk; it never runs ahead of it.
     EXPECT_TRUE(record.job.files[0].IsPartial());
-    if (download) // an upload counts what it sent, and the server may not have it all
+    if (download) { // an upload counts what it sent, and the server may not have it all
         EXPECT_LE(record.job.files[0].done, quint64(atKill));
+    }
     queue->Resubmit(record.Id());
     ASSERT_TRUE(Until([&] { return queue->JobCount() == 0; }, 30000)) << traces.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(passwords.asked.size(), 1);
-    if (download)
+    if (download) {
         EXPECT_TRUE(m_local.Read("big.bin") == bytes);
-    else
+    } else {
         EXPECT_TRUE(m_remote.Read("in/big.bin") == bytes);
+    }
     EXPECT_EQ(Count(LogLines(log), "REST " + std::to_string(atKill)), 1);
 }
 
@@ -314,8 +317,7 @@ TEST_F(TransferQueueTest, AJobSpreadsOverSeveralConnectionsEachLoggedInOnce)
     ASSERT_TRUE(Until([&] { return queue->JobCount() == 0; }));
     const auto later = kxtest::ReadLines(logins);
     for (std::size_t i = before; i < later.size(); ++i)
-        for (const std::string& line : {later[i]})
-            EXPECT_TRUE(line == "LOGIN 1" || line == "LOGIN 2" || line.rfind("LOGOUT", 0) == 0) << line;
+        EXPECT_TRUE(later[i] == "LOGIN 1" || later[i] == "LOGIN 2" || later[i].rfind("LOGOUT", 0) == 0) << later[i];
     EXPECT_EQ(m_local.Read("b/tree/d2/f5.txt"), m_remote.Read("tree/d2/f5.txt"));
 }
 
