@@ -5,7 +5,7 @@
 //
 //   bench_transfer_engine download|upload --host H --port N [--user U]
 //       [--password P] --remote-folder /x --local PATH --item NAME
-//       [--item NAME...] [--folder] [--active]
+//       [--item NAME...] [--folder] [--active] [--connections N]
 //
 // download: each --item is a name inside --remote-folder, --local the
 // destination folder (or file). upload: each --item is a full local path and
@@ -48,6 +48,7 @@ struct Options {
     QStringList items;
     bool folder = false;
     bool passive = true;
+    int connections = 1;
 };
 
 [[noreturn]] void Usage(const char* why)
@@ -55,7 +56,7 @@ struct Options {
     std::fprintf(stderr,
                  "bench_transfer_engine: %s\n"
                  "usage: bench_transfer_engine download|upload --host H --port N [--user U] [--password P]\n"
-                 "       --remote-folder /x [--local PATH] --item NAME [--item NAME...] [--folder] [--active]\n",
+                 "       --remote-folder /x [--local PATH] --item NAME [--item NAME...] [--folder] [--active] [--connections N]\n",
                  why);
     std::exit(2);
 }
@@ -95,6 +96,8 @@ Options Parse(int argc, char** argv)
             o.items << value();
         else if (arg == "--folder")
             o.folder = true;
+        else if (arg == "--connections")
+            o.connections = value().toInt();
         else if (arg == "--active")
             o.passive = false;
         else
@@ -160,22 +163,19 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     const Options o = Parse(argc, argv);
 
-    std::unique_ptr<CTransferThread> thread;
-    if (o.download)
-        thread = std::make_unique<CDownloadThread>();
-    else
-        thread = std::make_unique<CUploadThread>();
-    TransferJob& job = thread->Job();
-    job.host = o.host;
-    job.port = o.port;
-    job.user = o.user;
-    job.password = o.password;
+    TransferJob job;
+    job.site.host = o.host;
+    job.site.port = o.port;
+    job.site.user = o.user;
+    job.site.password = o.password;
     job.remoteFolder = o.remoteFolder;
     job.localFolder = o.local;
-    job.transferType = 2;
-    job.retries = 1;
-    job.retryDelay = 0;
-    job.passive = o.passive;
+    job.localIsFolder = o.folder || o.items.size() > 1 || QFileInfo(o.local).isDir();
+    job.site.transferType = 2;
+    job.site.retries = 1;
+    job.site.retryDelay = 0;
+    job.site.passive = o.passive;
+    job.connections = o.connections;
     job.proxyType = 1; // direct: a proxy in the environment must not sit between us and the server
     quint64 bytes = 0;
     for (const QString& item : o.items) {
@@ -187,6 +187,11 @@ int main(int argc, char** argv)
         bytes += entry.size;
         job.items.append(entry);
     }
+    std::unique_ptr<CTransferThread> thread;
+    if (o.download)
+        thread = std::make_unique<CDownloadThread>(std::move(job));
+    else
+        thread = std::make_unique<CUploadThread>(std::move(job));
 
     DoneReceiver receiver;
     thread->SetReceiver(&receiver);

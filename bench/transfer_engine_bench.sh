@@ -13,7 +13,13 @@
 #
 # Usage: bench/transfer_engine_bench.sh [--runs N] [--size-mib N] [--files N]
 #            [--folders N] [--only file|tree] [--baseline-engine PATH]
-#            [--baseline-kx PATH]
+#            [--baseline-kx PATH] [--parallel N] [--reply-delay MS]
+#            [--build-dir DIR]
+# --parallel N: the engine's job opens up to N connections and lftp mirrors
+# with --parallel=N (trees only; a baseline engine runs as it always did).
+# --reply-delay MS: every client talks to the server through
+# tests/support/delay_proxy.py, which holds each control reply back MS
+# milliseconds, as a distant server would (data connections go direct).
 # --baseline-engine and --baseline-kx add another bench_transfer_engine or
 # kestrix-ftp binary (an older build) to the cases of its kind, run in the same
 # rounds, for a before-and-after comparison.
@@ -27,6 +33,9 @@ folders=100
 only=""
 baseline=""
 baseline_kx=""
+parallel=1
+reply_delay=0
+build_dir=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs="$2"; shift 2 ;;
@@ -36,12 +45,15 @@ while [ $# -gt 0 ]; do
     --only) only="$2"; shift 2 ;;
     --baseline-engine) baseline="$(realpath "$2")"; shift 2 ;;
     --baseline-kx) baseline_kx="$(realpath "$2")"; shift 2 ;;
+    --parallel) parallel="$2"; shift 2 ;;
+    --reply-delay) reply_delay="$2"; shift 2 ;;
+    --build-dir) build_dir="$(realpath -m "$2")"; shift 2 ;;
     *) echo "unknown argument $1" >&2; exit 2 ;;
   esac
 done
 
 repo="$(cd "$(dirname "$0")/.." && pwd)"
-build="$repo/build-enginebench"
+build="${build_dir:-$repo/build-enginebench}"
 
 # --- tools -------------------------------------------------------------------
 missing=()
@@ -64,7 +76,9 @@ kx="$build/bin/kestrix-ftp"
 # --- server ------------------------------------------------------------------
 work="$(mktemp -d "${TMPDIR:-/tmp}/kx-engine-bench.XXXXXX")"
 server_pid=""
+proxy_pid=""
 cleanup() {
+  [ -z "$proxy_pid" ] || kill "$proxy_pid" 2>/dev/null || true
   [ -z "$server_pid" ] || kill "$server_pid" 2>/dev/null || true
   [ -z "$server_pid" ] || wait "$server_pid" 2>/dev/null || true
   rm -rf "$work"
@@ -152,6 +166,17 @@ for _ in $(seq 50); do
   sleep 0.1
 done
 kill -0 "$server_pid" 2>/dev/null || { echo "vsftpd did not start:" >&2; cat "$work/vsftpd.out" >&2; exit 1; }
+if [ "$reply_delay" != 0 ]; then
+  # The clients reach the control port through the latency proxy.
+  mkfifo "$work/proxy.in"
+  /usr/bin/python3 "$repo/tests/support/delay_proxy.py" --target "$port" --delay "$reply_delay" \
+      <"$work/proxy.in" >"$work/proxy.out" 2>&1 &
+  proxy_pid=$!
+  exec 7>"$work/proxy.in"
+  for _ in $(seq 50); do grep -q '^PORT ' "$work/proxy.out" 2>/dev/null && break; sleep 0.1; done
+  port="$(awk '/^PORT /{print $2}' "$work/proxy.out")"
+  [ -n "$port" ] || { echo "the latency proxy did not start:" >&2; cat "$work/proxy.out" >&2; exit 1; }
+fi
 url="ftp://127.0.0.1:$port"
 
 # --- measuring ---------------------------------------------------------------
@@ -211,15 +236,15 @@ transfer() {  # case client
                 same_file "$local_dir/big.bin" "$root/up/lftp/big.bin" ;;
     treeget/base)   measure "$baseline" download --port "$port" --remote-folder / --local "$dl" --item tree --folder || return 1
                     same_tree "$root/tree" "$dl/tree" ;;
-    treeget/engine) measure "$engine" download --port "$port" --remote-folder / --local "$dl" --item tree --folder || return 1
+    treeget/engine) measure "$engine" download --port "$port" --remote-folder / --local "$dl" --item tree --folder --connections "$parallel" || return 1
                     same_tree "$root/tree" "$dl/tree" ;;
-    treeget/lftp)   measure lftp -e "set xfer:clobber on; mirror tree $dl/tree; quit" "$url" || return 1
+    treeget/lftp)   measure lftp -e "set xfer:clobber on; mirror --parallel=$parallel tree $dl/tree; quit" "$url" || return 1
                     same_tree "$root/tree" "$dl/tree" ;;
     treeput/base)   measure "$baseline" upload --port "$port" --remote-folder /up/base --item "$local_dir/tree" --folder || return 1
                     same_tree "$local_dir/tree" "$root/up/base/tree" ;;
-    treeput/engine) measure "$engine" upload --port "$port" --remote-folder /up/engine --item "$local_dir/tree" --folder || return 1
+    treeput/engine) measure "$engine" upload --port "$port" --remote-folder /up/engine --item "$local_dir/tree" --folder --connections "$parallel" || return 1
                     same_tree "$local_dir/tree" "$root/up/engine/tree" ;;
-    treeput/lftp)   measure lftp -e "set xfer:clobber on; mirror -R $local_dir/tree up/lftp/tree; quit" "$url" || return 1
+    treeput/lftp)   measure lftp -e "set xfer:clobber on; mirror -R --parallel=$parallel $local_dir/tree up/lftp/tree; quit" "$url" || return 1
                     same_tree "$local_dir/tree" "$root/up/lftp/tree" ;;
     *) echo "no such run: $kase/$who" >&2; exit 2 ;;
   esac
@@ -307,10 +332,16 @@ done
 for kase in treeget treeput; do
   [ "$only" != file ] || continue
   l=$(median "${times[$kase/lftp]}")
-  if [ "$kase" = treeget ]; then echo "download ${files} files in ${folders} folders, one job (ratio: against lftp mirror)"
-  else echo "upload ${files} files in ${folders} folders, one job (ratio: against lftp mirror -R)"; fi
+  where="N=$parallel"
+  [ "$reply_delay" = 0 ] || where="$where, replies ${reply_delay} ms late"
+  if [ "$kase" = treeget ]; then echo "download ${files} files in ${folders} folders, one job, $where (ratio: against lftp mirror --parallel=$parallel)"
+  else echo "upload ${files} files in ${folders} folders, one job, $where (ratio: against lftp mirror -R --parallel=$parallel)"; fi
   row engine "$kase/engine" "$l"
   [ -z "$baseline" ] || row "engine (base)" "$kase/base" "$l"
   row lftp "$kase/lftp" "$l"
+  if [ -n "$baseline" ]; then
+    e=$(median "${times[$kase/engine]}"); b=$(median "${times[$kase/base]}")
+    echo "  engine against the baseline engine (one connection): $(ratio "$e" "$b")"
+  fi
 done
 echo "(ratio = client / reference, lower is better; $runs rounds, client order rotating; RSS is the largest of the rounds)"

@@ -5,7 +5,7 @@ set -euo pipefail
 
 profile="${1:-test}"
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools
-          libgl-dev libqt6svg6 python3 python3-pyftpdlib libssl-dev
+          libgl-dev libqt6svg6 python3 python3-pyftpdlib libssl-dev libqt6sql6-sqlite
           qtkeychain-qt6-dev libsecret-1-0)
 if [ "$profile" = "test" ]; then
   packages+=(googletest libgtest-dev libgmock-dev curl xvfb xauth python3-openssl openssl

@@ -22,7 +22,7 @@ ALLOWED = {
     "engine/base": set(),
     "engine/catalog": {"engine/base"},
     "engine/session": {"engine/base", "engine/inet", "engine/catalog"},
-    "engine/transfer": {"engine/base", "engine/inet"},
+    "engine/transfer": {"engine/base", "engine/inet", "engine/catalog"},
     "engine/sync": {"engine/base", "engine/inet"},
     "engine/edit": {"engine/base"},
 
@@ -33,9 +33,9 @@ ALLOWED = {
     "window/sites": {"engine/base", "engine/catalog", "window/resources"},
     "window/options": {"engine/base", "engine/catalog", "window/sites"},
     "window/sync": {"engine/base", "engine/sync"},
-    "window/edit": {"engine/base", "engine/edit"},
+    "window/edit": {"engine/edit"},
     "window/transfers": {"engine/base", "engine/transfer", "window/resources", "window/views"},
-    "window/frame": {"engine/base", "engine/catalog", "engine/session", "window/resources", "window/views",
+    "window/frame": {"engine/base", "engine/catalog", "engine/session", "engine/transfer", "window/resources", "window/views",
                      "window/chrome", "window/local", "window/sites", "window/options", "window/transfers"},
 
     "tools": {"engine/base", "engine/inet", "engine/catalog"},

@@ -25,6 +25,12 @@ Options:
   --tls12             with --tls: TLS 1.2 at most (session IDs instead of TLS 1.3 tickets)
   --tls-require-reuse with --tls: refuse (522) a data connection that does not
                       resume the control connection's TLS session
+  --reply-delay MS    hold every control reply this long before sending it, as a
+                      distant server's round trip would (20 stands for a server far
+                      away); each client gets a thread of its own then, so one
+                      client's waits never hold up another's
+  --logins FILE       append "LOGIN <n>" for each successful login, n being the
+                      logins open at that moment, and "LOGOUT <n>" as each ends
 
 The server listens on a free port and prints exactly one line "PORT <n>" to stdout.
 It serves until SIGTERM or until its stdin reaches end of file: the test fixture
@@ -46,7 +52,8 @@ import threading
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
-from pyftpdlib.servers import FTPServer
+from pyftpdlib.servers import FTPServer, ThreadedFTPServer
+import time
 
 _log_lock = threading.Lock()
 _log_file = None
@@ -77,12 +84,45 @@ def _watch_stdin():
     _shutdown()
 
 
+_logins_lock = threading.Lock()
+_logins_open = 0
+_logins_file = None
+
+
+def _count_login(change):
+    global _logins_open
+    if _logins_file is None:
+        return
+    with _logins_lock:
+        _logins_open += change
+        _logins_file.write(("LOGIN %d\n" if change > 0 else "LOGOUT %d\n") % _logins_open)
+        _logins_file.flush()
+
+
 class LoggingHandler(FTPHandler):
     login_folder = None
+    reply_delay = 0.0
 
     def on_login(self, username):
         if self.login_folder:
             self.fs.cwd = self.login_folder
+        self._counted_login = True
+        _count_login(+1)
+
+    def on_logout(self, username):
+        if getattr(self, "_counted_login", False):
+            self._counted_login = False
+            _count_login(-1)
+
+    def on_disconnect(self):
+        if getattr(self, "_counted_login", False):
+            self._counted_login = False
+            _count_login(-1)
+
+    def respond(self, resp, logfun=logging.debug):
+        if self.reply_delay:
+            time.sleep(self.reply_delay)
+        super().respond(resp, logfun)
 
     def found_terminator(self):
         # The buffer still holds the undecoded bytes here; after decoding,
@@ -147,6 +187,8 @@ def main():
     parser.add_argument("--tls-required", action="store_true")
     parser.add_argument("--tls-require-reuse", action="store_true")
     parser.add_argument("--tls12", action="store_true")
+    parser.add_argument("--reply-delay", type=float, default=0)
+    parser.add_argument("--logins")
     args = parser.parse_args()
     if (args.tls_implicit or args.tls_required or args.tls_require_reuse or args.tls12) and not args.tls:
         parser.error("--tls-implicit, --tls-required, --tls-require-reuse and --tls12 need --tls")
@@ -156,9 +198,11 @@ def main():
     if args.user is None and not args.anonymous:
         parser.error("give --user/--password, --anonymous, or both")
 
-    global _log_file
+    global _log_file, _logins_file
     if args.log:
         _log_file = open(args.log, "ab")
+    if args.logins:
+        _logins_file = open(args.logins, "a")
 
     handler = logging.StreamHandler(sys.stderr)
     handler.setFormatter(logging.Formatter("pyftpd_server: %(message)s"))
@@ -180,6 +224,8 @@ def main():
     # A wrong password in a test should fail at once, not after pyftpdlib's
     # anti-brute-force pause.
     LoggingHandler.auth_failed_timeout = 0
+    if args.reply_delay > 0:
+        LoggingHandler.reply_delay = args.reply_delay / 1000.0
     if args.masquerade:
         LoggingHandler.masquerade_address = args.masquerade
     if args.home:
@@ -194,7 +240,8 @@ def main():
                                      args.tls_require_reuse, args.tls12)
 
     host = "::1" if args.ipv6 else "127.0.0.1"
-    server = FTPServer((host, 0), handler_class)
+    server_class = ThreadedFTPServer if args.reply_delay > 0 or args.logins else FTPServer
+    server = server_class((host, 0), handler_class)
 
     signal.signal(signal.SIGTERM, _shutdown)
     signal.signal(signal.SIGINT, _shutdown)

@@ -75,9 +75,10 @@ The key "GREETING" stands for a new connection and its welcome message.
                            and reply 426. KEY defaults to RETR; LIST, NLST, MLSD
                            (bytes sent) and STOR, APPE (bytes received) work too  [{"KEY": n} or n]
   --data-stall-after [KEY=]BYTES
-                           after BYTES bytes of data, send nothing more and keep
-                           the data connection open (until ABOR, the client
-                           closing it, or the end of the server)              [same]
+                           after BYTES bytes of data, send (RETR, listings) or
+                           read (STOR, APPE) nothing more and keep the data
+                           connection open (until ABOR, the client closing it,
+                           or the end of the server)                          [same]
   --rate [KEY=]BYTES_PER_SECOND
                            send the data of KEY (default RETR) at this rate   [same]
   --data-timeout SECONDS   wait this long for a data connection (default 15)  ["data_timeout"]
@@ -1172,15 +1173,26 @@ class Session:
             f.flush()
 
     def receive_loop(self, conn, f):
-        drop, _, _ = self.transfer_limits()
+        drop, stall_at, _ = self.transfer_limits()
         ascii_in = None if self.binary else AsciiReceiver()
         received = 0
         while True:
             self.check_abort()
+            if stall_at is not None and received >= stall_at:
+                # What came so far is on disk; then nothing more is read, so
+                # the client's sends block until it gives up or dies.
+                f.flush()
+                while True:
+                    self.check_abort()
+                    r, _, _ = select.select([self.sock], [], [], 0.2)
+                    if r and not self.sock.recv(1, socket.MSG_PEEK):
+                        return "dropped"
             r, _, _ = select.select([self.sock, conn], [], [])
             if conn not in r:
                 continue
             want = CHUNK if drop is None else min(CHUNK, drop - received)
+            if stall_at is not None:
+                want = min(want, stall_at - received)
             if want == 0:
                 return "dropped"
             data = conn.recv(want)

@@ -34,6 +34,12 @@ inline constexpr IntSetting RemoveFailed{kSection, "RemoveFailed", 0};
 inline constexpr IntSetting HideStatusCallbackInfo{kSection, "HideStatusCallbackInfo", 0};
 inline constexpr IntSetting ForceParallelTransfers{kSection, "ForceParallelTransfers", 0};
 inline constexpr IntSetting TransferMax{kSection, "TransferMax", 10};
+// Whether the jobs left unfinished at the last end start again by themselves
+// (otherwise they wait, stopped, for Start).
+inline constexpr IntSetting StartQueuedTransfers{kSection, "StartQueuedTransfers", 0};
+// Connections one job may open to its server, 1-10; all jobs together stay
+// within TransferMax per server.
+inline constexpr IntSetting ConnectionsPerJob{kSection, "ConnectionsPerJob", 2};
 inline constexpr IntSetting ConnectionTimeout{kSection, "ConnectionTimeout", 30};
 inline constexpr StringSetting DefaultLocalPath{kSection, "DefaultLocalPath", ""};
 inline constexpr IntSetting DefaultRetries{kSection, "DefaultRetries", 3};

@@ -542,7 +542,9 @@ struct FtpStream::State {
             Fail(InternetError(err::kFtpDropped, {}, finalReply));
         if (!reply.Positive())
             Fail(InternetError(err::kExtendedError, "The server reported a failed transfer", finalReply));
-        if (!upload && !convert && announced && bytes < *announced)
+        // In ASCII the bytes on the wire are never fewer than the file's:
+        // line ends only grow on the way (LF to CR LF) or stay as they are.
+        if (!upload && announced && bytes < *announced)
             Fail(InternetError(err::kFtpDropped,
                                "The transfer ended after " + std::to_string(bytes) + " of " +
                                    std::to_string(*announced) + " bytes",

@@ -621,11 +621,12 @@ void ListingParser::Feed(const char* data, std::size_t size) {
         }
         if (pending_.empty()) {
             // The common case: the whole line is in this chunk and is parsed where it lies.
-            if (!piece.empty() && piece.back() == '\r') piece.remove_suffix(1);
+            const bool cr = !piece.empty() && piece.back() == '\r';
+            if (cr) piece.remove_suffix(1);
             if (piece.size() > kMaxLineLength) {
                 ReportOverlong(piece);
             } else {
-                HandleLine(piece);
+                CompleteLine(piece, cr);
             }
             continue;
         }
@@ -634,29 +635,64 @@ void ListingParser::Feed(const char* data, std::size_t size) {
             skipping_ = false;
             continue;
         }
-        std::string_view line = pending_;
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        std::string line = std::move(pending_);
+        pending_.clear();
+        const bool cr = !line.empty() && line.back() == '\r';
+        if (cr) line.pop_back();
         if (line.size() > kMaxLineLength) {
             ReportOverlong(line);
         } else {
-            HandleLine(line);
+            CompleteLine(line, cr);
         }
-        pending_.clear();
     }
 }
 
 void ListingParser::Finish() {
     if (!skipping_ && !pending_.empty()) {
-        std::string_view line = pending_;
-        if (line.back() == '\r') line.remove_suffix(1);
+        std::string line = std::move(pending_);
+        if (line.back() == '\r') line.pop_back();
         if (line.size() > kMaxLineLength) {
             ReportOverlong(line);
         } else {
-            HandleLine(line);
+            CompleteLine(line, true);
         }
+    }
+    if (!held_.empty()) {
+        const std::string held = std::move(held_);
+        held_.clear();
+        HandleLine(held);
     }
     pending_.clear();
     skipping_ = false;
+    lineEnds_ = LineEnds::Unknown;
+}
+
+void ListingParser::CompleteLine(std::string_view line, bool endedWithCr) {
+    if (format_ != Format::List) {
+        HandleLine(line);
+        return;
+    }
+    if (lineEnds_ == LineEnds::Unknown) lineEnds_ = endedWithCr ? LineEnds::CrLf : LineEnds::Lf;
+    if (!held_.empty()) {
+        // In a listing of CR LF lines, an entry line cut by a bare LF and
+        // followed by something that is no line at all: one name holding a
+        // line break. Refused whole, instead of an entry for a name that does
+        // not exist and a line of rubbish.
+        const std::string held = std::move(held_);
+        held_.clear();
+        DirEntry before, after;
+        if (ParseListLine(line, after, nowUtc_) == LineKind::Unrecognised &&
+            ParseListLine(held, before, nowUtc_) == LineKind::Entry) {
+            if (onProblem_) onProblem_(LineKind::UnsafeName, held + "\n" + std::string(line));
+            return;
+        }
+        HandleLine(held);
+    }
+    if (lineEnds_ == LineEnds::CrLf && !endedWithCr) {
+        held_.assign(line.data(), line.size());
+        return;
+    }
+    HandleLine(line);
 }
 
 void ListingParser::AppendPartial(std::string_view piece) {

@@ -36,7 +36,8 @@ LineKind ParseMlsdLine(std::string_view line, DirEntry& out);                   
 bool IsSafeEntryName(std::string_view name);
 
 // Incremental parser over the bytes of a listing data connection: splits lines on LF or CR LF (also a lone CR at
-// the very end), copes with lines split across Feed calls, never buffers more than a bounded line length
+// the very end; in a LIST of CR LF lines, an entry line cut by a bare LF and followed by a line that is no entry is
+// reported whole as UnsafeName: a name holding a line break), copes with lines split across Feed calls, never buffers more than a bounded line length
 // (an overlong line is reported as Unrecognised and skipped, never grows memory without bound), and hands each
 // entry to a callback as soon as its line is complete, so that huge listings stream.
 class ListingParser {
@@ -57,6 +58,8 @@ public:
 private:
     void AppendPartial(std::string_view piece);
     void HandleLine(std::string_view line);
+    // A whole line, its end taken off; LIST lines may wait here for the next one.
+    void CompleteLine(std::string_view line, bool endedWithCr);
     void ReportOverlong(std::string_view start);
 
     Format format_;
@@ -65,6 +68,12 @@ private:
     ProblemSink onProblem_;
     std::string pending_;     // start of a line whose end has not arrived yet
     bool skipping_ = false;   // inside an overlong line that was already reported
+    // LIST: the line ends of the first line. Once they are CR LF, a line
+    // ended by a bare LF waits for the next: together they may be one entry
+    // whose name holds a line break.
+    enum class LineEnds { Unknown, CrLf, Lf };
+    LineEnds lineEnds_ = LineEnds::Unknown;
+    std::string held_;
 };
 
 }  // namespace inet

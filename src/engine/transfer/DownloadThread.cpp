@@ -6,6 +6,8 @@
 #include "engine/inet/InternetError.h"
 #include "engine/transfer/LocalFile.h"
 #include "engine/transfer/LocalPaths.h"
+#include "engine/transfer/SharedLimits.h"
+#include "engine/transfer/TransferErrors.h"
 #include "engine/transfer/TransferPort.h"
 
 #include <QDateTime>
@@ -13,12 +15,11 @@
 #include <QFileInfo>
 #include <QLocale>
 
+#include <cerrno>
+#include <climits>
 #include <vector>
 
 namespace {
-
-// A folder nested deeper than this on the server is not followed.
-constexpr int kMaxDepth = 256;
 
 // "1 KB (1,000 bytes)" and the time, as the questions show a file.
 QString Describe(quint64 size, const QDateTime& modified)
@@ -27,15 +28,10 @@ QString Describe(quint64 size, const QDateTime& modified)
         .arg(FormatSizeKB(size), FormatThousands(size), QLocale().toString(modified, QLocale::LongFormat));
 }
 
-std::string ToServer(const RemotePath& path)
-{
-    return path.ToString().toUtf8().toStdString();
-}
-
 } // namespace
 
-CDownloadThread::CDownloadThread()
-    : CTransferThread(Direction::Download)
+CDownloadThread::CDownloadThread(TransferJob job)
+    : CTransferThread(Direction::Download, std::move(job))
 {
 }
 
@@ -50,69 +46,82 @@ QString CDownloadThread::RelativeRemotePath(const QString& path) const
     return QLatin1Char('/') + remote.ComponentsBelow(folder).join(QLatin1Char('/'));
 }
 
-RemotePath CDownloadThread::RemotePathOf(const FileStatus& file) const
+QString CDownloadThread::TargetKey(const TransferFile& file) const
 {
-    return file.path.startsWith(QLatin1Char('/')) ? RemotePath::FromServer(file.path) : m_folder.Child(file.path);
+    return CTargetClaims::LocalKey(file.localPath);
 }
 
-void CDownloadThread::Transfer()
+void CDownloadThread::Collect(inet::FtpConnection& connection, TransferFileList& files)
 {
-    m_folder = Job().remoteFolder.isEmpty()
-        ? RemotePath::FromServer(QString::fromUtf8(Connection().GetCurrentDirectory()))
-        : RemotePath::FromServer(Job().remoteFolder);
-
-    FileStatusList files;
+    const QString& target = Job().localFolder;
     bool folderChosen = false;
+    qsizetype fileCount = 0;
+    for (const FileStatus& item : Job().items) {
+        folderChosen = folderChosen || item.IsFolder();
+        fileCount += item.IsFolder() ? 0 : 1;
+    }
+    // The target is what the user chose when queuing; a folder that has gone
+    // since is made again, never taken for the name of a file.
+    const QFileInfo targetInfo(target);
+    m_targetIsFolder = Job().localIsFolder
+        && (targetInfo.isDir() || !targetInfo.exists() || fileCount > 1 || folderChosen);
+    if (m_targetIsFolder && !targetInfo.isDir()) {
+        errno = 0;
+        if (!CreateFolderPath(target))
+            Fail(QStringLiteral("The download folder cannot be made: %1")
+                     .arg(DescribeFileError(errno ? errno : ENOTDIR, target)));
+    }
+
     for (const FileStatus& item : Job().items) {
         if (!RemotePath::IsValidName(item.path)) {
             PostTrace(TRACE_ERROR, QStringLiteral("Skipped \"%1\": not a name that can be written to disk.").arg(item.path));
             continue;
         }
+        const RemotePath remote = RemoteFolder().Child(item.path);
         if (item.IsFolder()) {
-            folderChosen = true;
             // A folder that cannot be entered or listed brings what it gave so far.
-            CollectRemoteFolder(m_folder.Child(item.path), files, 0);
-        } else {
-            m_totalBytes += item.size;
-            files.append(item);
-        }
-    }
-    Job().items.clear();
-
-    const QString& target = Job().localFolder;
-    // A chosen folder goes into a folder even when it holds a single file.
-    m_targetIsFolder = QFileInfo(target).isDir() || files.size() > 1 || folderChosen;
-    m_yesToAll = false;
-    for (qsizetype i = 0; i < files.size(); ++i) {
-        if (IsKilled())
-            Cancelled();
-        const FileStatus& file = files[i];
-        const QString localPath = LocalPathOf(file);
-        if (localPath.isEmpty()) {
-            PostTrace(TRACE_ERROR, QStringLiteral("Skipped \"%1\": it would be written outside \"%2\".").arg(file.path, target));
-            m_bytesDone += file.size;
+            CollectRemoteFolder(connection, remote, files, 0);
             continue;
         }
-        bool resume = false;
-        if (QFileInfo::exists(localPath) && !m_yesToAll && !Confirm(file, localPath, files.size() - i, resume)) {
-            m_bytesDone += file.size;
+        TransferFile file;
+        file.remotePath = remote.ToString();
+        file.size = item.size;
+        file.modified = item.modified;
+        files.push_back(file);
+    }
+    // Names were checked one by one; where each lands is the last word.
+    TransferFileList kept;
+    kept.reserve(files.size());
+    for (TransferFile& file : files) {
+        file.localPath = LocalPathOf(file.remotePath);
+        if (file.localPath.isEmpty()) {
+            PostTrace(TRACE_ERROR, QStringLiteral("Skipped \"%1\": it would be written outside \"%2\".")
+                                       .arg(file.remotePath, target));
             continue;
         }
-        DownloadFile(file, localPath, resume);
-        m_bytesDone += file.size;
+        kept.push_back(std::move(file));
     }
+    files = std::move(kept);
 }
 
-bool CDownloadThread::CollectRemoteFolder(const RemotePath& folder, FileStatusList& files, int depth)
+bool CDownloadThread::CollectRemoteFolder(inet::FtpConnection& connection, const RemotePath& folder,
+                                          TransferFileList& files, int depth)
 {
-    if (depth > kMaxDepth || folder.IsEmpty() || IsKilled())
+    if (folder.IsEmpty() || IsKilled())
         return false;
+    if (depth > kMaxDepth) {
+        AddProblem(QStringLiteral("Stopped collecting at \"%1\": folders nested deeper than %2 levels are not "
+                                  "followed (a folder that contains itself?). Its files were left out.")
+                       .arg(folder.ToString())
+                       .arg(kMaxDepth));
+        return false;
+    }
     std::vector<QString> subfolders;
     try {
         // Entered, then listed without an argument: to some servers a LIST
         // argument is a pattern, and "[" or "*" are valid in names.
-        Connection().SetCurrentDirectory(ToServer(folder));
-        Connection().Enumerate(
+        connection.SetCurrentDirectory(ToServer(folder));
+        connection.Enumerate(
             std::string(),
             [&](inet::DirEntry&& entry) {
                 if (entry.IsDots())
@@ -124,41 +133,39 @@ bool CDownloadThread::CollectRemoteFolder(const RemotePath& folder, FileStatusLi
                     subfolders.push_back(name);
                     return;
                 }
-                FileStatus file;
-                file.path = folder.Child(name).ToString();
+                TransferFile file;
+                file.remotePath = folder.Child(name).ToString();
                 file.size = entry.size;
                 file.modified = entry.modified;
-                file.created = entry.created >= 0 ? entry.created : entry.modified;
-                file.accessed = entry.accessed >= 0 ? entry.accessed : entry.modified;
-                m_totalBytes += file.size;
-                files.append(file);
+                files.push_back(file);
             },
             [this, &folder](inet::LineKind kind, std::string_view line) {
+                QString text = QString::fromUtf8(line.data(), qsizetype(line.size()));
+                text.replace(QLatin1Char('\n'), QLatin1String("\\n"));
+                text.replace(QLatin1Char('\r'), QLatin1String("\\r"));
                 if (kind == inet::LineKind::UnsafeName)
                     PostTrace(TRACE_ERROR, QStringLiteral("Skipped an entry of \"%1\" whose name cannot be used safely: \"%2\"")
-                                               .arg(folder.ToString(), QString::fromUtf8(line.data(), qsizetype(line.size()))));
+                                               .arg(folder.ToString(), text));
             });
     } catch (const inet::InternetError& error) {
         if (IsKilled())
             Cancelled();
-        PostTrace(TRACE_ERROR, QStringLiteral("Could not list \"%1\": %2")
-                                   .arg(folder.ToString(), QString::fromUtf8(error.serverReply().empty() ? error.message()
-                                                                                                         : error.serverReply())));
+        AddProblem(QStringLiteral("Could not list \"%1\": %2").arg(folder.ToString(), DescribeInternetError(error, Job().timeoutMs)));
         return false;
     }
     for (const QString& name : subfolders) {
-        if (!CollectRemoteFolder(folder.Child(name), files, depth + 1))
+        if (!CollectRemoteFolder(connection, folder.Child(name), files, depth + 1))
             return false;
     }
     return true;
 }
 
-QString CDownloadThread::LocalPathOf(const FileStatus& file) const
+QString CDownloadThread::LocalPathOf(const QString& remotePath) const
 {
     const QString& target = Job().localFolder;
     if (!m_targetIsFolder)
         return target;
-    const QString local = WithSingleSlashes(target + QLatin1Char('/') + RelativeRemotePath(file.path));
+    const QString local = WithSingleSlashes(target + QLatin1Char('/') + RelativeRemotePath(remotePath));
     // Names were checked one by one; this is the last word on where it goes.
     const QString root = QDir::cleanPath(target);
     const QString cleaned = QDir::cleanPath(local);
@@ -167,9 +174,17 @@ QString CDownloadThread::LocalPathOf(const FileStatus& file) const
     return inside ? local : QString();
 }
 
-bool CDownloadThread::Confirm(const FileStatus& file, const QString& localPath, qsizetype remaining, bool& resume)
+CTransferThread::Plan CDownloadThread::Decide(TransferFile& file, qsizetype remaining)
 {
-    const QFileInfo local(localPath);
+    const QFileInfo local(file.localPath);
+    if (!local.exists())
+        return Plan::Move;
+    // Ours from an earlier run: the bytes on disk are the truth, whatever the
+    // queue's record managed to note before the program ended.
+    if (file.IsPartial() && local.isFile() && quint64(local.size()) <= file.size)
+        return Plan::Continue;
+    if (m_yesToAll)
+        return Plan::Move;
     FileQuestion question;
     question.fileName = local.fileName();
     question.remaining = static_cast<int>(std::min<qsizetype>(remaining, INT_MAX));
@@ -178,20 +193,21 @@ bool CDownloadThread::Confirm(const FileStatus& file, const QString& localPath, 
 
     if (local.isFile() && quint64(local.size()) < file.size) {
         switch (Port().AskResume(question)) {
-        case kAnswerYes: resume = true; return true;
-        case kAnswerNo: return true; // fetched whole
+        case kAnswerYes: return Plan::Resume;
+        case kAnswerNo: return Plan::Move; // fetched whole
         default: Cancelled();
         }
     }
     switch (Port().AskReplace(question)) {
-    case kAnswerYesToAll: m_yesToAll = true; return true;
-    case kAnswerYes: return true;
-    case kAnswerNo: return false;
+    case kAnswerYesToAll: m_yesToAll = true; return Plan::Move;
+    case kAnswerYes: return Plan::Move;
+    case kAnswerNo: return Plan::Skip;
     default: Cancelled();
     }
 }
 
-std::unique_ptr<inet::FtpStream> CDownloadThread::OpenRemote(const RemotePath& remote, bool ascii, quint64& offset)
+std::unique_ptr<inet::FtpStream> CDownloadThread::OpenRemote(inet::FtpConnection& connection, const RemotePath& remote,
+                                                             bool ascii, quint64& offset)
 {
     const inet::TransferType type = ascii ? inet::TransferType::Ascii : inet::TransferType::Binary;
     try {
@@ -199,79 +215,98 @@ std::unique_ptr<inet::FtpStream> CDownloadThread::OpenRemote(const RemotePath& r
         // the data connection are set: servers refuse it in ASCII type, and
         // some forget it on PASV.
         try {
-            return Connection().OpenFileForRead(ToServer(remote), type, offset);
+            return connection.OpenFileForRead(ToServer(remote), type, offset);
         } catch (const inet::InternetError& error) {
             if (offset == 0 || IsKilled() || error.number() != inet::err::kExtendedError)
                 throw;
             // No "350": the file is fetched whole.
             offset = 0;
-            return Connection().OpenFileForRead(ToServer(remote), type, 0);
+            return connection.OpenFileForRead(ToServer(remote), type, 0);
         }
     } catch (const inet::InternetError& error) {
         if (IsKilled() || error.number() != inet::err::kExtendedError)
             throw;
-        QString reply = QString::fromUtf8(error.serverReply());
-        reply.remove(QLatin1Char('\r'));
-        Fail(QStringLiteral("Unable to open remote file %1 (%2)").arg(remote.Name(), reply.trimmed()));
+        FailFile(QStringLiteral("Unable to open remote file %1: %2")
+                     .arg(remote.Name(), DescribeInternetError(error, Job().timeoutMs)));
     }
 }
 
-void CDownloadThread::DownloadFile(const FileStatus& file, const QString& localPath, bool resume)
+void CDownloadThread::Move(Lane& lane, int index, Plan plan)
 {
-    const RemotePath remote = RemotePathOf(file);
+    const TransferFile file = FileAt(index);
+    const RemotePath remote = RemotePath::FromServer(file.remotePath);
     const QString name = remote.Name();
+    const QString& localPath = file.localPath;
     const QString localFolder = localPath.left(localPath.lastIndexOf(QLatin1Char('/')) + 1);
-    if (!localFolder.isEmpty())
-        CreateFolderPath(localFolder);
+    if (!localFolder.isEmpty() && !QFileInfo(localFolder).isDir()) {
+        errno = 0;
+        if (!CreateFolderPath(localFolder))
+            throw FileError{errno ? errno : ENOTDIR, localFolder};
+    }
     Port().SetLine1(QStringLiteral("Copying '%1'").arg(name));
     Port().SetLine2(QStringLiteral("From '%1' to '%2'").arg(Host(), AbbreviatePath(localFolder, 50, true)));
 
     quint64 offset = 0;
-    if (resume) {
+    if (plan == Plan::Resume || plan == Plan::Continue) {
         const QFileInfo existing(localPath);
         offset = existing.isFile() ? quint64(existing.size()) : 0;
+        // More on disk than the server has: not a beginning of this file.
+        if (file.size > 0 && offset > file.size)
+            offset = 0;
+        if (file.size > 0 && offset == file.size) {
+            Started(lane, index, offset);
+            return; // complete already
+        }
     }
-    const bool ascii = Job().transferType == 1;
-    std::unique_ptr<inet::FtpStream> in = OpenRemote(remote, ascii, offset);
+    const bool ascii = Job().site.transferType == 1;
+    // The remote file first: a refused one leaves no empty local file behind.
+    std::unique_ptr<inet::FtpStream> in = OpenRemote(*lane.connection, remote, ascii, offset);
     CLocalFile out;
     if (!out.Open(localPath, offset > 0 ? CLocalFile::Mode::WriteKeep : CLocalFile::Mode::WriteTruncate))
-        Fail(QStringLiteral("Unable to create file %1").arg(localPath));
+        throw FileError{errno, localPath};
     out.Seek(offset);
-    PostStatus(name, QStringLiteral("Downloading"), LastPercent());
+    Started(lane, index, offset);
+    PostStatus(name, QStringLiteral("Downloading"), -1);
     Port().SetRange(100);
 
-    quint64 bytesOfFile = offset;
-    try {
-        for (;;) {
-            if (IsKilled())
-                break;
-            // Straight from the data connection into the file: a binary
-            // download never passes through a buffer of ours.
-            const std::size_t got = out.CopyFrom(*in, kBlockSize);
-            if (got == 0)
-                break;
-            bytesOfFile += got;
-            UpdatePercent(bytesOfFile);
-        }
-    } catch (const inet::InternetError& error) {
-        if (IsKilled() || error.number() != inet::err::kFtpDropped)
-            throw;
-        Fail(QStringLiteral("The download of %1 broke off after %2 bytes: %3")
-                 .arg(name, FormatThousands(bytesOfFile), QString::fromUtf8(error.message())));
+    // A server that took the restart but sends from the first byte gives
+    // more than the file holds: stop there, before the copy is damaged further.
+    bool overran = false;
+    const quint64 bytes = Pump(
+        lane, index, offset, [&] { return out.CopyFrom(*in, kBlockSize); },
+        [&](quint64 so) { return overran = offset > 0 && file.size > 0 && so > file.size && !ascii; });
+    if (overran) {
+        out.Truncate(offset);
+        out.Close();
+        in.reset(); // aborts the rest
+        Moved(lane, index, offset);
+        FailFile(QStringLiteral("The server did not continue %1 at byte %2 but sent it from its start; the local "
+                                "file was put back as it was (%3 bytes of %4).")
+                     .arg(name, FormatThousands(offset), FormatThousands(offset), FormatThousands(file.size)));
     }
     out.Close();
     if (IsKilled())
-        return; // the stream's end aborts what is left
+        Cancelled(); // the stream's end aborts what is left
     in->Close();
-    if (ascii || file.size == 0)
-        return; // ASCII changes line ends, so sizes do not compare
+    if (file.size == 0)
+        return;
     // The server's word that all went well is not enough: a connection that
-    // drops, or a server that ignored the restart, must not leave a broken
-    // file taken for a finished one.
-    if (bytesOfFile < file.size)
-        Fail(QStringLiteral("The download of %1 ended after %2 of %3 bytes.")
-                 .arg(name, FormatThousands(bytesOfFile), FormatThousands(file.size)));
-    if (offset > 0 && bytesOfFile > file.size)
-        Fail(QStringLiteral("The server did not continue %1 where it ended; the local file (%2 bytes of %3) is damaged.")
-                 .arg(name, FormatThousands(bytesOfFile), FormatThousands(file.size)));
+    // drops must not leave a broken file taken for a finished one. In ASCII
+    // the line ends change the length, by one byte per converted CR LF at
+    // most, so what came over the wire is held to the listed size.
+    if (ascii) {
+        const quint64 wire = in->bytesTransferred();
+        const quint64 local = bytes - offset;
+        if (offset + wire < file.size)
+            FailFile(QStringLiteral("The download of %1 ended after %2 of %3 bytes (%4 line ends converted).")
+                         .arg(name, FormatThousands(offset + wire), FormatThousands(file.size),
+                              FormatThousands(wire - std::min(wire, local))));
+        return;
+    }
+    if (bytes < file.size)
+        FailFile(QStringLiteral("The download of %1 ended after %2 of %3 bytes.")
+                     .arg(name, FormatThousands(bytes), FormatThousands(file.size)));
+    if (offset > 0 && bytes > file.size)
+        FailFile(QStringLiteral("The server did not continue %1 where it ended; the local file (%2 bytes of %3) is damaged.")
+                     .arg(name, FormatThousands(bytes), FormatThousands(file.size)));
 }

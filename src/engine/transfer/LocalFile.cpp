@@ -37,6 +37,13 @@ void CLocalFile::Seek(std::uint64_t offset)
         Throw(errno);
 }
 
+void CLocalFile::Truncate(std::uint64_t size)
+{
+    if (::ftruncate(m_fd, static_cast<off_t>(size)) != 0)
+        Throw(errno);
+    Seek(size);
+}
+
 std::size_t CLocalFile::Read(void* data, std::size_t size)
 {
     for (;;) {

@@ -26,6 +26,8 @@ public:
     // WriteTruncate create a missing file.
     bool Open(const QString& path, Mode mode);
     void Seek(std::uint64_t offset);
+    // Cuts the file back to `size` bytes and continues writing there.
+    void Truncate(std::uint64_t size);
     std::size_t Read(void* data, std::size_t size);
     void Write(const void* data, std::size_t size);
     // Up to `size` bytes of a download appended to the file at its position;

@@ -1,5 +1,6 @@
 #include "engine/transfer/LocalPaths.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 
@@ -44,4 +45,16 @@ QString WithSingleSlashes(QString path)
     while (path.contains(QLatin1String("//")))
         path.replace(QLatin1String("//"), QLatin1String("/"));
     return path;
+}
+
+FileStatus FileStatusOfLocal(const QFileInfo& info)
+{
+    FileStatus record;
+    record.path = info.absoluteFilePath();
+    record.size = info.isDir() ? 0 : quint64(info.size());
+    record.modified = info.lastModified().toSecsSinceEpoch();
+    record.accessed = info.lastRead().toSecsSinceEpoch();
+    record.created = info.birthTime().isValid() ? info.birthTime().toSecsSinceEpoch() : record.modified;
+    record.attribute = info.isDir() ? FileStatus::kFolder : 0;
+    return record;
 }

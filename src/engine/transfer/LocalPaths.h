@@ -1,6 +1,10 @@
 #pragma once
 
+#include "engine/base/FileStatus.h"
+
 #include <QString>
+
+class QFileInfo;
 
 // A path shortened for a one-line display: the first two folders below "/"
 // (standing where a drive and its first folder would), "/...", and as many of
@@ -15,3 +19,8 @@ bool CreateFolderPath(const QString& path);
 
 // "/"-separated path with every run of "/" made one.
 QString WithSingleSlashes(QString path);
+
+// The record of a local file or folder as a transfer job and the window's
+// lists take it: its path as given, size (0 for a folder), times, the
+// folder mark.
+FileStatus FileStatusOfLocal(const QFileInfo& info);

@@ -4,6 +4,17 @@
 
 #include <QString>
 
+// How far a job has come, for the progress window: the job as a whole and
+// the file it moves now (the last one started, with several connections).
+struct TransferProgress {
+    quint64 jobDone = 0;
+    quint64 jobTotal = 0;
+    QString fileName;
+    quint64 fileDone = 0;
+    quint64 fileTotal = 0;
+    double rate = 0; // bytes per second over the last moments
+};
+
 // How a worker thread reaches its progress dialog and asks its questions. The
 // worker calls these on its own thread; an implementation that shows widgets
 // does so on the GUI thread and never lets the worker touch them.
@@ -21,6 +32,8 @@ public:
     // The upper end of the positions; 0 stops position updates.
     virtual void SetRange(int high) = 0;
     virtual void SetPos(int position) = 0;
+    // Bytes, rate and time left; at most a few times a second.
+    virtual void SetProgress(const TransferProgress&) {}
 
     // From any thread: a waiting question, and every later one, is Cancel.
     virtual void CancelQuestion() = 0;

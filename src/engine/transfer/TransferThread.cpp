@@ -1,12 +1,14 @@
 #include "engine/transfer/TransferThread.h"
 
-#include "engine/base/WindowMessages.h"
 #include "engine/base/ThreadId.h"
 #include "engine/base/TraceLevel.h"
 #include "engine/base/TrustedCertificates.h"
+#include "engine/base/WindowMessages.h"
 #include "engine/inet/FtpConnection.h"
 #include "engine/inet/InternetError.h"
 #include "engine/inet/InternetSession.h"
+#include "engine/transfer/SharedLimits.h"
+#include "engine/transfer/TransferErrors.h"
 #include "engine/transfer/TransferEvents.h"
 #include "engine/transfer/TransferPort.h"
 
@@ -17,15 +19,23 @@
 namespace {
 
 constexpr char kAgent[] = "Kestrix";
+// A file's progress reaches the queue at most this often per connection.
+constexpr qint64 kFilePostMs = 200;
+// The progress window's bytes and rate, at most this often.
+constexpr qint64 kPortUpdateMs = 250;
 
-// How the run ends early; caught once, in Run().
+// How the run, or one file, ends early; caught in Run() and the lanes.
 struct RunFailure {
+    QString text;
+};
+struct FileFailure {
     QString text;
 };
 struct RunCancelled {};
 
 QString OneLine(QString text)
 {
+    text.replace(QLatin1String("\r\n"), QLatin1String(" "));
     text.replace(QLatin1Char('\n'), QLatin1Char(' '));
     text.remove(QLatin1Char('\r'));
     return text;
@@ -47,8 +57,8 @@ struct CTransferThread::NullPort final : ITransferPort {
     void Close() override {}
 };
 
-CTransferThread::CTransferThread(Direction direction)
-    : m_direction(direction), m_port(std::make_unique<NullPort>())
+CTransferThread::CTransferThread(Direction direction, TransferJob job)
+    : m_direction(direction), m_job(std::move(job)), m_port(std::make_unique<NullPort>())
 {
 }
 
@@ -133,6 +143,12 @@ bool CTransferThread::Failed() const
     return m_failed;
 }
 
+TransferFileList CTransferThread::Files() const
+{
+    std::lock_guard lock(m_filesMutex);
+    return m_files;
+}
+
 long CTransferThread::ThreadId() const
 {
     std::lock_guard lock(m_mutex);
@@ -151,9 +167,25 @@ void CTransferThread::Fail(const QString& text)
     throw RunFailure{text};
 }
 
+void CTransferThread::FailFile(const QString& text)
+{
+    throw FileFailure{text};
+}
+
 void CTransferThread::Cancelled()
 {
     throw RunCancelled{};
+}
+
+TransferFile CTransferThread::FileAt(int index) const
+{
+    std::lock_guard lock(m_filesMutex);
+    return m_files[std::size_t(index)];
+}
+
+std::string CTransferThread::ToServer(const RemotePath& path) const
+{
+    return path.ToString().toUtf8().toStdString();
 }
 
 void CTransferThread::Post(QEvent* event)
@@ -171,7 +203,20 @@ void CTransferThread::PostStatus(const QString& name, const QString& status, int
 
 void CTransferThread::PostTrace(int level, const QString& text)
 {
-    Post(new TraceLineEvent(WM_TRACE_LINE, level, QStringLiteral("[%1] ").arg(CurrentThreadId()) + text));
+    Post(new TraceLineEvent(WM_TRACE_LINE, level, QStringLiteral("[%1] ").arg(CurrentThreadId()) + OneLine(text)));
+}
+
+void CTransferThread::AddProblem(const QString& text)
+{
+    PostTrace(TRACE_ERROR, text);
+    std::lock_guard lock(m_filesMutex);
+    m_problems << text;
+}
+
+void CTransferThread::AddToTotal(quint64 bytes)
+{
+    std::lock_guard lock(m_filesMutex);
+    m_totalBytes += bytes;
 }
 
 void CTransferThread::ThreadMain()
@@ -182,7 +227,6 @@ void CTransferThread::ThreadMain()
     }
     Run();
     // What the thread opened goes with it, before anybody may delete the object.
-    m_connection.reset();
     {
         std::lock_guard lock(m_mutex);
         if (m_session)
@@ -194,45 +238,75 @@ void CTransferThread::ThreadMain()
 
 void CTransferThread::Run()
 {
+    m_clock.start();
     QString text;
     bool cancelled = IsKilled();
     if (!cancelled) {
         PostStatus(QString(), QStringLiteral("Initializing"), 0);
         try {
             OpenSession();
-            ConnectWithAttempts();
-            Transfer();
-            m_port->SetLine1(QStringLiteral("Closing connection to %1").arg(Host()));
-            PostStatus(QString(), QStringLiteral("Finished"), 0);
+            Lane first;
+            ConnectWithAttempts(first);
+            m_folder = m_job.remoteFolder.isEmpty()
+                ? RemotePath::FromServer(QString::fromUtf8(first.connection->GetCurrentDirectory()))
+                : RemotePath::FromServer(m_job.remoteFolder);
+            TransferFileList files = m_job.files;
+            if (files.empty()) {
+                Collect(*first.connection, files);
+                Post(new TransferFilesEvent(this, files));
+            }
+            {
+                std::lock_guard lock(m_filesMutex);
+                m_files = std::move(files);
+                m_totalBytes = 0;
+                m_jobDone = 0;
+                for (TransferFile& file : m_files) {
+                    if (file.folder)
+                        continue;
+                    m_totalBytes += file.size;
+                    if (file.state == TransferState::Completed)
+                        m_jobDone += qint64(file.size);
+                }
+            }
+            Prepare(*first.connection, m_files);
+            RunLanes(first);
+            if (IsKilled())
+                Cancelled();
+            text = Summary();
+            if (text.isEmpty()) {
+                m_port->SetLine1(QStringLiteral("Closing connection to %1").arg(Host()));
+                PostStatus(QString(), QStringLiteral("Finished"), 100);
+            }
         } catch (const RunFailure& failure) {
+            text = failure.text;
+        } catch (const FileFailure& failure) {
             text = failure.text;
         } catch (const RunCancelled&) {
             cancelled = true;
         } catch (const FileError& error) {
-            text = QStringLiteral("File Error %1 %2").arg(error.cause).arg(error.fileName);
+            text = DescribeFileError(error.cause, error.fileName);
         } catch (const inet::InternetError& error) {
-            if (IsKilled() && error.number() == inet::err::kOperationCancelled) {
+            if (IsKilled())
                 cancelled = true; // the kill closed the session under a running call
-            } else {
-                text = QStringLiteral("Internet Exception Error %1").arg(error.number());
-                // The reply follows the number after a space: run together,
-                // "12003" and "550" would read as one number.
-                if (error.number() == inet::err::kExtendedError && !error.serverReply().empty())
-                    text += QLatin1Char(' ') + QString::fromUtf8(error.serverReply());
-            }
+            else
+                text = DescribeInternetError(error, m_job.timeoutMs);
         } catch (const std::exception& error) {
             // Not to be taken for a success.
             text = QStringLiteral("Unexpected error: %1").arg(QString::fromLocal8Bit(error.what()));
         }
     }
     text = OneLine(text);
-    const bool failed = !text.isEmpty();
-    if (!failed)
-        text = cancelled || IsKilled() ? CancelledText() : SuccessText();
+    if (cancelled || (text.isEmpty() && IsKilled())) {
+        text = CancelledText();
+        cancelled = true;
+    }
+    const bool failed = !cancelled && !text.isEmpty();
+    if (text.isEmpty())
+        text = SuccessText();
     SetResult(text, failed);
     m_port->Close();
     Post(new TransferDoneEvent(m_direction == Direction::Download ? WM_DOWNLOAD_DONE : WM_UPLOAD_DONE, this, text,
-                               failed));
+                               failed, cancelled));
 }
 
 void CTransferThread::OpenSession()
@@ -254,10 +328,10 @@ void CTransferThread::OpenSession()
         session->SetSendTimeout(timeout);
     }
     std::vector<std::string> accepted;
-    for (const QString& fingerprint : std::as_const(m_job.acceptedCertificates))
+    for (const QString& fingerprint : std::as_const(m_job.site.acceptedCertificates))
         accepted.push_back(fingerprint.toStdString());
     session->SetPinnedCertificates(std::move(accepted));
-    session->SetCertificateCallback([host = m_job.host, port = m_job.port](const inet::CertificateInfo& info) {
+    session->SetCertificateCallback([host = m_job.site.host, port = m_job.site.port](const inet::CertificateInfo& info) {
         return CTrustedCertificates().Check(host, port, QString::fromStdString(info.sha256Fingerprint))
             == CTrustedCertificates::Verdict::Trusted;
     });
@@ -275,7 +349,15 @@ void CTransferThread::OpenSession()
         m_session->Close();
 }
 
-void CTransferThread::ConnectWithAttempts()
+void CTransferThread::ConnectLane(Lane& lane)
+{
+    const TransferSite& site = m_job.site;
+    lane.connection = m_session->Connect(site.host.toStdString(), site.port, site.user.toStdString(),
+                                         site.password.toStdString(), site.passive,
+                                         static_cast<inet::Encryption>(site.encryption));
+}
+
+void CTransferThread::ConnectWithAttempts(Lane& lane)
 {
     m_port->SetCaption(QStringLiteral("Copying..."));
     m_port->SetPos(0);
@@ -283,23 +365,20 @@ void CTransferThread::ConnectWithAttempts()
     PostStatus(QString(), QStringLiteral("Connecting"), 0);
 
     // Fewer than one attempt would go on without a connection.
-    const int attempts = std::max(1, m_job.retries);
-    for (int attempt = 1; !m_connection; ++attempt) {
+    const int attempts = std::max(1, m_job.site.retries);
+    for (int attempt = 1; !lane.connection; ++attempt) {
         m_port->SetLine1(QStringLiteral("Connecting to %1 (Attempt %2 of %3)").arg(Host()).arg(attempt).arg(attempts));
         try {
-            m_connection = m_session->Connect(m_job.host.toStdString(), m_job.port, m_job.user.toStdString(),
-                                              m_job.password.toStdString(), m_job.passive,
-                                              static_cast<inet::Encryption>(m_job.encryption));
+            ConnectLane(lane);
         } catch (const inet::InternetError& error) {
             if (IsKilled())
                 Cancelled();
-            const QString message = QString::fromStdString(error.message()).left(1024);
             if (attempt >= attempts)
-                Fail(message);
+                Fail(DescribeInternetError(error, m_job.timeoutMs).left(1024));
             m_port->SetLine1(
                 QStringLiteral("Failed to connect to %1 (Attempt %2 of %3)").arg(Host()).arg(attempt).arg(attempts));
-            m_port->SetLine2(QStringLiteral("Retrying after %1 seconds...").arg(m_job.retryDelay));
-            if (m_kill.Wait(std::chrono::seconds(std::max(0, m_job.retryDelay))))
+            m_port->SetLine2(QStringLiteral("Retrying after %1 seconds...").arg(m_job.site.retryDelay));
+            if (m_kill.Wait(std::chrono::seconds(std::max(0, m_job.site.retryDelay))))
                 Cancelled();
             PostStatus(QString(), QStringLiteral("Retrying"), 0);
             m_port->SetLine2(QString());
@@ -307,38 +386,378 @@ void CTransferThread::ConnectWithAttempts()
     }
     if (!m_job.remoteFolder.isEmpty()) {
         try {
-            m_connection->SetCurrentDirectory(m_job.remoteFolder.toUtf8().toStdString());
-        } catch (const inet::InternetError&) {
+            lane.connection->SetCurrentDirectory(m_job.remoteFolder.toUtf8().toStdString());
+        } catch (const inet::InternetError& error) {
             if (IsKilled())
                 Cancelled();
-            Fail(LastReply());
+            Fail(QStringLiteral("Cannot open the folder %1: %2")
+                     .arg(m_job.remoteFolder, DescribeInternetError(error, m_job.timeoutMs)));
         }
     }
     m_port->SetLine1(QStringLiteral("Finding files in sub directories..."));
 }
 
-QString CTransferThread::LastReply() const
+void CTransferThread::RunLanes(Lane& first)
 {
-    QString reply = QString::fromUtf8(m_connection ? m_connection->lastReplyText() : std::string());
-    reply.remove(QLatin1Char('\r'));
-    reply.remove(QLatin1Char('\n'));
-    return reply;
+    qsizetype toMove = 0;
+    {
+        std::lock_guard lock(m_filesMutex);
+        for (const TransferFile& file : m_files)
+            toMove += !file.folder && file.state != TransferState::Completed ? 1 : 0;
+    }
+    const int allowed = std::clamp(m_job.connections, 1, 10);
+    const int wanted = int(std::min<qsizetype>(allowed, toMove)) - 1;
+    const QString server = CConnectionBudget::ServerKey(m_job.site.host, m_job.site.port);
+    int extra = 0;
+    if (wanted > 0)
+        extra = m_budget ? m_budget->Acquire(server, wanted) : wanted;
+
+    std::vector<std::unique_ptr<Lane>> lanes;
+    std::vector<std::thread> threads;
+    for (int i = 0; i < extra; ++i) {
+        lanes.push_back(std::make_unique<Lane>());
+        lanes.back()->number = i + 1;
+        threads.emplace_back([this, lane = lanes.back().get()] { LaneMain(*lane); });
+    }
+    LaneMain(first);
+    for (std::thread& thread : threads)
+        thread.join();
+    lanes.clear();
+    first.connection.reset();
+    if (m_budget && extra > 0)
+        m_budget->Release(server, extra);
 }
 
-void CTransferThread::UpdatePercent(quint64 bytesOfFile)
+void CTransferThread::LaneMain(Lane& lane)
 {
-    // A smaller count than last time is the next file starting.
-    if (bytesOfFile >= m_lastFileBytes)
-        m_moved.fetch_add(bytesOfFile - m_lastFileBytes, std::memory_order_relaxed);
-    m_lastFileBytes = bytesOfFile;
-    if (m_totalBytes == 0) {
-        m_port->SetPos(0);
-        return;
+    try {
+        if (!lane.connection) {
+            if (IsKilled())
+                return;
+            try {
+                ConnectLane(lane);
+            } catch (const inet::InternetError& error) {
+                // The job goes on over the connections it has.
+                if (!IsKilled())
+                    PostTrace(TRACE_INFO, QStringLiteral("A further connection to %1 could not be opened: %2")
+                                              .arg(Host(), DescribeInternetError(error, m_job.timeoutMs)));
+                return;
+            }
+        }
+        const int now = ++m_lanes;
+        for (int peak = m_peakLanes.load(); now > peak && !m_peakLanes.compare_exchange_weak(peak, now);) {
+        }
+        for (;;) {
+            Plan plan = Plan::Move;
+            const int index = Next(plan);
+            if (index < 0 || !MoveWithAttempts(lane, index, plan))
+                break;
+        }
+        --m_lanes;
+    } catch (const RunCancelled&) {
+        --m_lanes;
+        Kill(); // a question answered Cancel calls the whole job off
+    } catch (const RunFailure& failure) {
+        --m_lanes;
+        StopDispatch(failure.text);
     }
-    const int percent = static_cast<int>(double(m_bytesDone + bytesOfFile) / double(m_totalBytes) * 100.0);
-    if (percent == m_lastPercent)
+}
+
+int CTransferThread::Next(Plan& plan)
+{
+    std::lock_guard dispatch(m_dispatchMutex);
+    for (;;) {
+        int index;
+        TransferFile file;
+        qsizetype remaining;
+        {
+            std::lock_guard lock(m_filesMutex);
+            if (m_stopDispatch || m_next >= m_files.size())
+                return -1;
+            index = int(m_next++);
+            file = m_files[std::size_t(index)];
+            remaining = qsizetype(m_files.size()) - index;
+        }
+        if (IsKilled())
+            Cancelled();
+        if (file.folder) {
+            FolderReached(file);
+            continue;
+        }
+        if (file.state == TransferState::Completed)
+            continue;
+        const QString key = TargetKey(file);
+        if (!CTargetClaims::Instance().TryClaim(key, this)) {
+            MarkFile(index, TransferState::Failed,
+                     QStringLiteral("Another transfer of this program is writing %1 at this moment; this file was "
+                                    "left alone so that the two do not mix. Resubmit it once that transfer has ended.")
+                         .arg(m_direction == Direction::Download ? file.localPath : file.remotePath));
+            continue;
+        }
+        Plan decided;
+        try {
+            decided = Decide(file, remaining);
+        } catch (...) {
+            CTargetClaims::Instance().Release(key, this);
+            throw;
+        }
+        if (decided == Plan::Skip) {
+            CTargetClaims::Instance().Release(key, this);
+            {
+                std::lock_guard lock(m_filesMutex);
+                m_jobDone += qint64(file.size);
+            }
+            MarkFile(index, TransferState::Completed, QStringLiteral("Left as it was"));
+            continue;
+        }
+        plan = decided;
+        return index;
+    }
+}
+
+bool CTransferThread::MoveWithAttempts(Lane& lane, int index, Plan plan)
+{
+    const QString key = TargetKey(FileAt(index));
+    struct ClaimRelease {
+        QString key;
+        const void* owner;
+        ~ClaimRelease() { CTargetClaims::Instance().Release(key, owner); }
+    } release{key, this};
+
+    lane.counted = 0;
+    const int attempts = std::max(1, m_job.site.retries);
+    for (int attempt = 1;; ++attempt) {
+        try {
+            if (!lane.connection)
+                ConnectLane(lane);
+            MarkFile(index, TransferState::Running, QString());
+            Move(lane, index, plan);
+            if (IsKilled())
+                Cancelled();
+            MarkFile(index, TransferState::Completed, QString());
+            return true;
+        } catch (const FileFailure& failure) {
+            MarkFile(index, TransferState::Failed, OneLine(failure.text));
+            return true;
+        } catch (const FileError& error) {
+            const QString text = DescribeFileError(error.cause, error.fileName);
+            MarkFile(index, TransferState::Failed, text);
+            if (StopsTheJob(error.cause))
+                StopDispatch(text);
+            return true;
+        } catch (const inet::InternetError& error) {
+            if (IsKilled())
+                Cancelled();
+            const QString text = DescribeInternetError(error, m_job.timeoutMs);
+            if (!IsConnectionProblem(error)) {
+                MarkFile(index, TransferState::Failed, text);
+                return true;
+            }
+            // A dropped data connection leaves the control connection usable.
+            if (error.number() != inet::err::kFtpDropped)
+                lane.connection.reset();
+            if (attempt >= attempts) {
+                MarkFile(index, TransferState::Failed, text);
+                if (lane.connection)
+                    return true;
+                std::lock_guard lock(m_filesMutex);
+                if (m_stopReason.isEmpty())
+                    m_stopReason = text;
+                return false;
+            }
+            const TransferFile file = FileAt(index);
+            PostTrace(TRACE_ERROR, QStringLiteral("%1: %2; trying again in %3 s (attempt %4 of %5)")
+                                       .arg(m_direction == Direction::Download ? file.remotePath : file.localPath, text)
+                                       .arg(m_job.site.retryDelay)
+                                       .arg(attempt + 1)
+                                       .arg(attempts));
+            int percent;
+            {
+                std::lock_guard lock(m_filesMutex);
+                percent = std::max(0, m_lastPercent);
+            }
+            PostStatus(QString(), QStringLiteral("Retrying"), percent);
+            if (m_kill.Wait(std::chrono::seconds(std::max(0, m_job.site.retryDelay))))
+                Cancelled();
+            // What the broken attempt wrote is ours: the next one continues it.
+            if (file.done > 0)
+                plan = Plan::Continue;
+        }
+    }
+}
+
+void CTransferThread::StopDispatch(const QString& reason)
+{
+    std::lock_guard lock(m_filesMutex);
+    m_stopDispatch = true;
+    if (m_stopReason.isEmpty())
+        m_stopReason = reason;
+}
+
+void CTransferThread::MarkFile(int index, TransferState state, const QString& result)
+{
+    bool several;
+    QString name;
+    {
+        std::lock_guard lock(m_filesMutex);
+        TransferFile& file = m_files[std::size_t(index)];
+        file.state = state;
+        file.result = result;
+        several = m_files.size() > 1;
+        name = m_direction == Direction::Download ? file.remotePath : file.localPath;
+        if (state == TransferState::Running) {
+            m_currentName = name.mid(name.lastIndexOf(QLatin1Char('/')) + 1);
+            m_currentSize = file.size;
+        }
+    }
+    PostFile(nullptr, index, true);
+    if (state == TransferState::Failed && several)
+        PostTrace(TRACE_ERROR, QStringLiteral("%1: %2").arg(name, result));
+}
+
+void CTransferThread::PostFile(Lane* lane, int index, bool force)
+{
+    const qint64 now = m_clock.elapsed();
+    if (lane && !force && now - lane->lastPost < kFilePostMs)
         return;
-    m_port->SetPos(percent);
-    PostStatus(QString(), QString(), percent);
-    m_lastPercent = percent;
+    if (lane)
+        lane->lastPost = now;
+    TransferFile file;
+    double rate;
+    {
+        std::lock_guard lock(m_filesMutex);
+        file = m_files[std::size_t(index)];
+        rate = m_rate;
+    }
+    Post(new TransferFileEvent(this, index, file.state, file.done, file.size, file.result, rate));
+}
+
+void CTransferThread::UpdateRate()
+{
+    // Over half a second at least, smoothed, so a display does not jump.
+    const qint64 now = m_clock.elapsed();
+    const qint64 span = now - m_rateSince;
+    if (span < 500)
+        return;
+    const quint64 moved = m_moved.load();
+    const double current = double(moved - m_rateMoved) * 1000.0 / double(span);
+    m_rate = m_rate <= 0 ? current : 0.5 * m_rate + 0.5 * current;
+    m_rateSince = now;
+    m_rateMoved = moved;
+}
+
+void CTransferThread::Started(Lane& lane, int index, quint64 offset)
+{
+    {
+        std::lock_guard lock(m_filesMutex);
+        m_jobDone += qint64(offset) - qint64(lane.counted);
+        lane.counted = offset;
+        m_files[std::size_t(index)].done = offset;
+    }
+    PostFile(&lane, index, true);
+}
+
+void CTransferThread::Moved(Lane& lane, int index, quint64 bytesOfFile)
+{
+    int percent = -1;
+    bool portUpdate = false;
+    TransferProgress progress;
+    {
+        std::lock_guard lock(m_filesMutex);
+        const qint64 delta = qint64(bytesOfFile) - qint64(lane.counted);
+        m_jobDone += delta;
+        if (delta > 0)
+            m_moved.fetch_add(quint64(delta), std::memory_order_relaxed);
+        lane.counted = bytesOfFile;
+        TransferFile& file = m_files[std::size_t(index)];
+        file.done = bytesOfFile;
+        UpdateRate();
+        const quint64 done = quint64(std::max<qint64>(0, m_jobDone));
+        if (m_totalBytes > 0) {
+            const int now = int(std::min<quint64>(100, done * 100 / m_totalBytes));
+            if (now != m_lastPercent) {
+                m_lastPercent = now;
+                percent = now;
+            }
+        }
+        const qint64 ms = m_clock.elapsed();
+        if (ms - m_lastPortUpdate >= kPortUpdateMs) {
+            m_lastPortUpdate = ms;
+            portUpdate = true;
+            progress = {std::min(done, m_totalBytes), m_totalBytes, m_currentName,
+                        std::min(bytesOfFile, std::max(file.size, bytesOfFile)), file.size, m_rate};
+        }
+    }
+    if (percent >= 0) {
+        m_port->SetPos(percent);
+        PostStatus(QString(), QString(), percent);
+    }
+    if (portUpdate)
+        m_port->SetProgress(progress);
+    PostFile(&lane, index, false);
+}
+
+quint64 CTransferThread::Pump(Lane& lane, int index, quint64 offset, const std::function<std::size_t()>& step,
+                              const std::function<bool(quint64)>& beyond)
+{
+    quint64 bytes = offset;
+    for (;;) {
+        if (IsKilled())
+            break;
+        const std::size_t got = step();
+        if (got == 0)
+            break;
+        bytes += got;
+        if (beyond && beyond(bytes))
+            break;
+        Moved(lane, index, bytes);
+    }
+    return bytes;
+}
+
+QString CTransferThread::Summary()
+{
+    QString text;
+    std::vector<int> untried;
+    {
+        std::lock_guard lock(m_filesMutex);
+        int total = 0, completed = 0, failed = 0;
+        QString onlyFailure;
+        for (std::size_t i = 0; i < m_files.size(); ++i) {
+            const TransferFile& file = m_files[i];
+            if (file.folder)
+                continue;
+            ++total;
+            if (file.state == TransferState::Completed) {
+                ++completed;
+            } else if (file.state == TransferState::Failed) {
+                ++failed;
+                onlyFailure = file.result;
+            } else {
+                untried.push_back(int(i));
+            }
+        }
+        if (failed == 0 && untried.empty() && m_problems.isEmpty())
+            return QString();
+        const QString reason = m_stopReason.isEmpty() ? QStringLiteral("the connection to the server was lost")
+                                                      : m_stopReason;
+        for (const int i : untried) {
+            m_files[std::size_t(i)].state = TransferState::Failed;
+            m_files[std::size_t(i)].result = QStringLiteral("Not transferred: ") + reason;
+        }
+        failed += int(untried.size());
+        if (total == 1 && failed == 1 && m_problems.isEmpty()) {
+            text = untried.empty() ? onlyFailure : reason;
+        } else if (failed > 0) {
+            text = QStringLiteral("%1 of %2 files transferred, %3 failed").arg(completed).arg(total).arg(failed);
+            if (!m_stopReason.isEmpty())
+                text += QStringLiteral(": ") + m_stopReason;
+            text += QLatin1Char('.');
+        }
+        for (const QString& problem : std::as_const(m_problems))
+            text += (text.isEmpty() ? QString() : QStringLiteral(" ")) + problem;
+    }
+    for (const int i : untried)
+        PostFile(nullptr, i, true);
+    return text;
 }

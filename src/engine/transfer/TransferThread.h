@@ -1,16 +1,20 @@
 #pragma once
 
-#include "engine/base/FileStatus.h"
+#include "engine/base/RemotePath.h"
 #include "engine/base/SyncEvent.h"
+#include "engine/transfer/TransferJob.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
 
+class CConnectionBudget;
 class ITransferPort;
 class QEvent;
 class QObject;
@@ -20,70 +24,53 @@ class FtpConnection;
 class InternetSession;
 }
 
-// What a transfer job is. Whoever queues the job writes it before the thread
-// starts; nobody changes it afterwards (the thread empties `items` once it
-// has expanded them into its own file list).
-struct TransferJob {
-    // Download: names in remoteFolder, folders marked. Upload: full local paths.
-    FileStatusList items;
-    QString host;
-    QString user;
-    QString password;
-    QString remoteFolder; // download: where the files come from; upload: where they go
-    QString localFolder;  // download: the destination folder, or the file of a one-file job
-    int transferType = 2; // 1 ASCII, 2 binary; downloads only
-    int retries = 1;      // connection attempts; fewer than 1 still makes one
-    int retryDelay = 10;  // seconds between attempts
-    int port = 21;
-    bool passive = false;
-    // SiteEncryption. A worker never asks about a certificate: it takes the
-    // ones accepted on the main connection and those trusted for good.
-    int encryption = 0;
-    QStringList acceptedCertificates;
-    int timeoutMs = 0;    // connect, send and receive time-out; 0 keeps the library's
-    int proxyType = 0;    // 0 the system's, 1 direct, 2 the named proxy
-    QString proxyName;
-};
-
 // A local file that could not be created, opened, read or written.
 struct FileError {
     int cause;        // errno
     QString fileName;
 };
 
-// One transfer job on a thread of its own, with its own connection: connect
-// with attempts, enter the job's remote folder, run the engine (Transfer()),
-// report the end. Download and upload threads differ in their engines and
-// their texts only.
+// One transfer job on a thread of its own: connect with attempts, enter the
+// job's remote folder, collect the files (unless the job already knows them),
+// then move them over up to job.connections connections, each logged in once
+// and fed the next file in order. Questions come one at a time, in the
+// files' order. A file that fails fails alone: the others go on, a broken
+// connection is made again and the file continued where it stopped, within
+// the site's retries. Download and upload threads differ in how they collect,
+// ask and move one file.
 //
-// Thread rules: the object is made and destroyed on the GUI thread. Job(),
-// SetReceiver() and SetPort() only before Resume(). Kill(), IsKilled() and
-// the result accessors work from any thread. While the run lasts the thread
+// Thread rules: the object is made and destroyed on the GUI thread; the job
+// is fixed at construction. SetReceiver(), SetPort() and
+// SetConnectionBudget() only before Resume(). Kill(), IsKilled() and the
+// result accessors work from any thread. While the run lasts the thread
 // reports only through events posted to the receiver (TransferStatusEvent,
-// TransferDoneEvent, RemoteItemAddedEvent) and talks to the user only
-// through its port; it never touches a widget.
+// TransferFilesEvent, TransferFileEvent, TransferDoneEvent, TraceLineEvent,
+// RemoteItemAddedEvent) and talks to the user only through its port; it
+// never touches a widget.
 //
 // Stopping: Kill() sets the kill event, closes the thread's internet session
-// (a call blocked on a stalled server returns at once) and answers a waiting
-// question with Cancel. The engine also tests the kill event before every
-// block it copies. Stop() kills, starts a thread never started (it then ends
-// at once) and waits for its end; the object may then be deleted.
+// (every call blocked on a stalled server returns at once) and answers a
+// waiting question with Cancel. Stop() kills, starts a thread never started
+// (it then ends at once) and waits for its end; the object may then be
+// deleted. What was written stays, and the files' records say how far each got.
 class CTransferThread {
 public:
-    enum class Direction { Download, Upload };
+    using Direction = TransferDirection;
 
     virtual ~CTransferThread();
     CTransferThread(const CTransferThread&) = delete;
     CTransferThread& operator=(const CTransferThread&) = delete;
 
     Direction GetDirection() const { return m_direction; }
-    TransferJob& Job() { return m_job; }
     const TransferJob& Job() const { return m_job; }
     // Receives the thread's events; must outlive the thread's run.
     void SetReceiver(QObject* receiver) { m_receiver = receiver; }
     // The progress dialog and the questions; without one nothing is shown
     // and every question is answered Cancel.
     void SetPort(std::unique_ptr<ITransferPort> port);
+    // Where the job's extra connections come from; without one it opens all
+    // it may. The job's first connection is the starter's to count.
+    void SetConnectionBudget(std::shared_ptr<CConnectionBudget> budget) { m_budget = std::move(budget); }
 
     // Starts the run; true only for the call that started it.
     bool Resume();
@@ -94,70 +81,145 @@ public:
     // The run is over and the thread has let go of everything.
     bool IsDead() const;
 
-    // Once dead: the success text, the cancelled text, or why it failed.
+    // Once dead: the success text, the cancelled text or why it failed.
     QString ResultText() const;
     bool Failed() const;
-    // The operating system's id of the worker, for "[%d]" in trace lines.
+    // Once dead: every file as the run left it.
+    TransferFileList Files() const;
+    // The operating system's id of the worker, as trace lines show it.
     long ThreadId() const;
     // Bytes copied so far, for the rate the window shows.
     quint64 BytesMoved() const { return m_moved.load(std::memory_order_relaxed); }
+    // The most connections that moved files at once.
+    int PeakConnections() const { return m_peakLanes.load(); }
 
     QString SuccessText() const;
     QString CancelledText() const;
 
 protected:
-    explicit CTransferThread(Direction direction);
+    CTransferThread(Direction direction, TransferJob job);
 
-    // Everything after connecting and entering the job's remote folder.
-    // Failures are thrown: Fail(), FileError or inet::InternetError.
-    virtual void Transfer() = 0;
+    // One connection of the job and the file it moves.
+    struct Lane {
+        int number = 0;
+        std::unique_ptr<inet::FtpConnection> connection;
+        quint64 counted = 0; // bytes of its current file already in the job's count
+        qint64 lastPost = 0; // ms, of its last file event
+    };
+    // Move: from the start. Resume: from where the user agreed (the sizes
+    // seen when asked). Continue: a file this job began; the target's own
+    // size says where to go on. Skip: left as it is.
+    enum class Plan { Move, Resume, Continue, Skip };
 
-    inet::FtpConnection& Connection() { return *m_connection; }
-    ITransferPort& Port() { return *m_port; }
-    const QString& Host() const { return m_job.host; }
+    // The job's files from its selection, over the first connection (whose
+    // current folder is the job's remote folder).
+    virtual void Collect(inet::FtpConnection& connection, TransferFileList& files) = 0;
+    // Once the files are known, before any moves, on the first connection.
+    virtual void Prepare(inet::FtpConnection&, TransferFileList&) {}
+    // In the files' order, one at a time: whether this file goes and how.
+    // May ask the user; Cancelled() calls the job off.
+    virtual Plan Decide(TransferFile& file, qsizetype remaining) = 0;
+    // Moves one file; failures are thrown (FileError, inet::InternetError,
+    // FailFile()). Reports its bytes through Started() and Moved().
+    virtual void Move(Lane& lane, int index, Plan plan) = 0;
+    // A folder entry's turn in the files' order (it was made in Prepare).
+    virtual void FolderReached(const TransferFile&) {}
+    // What a file writes, for the claims against a second job writing it.
+    virtual QString TargetKey(const TransferFile& file) const = 0;
 
     // Ends the run as failed with this text.
     [[noreturn]] static void Fail(const QString& text);
+    // Ends the current file as failed; the job goes on.
+    [[noreturn]] static void FailFile(const QString& text);
     // Ends the run as cancelled (not a failure).
     [[noreturn]] static void Cancelled();
 
-    // The queue row: an empty name or status leaves that column alone.
-    void PostStatus(const QString& name, const QString& status, int percent);
-    // Events for the receiver, which owns them once posted.
-    void Post(QEvent* event);
-    // The percentage of the run with `bytesOfFile` of the current file done;
-    // shown and posted only when it changes.
-    void UpdatePercent(quint64 bytesOfFile);
-    // The server's last reply as one line.
-    QString LastReply() const;
-    int LastPercent() const { return m_lastPercent; }
-    // A line for the Trace pane, "[thread id] text".
-    void PostTrace(int level, const QString& text);
+    ITransferPort& Port() { return *m_port; }
+    const QString& Host() const { return m_job.site.host; }
+    // The job's remote folder as the first connection found it.
+    const RemotePath& RemoteFolder() const { return m_folder; }
+    // A copy of the file's record (the lanes share the list).
+    TransferFile FileAt(int index) const;
+    std::string ToServer(const RemotePath& path) const;
 
-    // Bytes copied between two looks at the kill event: large enough to keep
+    void PostStatus(const QString& name, const QString& status, int percent);
+    void Post(QEvent* event);
+    // A line for the Trace pane, "[thread id] text", plain text.
+    void PostTrace(int level, const QString& text);
+    // The job could not do all it was asked, though no file failed (a folder
+    // too deep to follow): the job ends failed, saying so.
+    void AddProblem(const QString& text);
+    // The file's target held `offset` bytes when its move began.
+    void Started(Lane& lane, int index, quint64 offset);
+    // The file's target holds `bytesOfFile` bytes now.
+    void Moved(Lane& lane, int index, quint64 bytesOfFile);
+    // The copy loop of both directions: `step` moves the next block and
+    // returns its size, 0 at the end. Returns the file's bytes at the end, or
+    // where a kill stopped it. `beyond` (optional) is asked after each block
+    // whether the bytes so far are more than can be right; it stops the loop.
+    quint64 Pump(Lane& lane, int index, quint64 offset, const std::function<std::size_t()>& step,
+                 const std::function<bool(quint64)>& beyond = {});
+    void AddToTotal(quint64 bytes);
+    void MarkFile(int index, TransferState state, const QString& result);
+
+    // Bytes moved between two looks at the kill event: large enough to keep
     // the system calls few, small enough that Cancel acts at once.
     static constexpr std::size_t kBlockSize = 1024 * 1024;
-
-    quint64 m_totalBytes = 0; // every file of the run
-    quint64 m_bytesDone = 0;  // files finished or skipped
+    // A folder nested deeper than this is not followed.
+    static constexpr int kMaxDepth = 256;
 
 private:
     struct NullPort;
+    struct LaneGone {};
 
     void ThreadMain();
     void Run();
     void OpenSession();
-    void ConnectWithAttempts();
+    void ConnectWithAttempts(Lane& lane);
+    void ConnectLane(Lane& lane);
+    void RunLanes(Lane& first);
+    void LaneMain(Lane& lane);
+    // The next file for a lane, decided; -1 when none is left.
+    int Next(Plan& plan);
+    // False when the lane lost its connection for good.
+    bool MoveWithAttempts(Lane& lane, int index, Plan plan);
+    void PostFile(Lane* lane, int index, bool force);
+    void StopDispatch(const QString& reason);
+    QString Summary();
     void SetResult(QString text, bool failed);
+    void UpdateRate();
 
     const Direction m_direction;
-    TransferJob m_job;
+    const TransferJob m_job;
     QObject* m_receiver = nullptr;
     std::unique_ptr<ITransferPort> m_port;
-    std::unique_ptr<inet::FtpConnection> m_connection;
-    int m_lastPercent = 0;
-    quint64 m_lastFileBytes = 0;
+    std::shared_ptr<CConnectionBudget> m_budget;
+    RemotePath m_folder;
+
+    // The files and the counts the lanes share.
+    mutable std::mutex m_filesMutex;
+    TransferFileList m_files;
+    quint64 m_totalBytes = 0;
+    qint64 m_jobDone = 0;
+    int m_lastPercent = -1;
+    QStringList m_problems;
+    QString m_stopReason;
+    bool m_stopDispatch = false;
+    QElapsedTimer m_clock;
+    qint64 m_lastPortUpdate = -1000;
+    qint64 m_rateSince = 0;
+    quint64 m_rateMoved = 0;
+    double m_rate = 0;
+    QString m_currentName;
+    quint64 m_currentSize = 0;
+
+    // Handing out files and asking questions: one lane at a time, in order.
+    std::mutex m_dispatchMutex;
+    std::size_t m_next = 0;
+
     std::atomic<quint64> m_moved{0};
+    std::atomic<int> m_lanes{0};
+    std::atomic<int> m_peakLanes{0};
 
     CSyncEvent m_kill{CSyncEvent::Reset::Manual};
     CSyncEvent m_dead{CSyncEvent::Reset::Manual};

@@ -6,21 +6,16 @@
 #include "engine/inet/InternetError.h"
 #include "engine/transfer/LocalFile.h"
 #include "engine/transfer/LocalPaths.h"
+#include "engine/transfer/SharedLimits.h"
+#include "engine/transfer/TransferErrors.h"
 #include "engine/transfer/TransferPort.h"
 
 #include <QDir>
 #include <QFileInfo>
 
+#include <cerrno>
 
 namespace {
-
-// A local tree nested deeper than this is not followed.
-constexpr int kMaxDepth = 256;
-
-std::string ToServer(const RemotePath& path)
-{
-    return path.ToString().toUtf8().toStdString();
-}
 
 QString WithoutTrailingSlashes(QString path)
 {
@@ -29,94 +24,85 @@ QString WithoutTrailingSlashes(QString path)
     return path;
 }
 
-FileStatus RecordOf(const QFileInfo& info)
-{
-    FileStatus record;
-    record.path = info.filePath();
-    record.size = info.isDir() ? 0 : quint64(info.size());
-    record.modified = info.lastModified().toSecsSinceEpoch();
-    record.accessed = info.lastRead().toSecsSinceEpoch();
-    record.created = info.birthTime().isValid() ? info.birthTime().toSecsSinceEpoch() : record.modified;
-    record.attribute = info.isDir() ? FileStatus::kFolder : 0;
-    return record;
-}
-
 } // namespace
 
-CUploadThread::CUploadThread()
-    : CTransferThread(Direction::Upload)
+CUploadThread::CUploadThread(TransferJob job)
+    : CTransferThread(Direction::Upload, std::move(job))
 {
+    // The entries of a job share their parent folder; its part of each path
+    // is left behind on the server.
+    for (const FileStatus& item : Job().items) {
+        const QString path = WithoutTrailingSlashes(item.path);
+        const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+        m_baseFolder = slash > 0 ? path.left(slash) : QStringLiteral("/");
+    }
+}
+
+QString CUploadThread::TargetKey(const TransferFile& file) const
+{
+    return CTargetClaims::RemoteKey(Host(), Job().site.port, file.remotePath);
 }
 
 RemotePath CUploadThread::RemotePathOf(const QString& localPath) const
 {
     const QString prefix = m_baseFolder == QLatin1String("/") ? m_baseFolder : m_baseFolder + QLatin1Char('/');
     const QString relative = localPath.startsWith(prefix) ? localPath.mid(prefix.size()) : QFileInfo(localPath).fileName();
-    RemotePath path = m_folder;
+    const RemotePath folder = RemoteFolder().IsEmpty() ? RemotePath::FromServer(Job().remoteFolder) : RemoteFolder();
+    RemotePath path = folder;
     for (const QString& name : relative.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
         path = path.Child(name);
         if (path.IsEmpty())
             break;
     }
-    return path == m_folder ? RemotePath() : path;
+    return path == folder ? RemotePath() : path;
 }
 
-void CUploadThread::Transfer()
+void CUploadThread::Collect(inet::FtpConnection&, TransferFileList& files)
 {
-    m_folder = Job().remoteFolder.isEmpty()
-        ? RemotePath::FromServer(QString::fromUtf8(Connection().GetCurrentDirectory()))
-        : RemotePath::FromServer(Job().remoteFolder);
-
-    FileStatusList files;
+    FileStatusList entries;
     for (const FileStatus& item : Job().items) {
         const QString path = WithoutTrailingSlashes(item.path);
         if (item.IsFolder()) {
             FileStatus folder = item;
             folder.path = path;
-            files.append(folder);
-            CollectLocalFolder(path, files, 0);
+            entries.append(folder);
+            CollectLocalFolder(path, entries, 0);
         } else {
-            m_totalBytes += item.size;
-            files.append(item);
+            entries.append(item);
         }
-        // The entries of a job share their parent folder; its part of each
-        // path is left behind on the server.
-        const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-        m_baseFolder = slash > 0 ? path.left(slash) : QStringLiteral("/");
     }
-    Job().items.clear();
-
-    for (FileStatus& file : files) {
-        if (IsKilled())
-            Cancelled();
-        const RemotePath remote = RemotePathOf(file.path);
+    for (const FileStatus& entry : std::as_const(entries)) {
+        const RemotePath remote = RemotePathOf(entry.path);
         if (remote.IsEmpty()) {
-            PostTrace(TRACE_ERROR, QStringLiteral("Skipped \"%1\": its name cannot be used on the server.").arg(file.path));
-            m_bytesDone += file.size;
+            PostTrace(TRACE_ERROR, QStringLiteral("Skipped \"%1\": its name cannot be used on the server.").arg(entry.path));
             continue;
         }
-        if (file.IsFolder()) {
-            CreateRemoteFolders(remote);
-            NotifyUploaded(file, remote);
-            continue;
-        }
-        quint64 offset = 0;
-        if (file.IsResume()) {
-            offset = file.size; // the remote size, as the confirmation found it
-            if (const QFileInfo local(file.path); local.isFile())
+        TransferFile file;
+        file.localPath = entry.path;
+        file.remotePath = remote.ToString();
+        file.folder = entry.IsFolder();
+        file.modified = entry.modified;
+        file.size = entry.size;
+        if (entry.IsResume()) {
+            file.resume = true;
+            file.remoteSize = entry.size; // the remote size, as the confirmation found it
+            if (const QFileInfo local(entry.path); local.isFile())
                 file.size = quint64(local.size());
         }
-        CreateRemoteFolders(remote.Parent());
-        UploadFile(file.path, remote, offset);
-        m_bytesDone += file.size;
-        NotifyUploaded(file, remote);
+        files.push_back(file);
     }
 }
 
 void CUploadThread::CollectLocalFolder(const QString& folder, FileStatusList& files, int depth)
 {
-    if (depth > kMaxDepth || IsKilled())
+    if (IsKilled())
         return;
+    if (depth > kMaxDepth) {
+        AddProblem(QStringLiteral("Stopped collecting at \"%1\": folders nested deeper than %2 levels are not followed.")
+                       .arg(folder)
+                       .arg(kMaxDepth));
+        return;
+    }
     const QFileInfoList entries = QDir(folder).entryInfoList(
         QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
     QFileInfoList subfolders;
@@ -126,30 +112,46 @@ void CUploadThread::CollectLocalFolder(const QString& folder, FileStatusList& fi
             PostTrace(TRACE_INFO, QStringLiteral("Skipped the symbolic link \"%1\".").arg(entry.filePath()));
             continue;
         }
-        if (entry.isDir()) {
+        if (entry.isDir())
             subfolders << entry;
-        } else if (entry.isFile()) {
-            const FileStatus record = RecordOf(entry);
-            m_totalBytes += record.size;
-            files.append(record);
-        }
+        else if (entry.isFile())
+            files.append(FileStatusOfLocal(entry));
     }
     for (const QFileInfo& subfolder : subfolders) {
-        files.append(RecordOf(subfolder));
+        files.append(FileStatusOfLocal(subfolder));
         CollectLocalFolder(subfolder.filePath(), files, depth + 1);
     }
 }
 
-void CUploadThread::CreateRemoteFolders(const RemotePath& folder)
+void CUploadThread::Prepare(inet::FtpConnection& connection, TransferFileList& files)
 {
-    RemotePath level = m_folder;
-    for (const QString& name : folder.ComponentsBelow(m_folder)) {
+    // Folders first, over one connection, so that no file waits for its
+    // folder whichever connection takes it.
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (IsKilled())
+            Cancelled();
+        const TransferFile file = FileAt(int(i));
+        const RemotePath remote = RemotePath::FromServer(file.remotePath);
+        if (file.folder) {
+            CreateRemoteFolders(connection, remote);
+            if (file.state != TransferState::Completed)
+                MarkFile(int(i), TransferState::Completed, QString());
+        } else if (file.state != TransferState::Completed) {
+            CreateRemoteFolders(connection, remote.Parent());
+        }
+    }
+}
+
+void CUploadThread::CreateRemoteFolders(inet::FtpConnection& connection, const RemotePath& folder)
+{
+    RemotePath level = RemoteFolder();
+    for (const QString& name : folder.ComponentsBelow(RemoteFolder())) {
         level = level.Child(name);
         if (m_madeFolders.contains(level.ToString()))
             continue;
         m_madeFolders.insert(level.ToString());
         try {
-            Connection().CreateDirectory(ToServer(level));
+            connection.CreateDirectory(ToServer(level));
         } catch (const inet::InternetError& error) {
             // Mostly "it exists"; a folder that truly cannot be made shows
             // when its files cannot be stored.
@@ -159,23 +161,54 @@ void CUploadThread::CreateRemoteFolders(const RemotePath& folder)
     }
 }
 
-void CUploadThread::UploadFile(const QString& localPath, const RemotePath& remote, quint64 offset)
+CTransferThread::Plan CUploadThread::Decide(TransferFile& file, qsizetype)
 {
+    if (file.IsPartial())
+        return Plan::Continue;
+    return file.resume ? Plan::Resume : Plan::Move;
+}
+
+void CUploadThread::Move(Lane& lane, int index, Plan plan)
+{
+    const TransferFile file = FileAt(index);
+    const RemotePath remote = RemotePath::FromServer(file.remotePath);
     const QString name = remote.Name();
+    const QString& localPath = file.localPath;
     const QString localFolder = localPath.left(localPath.lastIndexOf(QLatin1Char('/')) + 1);
     Port().SetLine1(QStringLiteral("Copying '%1'").arg(name));
     Port().SetLine2(QStringLiteral("From '%1' to '%2'").arg(AbbreviatePath(localFolder, 50, true), Host()));
 
     CLocalFile in;
     if (!in.Open(localPath, CLocalFile::Mode::Read))
-        Fail(QStringLiteral("Unable to open file %1").arg(localPath));
+        throw FileError{errno, localPath};
+    const QFileInfo info(localPath);
+    const quint64 localSize = quint64(info.size());
 
-    std::unique_ptr<inet::FtpStream> out;
+    inet::FtpConnection& connection = *lane.connection;
     const std::string path = ToServer(remote);
+    quint64 offset = 0;
+    if (plan == Plan::Resume || plan == Plan::Continue) {
+        // Ours from an earlier run: what the server holds is the truth. The
+        // user's choice before queuing: the size the confirmation found.
+        if (plan == Plan::Continue) {
+            try {
+                offset = connection.GetFileSize(path);
+            } catch (const inet::InternetError& error) {
+                if (IsKilled() || error.number() != inet::err::kExtendedError)
+                    throw;
+                offset = 0;
+            }
+        } else {
+            offset = file.remoteSize;
+        }
+        if (offset > localSize)
+            offset = 0;
+    }
+    std::unique_ptr<inet::FtpStream> out;
     // Uploads go as they are, whatever the transfer type chosen.
     const auto open = [&](quint64 at) {
-        return Connection().OpenFileForWrite(path, inet::TransferType::Binary,
-                                             at > 0 ? inet::WriteMode::Restart : inet::WriteMode::Replace, at);
+        return connection.OpenFileForWrite(path, inet::TransferType::Binary,
+                                           at > 0 ? inet::WriteMode::Restart : inet::WriteMode::Replace, at);
     };
     try {
         try {
@@ -189,32 +222,28 @@ void CUploadThread::UploadFile(const QString& localPath, const RemotePath& remot
     } catch (const inet::InternetError& error) {
         if (IsKilled() || error.number() != inet::err::kExtendedError)
             throw;
-        QString reply = QString::fromUtf8(error.serverReply());
-        reply.remove(QLatin1Char('\r'));
-        Fail(QStringLiteral("Unable to open remote file %1 (%2)").arg(name, reply.trimmed()));
+        FailFile(QStringLiteral("Unable to open remote file %1: %2").arg(name, DescribeInternetError(error, Job().timeoutMs)));
     }
     in.Seek(offset);
     Port().SetRange(100);
-    PostStatus(localPath, QStringLiteral("Uploading"), LastPercent());
+    Started(lane, index, offset);
+    PostStatus(localPath, QStringLiteral("Uploading"), -1);
 
-    quint64 bytesOfFile = offset;
-    for (;;) {
-        if (IsKilled())
-            break;
-        const std::size_t got = in.CopyTo(*out, kBlockSize);
-        if (got == 0)
-            break;
-        bytesOfFile += got;
-        UpdatePercent(bytesOfFile);
-    }
+    Pump(lane, index, offset, [&] { return in.CopyTo(*out, kBlockSize); });
     in.Close();
-    if (!IsKilled())
-        out->Close(); // the server's confirmation, or why it did not store the file
+    if (IsKilled())
+        Cancelled();
+    out->Close(); // the server's confirmation, or why it did not store the file
+    NotifyUploaded(file);
 }
 
-void CUploadThread::NotifyUploaded(FileStatus item, const RemotePath& remote)
+void CUploadThread::NotifyUploaded(const TransferFile& file)
 {
-    item.path = remote.ToString();
-    item.attribute &= ~FileStatus::kResume;
+    FileStatus item;
+    item.path = file.remotePath;
+    item.size = file.folder ? 0 : file.size;
+    item.modified = file.modified;
+    item.created = item.accessed = file.modified;
+    item.attribute = file.folder ? FileStatus::kFolder : 0;
     Post(new RemoteItemAddedEvent(item));
 }

@@ -2,7 +2,6 @@
 
 #include "engine/base/Prompts.h"
 #include "engine/base/Settings.h"
-#include "engine/base/WindowMessages.h"
 #include "window/chrome/AboutDlg.h"
 #include "window/chrome/CustomizableToolBar.h"
 #include "window/frame/ConnectCommands.h"
@@ -18,6 +17,9 @@
 #include "engine/catalog/SitePasswords.h"
 #include "window/sites/FavoritesMenu.h"
 #include "window/sites/PasswordPlaceChoice.h"
+#include "engine/transfer/TransferQueue.h"
+#include "window/transfers/DesktopNotifier.h"
+#include "window/transfers/PasswordPrompt.h"
 #include "window/transfers/TransferManagerBar.h"
 #include "window/views/FtpListView.h"
 #include "window/views/FtpTreeView.h"
@@ -85,6 +87,8 @@ CMainFrame::~CMainFrame()
 {
     // The session reports to the views while it closes; stop that first.
     m_session.SetEvents(nullptr);
+    // The Transfer Manager is a view of the queue: it goes before the queue.
+    delete m_transferDock;
 }
 
 QAction* CMainFrame::AddCommand(int id, const QString& text)
@@ -257,12 +261,18 @@ void CMainFrame::CreateToolbar()
 
 void CMainFrame::CreateBars()
 {
-    m_transfers = new CTransferManagerBar(this);
-    m_transfers->SetFrame(this);
-    m_transfers->SetParallelLimit(GetProfileInt(settings::TransferMax));
-    m_transfers->SetConnectionTimeout(GetProfileInt(settings::ConnectionTimeout));
-    m_transfers->SetRemoveFailed(GetProfileInt(settings::RemoveFailed) != 0);
-    m_transfers->SetProxy(GetProfileInt(settings::ProxyType), GetProfileString(settings::ProxyName));
+    m_queue = new CTransferQueue(this);
+    CTransferCommands::ApplySettings(*m_queue);
+    m_passwordPrompt = std::make_unique<CPasswordPrompt>(this);
+    m_queue->SetPasswordSource(m_passwordPrompt.get());
+    // Said once the window is up; the queue then runs in memory.
+    connect(m_queue, &CTransferQueue::Notice, this, [this](const QString& text) {
+        QTimer::singleShot(0, this, [this, text] { Prompts().Message(this, text, IPrompts::Icon::Warning); });
+    });
+    m_queue->UseStore(CTransferQueue::DefaultStorePath(), GetProfileInt(settings::StartQueuedTransfers) != 0);
+    m_transfers = new CTransferManagerBar(*m_queue, this);
+    m_transfers->SetShowDialogs(true);
+    new CDesktopNotifier(*m_queue, this);
     m_transferDock = MakeDock(this, QStringLiteral("Transfer Manager"), QString::fromLatin1(settings::kTransferManagerSection), m_transfers);
     addDockWidget(Qt::BottomDockWidgetArea, m_transferDock);
     m_transferDock->hide();
@@ -380,7 +390,11 @@ void CMainFrame::CreateControllers()
 {
     using namespace cmd;
     m_statusBar = new CFrameStatusBar(*statusBar(), m_session, *m_list, *m_transfers);
-    connect(m_transfers, &CTransferManagerBar::ActivityChanged, m_statusBar, &CFrameStatusBar::UpdateTransfers);
+    connect(m_queue, &CTransferQueue::ActivityChanged, m_statusBar, &CFrameStatusBar::UpdateTransfers);
+    connect(m_queue, &CTransferQueue::TraceLine, m_tracePane, &CTracePane::AddLine);
+    connect(m_queue, &CTransferQueue::StatusLine, m_tracePane, [this](const QString& line) { m_tracePane->AddLine(TRACE_INFO, line); });
+    connect(m_queue, &CTransferQueue::ItemStored, m_presenter, &CRemotePresenter::ShowStoredItem);
+    connect(m_transfers, &CTransferManagerBar::JobFailedWhileHidden, m_transferDock, &QDockWidget::show);
 
     m_connectCommands = new CConnectCommands(m_session, *m_favorites, *m_localBrowser, *m_quickConnect, this);
     connect(m_connectCommands, &CConnectCommands::ConnectionChanged, this, [this] {
@@ -417,7 +431,8 @@ void CMainFrame::CreateControllers()
     bind(ID_SELECT_ALL, m_list, &CFtpListView::SelectAll);
     bind(ID_INVERT_SELECTION, m_list, &CFtpListView::InvertSelection);
 
-    m_transferCommands = new CTransferCommands(m_session, *m_list, *m_localBrowser, *m_transfers, *m_transferDock, this);
+    m_transferCommands = new CTransferCommands(m_session, *m_list, *m_localBrowser, *m_queue, *m_transferDock, this);
+    m_transferCommands->SetSitePathSource([this] { return m_connectCommands->SitePath(); });
     connect(m_transferCommands, &CTransferCommands::DragStateChanged, this, &CMainFrame::UpdateCommandUI);
     connect(m_itemCommands, &CRemoteItemCommands::DownloadRequested, m_transferCommands, [this] {
         m_transferCommands->Download();
@@ -496,10 +511,14 @@ void CMainFrame::SaveState()
 void CMainFrame::closeEvent(QCloseEvent* event)
 {
     // The running operation's steps are still on the stack: stop it, and
-    // close once it has returned.
+    // close once it has returned (the transfers are asked about then).
     if (m_session.IsBusy()) {
         m_closePending = true;
         m_session.Cancel();
+        event->ignore();
+        return;
+    }
+    if (!m_transferCommands->ConfirmClose()) {
         event->ignore();
         return;
     }
@@ -580,11 +599,8 @@ void CMainFrame::OnOptions()
 
 void CMainFrame::OnOptionsConfirmed()
 {
-    m_transfers->SetParallelLimit(GetProfileInt(settings::TransferMax));
-    m_transfers->SetConnectionTimeout(GetProfileInt(settings::ConnectionTimeout));
-    m_transfers->SetRemoveFailed(GetProfileInt(settings::RemoveFailed) != 0);
-    m_transfers->SetProxy(GetProfileInt(settings::ProxyType), GetProfileString(settings::ProxyName));
-    m_transfers->StartQueued();
+    CTransferCommands::ApplySettings(*m_queue);
+    m_queue->Schedule();
     m_session.EnableStatusTrace(GetProfileInt(settings::HideStatusCallbackInfoAfterOptions) == 0);
     RestartKeepAlive();
 }
@@ -592,19 +608,4 @@ void CMainFrame::OnOptionsConfirmed()
 void CMainFrame::RestartKeepAlive()
 {
     m_keepAlive.Restart(GetProfileInt(settings::KeepAlive) != 0, GetProfileInt(settings::Interval));
-}
-
-bool CMainFrame::event(QEvent* event)
-{
-    const QEvent::Type type = event->type();
-    if (type == WM_TRACE_LINE || type == WM_TRACE_LINE2) {
-        const auto* line = static_cast<TraceLineEvent*>(event);
-        m_tracePane->AddLine(line->Level(), line->Text());
-        return true;
-    }
-    if (type == WM_REMOTE_ITEM_ADDED) {
-        m_presenter->ShowStoredItem(static_cast<RemoteItemAddedEvent*>(event)->Item());
-        return true;
-    }
-    return QMainWindow::event(event);
 }

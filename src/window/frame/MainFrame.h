@@ -7,6 +7,8 @@
 #include <QHash>
 #include <QMainWindow>
 
+#include <memory>
+
 class CConnectCommands;
 class CCustomizableToolBar;
 class CFavoritesMenu;
@@ -19,7 +21,9 @@ class CRemoteItemCommands;
 class CRemotePresenter;
 class CTracePane;
 class CTransferCommands;
+class CPasswordPrompt;
 class CTransferManagerBar;
+class CTransferQueue;
 class QAction;
 class QDockWidget;
 class QSplitter;
@@ -53,6 +57,7 @@ public:
     QAction* Command(int id) const { return m_commands.value(id); }
     CTracePane* TracePane() const { return m_tracePane; }
     CTransferManagerBar* TransferManager() const { return m_transfers; }
+    CTransferQueue& TransferQueue() const { return *m_queue; }
     QDockWidget* QuickConnectDock() const { return m_quickConnectDock; }
     QDockWidget* TraceDock() const { return m_traceDock; }
     QDockWidget* TransferManagerDock() const { return m_transferDock; }
@@ -71,7 +76,6 @@ public:
     void OnOptionsConfirmed();
 
 protected:
-    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -118,6 +122,8 @@ private:
     CFavoritesMenu* m_favorites = nullptr;
     QDockWidget* m_traceDock = nullptr;
     QDockWidget* m_transferDock = nullptr;
+    CTransferQueue* m_queue = nullptr;
+    std::unique_ptr<CPasswordPrompt> m_passwordPrompt;
     CTransferManagerBar* m_transfers = nullptr;
     QDockWidget* m_localBrowserDock = nullptr;
     CLocalBrowserBar* m_localBrowser = nullptr;

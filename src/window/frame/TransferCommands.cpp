@@ -2,6 +2,9 @@
 
 #include "engine/base/Settings.h"
 #include "engine/session/FtpSession.h"
+#include "engine/transfer/LocalPaths.h"
+#include "engine/transfer/TransferQueue.h"
+#include "window/transfers/ExitQuestion.h"
 #include "window/local/LocalBrowserBar.h"
 #include "window/local/RemoteDragOut.h"
 #include "window/transfers/ConfirmFileDlg.h"
@@ -17,22 +20,6 @@
 #include <QStandardPaths>
 #include <QStyle>
 
-namespace {
-
-FileStatus StatusOfLocal(const QFileInfo& info)
-{
-    FileStatus status;
-    status.path = info.absoluteFilePath();
-    status.size = info.isDir() ? 0 : quint64(info.size());
-    status.modified = info.lastModified().toSecsSinceEpoch();
-    status.accessed = info.lastRead().toSecsSinceEpoch();
-    status.created = info.birthTime().isValid() ? info.birthTime().toSecsSinceEpoch() : status.modified;
-    status.attribute = info.isDir() ? FileStatus::kFolder : 0;
-    return status;
-}
-
-} // namespace
-
 struct CTransferCommands::PendingDrag {
     FileStatusList entries;
     TransferSite site;
@@ -41,7 +28,7 @@ struct CTransferCommands::PendingDrag {
 };
 
 CTransferCommands::CTransferCommands(CFtpSession& session, CFtpListView& list, CLocalBrowserBar& localBrowser,
-                                     CTransferManagerBar& queue, QDockWidget& queueDock, QWidget* window)
+                                     CTransferQueue& queue, QDockWidget& queueDock, QWidget* window)
     : QObject(window), m_session(session), m_list(list), m_localBrowser(localBrowser), m_queue(queue),
       m_queueDock(queueDock), m_window(window)
 {
@@ -50,6 +37,28 @@ CTransferCommands::CTransferCommands(CFtpSession& session, CFtpListView& list, C
     connect(&m_list, &CFtpListView::FilesDropped, this, &CTransferCommands::Upload);
     connect(&m_list, &CFtpListView::DragRequested, this, &CTransferCommands::DragSelectionOut);
     connect(&m_localBrowser, &CLocalBrowserBar::RemoteRowsDropped, this, &CTransferCommands::OnRemoteRowsDropped);
+}
+
+void CTransferCommands::ApplySettings(CTransferQueue& queue)
+{
+    using namespace kx;
+    queue.SetParallelLimit(GetProfileInt(settings::TransferMax));
+    queue.SetConnectionsPerJob(GetProfileInt(settings::ConnectionsPerJob));
+    queue.SetConnectionTimeout(GetProfileInt(settings::ConnectionTimeout));
+    queue.SetRemoveFailed(GetProfileInt(settings::RemoveFailed) != 0);
+    queue.SetProxy(GetProfileInt(settings::ProxyType), GetProfileString(settings::ProxyName));
+}
+
+bool CTransferCommands::ConfirmClose()
+{
+    if (m_queue.RunningCount() == 0)
+        return true;
+    switch (AskExitWithTransfers(m_window, m_queue.RunningCount())) {
+    case ExitChoice::StopAndKeep: m_queue.StopAllForExit(); return true;
+    case ExitChoice::CancelThem: m_queue.CancelAll(); return true;
+    case ExitChoice::GoBack: break;
+    }
+    return false;
 }
 
 QString CTransferCommands::DefaultDownloadFolder()
@@ -74,7 +83,7 @@ TransferSite CTransferCommands::SiteOfSession() const
     const CFtpSite& site = m_session.Site();
     return TransferSite{m_session.Server(), site.login, site.password, m_transferType,
                         site.retries, site.retryDelay, m_session.Port(), site.passive,
-                        site.encryption, m_session.AcceptedCertificates()};
+                        site.encryption, m_session.AcceptedCertificates(), m_sitePath ? m_sitePath() : QString()};
 }
 
 FileStatusList CTransferCommands::SelectedEntries() const
@@ -167,7 +176,7 @@ void CTransferCommands::Upload(const QStringList& localPaths)
     for (const QString& path : localPaths) {
         const QFileInfo info(path);
         if (info.exists())
-            entries << StatusOfLocal(info);
+            entries << FileStatusOfLocal(info);
     }
     CDialogFileQuestions questions(m_window);
     if (!m_list.ConfirmUploads(entries, questions) || entries.isEmpty())

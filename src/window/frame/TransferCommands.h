@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/base/FileStatus.h"
-#include "window/transfers/TransferManagerBar.h"
+#include "engine/transfer/TransferJob.h"
 
 #include <QObject>
 #include <QString>
@@ -12,19 +12,30 @@
 class CFtpListView;
 class CFtpSession;
 class CLocalBrowserBar;
+class CTransferQueue;
 class QDockWidget;
 class QMimeData;
 class QWidget;
 
 // The transfer commands of the window: Download, Download To, Upload, files
 // dropped on the remote list, rows dragged out to the Local Browser or
-// another program. It takes the selected rows and the listed folder when a
-// command starts and hands the jobs to the queue (the Transfer Manager).
+// another program, and the question when the window closes with transfers
+// running. It takes the selected rows and the listed folder when a command
+// starts and hands the jobs to the transfer queue.
 class CTransferCommands : public QObject {
     Q_OBJECT
 public:
     CTransferCommands(CFtpSession& session, CFtpListView& list, CLocalBrowserBar& localBrowser,
-                      CTransferManagerBar& queue, QDockWidget& queueDock, QWidget* window);
+                      CTransferQueue& queue, QDockWidget& queueDock, QWidget* window);
+
+    // The queue's bounds, time-out and proxy as the settings hold them now.
+    static void ApplySettings(CTransferQueue& queue);
+    // The catalogue path of the connected site, for jobs that must find its
+    // password again after a restart (empty for a typed address).
+    void SetSitePathSource(std::function<QString()> source) { m_sitePath = std::move(source); }
+    // Closing with transfers running: stop them and keep them for the next
+    // start, or cancel them; false when the user goes back to the window.
+    bool ConfirmClose();
 
     // Where downloads go when nobody chose: "DefaultLocalPath", else the
     // user's Downloads folder; never the program's working folder.
@@ -70,7 +81,8 @@ private:
     CFtpSession& m_session;
     CFtpListView& m_list;
     CLocalBrowserBar& m_localBrowser;
-    CTransferManagerBar& m_queue;
+    CTransferQueue& m_queue;
+    std::function<QString()> m_sitePath;
     QDockWidget& m_queueDock;
     QWidget* m_window;
     int m_transferType = 2;

@@ -72,6 +72,11 @@ void CDialogTransferPort::SetPos(int position)
     OnGuiThread([this, position] { Dialog()->SetPos(position); });
 }
 
+void CDialogTransferPort::SetProgress(const TransferProgress& progress)
+{
+    OnGuiThread([this, progress] { Dialog()->SetProgress(progress); });
+}
+
 FileAnswer CDialogTransferPort::AskReplace(const FileQuestion& question)
 {
     return Ask(question, true);

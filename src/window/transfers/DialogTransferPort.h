@@ -32,6 +32,7 @@ public:
     void SetLine2(const QString& text) override;
     void SetRange(int high) override;
     void SetPos(int position) override;
+    void SetProgress(const TransferProgress& progress) override;
     FileAnswer AskReplace(const FileQuestion& question) override;
     FileAnswer AskResume(const FileQuestion& question) override;
     void CancelQuestion() override;

@@ -1,47 +1,26 @@
 #include "window/transfers/TransferManagerBar.h"
 
 #include "engine/base/Settings.h"
-#include "engine/base/TraceLevel.h"
 #include "engine/base/WindowMessages.h"
+#include "engine/transfer/TransferQueue.h"
 #include "window/resources/CommandIds.h"
 #include "window/transfers/DialogTransferPort.h"
-#include "engine/transfer/DownloadThread.h"
-#include "engine/transfer/TransferEvents.h"
-#include "engine/transfer/UploadThread.h"
+#include "window/transfers/TransferQueueModel.h"
 #include "window/views/ColumnWidths.h"
-#include "window/views/FileTypes.h"
 
 #include <QAction>
-#include <QApplication>
-#include <QElapsedTimer>
+#include <QCoreApplication>
 #include <QHeaderView>
 #include <QMenu>
 #include <QPainter>
-#include <QScrollBar>
 #include <QStyle>
 #include <QStyledItemDelegate>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 #include <algorithm>
 
 namespace {
-
-// The row's thread, as the rows and the events name it.
-constexpr int kThreadRole = Qt::UserRole + 1;
-
-const char* const kHeadings[CTransferManagerBar::ColumnCount] = {"Filename", "Host", "Source", "Destination", "Status",
-                                                                  "Progress"};
-
-QString Queued()
-{
-    return QStringLiteral("Queued");
-}
-
-QString FailedStatus()
-{
-    return QStringLiteral("Failed");
-}
 
 // The Progress cell: a bar, and the percentage over it in the colour of what
 // lies beneath, so it reads on both halves.
@@ -52,7 +31,11 @@ public:
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
         const QString number = index.data().toString();
-        const QString text = number + QLatin1Char('%');
+        // The bytes, rate and time left follow the percentage where there is room.
+        QString text = number + QLatin1Char('%');
+        const QString detail = index.data(CTransferQueueModel::DetailRole).toString();
+        if (!detail.isEmpty() && option.fontMetrics.horizontalAdvance(text + QStringLiteral("  ") + detail) < option.rect.width() - 8)
+            text += QStringLiteral("  ") + detail;
         const bool selected = option.state & QStyle::State_Selected;
         const QPalette& palette = option.palette;
         painter->save();
@@ -88,16 +71,25 @@ public:
 } // namespace
 
 CTransferManagerBar::CTransferManagerBar(QWidget* parent)
-    : QWidget(parent)
+    : QWidget(parent), m_ownQueue(std::make_unique<CTransferQueue>())
+{
+    m_queue = m_ownQueue.get();
+    Build();
+}
+
+CTransferManagerBar::CTransferManagerBar(CTransferQueue& queue, QWidget* parent)
+    : QWidget(parent), m_queue(&queue)
+{
+    Build();
+}
+
+void CTransferManagerBar::Build()
 {
     setObjectName(QStringLiteral("transferManager"));
-    m_list = new QTreeWidget(this);
+    m_model = new CTransferQueueModel(*m_queue, this);
+    m_list = new QTreeView(this);
     m_list->setObjectName(QStringLiteral("transferList"));
-    m_list->setColumnCount(ColumnCount);
-    QStringList headings;
-    for (const char* heading : kHeadings)
-        headings << QString::fromLatin1(heading);
-    m_list->setHeaderLabels(headings);
+    m_list->setModel(m_model);
     m_list->setRootIsDecorated(false);
     m_list->setUniformRowHeights(true);
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -139,20 +131,22 @@ CTransferManagerBar::CTransferManagerBar(QWidget* parent)
         m_list->header()->resizeSection(column, std::max({share, m_list->header()->sectionSizeHint(column), 10}));
     ::RestoreColumnWidths(*m_list->header(), kx::GetProfileString(kx::settings::TransferColumnWidth));
 
-    connect(&m_scheduler, &QTimer::timeout, this, &CTransferManagerBar::Tick);
-    m_scheduler.start(1000);
+    if (m_ownQueue)
+        SetShowDialogs(true);
+    connect(m_queue, &CTransferQueue::ActivityChanged, this, &CTransferManagerBar::ActivityChanged);
+    connect(m_queue, &CTransferQueue::JobFailed, this, [this](qint64, const QString& text) {
+        if (!isVisible())
+            emit JobFailedWhileHidden(text);
+    });
 }
 
 CTransferManagerBar::~CTransferManagerBar()
 {
     kx::WriteProfileString(kx::settings::TransferColumnWidth, ColumnWidthsText());
-    m_scheduler.stop();
-    // Every worker stops where it is; what it wrote stays for a later resume.
-    for (const auto& thread : m_threads)
-        thread->Kill();
-    for (const auto& thread : m_threads)
-        thread->Stop();
-    m_threads.clear();
+    // Our own queue stops its workers as it goes: what they wrote stays for
+    // a later resume. A queue given to us outlives us and keeps running.
+    disconnect(m_queue, nullptr, this, nullptr);
+    m_ownQueue.reset();
 }
 
 QString CTransferManagerBar::ColumnWidthsText() const
@@ -160,219 +154,96 @@ QString CTransferManagerBar::ColumnWidthsText() const
     return ::ColumnWidthsText(*m_list->header());
 }
 
+void CTransferManagerBar::SetConnectionTimeout(int seconds)
+{
+    m_queue->SetConnectionTimeout(seconds);
+}
+
+void CTransferManagerBar::SetParallelLimit(int limit)
+{
+    m_queue->SetParallelLimit(limit);
+}
+
+void CTransferManagerBar::SetRemoveFailed(bool remove)
+{
+    m_queue->SetRemoveFailed(remove);
+}
+
+void CTransferManagerBar::SetProxy(int type, const QString& name)
+{
+    m_queue->SetProxy(type, name);
+}
+
+void CTransferManagerBar::SetShowDialogs(bool show)
+{
+    if (!show) {
+        m_queue->SetPortFactory({});
+        return;
+    }
+    m_queue->SetPortFactory([](const TransferJobRecord& record, std::function<void()> cancel) {
+        return std::make_unique<CDialogTransferPort>(record.direction == TransferDirection::Download, std::move(cancel));
+    });
+}
+
 void CTransferManagerBar::AddDownload(const FileStatusList& entries, const QString& localFolder,
                                       const TransferSite& site, const QString& remoteFolder, bool failed)
 {
-    auto thread = std::make_unique<CDownloadThread>();
-    thread->Job().localFolder = localFolder;
-    Add(std::move(thread), entries, site, remoteFolder, failed);
+    const qint64 id = m_queue->AddDownload(entries, localFolder, site, remoteFolder);
+    if (failed && id)
+        m_queue->Stop(id);
 }
 
 void CTransferManagerBar::AddUpload(const FileStatusList& entries, const TransferSite& site, const QString& remoteFolder,
                                     bool failed)
 {
-    Add(std::make_unique<CUploadThread>(), entries, site, remoteFolder, failed);
-}
-
-void CTransferManagerBar::Add(std::unique_ptr<CTransferThread> thread, const FileStatusList& entries,
-                              const TransferSite& site, const QString& remoteFolder, bool failed)
-{
-    if (entries.isEmpty())
-        return;
-    const bool download = thread->GetDirection() == CTransferThread::Direction::Download;
-    TransferJob& job = thread->Job();
-    job.items = entries;
-    job.host = site.host;
-    job.user = site.user;
-    job.password = site.password;
-    job.remoteFolder = remoteFolder;
-    job.transferType = site.transferType;
-    job.retries = site.retries;
-    job.retryDelay = site.retryDelay;
-    job.port = site.port;
-    job.passive = site.passive;
-    job.encryption = site.encryption;
-    job.acceptedCertificates = site.acceptedCertificates;
-    job.timeoutMs = std::max(0, m_timeoutSeconds) * 1000;
-    job.proxyType = m_proxyType;
-    job.proxyName = m_proxyName;
-    thread->SetReceiver(this);
-    if (m_showDialogs) {
-        CTransferThread* raw = thread.get();
-        thread->SetPort(std::make_unique<CDialogTransferPort>(download, [raw] { raw->Kill(); }));
-    }
-
-    const FileStatus& first = entries.first();
-    auto* row = new QTreeWidgetItem(m_list);
-    row->setText(FileColumn, first.path);
-    row->setIcon(FileColumn, GetShellIcon(first.path, first.IsFolder(), false));
-    row->setText(HostColumn, site.host);
-    row->setText(SourceColumn, download ? remoteFolder : QString());
-    row->setText(DestinationColumn, download ? job.localFolder : remoteFolder);
-    row->setText(StatusColumn, failed ? FailedStatus() : Queued());
-    row->setText(ProgressColumn, QStringLiteral("0"));
-    row->setData(FileColumn, kThreadRole, QVariant::fromValue(reinterpret_cast<quintptr>(thread.get())));
-    m_threads.push_back(std::move(thread));
-    StartQueued();
-    emit ActivityChanged();
-}
-
-QTreeWidgetItem* CTransferManagerBar::RowOf(const CTransferThread* thread) const
-{
-    for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* row = m_list->topLevelItem(i);
-        if (ThreadOf(row) == thread)
-            return row;
-    }
-    return nullptr;
-}
-
-CTransferThread* CTransferManagerBar::ThreadOf(const QTreeWidgetItem* row) const
-{
-    const auto* wanted = reinterpret_cast<const CTransferThread*>(row->data(FileColumn, kThreadRole).value<quintptr>());
-    for (const auto& thread : m_threads) {
-        if (thread.get() == wanted)
-            return thread.get();
-    }
-    return nullptr;
-}
-
-bool CTransferManagerBar::Start(CTransferThread* thread)
-{
-    // A row reads "Queued" until its thread's first status arrives: only the
-    // call that really starts the thread counts it.
-    if (!thread->Resume())
-        return false;
-    m_counted.insert(thread);
-    return true;
+    const qint64 id = m_queue->AddUpload(entries, site, remoteFolder);
+    if (failed && id)
+        m_queue->Stop(id);
 }
 
 void CTransferManagerBar::StartQueued()
 {
-    const auto full = [this] { return m_parallelLimit > 0 && RunningCount() >= m_parallelLimit; };
-    for (int i = 0; i < m_list->topLevelItemCount() && !full(); ++i) {
-        QTreeWidgetItem* row = m_list->topLevelItem(i);
-        if (row->text(StatusColumn) != Queued())
-            continue;
-        if (CTransferThread* thread = ThreadOf(row))
-            Start(thread);
-    }
+    m_queue->Schedule();
+}
+
+int CTransferManagerBar::RunningCount() const
+{
+    return m_queue->RunningCount();
 }
 
 int CTransferManagerBar::QueuedCount() const
 {
-    int queued = 0;
-    for (int i = 0; i < m_list->topLevelItemCount(); ++i)
-        queued += m_list->topLevelItem(i)->text(StatusColumn) == Queued() ? 1 : 0;
-    return queued;
+    return m_queue->QueuedCount();
 }
 
-void CTransferManagerBar::Tick()
+int CTransferManagerBar::JobCount() const
 {
-    StartQueued();
-    quint64 moved = 0;
-    for (const auto& thread : m_threads)
-        moved += thread->BytesMoved();
-    // The ended jobs' bytes left the sum with them: never a negative rate.
-    m_rate = moved >= m_lastMoved ? double(moved - m_lastMoved) : 0.0;
-    m_lastMoved = moved;
-    emit ActivityChanged();
+    return m_queue->JobCount();
 }
 
-bool CTransferManagerBar::event(QEvent* event)
+double CTransferManagerBar::TransferRate() const
 {
-    if (auto* status = dynamic_cast<TransferStatusEvent*>(event)) {
-        OnStatus(status->Thread(), status->Name(), status->Status(), status->Percent());
-        return true;
-    }
-    if (auto* done = dynamic_cast<TransferDoneEvent*>(event)) {
-        OnDone(done->type(), done->Thread());
-        return true;
-    }
-    if (event->type() == WM_TRACE_LINE || event->type() == WM_REMOTE_ITEM_ADDED) {
-        ForwardToFrame(event);
-        return true;
-    }
-    return QWidget::event(event);
+    return m_queue->TransferRate();
 }
 
-void CTransferManagerBar::ForwardToFrame(QEvent* event)
+QList<qint64> CTransferManagerBar::SelectedIds() const
 {
-    if (m_frame)
-        QCoreApplication::sendEvent(m_frame, event);
-}
-
-void CTransferManagerBar::OnStatus(CTransferThread* thread, const QString& name, const QString& status, int percent)
-{
-    QTreeWidgetItem* row = RowOf(thread);
-    if (!row)
-        return;
-    if (!status.isEmpty())
-        row->setText(StatusColumn, status);
-    row->setText(ProgressColumn, QString::number(percent));
-    if (!name.isEmpty()) {
-        row->setText(FileColumn, name);
-        row->setIcon(FileColumn, GetShellIcon(name, false, false));
-        TraceLineEvent line(WM_TRACE_LINE, TRACE_INFO, QStringLiteral("[%1] %2: \"%3\"").arg(thread->ThreadId()).arg(status, name));
-        ForwardToFrame(&line);
-    }
-}
-
-void CTransferManagerBar::OnDone(QEvent::Type type, CTransferThread* thread)
-{
-    const auto owned = std::find_if(m_threads.begin(), m_threads.end(),
-                                    [thread](const auto& candidate) { return candidate.get() == thread; });
-    if (owned == m_threads.end())
-        return;
-    // The thread has posted its last event; it ends at once.
-    thread->Stop();
-    const bool failed = thread->Failed();
-    const QString line = QStringLiteral("[%1] %2").arg(thread->ThreadId()).arg(thread->ResultText());
-    TraceLineEvent trace(type == WM_DOWNLOAD_DONE ? WM_TRACE_LINE : WM_TRACE_LINE2, failed ? TRACE_ERROR : TRACE_SUCCESS,
-                         line);
-    ForwardToFrame(&trace);
-    delete RowOf(thread);
-    m_counted.erase(thread);
-
-    // A job that failed before it had gathered its files still holds them:
-    // it comes back, to be resubmitted.
-    std::unique_ptr<CTransferThread> ended = std::move(*owned);
-    m_threads.erase(owned);
-    const TransferJob& job = ended->Job();
-    if (failed && !m_removeFailed && !job.items.isEmpty()) {
-        TransferSite site{job.host,  job.user,    job.password,   job.transferType,        job.retries,
-                          job.retryDelay, job.port, job.passive, job.encryption, job.acceptedCertificates};
-        if (ended->GetDirection() == CTransferThread::Direction::Download)
-            AddDownload(job.items, job.localFolder, site, job.remoteFolder, true);
-        else
-            AddUpload(job.items, site, job.remoteFolder, true);
-    }
-    ended.reset();
-    StartQueued();
-    emit ActivityChanged();
+    QList<qint64> ids;
+    for (const QModelIndex& index : m_list->selectionModel()->selectedRows())
+        ids << m_model->IdAt(index.row());
+    return ids;
 }
 
 void CTransferManagerBar::CancelSelected()
 {
-    for (QTreeWidgetItem* row : m_list->selectedItems()) {
-        if (CTransferThread* thread = ThreadOf(row)) {
-            // A job never started starts now, only to end at once; it is not counted.
-            thread->Kill();
-            thread->Resume();
-        }
-    }
+    for (const qint64 id : SelectedIds())
+        m_queue->Cancel(id);
 }
 
 void CTransferManagerBar::ResubmitSelected()
 {
-    for (QTreeWidgetItem* row : m_list->selectedItems()) {
-        const QString status = row->text(StatusColumn);
-        if (status != Queued() && status != FailedStatus())
-            continue;
-        if (CTransferThread* thread = ThreadOf(row))
-            Start(thread); // past the limit: the user asked for it
-    }
-    emit ActivityChanged();
+    for (const qint64 id : SelectedIds())
+        m_queue->Resubmit(id); // past the limit: the user asked for it
 }
 
 void CTransferManagerBar::SelectAll()
@@ -382,15 +253,13 @@ void CTransferManagerBar::SelectAll()
 
 void CTransferManagerBar::InvertSelection()
 {
-    for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* row = m_list->topLevelItem(i);
-        row->setSelected(!row->isSelected());
-    }
+    QItemSelection all(m_model->index(0, 0), m_model->index(m_model->rowCount() - 1, ColumnCount - 1));
+    m_list->selectionModel()->select(all, QItemSelectionModel::Toggle | QItemSelectionModel::Rows);
 }
 
 void CTransferManagerBar::ShowContextMenu(const QPoint& position)
 {
-    if (m_list->selectedItems().isEmpty())
+    if (!m_list->selectionModel()->hasSelection())
         return;
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("Transfer"));

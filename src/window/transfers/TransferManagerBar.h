@@ -1,70 +1,50 @@
 #pragma once
 
 #include "engine/base/FileStatus.h"
+#include "engine/transfer/TransferJob.h"
 
-#include <QEvent>
 #include <QStringList>
-#include <QTimer>
 #include <QWidget>
 
 #include <memory>
-#include <set>
-#include <vector>
 
-class CTransferThread;
+class CTransferQueue;
+class CTransferQueueModel;
 class QAction;
-class QTreeWidget;
-class QTreeWidgetItem;
+class QTreeView;
 
-// What a job needs besides its entries and folders, as the frame hands it
-// over: the site's connection parameters and the transfer mode.
-struct TransferSite {
-    QString host;
-    QString user;
-    QString password;
-    int transferType = 2;
-    int retries = 1;
-    int retryDelay = 10;
-    int port = 21;
-    bool passive = false;
-    int encryption = 0;              // SiteEncryption
-    QStringList acceptedCertificates; // SHA-256 fingerprints the user accepted for this connection
-};
-
-// The queue of transfer jobs: one row per job (file, host, source,
-// destination, status, progress), one worker thread per job. It starts the
-// oldest queued jobs up to the parallel limit (now, after every add and end,
-// and every second), follows their progress, writes each end into the Trace
-// pane and puts a job that failed before it had collected its files back as
-// "Failed", for the user to resubmit.
+// The Transfer Manager: a view of the transfer queue, one row per job (file,
+// host, source, destination, status, progress with bytes, rate and time
+// left), with Cancel, Resubmit, Select All and Invert Selection on the
+// selected rows.
 //
-// It owns every worker from its creation to its end; destroying the pane
-// stops them all (each keeps what it has written so far). Events the workers
-// post for the window (trace lines, stored items) go on to the frame.
+// Made without a queue it keeps one of its own, in memory; given one (the
+// program's, kept in its file) it shows and drives that one. The frame's
+// calls below pass straight through to the queue; what the queue tells the
+// window (trace lines, stored items) the window takes from the queue itself.
 class CTransferManagerBar : public QWidget {
     Q_OBJECT
 public:
     enum Column { FileColumn = 0, HostColumn, SourceColumn, DestinationColumn, StatusColumn, ProgressColumn, ColumnCount };
 
     explicit CTransferManagerBar(QWidget* parent = nullptr);
+    CTransferManagerBar(CTransferQueue& queue, QWidget* parent = nullptr);
     ~CTransferManagerBar() override;
 
-    // Receives the trace lines and stored items; the main window.
-    void SetFrame(QObject* frame) { m_frame = frame; }
+    CTransferQueue& Queue() { return *m_queue; }
+    CTransferQueueModel* Model() const { return m_model; }
+
     // Settings read by the frame at its start and after the options; new
-    // time-out and proxy values apply to jobs added afterwards.
-    void SetConnectionTimeout(int seconds) { m_timeoutSeconds = seconds; }
-    void SetParallelLimit(int limit) { m_parallelLimit = limit; }
-    void SetRemoveFailed(bool remove) { m_removeFailed = remove; }
-    void SetProxy(int type, const QString& name)
-    {
-        m_proxyType = type;
-        m_proxyName = name;
-    }
+    // time-out and proxy values apply to jobs started afterwards.
+    void SetConnectionTimeout(int seconds);
+    void SetParallelLimit(int limit);
+    void SetRemoveFailed(bool remove);
+    void SetProxy(int type, const QString& name);
     // Whether the workers show their progress windows and questions (off in
     // tests that have nobody to answer).
-    void SetShowDialogs(bool show) { m_showDialogs = show; }
+    void SetShowDialogs(bool show);
 
+    // `failed`: the job is added held (stopped), to be resubmitted.
     void AddDownload(const FileStatusList& entries, const QString& localFolder, const TransferSite& site,
                      const QString& remoteFolder, bool failed = false);
     void AddUpload(const FileStatusList& entries, const TransferSite& site, const QString& remoteFolder,
@@ -77,51 +57,32 @@ public:
     void SelectAll();
     void InvertSelection();
 
-    QTreeWidget* List() const { return m_list; }
-    int RunningCount() const { return static_cast<int>(m_counted.size()); }
+    QTreeView* List() const { return m_list; }
+    int RunningCount() const;
     int QueuedCount() const;
-    int JobCount() const { return static_cast<int>(m_threads.size()); }
+    int JobCount() const;
     // Bytes per second of all running jobs, over the last second or so.
-    double TransferRate() const { return m_rate; }
+    double TransferRate() const;
     QString ColumnWidthsText() const;
 
 signals:
     // The counts or the rate changed: the status bar follows.
     void ActivityChanged();
-
-protected:
-    bool event(QEvent* event) override;
+    // A job failed while this pane is hidden: the frame shows it, or a note
+    // in the status bar that opens it.
+    void JobFailedWhileHidden(const QString& text);
 
 private:
-    struct Job;
-
-    void Add(std::unique_ptr<CTransferThread> thread, const FileStatusList& entries, const TransferSite& site,
-             const QString& remoteFolder, bool failed);
-    QTreeWidgetItem* RowOf(const CTransferThread* thread) const;
-    CTransferThread* ThreadOf(const QTreeWidgetItem* row) const;
-    void OnStatus(CTransferThread* thread, const QString& name, const QString& status, int percent);
-    void OnDone(QEvent::Type type, CTransferThread* thread);
-    // Resumes a queued thread and counts it, once.
-    bool Start(CTransferThread* thread);
-    void ForwardToFrame(QEvent* event);
-    void Tick();
+    void Build();
+    QList<qint64> SelectedIds() const;
     void ShowContextMenu(const QPoint& position);
 
-    QTreeWidget* m_list = nullptr;
-    QObject* m_frame = nullptr;
-    std::vector<std::unique_ptr<CTransferThread>> m_threads; // in order of creation
-    std::set<CTransferThread*> m_counted;                    // started by us, not yet ended
-    QTimer m_scheduler;
+    std::unique_ptr<CTransferQueue> m_ownQueue;
+    CTransferQueue* m_queue = nullptr;
+    CTransferQueueModel* m_model = nullptr;
+    QTreeView* m_list = nullptr;
     QAction* m_cancel = nullptr;
     QAction* m_resubmit = nullptr;
     QAction* m_selectAll = nullptr;
     QAction* m_invert = nullptr;
-    int m_timeoutSeconds = 30;
-    int m_parallelLimit = 10;
-    bool m_removeFailed = false;
-    int m_proxyType = 0;
-    QString m_proxyName;
-    bool m_showDialogs = true;
-    quint64 m_lastMoved = 0;
-    double m_rate = 0;
 };

@@ -1,5 +1,7 @@
 #include "window/transfers/TransferProgressDlg.h"
 
+#include "window/transfers/TransferTexts.h"
+
 #include "engine/base/Settings.h"
 #include "window/resources/Resources.h"
 
@@ -90,6 +92,9 @@ CTransferProgressDlg::CTransferProgressDlg(bool download, std::function<void()> 
     layout->addWidget(m_animation);
     layout->addWidget(m_line1);
     layout->addWidget(m_line2);
+    m_detail = new QLabel(this);
+    m_detail->setObjectName(QStringLiteral("progressDetail"));
+    layout->addWidget(m_detail);
     layout->addLayout(bottom);
 }
 
@@ -169,4 +174,14 @@ void CTransferProgressDlg::changeEvent(QEvent* event)
     if (event->type() == QEvent::WindowStateChange && isVisible())
         s_minimized = isMinimized();
     QDialog::changeEvent(event);
+}
+
+void CTransferProgressDlg::SetProgress(const TransferProgress& progress)
+{
+    m_detail->setText(DescribeProgress(progress));
+}
+
+QString CTransferProgressDlg::ProgressText() const
+{
+    return m_detail->text();
 }

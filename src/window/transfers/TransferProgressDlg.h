@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/transfer/TransferPort.h"
+
 #include <QDialog>
 #include <QTimer>
 
@@ -42,6 +44,9 @@ public:
     void SetCaption(const QString& text);
     void SetLine1(const QString& text);
     void SetLine2(const QString& text);
+    // Bytes done of total, rate and time left, for the job and its file.
+    void SetProgress(const TransferProgress& progress);
+    QString ProgressText() const;
     // Positions run from 0 to `high`; 0 stops position updates.
     void SetRange(int high) { m_rangeHigh = high; }
     // Past the end the bar starts again (105 of 100 shows 5); exactly the
@@ -69,6 +74,7 @@ private:
     CTransferAnimation* m_animation = nullptr;
     QLabel* m_line1 = nullptr;
     QLabel* m_line2 = nullptr;
+    QLabel* m_detail = nullptr;
     QProgressBar* m_bar = nullptr;
     int m_rangeHigh = 100;
     static std::atomic<bool> s_minimized;

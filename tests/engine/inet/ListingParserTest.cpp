@@ -624,6 +624,29 @@ TEST(ListingStream, LineEndVariants) {
     }
 }
 
+TEST(ListingStream, ANameWithALineBreakIsOneRefusedLineNotTwoEntries) {
+    const std::string data =
+        "-rw-r--r-- 1 u g 1 Jan 15  2024 before\r\n"
+        "-rw-r--r-- 1 u g 2 Jan 15  2024 nl\nx.txt\r\n"
+        "-rw-r--r-- 1 u g 3 Jan 15  2024 after\r\n";
+    for (std::size_t chunk : {std::size_t{1}, std::size_t{7}, std::size_t{4096}}) {
+        SCOPED_TRACE("chunk " + std::to_string(chunk));
+        const Collected got = ParseAll(ListingParser::Format::List, data, chunk);
+        ASSERT_EQ(got.entries.size(), 2u);
+        EXPECT_EQ(got.entries[0].name, "before");
+        EXPECT_EQ(got.entries[1].name, "after");
+        ASSERT_EQ(got.problems.size(), 1u);
+        EXPECT_EQ(got.problems[0].first, LineKind::UnsafeName);
+        EXPECT_EQ(got.problems[0].second, "-rw-r--r-- 1 u g 2 Jan 15  2024 nl\nx.txt");
+    }
+    // A listing of bare LFs has nothing to tell such a name from two lines.
+    std::string lf;
+    for (char c : data) {
+        if (c != '\r') lf += c;
+    }
+    EXPECT_EQ(ParseAll(ListingParser::Format::List, lf).entries.size(), 3u);
+}
+
 TEST(ListingStream, EntriesArriveAsSoonAsTheirLineEnds) {
     Collected got;
     ListingParser p = MakeParser(ListingParser::Format::List, got);

@@ -30,8 +30,9 @@ TEST(LocalPaths, LongFoldersAreShortenedFromTheMiddle)
 
 TEST(LocalPaths, RemotePathsBelowTheJobsFolder)
 {
-    CDownloadThread thread;
-    thread.Job().remoteFolder = QStringLiteral("/pub");
+    TransferJob job;
+    job.remoteFolder = QStringLiteral("/pub");
+    CDownloadThread thread(job);
     EXPECT_EQ(thread.RelativeRemotePath(QStringLiteral("/pub/docs/a/x.txt")), QStringLiteral("/docs/a/x.txt"));
     EXPECT_EQ(thread.RelativeRemotePath(QStringLiteral("plain.txt")), QStringLiteral("plain.txt"));
     // Only whole names count: /public is no folder of /pub.

@@ -33,10 +33,10 @@ protected:
 
     std::unique_ptr<CUploadThread> Job(std::initializer_list<FileStatus> items)
     {
-        auto thread = Make<CUploadThread>(m_server->port(), QStringLiteral("/www"));
-        for (const FileStatus& item : items)
-            thread->Job().items.append(item);
-        return thread;
+        return Make<CUploadThread>(m_server->port(), QStringLiteral("/www"), [&](TransferJob& job) {
+            for (const FileStatus& item : items)
+                job.items.append(item);
+        });
     }
     FileStatus Local(const std::string& rel, bool folder = false, std::uint64_t size = 0) const
     {

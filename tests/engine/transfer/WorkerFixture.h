@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -136,25 +137,42 @@ private:
 
 class WorkerFixture : public ::testing::Test {
 protected:
-    template <typename Thread>
-    std::unique_ptr<Thread> Make(int port, const QString& remoteFolder = QStringLiteral("/"))
+    // A job against the test server's account, without proxy or waits.
+    static TransferJob NewJob(int port, const QString& remoteFolder = QStringLiteral("/"))
     {
-        auto thread = std::make_unique<Thread>();
-        TransferJob& job = thread->Job();
-        job.host = QStringLiteral("127.0.0.1");
-        job.port = port;
-        job.user = QStringLiteral("anna");
-        job.password = QStringLiteral("secret");
+        TransferJob job;
+        job.site.host = QStringLiteral("127.0.0.1");
+        job.site.port = port;
+        job.site.user = QStringLiteral("anna");
+        job.site.password = QStringLiteral("secret");
+        job.site.retryDelay = 0;
+        job.site.passive = true;
         job.remoteFolder = remoteFolder;
-        job.retryDelay = 0;
-        job.passive = true;
         job.timeoutMs = 10000;
         job.proxyType = kx::settings::kProxyDirect;
+        return job;
+    }
+
+    template <typename Thread>
+    std::unique_ptr<Thread> Make(TransferJob job)
+    {
+        auto thread = std::make_unique<Thread>(std::move(job));
         thread->SetReceiver(&m_receiver);
         auto scripted = std::make_unique<ScriptedPort>();
         m_port = scripted.get();
         thread->SetPort(std::move(scripted));
         return thread;
+    }
+
+    // `edit` changes the job before the thread is made from it.
+    template <typename Thread>
+    std::unique_ptr<Thread> Make(int port, const QString& remoteFolder = QStringLiteral("/"),
+                                 const std::function<void(TransferJob&)>& edit = {})
+    {
+        TransferJob job = NewJob(port, remoteFolder);
+        if (edit)
+            edit(job);
+        return Make<Thread>(std::move(job));
     }
 
     // Lets the events in until the run's end has arrived.

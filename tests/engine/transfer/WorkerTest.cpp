@@ -39,9 +39,10 @@ TEST_F(WorkerTest, AJobCancelledBeforeItRanReportsOnlyItsEnd)
 
 TEST_F(WorkerTest, AttemptsAgainstAClosedPortEndWithTheLastError)
 {
-    auto thread = Make<CUploadThread>(kxtest::ClosedPort());
-    thread->Job().retries = 3;
-    thread->Job().retryDelay = 1;
+    auto thread = Make<CUploadThread>(kxtest::ClosedPort(), QStringLiteral("/"), [&](TransferJob& job) {
+        job.site.retries = 3;
+        job.site.retryDelay = 1;
+    });
     Run(*thread);
     const QString host = QStringLiteral("127.0.0.1");
     const auto attempt = [&](const char* format, int k) { return QString::fromLatin1(format).arg(host).arg(k); };
@@ -60,8 +61,9 @@ TEST_F(WorkerTest, AttemptsAgainstAClosedPortEndWithTheLastError)
 
     // Fewer than one attempt still makes one, without a wait.
     m_receiver.Clear();
-    auto once = Make<CDownloadThread>(kxtest::ClosedPort());
-    once->Job().retries = 0;
+    auto once = Make<CDownloadThread>(kxtest::ClosedPort(), QStringLiteral("/"), [&](TransferJob& job) {
+        job.site.retries = 0;
+    });
     Run(*once);
     EXPECT_EQ(m_port->Lines().filter(QStringLiteral("Attempt")).size(), 1);
     EXPECT_FALSE(m_receiver.Words().contains(QStringLiteral("Retrying")));
@@ -70,9 +72,10 @@ TEST_F(WorkerTest, AttemptsAgainstAClosedPortEndWithTheLastError)
 
 TEST_F(WorkerTest, CancelDuringARetryWaitEndsTheRunAtOnce)
 {
-    auto thread = Make<CUploadThread>(kxtest::ClosedPort());
-    thread->Job().retries = 2;
-    thread->Job().retryDelay = 30;
+    auto thread = Make<CUploadThread>(kxtest::ClosedPort(), QStringLiteral("/"), [&](TransferJob& job) {
+        job.site.retries = 2;
+        job.site.retryDelay = 30;
+    });
     QTimer::singleShot(300, [&] { thread->Kill(); });
     QElapsedTimer clock;
     clock.start();
@@ -86,10 +89,11 @@ TEST_F(WorkerTest, CancelReachesAWorkerBlockedOnAStalledServer)
 {
     m_remote.Write("big.bin", Pattern(2 << 20));
     auto server = kxtest::StartScriptedFtpd(m_remote.path(), {"--data-stall-after", "RETR=300000"});
-    auto thread = Make<CDownloadThread>(server->port());
-    thread->Job().timeoutMs = 30000;
-    thread->Job().items.append(FileStatus{0, 0, 0, 2 << 20, 0, QStringLiteral("big.bin")});
-    thread->Job().localFolder = QString::fromStdString(m_local.path());
+    auto thread = Make<CDownloadThread>(server->port(), QStringLiteral("/"), [&](TransferJob& job) {
+        job.timeoutMs = 30000;
+        job.items.append(FileStatus{0, 0, 0, 2 << 20, 0, QStringLiteral("big.bin")});
+        job.localFolder = QString::fromStdString(m_local.path());
+    });
     ASSERT_TRUE(thread->Resume());
     // Wait until the data has stopped coming.
     const QString local = QString::fromStdString(m_local.Path("big.bin"));
@@ -112,9 +116,10 @@ TEST_F(WorkerTest, AWorkerRefusedPassiveModeDownloadsActivelyAndSaysSo)
 {
     m_remote.Write("a.txt", "payload");
     auto server = kxtest::StartScriptedFtpd(m_remote.path(), {"--no-epsv", "--reply", "PASV=500 No passive.\\r\\n"});
-    auto thread = Make<CDownloadThread>(server->port());
-    thread->Job().items.append(FileStatus{0, 0, 0, 7, 0, QStringLiteral("a.txt")});
-    thread->Job().localFolder = QString::fromStdString(m_local.path());
+    auto thread = Make<CDownloadThread>(server->port(), QStringLiteral("/"), [&](TransferJob& job) {
+        job.items.append(FileStatus{0, 0, 0, 7, 0, QStringLiteral("a.txt")});
+        job.localFolder = QString::fromStdString(m_local.path());
+    });
     Run(*thread);
     EXPECT_FALSE(m_receiver.failed) << m_receiver.result.toStdString();
     EXPECT_EQ(m_local.Read("a.txt"), "payload");
@@ -132,11 +137,12 @@ TEST_F(WorkerTest, AWorkerOverTlsTakesOnlyTheCertificatesAcceptedForItsConnectio
                                       {"--tls", kxtest::LoopbackCertificate().keyAndCert, "--tls-required"});
     const auto run = [&](const QStringList& accepted) {
         m_receiver.Clear();
-        auto thread = Make<CDownloadThread>(server->port());
-        thread->Job().encryption = kExplicitTlsRequired;
-        thread->Job().acceptedCertificates = accepted;
-        thread->Job().items.append(FileStatus{0, 0, 0, 300000, 0, QStringLiteral("secret.bin")});
-        thread->Job().localFolder = QString::fromStdString(m_local.path());
+        auto thread = Make<CDownloadThread>(server->port(), QStringLiteral("/"), [&](TransferJob& job) {
+            job.site.encryption = kExplicitTlsRequired;
+            job.site.acceptedCertificates = accepted;
+            job.items.append(FileStatus{0, 0, 0, 300000, 0, QStringLiteral("secret.bin")});
+            job.localFolder = QString::fromStdString(m_local.path());
+        });
         Run(*thread);
     };
     // Nobody to ask on a worker: an unknown certificate ends the job.
@@ -154,9 +160,10 @@ TEST_F(WorkerTest, AHundredMegabytesPostAtMostAHundredAndOnePercentages)
     const std::string bytes = Pattern(100u << 20);
     m_remote.Write("hundred.bin", bytes);
     auto server = kxtest::StartPyFtpd(m_remote.path(), "anna", "secret");
-    auto thread = Make<CDownloadThread>(server->port());
-    thread->Job().items.append(FileStatus{0, 0, 0, bytes.size(), 0, QStringLiteral("hundred.bin")});
-    thread->Job().localFolder = QString::fromStdString(m_local.path());
+    auto thread = Make<CDownloadThread>(server->port(), QStringLiteral("/"), [&](TransferJob& job) {
+        job.items.append(FileStatus{0, 0, 0, bytes.size(), 0, QStringLiteral("hundred.bin")});
+        job.localFolder = QString::fromStdString(m_local.path());
+    });
     Run(*thread);
     EXPECT_EQ(m_receiver.result, QStringLiteral("File(s) successfully downloaded."));
     EXPECT_LE(m_receiver.PercentEvents(), 101);

@@ -4,6 +4,7 @@
 #include "engine/base/TrustedCertificates.h"
 #include "engine/catalog/SiteCatalog.h"
 #include "engine/catalog/SitePasswords.h"
+#include "engine/transfer/TransferQueue.h"
 
 #include <QSettings>
 #include <QTemporaryDir>
@@ -19,6 +20,7 @@ public:
         CSiteCatalog::SetDefaultPathOverride(m_folder.filePath(QStringLiteral("sites.xml")));
         CTrustedCertificates::SetDefaultPathOverride(m_folder.filePath(QStringLiteral("trusted-certificates")));
         SitePasswords::ForgetRemembered();
+        CTransferQueue::SetDefaultStorePathOverride(m_folder.filePath(QStringLiteral("transfer-queue.sqlite")));
         if (quiet) {
             kx::WriteProfileInt(kx::settings::ShowConnectionDlg, 0);
             kx::WriteProfileInt(kx::settings::HideStatusCallbackInfo, 1);
@@ -28,6 +30,7 @@ public:
     {
         CSiteCatalog::SetDefaultPathOverride(QString());
         CTrustedCertificates::SetDefaultPathOverride(QString());
+        CTransferQueue::SetDefaultStorePathOverride(QString());
     }
     FreshProgramState(const FreshProgramState&) = delete;
     FreshProgramState& operator=(const FreshProgramState&) = delete;

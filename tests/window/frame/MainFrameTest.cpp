@@ -2,6 +2,7 @@
 #include "window/chrome/CustomizableToolBar.h"
 #include "window/frame/ConnectCommands.h"
 #include "window/frame/MainFrame.h"
+#include "engine/transfer/TransferQueue.h"
 #include "engine/base/Prompts.h"
 #include "engine/base/Settings.h"
 #include "window/frame/TracePane.h"
@@ -264,13 +265,13 @@ TEST_F(MainFrameTest, CommandStatesWhileAConnectAttemptWaits)
     EXPECT_FALSE(frame.Command(cmd::ID_CANCEL)->isEnabled());
 }
 
-TEST_F(MainFrameTest, LinesFromOtherThreadsArriveAsEvents)
+TEST_F(MainFrameTest, LinesOfTheTransfersReachTheTraceAsTheyAre)
 {
     WriteProfileInt(settings::ShowConnectionDlg, 0);
     CMainFrame frame;
-    QCoreApplication::postEvent(&frame, new TraceLineEvent(WM_TRACE_LINE, TRACE_INFO, QStringLiteral("[1] 100% status")));
-    QCoreApplication::postEvent(&frame, new TraceLineEvent(WM_TRACE_LINE, TRACE_ERROR, QStringLiteral("[2] 50% failed")));
-    QCoreApplication::postEvent(&frame, new TraceLineEvent(WM_TRACE_LINE2, TRACE_SUCCESS, QStringLiteral("[3] done")));
+    emit frame.TransferQueue().StatusLine(QStringLiteral("[1] 100% status"));
+    emit frame.TransferQueue().TraceLine(TRACE_ERROR, QStringLiteral("[2] 50% failed"));
+    emit frame.TransferQueue().TraceLine(TRACE_SUCCESS, QStringLiteral("[3] done"));
     PumpMessages();
     CTracePane* pane = frame.TracePane();
     ASSERT_EQ(pane->count(), 3);

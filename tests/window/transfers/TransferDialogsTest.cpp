@@ -120,9 +120,10 @@ TEST_F(DialogWorkerTest, StoppingAWorkerThatWaitsForAnAnswerDoesNotHang)
     m_remote.Write("same.txt", "remote");
     m_local.Write("same.txt", "local, and larger than the remote file");
     auto server = kxtest::StartPyFtpd(m_remote.path(), "anna", "secret");
-    auto thread = Make<CDownloadThread>(server->port());
-    thread->Job().items.append(FileStatus{0, 0, 0, 6, 0, QStringLiteral("same.txt")});
-    thread->Job().localFolder = QString::fromStdString(m_local.path());
+    auto thread = Make<CDownloadThread>(server->port(), QStringLiteral("/"), [&](TransferJob& job) {
+        job.items.append(FileStatus{0, 0, 0, 6, 0, QStringLiteral("same.txt")});
+        job.localFolder = QString::fromStdString(m_local.path());
+    });
     auto port = std::make_unique<CDialogTransferPort>(true, [t = thread.get()] { t->Kill(); });
     CDialogTransferPort* dialogs = port.get();
     thread->SetPort(std::move(port));

@@ -4,23 +4,27 @@
 #include "window/transfers/TransferManagerBar.h"
 #include "engine/transfer/WorkerFixture.h"
 
+#include "engine/transfer/TransferQueue.h"
+#include "window/transfers/TransferQueueModel.h"
+
 #include <QHeaderView>
-#include <QTreeWidget>
+#include <QItemSelectionModel>
+#include <QTreeView>
 
 #include "support/ClosedPort.h"
 
 namespace {
 
-// What the pane tells the main window.
-class RecordingFrame : public QObject {
-public:
-    bool event(QEvent* event) override
+// What the queue tells the main window.
+struct RecordingFrame {
+    void Listen(CTransferQueue& queue)
     {
-        if (auto* line = dynamic_cast<TraceLineEvent*>(event)) {
-            lines << QStringLiteral("%1 %2").arg(line->Level()).arg(line->Text().section(QStringLiteral("] "), 1));
-            return true;
-        }
-        return QObject::event(event);
+        QObject::connect(&queue, &CTransferQueue::TraceLine, [this](int level, const QString& text) {
+            lines << QStringLiteral("%1 %2").arg(level).arg(text.section(QStringLiteral("] "), 1));
+        });
+        QObject::connect(&queue, &CTransferQueue::StatusLine, [this](const QString& text) {
+            lines << QStringLiteral("status ") + text.section(QStringLiteral("] "), 1);
+        });
     }
     QStringList lines;
 };
@@ -31,7 +35,7 @@ protected:
     TransferManagerTest()
     {
         m_bar = std::make_unique<CTransferManagerBar>();
-        m_bar->SetFrame(&m_frame);
+        m_frame.Listen(m_bar->Queue());
         m_bar->SetShowDialogs(false);
         m_bar->SetProxy(kx::settings::kProxyDirect, QString());
         m_bar->SetConnectionTimeout(10);
@@ -42,24 +46,26 @@ protected:
     void AddWaitingJob(const char* name, int retries = 2, int delay = 60)
     {
         TransferSite site{QStringLiteral("127.0.0.1"), QStringLiteral("anna"), QStringLiteral("secret"), 2, retries, delay,
-                          m_closedPort, true, 0, {}};
+                          m_closedPort, true, 0, {}, {}};
         FileStatus entry;
         entry.path = QString::fromUtf8(name);
         m_bar->AddDownload({entry}, QString::fromStdString(m_local.path()), site, QStringLiteral("/"));
     }
     QStringList Statuses() const
     {
-        QStringList statuses;
-        for (int i = 0; i < m_bar->List()->topLevelItemCount(); ++i)
-            statuses << m_bar->List()->topLevelItem(i)->text(CTransferManagerBar::StatusColumn);
-        return statuses;
+        return Column(CTransferManagerBar::StatusColumn);
     }
     QStringList Names() const
     {
-        QStringList names;
-        for (int i = 0; i < m_bar->List()->topLevelItemCount(); ++i)
-            names << m_bar->List()->topLevelItem(i)->text(CTransferManagerBar::FileColumn);
-        return names;
+        return Column(CTransferManagerBar::FileColumn);
+    }
+    QStringList Column(int column) const
+    {
+        QStringList texts;
+        const QAbstractItemModel* model = m_bar->List()->model();
+        for (int row = 0; row < model->rowCount(); ++row)
+            texts << model->index(row, column).data().toString();
+        return texts;
     }
     // Lets events in until `done` holds or the time is up.
     template <typename Condition>
@@ -75,7 +81,8 @@ protected:
     {
         m_bar->List()->clearSelection();
         for (const int row : rows)
-            m_bar->List()->topLevelItem(row)->setSelected(true);
+            m_bar->List()->selectionModel()->select(m_bar->List()->model()->index(row, 0),
+                                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
 
     RecordingFrame m_frame;
@@ -104,8 +111,9 @@ TEST_F(TransferManagerTest, TheOldestQueuedJobsRunUpToTheLimit)
     EXPECT_EQ(Names(), (QStringList{"two", "three", "four", "five"}));
     EXPECT_EQ(m_bar->RunningCount(), 2);
     EXPECT_TRUE(Until([&] { return Statuses()[1] == QStringLiteral("Connecting"); }));
+    // Cancelled is neither success nor failure: the neutral colour.
     EXPECT_EQ(m_frame.lines.filter(QStringLiteral("Download cancelled.")),
-              QStringList{QStringLiteral("%1 Download cancelled.").arg(TRACE_SUCCESS)});
+              QStringList{QStringLiteral("%1 Download cancelled.").arg(TRACE_INFO)});
 
     // Cancel on a queued row: it goes, counted neither up nor down.
     Select({3});
@@ -128,7 +136,7 @@ TEST_F(TransferManagerTest, AJobThatFailedWhileConnectingComesBackAsFailed)
 {
     m_bar->SetParallelLimit(5);
     AddWaitingJob("lost.txt", 1, 0);
-    ASSERT_TRUE(Until([&] { return m_bar->List()->topLevelItemCount() == 1 && Statuses() == QStringList{"Failed"}; }));
+    ASSERT_TRUE(Until([&] { return m_bar->JobCount() == 1 && Statuses() == QStringList{"Failed"}; }));
     EXPECT_EQ(Names(), QStringList{QStringLiteral("lost.txt")});
     EXPECT_EQ(m_bar->RunningCount(), 0);
     ASSERT_EQ(m_frame.lines.size(), 1);
@@ -148,28 +156,45 @@ TEST_F(TransferManagerTest, AJobThatFailedWhileConnectingComesBackAsFailed)
     ASSERT_TRUE(Until([&] { return m_bar->JobCount() == 0; }));
 }
 
-TEST_F(TransferManagerTest, AJobThatFailsOnItsThirdFileDoesNotComeBack)
+TEST_F(TransferManagerTest, AFileThatFailsFailsAloneAndTheJobStaysToBeResubmitted)
 {
     kxtest::TempDir remote;
     remote.Write("a.txt", "a");
-    remote.Write("b.txt", "b");
+    remote.Write("b,with comma.txt", "b");
     auto server = kxtest::StartPyFtpd(remote.path(), "anna", "secret");
     TransferSite site{QStringLiteral("127.0.0.1"), QStringLiteral("anna"), QStringLiteral("secret"), 2, 1, 0,
-                      server->port(), true, 0, {}};
+                      server->port(), true, 0, {}, {}};
     FileStatusList entries;
-    for (const char* name : {"a.txt", "b,with comma.txt", "c.txt"}) {
+    for (const char* name : {"a.txt", "c.txt", "b,with comma.txt"}) {
         FileStatus entry;
         entry.path = QString::fromUtf8(name);
+        entry.size = 1;
         entries << entry;
     }
-    remote.Write("b,with comma.txt", "b");
     m_bar->AddDownload(entries, QString::fromStdString(m_local.path()), site, QStringLiteral("/"));
     // The name with a comma stays whole in its column and in the trace.
-    ASSERT_TRUE(Until([&] { return m_frame.lines.contains(QStringLiteral("%1 Downloading: \"b,with comma.txt\"").arg(TRACE_INFO)); }));
-    ASSERT_TRUE(Until([&] { return m_bar->JobCount() == 0; }));
-    EXPECT_TRUE(m_frame.lines.last().startsWith(QStringLiteral("%1 Unable to open remote file c.txt").arg(TRACE_ERROR)))
-        << m_frame.lines.last().toStdString();
+    ASSERT_TRUE(Until([&] { return m_frame.lines.contains(QStringLiteral("status Downloading: \"b,with comma.txt\"")); }));
+    ASSERT_TRUE(Until([&] { return m_bar->RunningCount() == 0; }));
+    // The missing file did not stop the one after it.
     EXPECT_EQ(m_local.Read("b,with comma.txt"), "b");
+    EXPECT_EQ(Statuses(), QStringList{QStringLiteral("Failed")});
+    const QString end = m_frame.lines.last();
+    EXPECT_EQ(end, QStringLiteral("%1 2 of 3 files transferred, 1 failed.").arg(TRACE_ERROR)) << end.toStdString();
+    EXPECT_EQ(m_frame.lines.filter(QStringLiteral("/c.txt: Unable to open remote file c.txt")).size(), 1)
+        << m_frame.lines.join(QLatin1Char('\n')).toStdString();
+    const TransferJobRecord& record = m_bar->Queue().JobAt(0);
+    ASSERT_EQ(record.job.files.size(), 3u);
+    EXPECT_EQ(record.job.files[1].state, TransferState::Failed);
+    EXPECT_TRUE(record.job.files[1].result.contains(QStringLiteral("550"))) << record.job.files[1].result.toStdString();
+
+    // Once the file is there, Resubmit moves only what is missing.
+    remote.Write("c.txt", "c");
+    m_local.Write("a.txt", "kept");
+    Select({0});
+    m_bar->ResubmitSelected();
+    ASSERT_TRUE(Until([&] { return m_bar->JobCount() == 0; }));
+    EXPECT_EQ(m_local.Read("c.txt"), "c");
+    EXPECT_EQ(m_local.Read("a.txt"), "kept");
 }
 
 TEST_F(TransferManagerTest, ColumnWidthsComeBackAndAnEmptySettingKeepsTheDefaults)
