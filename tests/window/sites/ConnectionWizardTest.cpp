@@ -62,11 +62,17 @@ protected:
     // Runs the wizard, `drive` working it once it is up.
     bool Run(std::function<void(CWizardSheet&)> drive)
     {
-        QTimer::singleShot(0, [drive] {
-            auto* sheet = qobject_cast<CWizardSheet*>(QApplication::activeModalWidget());
-            ASSERT_NE(sheet, nullptr);
-            drive(*sheet);
+        // Polled: building the sheet asks the keyring whether it answers,
+        // which runs the event loop before the sheet is up.
+        QTimer poll;
+        poll.setInterval(20);
+        poll.callOnTimeout([&poll, drive] {
+            if (auto* sheet = qobject_cast<CWizardSheet*>(QApplication::activeModalWidget())) {
+                poll.stop();
+                drive(*sheet);
+            }
         });
+        poll.start();
         // A failed assertion above would leave the wizard open for ever.
         QTimer guard;
         guard.callOnTimeout([] {
