@@ -139,6 +139,7 @@ CFtpListView::CFtpListView(QWidget* parent)
 
     connect(m_selection, &QItemSelectionModel::selectionChanged, this, [this] {
         m_slowClick.stop();
+        m_clickedIndex = QPersistentModelIndex();
         emit SelectionChanged();
     });
     connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this, [this] {

@@ -103,6 +103,9 @@ public:
     void EditItem(int row);
     QLineEdit* Editor() const;
     bool IsEditing() const { return m_editing; }
+    // Ends an edit of a name unsaved, and a rename a click was about to
+    // start: a command that runs now must not leave an editor open.
+    void EndEditing();
     void FocusList();
 
     void SetCommandLookup(std::function<QAction*(int commandId)> lookup);
@@ -176,10 +179,16 @@ private:
     QString m_committedText;
 
     // A click on the only selected row starts renaming it, unless the click
-    // turns out to be half of a double-click.
+    // turns out to be half of a double-click. Only a row the user clicked
+    // before counts, in a list that had the keyboard already: a row the
+    // program selected, or the click that brings the list the focus, renames
+    // nothing.
     QTimer m_slowClick;
     QPersistentModelIndex m_slowClickIndex;
+    QPersistentModelIndex m_clickedIndex; // the row the last click left selected
     bool m_pressOnSoleSelection = false;
+    bool m_pressOnSeveral = false; // on one row of a selection of several
+    bool m_focusFromClick = false; // the list got the keyboard from the press now coming
     QPoint m_dragStart;
     bool m_mayDrag = false;
 };

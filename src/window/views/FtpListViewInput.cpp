@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDropEvent>
+#include <QFocusEvent>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -103,6 +104,13 @@ void CFtpListView::FinishEditing(bool accepted)
     emit EditingFinished(row, text, accepted);
 }
 
+void CFtpListView::EndEditing()
+{
+    m_slowClick.stop();
+    m_pressOnSoleSelection = false;
+    CancelEditing();
+}
+
 void CFtpListView::CancelEditing()
 {
     if (!m_editing)
@@ -142,6 +150,13 @@ bool CFtpListView::eventFilter(QObject* watched, QEvent* event)
         }
     }
 
+    // A press gives the focus before it is delivered; the focus event says
+    // which press brought it.
+    if (watched == view && event->type() == QEvent::FocusIn) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        m_focusFromClick = reason == Qt::MouseFocusReason || reason == Qt::ActiveWindowFocusReason;
+    }
+
     if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove || event->type() == QEvent::Drop)
         return HandleFileDrop(static_cast<QDropEvent*>(event));
 
@@ -152,13 +167,19 @@ bool CFtpListView::eventFilter(QObject* watched, QEvent* event)
             auto* mouse = static_cast<QMouseEvent*>(event);
             m_slowClick.stop();
             const QModelIndex index = view->indexAt(mouse->position().toPoint());
+            // Not the click that brought the keyboard into the list or the
+            // window: that one only gives the focus.
+            const bool bringsFocus = m_focusFromClick;
+            m_focusFromClick = false;
             m_pressOnSoleSelection = mouse->button() == Qt::LeftButton && mouse->modifiers() == Qt::NoModifier
-                && index.isValid() && !m_editing && IsSoleSelectedRow(index.row());
+                && index.isValid() && !m_editing && !bringsFocus && IsSoleSelectedRow(index.row())
+                && m_clickedIndex.isValid() && m_clickedIndex.row() == index.row();
             m_slowClickIndex = index;
             m_mayDrag = mouse->button() == Qt::LeftButton && index.isValid() && !m_editing
                 && m_selection->isRowSelected(index.row(), index.parent());
             m_dragStart = mouse->position().toPoint();
-            if (m_mayDrag && mouse->modifiers() == Qt::NoModifier && !m_pressOnSoleSelection) {
+            m_pressOnSeveral = m_mayDrag && !IsSoleSelectedRow(index.row());
+            if (m_pressOnSeveral && mouse->modifiers() == Qt::NoModifier) {
                 // A press on a selection of several rows may begin a drag of
                 // all of them; the view would narrow the selection to this row.
                 view->setFocus(Qt::MouseFocusReason);
@@ -184,7 +205,7 @@ bool CFtpListView::eventFilter(QObject* watched, QEvent* event)
         case QEvent::MouseButtonRelease: {
             auto* mouse = static_cast<QMouseEvent*>(event);
             const QModelIndex index = view->indexAt(mouse->position().toPoint());
-            if (m_mayDrag && mouse->button() == Qt::LeftButton && index.isValid() && !m_pressOnSoleSelection) {
+            if (m_mayDrag && mouse->button() == Qt::LeftButton && index.isValid() && m_pressOnSeveral) {
                 // A click on one row of a larger selection that never became
                 // a drag selects just that row, as the press would have.
                 m_selection->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
@@ -194,6 +215,11 @@ bool CFtpListView::eventFilter(QObject* watched, QEvent* event)
                 && m_slowClickIndex.isValid() && index.row() == m_slowClickIndex.row())
                 m_slowClick.start(QApplication::doubleClickInterval() + 50);
             m_pressOnSoleSelection = false;
+            // Handled after the view's own press: the row this click left
+            // selected is the one a later click may rename.
+            if (mouse->button() == Qt::LeftButton && mouse->modifiers() == Qt::NoModifier && index.isValid()
+                && IsSoleSelectedRow(index.row()))
+                m_clickedIndex = index.sibling(index.row(), 0);
             break;
         }
         case QEvent::MouseButtonDblClick:
