@@ -210,7 +210,7 @@ TEST_F(MainFrameTest, ConnectAndDisconnectChangeTitleViewsAndCommands)
     frame.ListView()->SelectItem(0);
     EXPECT_TRUE(frame.Command(cmd::ID_DELETE)->isEnabled());
     EXPECT_FALSE(TraceTexts(frame).filter(QStringLiteral("] Successfully connected to: 127.0.0.1.")).isEmpty());
-    EXPECT_TRUE(TraceTexts(frame).last().endsWith(QStringLiteral("Listing of \"/\" succesfully received.")));
+    EXPECT_TRUE(TraceTexts(frame).last().endsWith(QStringLiteral("Listing of \"/\" successfully received.")));
 
     frame.Command(cmd::ID_DISCONNECT)->trigger();
     EXPECT_FALSE(frame.Session().HasConnection());

@@ -56,7 +56,7 @@ TEST_F(RemoteBrowsingTest, ConnectListsTheHomeFolderIntoTreeAndList)
                                    QStringLiteral("100% ü.txt"), QStringLiteral("Alpha.bin"), QStringLiteral("zeta.txt")}));
     const QStringList trace = Trace();
     EXPECT_TRUE(trace.contains(QStringLiteral("Receiving listing of \"/\"...")));
-    EXPECT_EQ(trace.last(), QStringLiteral("Listing of \"/\" succesfully received."));
+    EXPECT_EQ(trace.last(), QStringLiteral("Listing of \"/\" successfully received."));
     EXPECT_FALSE(m_frame->ListView()->IsBusy());
 
     // An empty folder.

@@ -235,7 +235,7 @@ TEST_F(SessionSafetyTest, AFailedListingLeavesRefreshOnTheFolderOnScreen)
 
     const int before = TraceCount();
     m_frame->Command(cmd::ID_REFRESH)->trigger();
-    EXPECT_EQ(Trace(before).last(), QStringLiteral("Listing of \"/good\" succesfully received."));
+    EXPECT_EQ(Trace(before).last(), QStringLiteral("Listing of \"/good\" successfully received."));
     EXPECT_EQ(Rows(), QStringList{QStringLiteral("g.txt")});
     EXPECT_EQ(m_frame->ItemCommands().PropertiesOf(0).location, QStringLiteral("/good/g.txt"));
 }
