@@ -92,7 +92,7 @@ CLocalBrowserBar::CLocalBrowserBar(QWidget* parent)
 
     m_places.AddSystemPlaces();
     SetViewMode(ViewMode::Details);
-    if (!BrowseTo(QDir::homePath(), false) && !BrowseTo(QDir::currentPath(), false))
+    if (!BrowseTo(QDir::homePath(), false))
         BrowseTo(QStringLiteral("/"), false);
 }
 
@@ -330,8 +330,13 @@ bool CLocalBrowserBar::BrowseTo(const QString& folder, bool recordHistory)
 
 void CLocalBrowserBar::GoToPath(const QString& path)
 {
-    if (!BrowseTo(path, true))
-        BrowseTo(QDir::currentPath(), true);
+    if (!BrowseTo(path, true) && !BrowseTo(QDir::homePath(), true))
+        BrowseTo(QStringLiteral("/"), true);
+}
+
+void CLocalBrowserBar::RefreshFile(const QString& path)
+{
+    m_model->RefreshFile(QDir::cleanPath(path));
 }
 
 void CLocalBrowserBar::GoBack()

@@ -53,9 +53,13 @@ public:
     bool BrowseTo(const QString& folder, bool recordHistory);
     // Absolute, without a trailing slash except for "/".
     QString GetCurrentFolderPath() const { return m_currentFolder; }
-    // Browses with history; a path that cannot be shown shows the process's
-    // current directory instead.
+    // Browses with history; a path that cannot be shown shows the home
+    // folder instead (never the folder the program was started from, which
+    // nobody chose).
     void GoToPath(const QString& path);
+    // A file the program has written (a download that ended): its size and
+    // time in the view as they are now.
+    void RefreshFile(const QString& path);
 
     void GoBack();
     void GoUp();
