@@ -354,7 +354,9 @@ void CFtpListView::FitColumnsOnce()
     option.features |= QStyleOptionViewItem::HasDisplay | QStyleOptionViewItem::HasDecoration;
     const int rows = std::min(m_model->rowCount(), 500);
     for (int column = 0; column + 1 < CFtpListModel::ColumnCount; ++column) {
-        int width = header->sectionSizeHint(column);
+        // Never narrower than at the start: the first folder's short names
+        // would leave the next folder's long ones cut.
+        int width = std::max(header->sectionSizeHint(column), kColumnWidths[column] - 8);
         for (int row = 0; row < rows; ++row)
             width = std::max(width, m_detailsView->itemDelegate()->sizeHint(option, m_model->index(row, column)).width());
         header->resizeSection(column, width + 8);

@@ -733,6 +733,25 @@ TEST(FtpListView, SelectAllInvertAndSelectOne)
     EXPECT_TRUE(view.SelectedRows().isEmpty());
 }
 
+TEST(FtpListView, TheNameColumnNeverStartsNarrowerThanItsDefault)
+{
+    // A first folder of short names must not leave the column too narrow
+    // for the next folder's long ones.
+    CFtpListView view;
+    view.resize(800, 400);
+    view.show();
+    Fill(view, {Entry("pub", 0, true, 1), Entry("a.txt", 1, false, 1)});
+    view.FitColumnsOnce();
+    QHeaderView* header = view.DetailsView()->header();
+    EXPECT_GE(header->sectionSize(0), 180);
+    // Long names widen it.
+    CFtpListView other;
+    Fill(other, {Entry(std::string(60, 'n') + ".txt", 1, false, 1)});
+    other.FitColumnsOnce();
+    EXPECT_GT(other.DetailsView()->header()->sectionSize(0),
+              other.DetailsView()->fontMetrics().horizontalAdvance(QString(60, QLatin1Char('n'))));
+}
+
 // ---------------------------------------------------------------- editing
 
 class EditingTest : public ::testing::Test {
