@@ -50,15 +50,27 @@ CTransferCommands::CTransferCommands(CFtpSession& session, CFtpListView& list, C
     connect(&m_list, &CFtpListView::FilesDropped, this, &CTransferCommands::Upload);
     connect(&m_list, &CFtpListView::DragRequested, this, &CTransferCommands::DragSelectionOut);
     connect(&m_localBrowser, &CLocalBrowserBar::RemoteRowsDropped, this, &CTransferCommands::OnRemoteRowsDropped);
+    m_chooseUpload = [this](bool folder) {
+        QStringList chosen;
+        if (!folder)
+            chosen = QFileDialog::getOpenFileNames(m_window, QStringLiteral("Upload"), m_lastDir,
+                                                   QStringLiteral("All Files (*)"));
+        else if (const QString one = QFileDialog::getExistingDirectory(m_window, QStringLiteral("Upload Folder"), m_lastDir);
+                 !one.isEmpty())
+            chosen << one;
+        return chosen;
+    };
 }
 
 QString CTransferCommands::DefaultDownloadFolder()
 {
     QString folder = kx::GetProfileString(kx::settings::DefaultLocalPath);
-    if (folder.isEmpty())
+    if (folder.isEmpty()) {
+        // A fresh account may have no Downloads folder yet.
         folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
-    if (folder.isEmpty())
-        folder = QDir::homePath();
+        if (!QFileInfo(folder).isDir())
+            folder = QDir::homePath();
+    }
     // A relative setting would land wherever the program happened to start.
     return QDir::cleanPath(QDir(QDir::homePath()).absoluteFilePath(folder));
 }
@@ -156,7 +168,30 @@ void CTransferCommands::OnDownloadTo()
 
 void CTransferCommands::OnUpload()
 {
-    Upload(QFileDialog::getOpenFileNames(m_window, QStringLiteral("Upload"), m_lastDir, QStringLiteral("All Files (*)")));
+    Upload(m_chooseUpload(false));
+}
+
+void CTransferCommands::OnUploadFolder()
+{
+    Upload(m_chooseUpload(true));
+}
+
+void CTransferCommands::OnUploadLocalSelection()
+{
+    Upload(m_localBrowser.SelectedPaths());
+}
+
+void CTransferCommands::ShowLocalFilesWritten(const QStringList& paths)
+{
+    const QString shown = m_localBrowser.GetCurrentFolderPath();
+    for (const QString& path : paths) {
+        // A file deeper down shows as the folder it went into.
+        QString item = QDir::cleanPath(path);
+        while (!item.isEmpty() && QFileInfo(item).absolutePath() != shown && item != QFileInfo(item).absolutePath())
+            item = QFileInfo(item).absolutePath();
+        if (QFileInfo(item).absolutePath() == shown)
+            m_localBrowser.RefreshFile(item);
+    }
 }
 
 void CTransferCommands::Upload(const QStringList& localPaths)

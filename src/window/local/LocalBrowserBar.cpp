@@ -531,22 +531,28 @@ void CLocalBrowserBar::ShowContextMenu(QAbstractItemView* view, const QPoint& po
     const QModelIndex index = view->indexAt(position);
     if (index.isValid() && !view->selectionModel()->isSelected(index))
         view->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    QMenu menu(this);
-    if (index.isValid()) {
-        menu.addAction(m_openAction);
-        menu.setDefaultAction(m_openAction);
-        menu.addSeparator();
+    const std::unique_ptr<QMenu> menu = CreateContextMenu(index.isValid());
+    menu->exec(view->viewport()->mapToGlobal(position));
+}
+
+std::unique_ptr<QMenu> CLocalBrowserBar::CreateContextMenu(bool onItem)
+{
+    auto menu = std::make_unique<QMenu>(this);
+    if (onItem) {
+        menu->addAction(m_openAction);
+        menu->setDefaultAction(m_openAction);
+        menu->addSeparator();
     }
-    menu.addActions(m_contextActions);
-    menu.addSeparator();
-    if (index.isValid()) {
-        menu.addAction(m_renameAction);
-        menu.addAction(m_deleteAction);
+    menu->addActions(m_contextActions);
+    menu->addSeparator();
+    if (onItem) {
+        menu->addAction(m_renameAction);
+        menu->addAction(m_deleteAction);
     } else {
-        menu.addAction(m_newFolderAction);
-        menu.addMenu(m_viewMenu);
+        menu->addAction(m_newFolderAction);
+        menu->addMenu(m_viewMenu);
     }
-    menu.exec(view->viewport()->mapToGlobal(position));
+    return menu;
 }
 
 bool CLocalBrowserBar::eventFilter(QObject* watched, QEvent* event)

@@ -76,6 +76,8 @@ public:
     ViewMode GetViewMode() const { return m_viewMode; }
     // The frame's commands that apply to the pane, shown in its context menu.
     void SetContextActions(QList<QAction*> actions);
+    // The right-click menu over an item (onItem) or the empty space.
+    std::unique_ptr<QMenu> CreateContextMenu(bool onItem);
     void SetUrlOpener(UrlOpener opener);
 
     // Oldest first; Back returns to the last one.
