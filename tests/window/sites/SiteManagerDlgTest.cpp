@@ -521,6 +521,8 @@ TEST(FavoritesMenuTest, FoldersFirstThenSitesEachByNameIgnoringCase)
     QObject::connect(&favorites, &CFavoritesMenu::SiteChosen, [&](const QString& site) { chosen = site; });
     menu.actions().at(3)->menu()->actions().at(0)->menu()->actions().at(0)->trigger();
     EXPECT_EQ(chosen, Q("A\\Sub1\\y"));
+    // Highlighted, an entry says where it goes in the status bar.
+    EXPECT_EQ(menu.actions().at(3)->menu()->actions().at(0)->menu()->actions().at(0)->statusTip(), Q("Connects to A > Sub1 > y"));
 
     // Rebuilt from an unreadable file: the fixed entries stay alone.
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
