@@ -50,6 +50,9 @@ RemoteEntry ToRemoteEntry(const inet::DirEntry& entry)
     result.size = entry.size;
     result.modified = entry.modified;
     result.folder = entry.isFolder;
+    result.permissions = FromServer(entry.permissions);
+    result.owner = FromServer(entry.owner);
+    result.group = FromServer(entry.group);
     return result;
 }
 

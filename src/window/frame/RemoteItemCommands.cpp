@@ -171,6 +171,11 @@ RemoteItemProperties CRemoteItemCommands::PropertiesOf(int row) const
     item.type = m_list.ItemText(row, 2);
     item.date = m_list.ItemText(row, 3);
     item.location = m_session.ListedPath().Child(item.name).ToString();
+    if (const FtpListItem* listed = m_list.Item(row)) {
+        item.owner = listed->owner;
+        item.group = listed->group;
+        item.permissions = listed->permissions;
+    }
     return item;
 }
 

@@ -194,6 +194,7 @@ void CFtpListView::DeleteAllItems()
     // still have to learn that nothing is selected any more.
     const bool hadSelection = m_selection->hasSelection();
     m_model->Clear();
+    m_sharedTexts.clear();
     if (hadSelection)
         emit SelectionChanged();
 }
@@ -207,6 +208,16 @@ void CFtpListView::AddListingEntry(int index, const RemoteEntry& entry)
     item.size = entry.size;
     item.folder = entry.folder;
     item.modified = entry.modified;
+    // Owners, groups and permissions repeat from row to row: the rows share
+    // one copy of each text rather than hold 100,000 of them.
+    const auto shared = [this](const QString& text) {
+        if (text.isEmpty())
+            return QString();
+        return *m_sharedTexts.insert(text);
+    };
+    item.permissions = shared(entry.permissions);
+    item.owner = shared(entry.owner);
+    item.group = shared(entry.group);
     if (index >= 0 && index < m_model->TotalCount())
         m_model->Insert(index, std::move(item));
     else
@@ -447,6 +458,12 @@ qint64 CFtpListView::ItemModified(int row) const
     m_model->FlushPending();
     const FtpListItem* item = m_model->Item(row);
     return item ? item->modified : 0;
+}
+
+const FtpListItem* CFtpListView::Item(int row) const
+{
+    m_model->FlushPending();
+    return m_model->Item(row);
 }
 
 QString CFtpListView::ItemText(int row, int column) const

@@ -3,6 +3,7 @@
 #include <QList>
 #include <QPersistentModelIndex>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -93,6 +94,8 @@ public:
     quint64 GetItemSize(int row) const;
     qint64 ItemModified(int row) const;
     QString ItemText(int row, int column) const;
+    // The row's record as the listing gave it; null for a row outside the list.
+    const FtpListItem* Item(int row) const;
     void SetItemName(int row, const QString& name);
     void RemoveItem(int row);
     QList<int> SelectedRows() const;
@@ -164,6 +167,7 @@ private:
     CInputLock* m_inputLock = nullptr;
     bool m_acceptsFiles = false;
     bool m_columnsSettled = false;
+    QSet<QString> m_sharedTexts; // owners, groups, permissions of the rows
 
     int m_sortColumn = 0;
     bool m_ascending = true;

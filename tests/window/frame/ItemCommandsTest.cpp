@@ -324,6 +324,28 @@ TEST_F(ItemCommandsTest, KeysOfTheViewsStayInTheViewsAndMenuKeysWork)
     EXPECT_EQ(opened, QStringLiteral("Site Manager"));
 }
 
+TEST_F(ItemCommandsTest, PropertiesShowTheOwnerGroupAndPermissionsTheListingGives)
+{
+    const std::string listing = "-rw-r-----   1 anna     staff          12 Jan 15  2024 report.txt\r\n"
+                                "drwxr-x---   2 root     wheel        4096 Jan 15  2024 private\r\n";
+    m_server = kxtest::StartScriptedFtpd(m_root.path(), {"--feat", "SIZE", "--list-file", m_files.Write("list.txt", listing)});
+    ASSERT_TRUE(Connect());
+    QStringList shown;
+    WhenModal([&](QWidget* modal) {
+        auto* sheet = qobject_cast<CPropertiesSheet*>(modal);
+        ASSERT_NE(sheet, nullptr);
+        for (const char* field : {"owner", "group", "permissions"})
+            shown << sheet->GeneralPage()->FieldText(QString::fromLatin1(field));
+        sheet->accept();
+    });
+    Select({QStringLiteral("report.txt")});
+    m_frame->Command(cmd::ID_PROPERTIES)->trigger();
+    EXPECT_EQ(shown, (QStringList{QStringLiteral("anna"), QStringLiteral("staff"), QStringLiteral("rw-r-----")}));
+    const RemoteItemProperties folder = m_frame->ItemCommands().PropertiesOf(RowOf(QStringLiteral("private")));
+    EXPECT_EQ(folder.owner + QLatin1Char(':') + folder.group + QLatin1Char(' ') + folder.permissions,
+              QStringLiteral("root:wheel rwxr-x---"));
+}
+
 TEST_F(ItemCommandsTest, AGoToThatFailsSaysSoWhereTheUserLooked)
 {
     m_root.MakeDir("pub");
