@@ -16,6 +16,7 @@
 #include <QMimeData>
 #include <QStandardPaths>
 #include <QStyle>
+#include <QTimer>
 
 namespace {
 
@@ -224,7 +225,9 @@ void CTransferCommands::DragSelectionOut()
     // The list never takes its own rows back as an upload.
     emit DragStateChanged();
     CRemoteDragOut out({m_localBrowser.GetCurrentFolderPath()});
-    QMimeData* data = out.MakeMimeData();
+    QMimeData* data = out.MakeMimeData(QFileInfo(drag.entries.first().path).fileName());
+    // The drag's source window exists once the drag runs.
+    QTimer::singleShot(0, &out, &CRemoteDragOut::OfferDirectSave);
     Qt::DropAction action = Qt::IgnoreAction;
     if (m_runDrag) {
         action = m_runDrag(data);
@@ -237,7 +240,8 @@ void CTransferCommands::DragSelectionOut()
         action = qdrag->exec(Qt::CopyAction | Qt::MoveAction, Qt::CopyAction);
     }
     // A drop on the Local Browser has been delivered already; one that
-    // another program took is found by its placeholder.
+    // another program took names its folder (Direct Save) or is found by its
+    // placeholder.
     if (!drag.delivered && (action == Qt::CopyAction || action == Qt::MoveAction)) {
         const QString folder = out.WaitForDrop();
         if (!folder.isEmpty())
