@@ -64,7 +64,7 @@ void CSiteManagerDlg::CreateControls()
     m_name->setValidator(nameValidator);
     m_nameHint = new QLabel(this);
     m_nameHint->setObjectName(QStringLiteral("nameHint"));
-    m_nameHint->setWordWrap(true);
+    // Two short lines of its own: wrapped, a form row would clip it.
     m_nameHint->setTextFormat(Qt::PlainText);
     m_nameHint->setForegroundRole(QPalette::PlaceholderText);
     m_nameHint->hide();

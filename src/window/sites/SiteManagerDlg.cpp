@@ -246,7 +246,7 @@ void CSiteManagerDlg::OnNameCharactersDropped(const QString& dropped)
     QStringList shown;
     for (const QChar c : std::as_const(m_droppedCharacters))
         shown << QString(c);
-    m_nameHint->setText(QStringLiteral("Left out: %1. A name cannot hold any of %2.")
+    m_nameHint->setText(QStringLiteral("Left out: %1\nA name cannot hold any of %2")
                             .arg(shown.join(QLatin1Char(' ')), CSiteNameValidator::ForbiddenCharactersText()));
     m_nameHint->show();
 }

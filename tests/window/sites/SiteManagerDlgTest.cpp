@@ -411,7 +411,7 @@ TEST_F(SiteManagerTest, CharactersLeftOutOfANameAreNamed)
     Type(dialog.NameField(), Q("a/b\\c"));
     EXPECT_EQ(dialog.NameField()->text(), Q("abc"));
     EXPECT_FALSE(dialog.NameHint()->isHidden());
-    EXPECT_TRUE(dialog.NameHint()->text().startsWith(Q("Left out: / \\."))) << dialog.NameHint()->text().toStdString();
+    EXPECT_TRUE(dialog.NameHint()->text().startsWith(Q("Left out: / \\\n"))) << dialog.NameHint()->text().toStdString();
     // Another site: the hint was about the last one.
     Select(dialog, "Work\\Acme");
     EXPECT_TRUE(dialog.NameHint()->isHidden());
