@@ -9,4 +9,8 @@ struct RemoteEntry {
     quint64 size = 0;     // bytes; 64-bit, files over 4 GiB are common
     qint64 modified = -1; // seconds since the Unix epoch, UTC; -1 when unknown
     bool folder = false;
+    // As the listing gives them ("rwxr-xr-x", names or numbers); empty when it does not.
+    QString permissions;
+    QString owner;
+    QString group;
 };

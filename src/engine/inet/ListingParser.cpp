@@ -310,6 +310,14 @@ bool ParseUnix(const Fields& f, std::int64_t nowUtc, DirEntry& out) {
         e.size = size;
         e.modified = t.ToEpoch();
         e.permissions = std::string(perms.substr(1, 9));
+        // Before the size: the link count, then the owner and the group, as
+        // far as the server sends them; a device's major number is no group.
+        std::size_t first = 1;
+        std::size_t end = s;
+        if (device && end > first && f[end - 1].back() == ',') --end;
+        if (end - first >= 2 && AllDigits(f[first])) ++first;
+        if (first < end) e.owner = std::string(f[first]);
+        if (first + 1 < end) e.group = std::string(f[first + 1]);
         if (type == 'd') {
             e.isFolder = true;
         } else if (type == 'l') {
@@ -495,6 +503,19 @@ bool ParseMlsdTime(std::string_view s, std::int64_t& out) {
     return true;
 }
 
+// How well a fact names an owner (or group): 3 for "UNIX.ownername", 2 for
+// "UNIX.owner" (a number on some servers), 1 for "UNIX.uid"; 0 for any
+// other fact.
+int OwnerFactRank(std::string_view key, std::string_view what, std::string_view id) {
+    if (!StartsWithNoCase(key, "UNIX.")) return 0;
+    const std::string_view rest = key.substr(5);
+    if (rest.size() == what.size() + 4 && StartsWithNoCase(rest, what) && EqualsNoCase(rest.substr(what.size()), "name"))
+        return 3;
+    if (EqualsNoCase(rest, what)) return 2;
+    if (EqualsNoCase(rest, id)) return 1;
+    return 0;
+}
+
 }  // namespace
 
 bool IsSafeEntryName(std::string_view name) {
@@ -544,6 +565,8 @@ LineKind ParseMlsdLine(std::string_view line, DirEntry& out) {
     bool haveFolderSize = false;
     bool haveMode = false;
     unsigned mode = 0;
+    int ownerRank = 0;
+    int groupRank = 0;
     std::string_view forcedName;
     while (!facts.empty()) {
         const auto semi = facts.find(';');
@@ -589,6 +612,13 @@ LineKind ParseMlsdLine(std::string_view line, DirEntry& out) {
             e.permissions = std::string(value);
         } else if (EqualsNoCase(key, "UNIX.mode")) {
             haveMode = ParseOctalMode(value, mode);
+        } else if (const int rank = OwnerFactRank(key, "owner", "uid"); rank > ownerRank) {
+            // A name wins over a number, whatever order the facts come in.
+            e.owner = std::string(value);
+            ownerRank = rank;
+        } else if (const int rank = OwnerFactRank(key, "group", "gid"); rank > groupRank) {
+            e.group = std::string(value);
+            groupRank = rank;
         }
     }
     if (!haveSize && haveFolderSize) e.size = folderSize;

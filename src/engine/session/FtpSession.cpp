@@ -591,9 +591,14 @@ bool CFtpSession::ConnectOnce(const QString& server, int port, int attempt, int 
         Trace(TRACE_ERROR, message);
         if (!m_internetSession)
             return false; // cancelled by the user: no countdown, no message box
-        if (remaining == 0) {
+        // A refused login (530) does not get better by waiting, and servers
+        // that watch for failed logins ban the address that repeats them:
+        // no further attempt.
+        const bool loginRefused =
+            error.number() == inet::err::kIncorrectPassword || error.number() == inet::err::kIncorrectUserName;
+        if (remaining == 0 || loginRefused) {
             TellUser(m_lastResponse.isEmpty() ? message : m_lastResponse + QStringLiteral("\r\n") + message,
-                     IPrompts::Icon::None);
+                     IPrompts::Icon::Error);
             return false;
         }
         RetryCountdownRequest request{m_site.retryDelay, message};

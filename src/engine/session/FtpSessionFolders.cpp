@@ -50,6 +50,9 @@ RemoteEntry ToRemoteEntry(const inet::DirEntry& entry)
     result.size = entry.size;
     result.modified = entry.modified;
     result.folder = entry.isFolder;
+    result.permissions = FromServer(entry.permissions);
+    result.owner = FromServer(entry.owner);
+    result.group = FromServer(entry.group);
     return result;
 }
 
@@ -241,7 +244,7 @@ void CFtpSession::TraceListingEnd(const RemotePath& folder, ListingOutcome outco
     } else if (outcome == ListingOutcome::Complete && count == 0) {
         Trace(TRACE_SUCCESS, QStringLiteral("\"%1\" is empty.").arg(shown));
     } else if (outcome == ListingOutcome::Complete) {
-        Trace(TRACE_SUCCESS, QStringLiteral("Listing of \"%1\" succesfully received.").arg(shown));
+        Trace(TRACE_SUCCESS, QStringLiteral("Listing of \"%1\" successfully received.").arg(shown));
     } else {
         // Part of a folder must not pass for all of it.
         if (failure)

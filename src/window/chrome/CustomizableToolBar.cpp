@@ -38,11 +38,18 @@ CCustomizableToolBar::CCustomizableToolBar(const QString& title, QWidget* parent
 {
 }
 
-void CCustomizableToolBar::LoadToolBar(const QList<int>& buttons, Lookup lookup)
+void CCustomizableToolBar::LoadToolBar(const QList<int>& buttons, Lookup lookup, const QList<int>& offered)
 {
     m_lookup = std::move(lookup);
     m_loaded = buttons;
-    for (const int id : m_loaded) {
+    m_offered.clear();
+    for (const QList<int>& ids : {buttons, offered}) {
+        for (const int id : ids) {
+            if (id != kSeparator && !m_offered.contains(id))
+                m_offered << id;
+        }
+    }
+    for (const int id : std::as_const(m_offered)) {
         if (QAction* action = ActionOf(id))
             action->setIconText(ShortName(action));
     }
@@ -57,7 +64,7 @@ void CCustomizableToolBar::SetButtons(const QList<int>& buttons)
         if (id == kSeparator) {
             addSeparator();
             m_buttons << id;
-        } else if (m_loaded.contains(id)) {
+        } else if (m_offered.contains(id)) {
             if (QAction* action = ActionOf(id)) {
                 addAction(action);
                 m_buttons << id;
@@ -174,8 +181,13 @@ CCustomizeToolbarDlg::CCustomizeToolbarDlg(CCustomizableToolBar& toolbar, QWidge
     actions->addWidget(help);
 
     auto* grid = new QGridLayout;
-    grid->addWidget(new QLabel(QStringLiteral("A&vailable toolbar buttons:"), this), 0, 0);
-    grid->addWidget(new QLabel(QStringLiteral("&Toolbar buttons:"), this), 0, 2);
+    // Each label's letter takes the keyboard to its list.
+    auto* availableLabel = new QLabel(QStringLiteral("A&vailable toolbar buttons:"), this);
+    availableLabel->setBuddy(m_available);
+    auto* currentLabel = new QLabel(QStringLiteral("&Toolbar buttons:"), this);
+    currentLabel->setBuddy(m_current);
+    grid->addWidget(availableLabel, 0, 0);
+    grid->addWidget(currentLabel, 0, 2);
     grid->addWidget(m_available, 1, 0);
     grid->addLayout(actions, 1, 1);
     grid->addWidget(m_current, 1, 2);
@@ -208,8 +220,8 @@ void CCustomizeToolbarDlg::Fill()
     };
     m_available->clear();
     item(CCustomizableToolBar::kSeparator, m_available); // as many as wanted
-    for (const int id : m_toolbar.LoadedButtons()) {
-        if (id != CCustomizableToolBar::kSeparator && !shown.contains(id))
+    for (const int id : m_toolbar.OfferedButtons()) {
+        if (!shown.contains(id))
             item(id, m_available);
     }
     m_current->clear();

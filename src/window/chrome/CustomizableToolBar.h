@@ -22,9 +22,12 @@ public:
     explicit CCustomizableToolBar(const QString& title, QWidget* parent = nullptr);
 
     // The buttons the toolbar comes with (command ids, kSeparator between
-    // groups): the set Customize offers and Reset brings back.
-    void LoadToolBar(const QList<int>& buttons, Lookup lookup);
+    // groups), which Reset brings back, and the commands Customize offers
+    // besides them, in the order it lists them.
+    void LoadToolBar(const QList<int>& buttons, Lookup lookup, const QList<int>& offered = {});
     QList<int> LoadedButtons() const { return m_loaded; }
+    // Every button the toolbar may show: the ones it came with, then the others offered.
+    QList<int> OfferedButtons() const { return m_offered; }
     QList<int> Buttons() const { return m_buttons; }
     QAction* ActionOf(int commandId) const { return m_lookup ? m_lookup(commandId) : nullptr; }
     // Shows exactly these buttons; ids the toolbar does not know are left out.
@@ -57,6 +60,7 @@ protected:
 
 private:
     QList<int> m_loaded;
+    QList<int> m_offered;
     QList<int> m_buttons;
     Lookup m_lookup;
     bool m_textLabels = true;

@@ -39,6 +39,7 @@ CConnectCommands::CConnectCommands(CFtpSession& session, CFavoritesMenu& favorit
         return true;
     };
     RebuildFavorites();
+    m_defaultFolder = CTransferCommands::DefaultDownloadFolder();
 }
 
 bool CConnectCommands::Connect(const QString* siteOrAddress, const QString& user, const QString& password)
@@ -64,6 +65,7 @@ bool CConnectCommands::Connect(const QString* siteOrAddress, const QString& user
     RebuildFavorites();
     m_sitePath = connected && !m_session.SiteRecord().name.isEmpty() ? sitePath : QString();
     if (connected) {
+        m_lastSiteLocalPath = m_session.SiteRecord().localPath;
         OnGoSiteDownloadFolder();
         m_documentTitle = m_session.Site().name.isEmpty() ? m_session.Site().address : m_session.Site().name;
         m_session.OpenPath(nullptr, false);
@@ -174,7 +176,7 @@ void CConnectCommands::OnDisconnect()
 
 void CConnectCommands::OnGoSiteDownloadFolder()
 {
-    const QString local = m_session.HasConnection() ? m_session.SiteRecord().localPath : QString();
+    const QString local = m_session.HasConnection() ? m_session.SiteRecord().localPath : m_lastSiteLocalPath;
     if (local.isEmpty()) {
         OnGoDefaultDownloadFolder();
         return;
@@ -184,7 +186,18 @@ void CConnectCommands::OnGoSiteDownloadFolder()
 
 void CConnectCommands::OnGoDefaultDownloadFolder()
 {
-    m_localBrowser.GoToPath(CTransferCommands::DefaultDownloadFolder());
+    m_defaultFolder = CTransferCommands::DefaultDownloadFolder();
+    m_localBrowser.GoToPath(m_defaultFolder);
+}
+
+void CConnectCommands::OnSettingsChanged()
+{
+    const QString folder = CTransferCommands::DefaultDownloadFolder();
+    if (folder == m_defaultFolder)
+        return;
+    if (m_localBrowser.GetCurrentFolderPath() == m_defaultFolder)
+        m_localBrowser.GoToPath(folder);
+    m_defaultFolder = folder;
 }
 
 void CConnectCommands::OnStoreSiteLocalPath()

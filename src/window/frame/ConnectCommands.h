@@ -48,9 +48,14 @@ public:
     void OnQuickConnect();
     void OnAddToFavorites();
     void OnDisconnect();
+    // The connected site's download folder, or after a disconnect the last
+    // one's; the default download folder when it has none.
     void OnGoSiteDownloadFolder();
     void OnGoDefaultDownloadFolder();
     void OnStoreSiteLocalPath();
+    // The settings changed: a Local Browser still at the old default
+    // download folder moves to the new one, so the next download goes there.
+    void OnSettingsChanged();
 
 signals:
     // Connected, disconnected, or the catalogue changed: title and commands follow.
@@ -69,5 +74,7 @@ private:
     PasswordAsker m_askPassword;
     QString m_connectingPath; // the catalogue path of the site a connect runs for
     QString m_sitePath;
+    QString m_lastSiteLocalPath; // of the site connected last, kept after a disconnect
+    QString m_defaultFolder;     // the default download folder as last applied
     QString m_documentTitle = QStringLiteral("Not Connected");
 };

@@ -36,12 +36,19 @@ void CFrameStatusBar::UpdateList()
     }
     const QList<int> selected = m_list.SelectedRows();
     quint64 bytes = 0;
-    for (const int row : selected)
-        bytes += m_list.IsFolderItem(row) ? 0 : m_list.GetItemSize(row);
+    bool files = false;
+    for (const int row : selected) {
+        if (!m_list.IsFolderItem(row)) {
+            bytes += m_list.GetItemSize(row);
+            files = true;
+        }
+    }
     const int rows = m_list.RowCount();
     QString text = rows == 1 ? QStringLiteral("1 item") : QStringLiteral("%1 items").arg(FormatThousands(quint64(rows)));
+    // A folder's size is not known here; "1 KB" for it would be made up.
     if (!selected.isEmpty())
-        text += QStringLiteral(", %1 selected (%2)").arg(FormatThousands(quint64(selected.size())), FormatSizeKB(bytes));
+        text += QStringLiteral(", %1 selected").arg(FormatThousands(quint64(selected.size())))
+            + (files ? QStringLiteral(" (%1)").arg(FormatSizeKB(bytes)) : QString());
     m_listStatus->setText(text);
 }
 

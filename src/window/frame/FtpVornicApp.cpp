@@ -16,6 +16,9 @@ bool CFtpVornicApp::InitInstance(const QStringList& arguments)
 {
     m_frame = std::make_unique<CMainFrame>();
     m_document = std::make_unique<CFtpVornicDoc>(*m_frame);
+    // A site or host given: no Site Manager in the middle of its connect.
+    if (!arguments.isEmpty())
+        m_frame->SkipStartupSiteManager();
     const Qt::WindowStates state = m_frame->RestorePlacement();
     m_frame->show();
     if (state != Qt::WindowNoState)

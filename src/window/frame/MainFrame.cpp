@@ -4,8 +4,10 @@
 #include "engine/base/Settings.h"
 #include "window/chrome/AboutDlg.h"
 #include "window/chrome/CustomizableToolBar.h"
+#include "window/frame/CommandTable.h"
 #include "window/frame/ConnectCommands.h"
 #include "window/frame/FrameStatusBar.h"
+#include "window/frame/PaneFocus.h"
 #include "window/frame/RemoteItemCommands.h"
 #include "window/frame/RemotePresenter.h"
 #include "window/frame/TracePane.h"
@@ -20,6 +22,7 @@
 #include "engine/transfer/TransferQueue.h"
 #include "window/transfers/DesktopNotifier.h"
 #include "window/transfers/PasswordPrompt.h"
+#include "window/transfers/DialogTransferPort.h"
 #include "window/transfers/TransferManagerBar.h"
 #include "window/views/FtpListView.h"
 #include "window/views/FtpTreeView.h"
@@ -79,8 +82,12 @@ CMainFrame::CMainFrame(QWidget* parent)
     RestartKeepAlive();
 
     QMetaObject::invokeMethod(this, [this] { OfferToMovePasswordsIntoKeyring(this); }, Qt::QueuedConnection);
-    if (GetProfileInt(settings::ShowConnectionDlg))
-        QMetaObject::invokeMethod(m_connectCommands, &CConnectCommands::OnConnect, Qt::QueuedConnection);
+    // A site named on the command line is connected to instead (it calls
+    // SkipStartupSiteManager() before the event loop runs).
+    QMetaObject::invokeMethod(this, [this] {
+        if (m_startupSiteManager && GetProfileInt(settings::ShowConnectionDlg))
+            m_connectCommands->OnConnect();
+    }, Qt::QueuedConnection);
 }
 
 CMainFrame::~CMainFrame()
@@ -91,20 +98,28 @@ CMainFrame::~CMainFrame()
     delete m_transferDock;
 }
 
-QAction* CMainFrame::AddCommand(int id, const QString& text)
+QAction* CMainFrame::AddCommand(int id)
 {
-    auto* action = new QAction(text, this);
+    auto* action = new QAction(this);
     action->setData(id);
     action->setObjectName(QStringLiteral("command%1").arg(id));
+    if (const CommandTable::Entry* entry = CommandTable::Find(id))
+        CommandTable::Apply(*entry, *action, *style());
+    // Whatever runs next, a name left open for editing in the list is not
+    // carried along into it: the edit ends, unsaved, first.
+    connect(action, &QAction::triggered, this, [this] {
+        if (m_list)
+            m_list->EndEditing();
+    });
     m_commands.insert(id, action);
     addAction(action);
     return action;
 }
 
 template <class Handler>
-QAction* CMainFrame::AddCommand(int id, const QString& text, Handler handler)
+QAction* CMainFrame::AddCommand(int id, Handler handler)
 {
-    QAction* action = AddCommand(id, text);
+    QAction* action = Command(id);
     connect(action, &QAction::triggered, this, handler);
     return action;
 }
@@ -112,78 +127,41 @@ QAction* CMainFrame::AddCommand(int id, const QString& text, Handler handler)
 void CMainFrame::CreateCommands()
 {
     using namespace cmd;
-    // The commands of the controllers get their handlers in CreateControllers().
-    AddCommand(ID_CONNECT, QStringLiteral("&Connect...\tCtrl+C"));
-    AddCommand(ID_DISCONNECT, QStringLiteral("&Disconnect\tCtrl+D"));
-    // Every letter of the File menu is a mnemonic of one item only.
-    AddCommand(ID_CANCEL, QStringLiteral("C&ancel\tEsc"), [this] {
+    // Every command of the table, except the bars' switches, which the bars
+    // bring along. The controllers' commands get their handlers in
+    // CreateControllers().
+    const QList<int> barSwitches{ID_VIEW_QUICK_CONNECT, ID_VIEW_TRANSFER_MANAGER, ID_VIEW_LOCAL_BROWSER, ID_VIEW_TRACE,
+                                 ID_VIEW_TOOLBAR};
+    for (const CommandTable::Entry& entry : CommandTable::Entries()) {
+        if (!barSwitches.contains(entry.id))
+            AddCommand(entry.id);
+    }
+    AddCommand(ID_CANCEL, [this] {
         m_session.Cancel();
         UpdateCommandUI();
     });
-    AddCommand(ID_CONNECTION_WIZARD, QStringLiteral("Connection &Wizard..."));
-    AddCommand(ID_DOWNLOAD, QStringLiteral("Dow&nload"));
-    AddCommand(ID_DOWNLOAD_TO, QStringLiteral("Download &to..."));
-    AddCommand(ID_UPLOAD, QStringLiteral("&Upload..."));
-    AddCommand(ID_NEW_FOLDER, QStringLiteral("N&ew Folder"));
-    AddCommand(ID_RENAME, QStringLiteral("&Rename\tF2"));
-    AddCommand(ID_DELETE, QStringLiteral("De&lete\tDel"));
-    AddCommand(ID_EXPLORE, QStringLiteral("&Explore\tEnter"));
-    AddCommand(ID_CUSTOM_COMMAND, QStringLiteral("&Custom Command..."));
-    AddCommand(ID_UP_ONE_LEVEL, QStringLiteral("Go &Up One Level\tBackspace"));
-    AddCommand(ID_REFRESH, QStringLiteral("&Refresh\tF5"));
-    AddCommand(ID_GO_TO_FOLDER, QStringLiteral("&Go To Folder..."));
-    AddCommand(ID_SELECT_ALL, QStringLiteral("Select &All\tCtrl+A"));
-    AddCommand(ID_INVERT_SELECTION, QStringLiteral("In&vert Selection"));
-    AddCommand(ID_PROPERTIES, QStringLiteral("&Properties"));
-
     auto* styles = new QActionGroup(this);
-    for (const auto& [id, text] : {std::pair{ID_VIEW_SMALLICON, "S&mall Icons"}, {ID_VIEW_LARGEICON, "Lar&ge Icons"},
-                                   {ID_VIEW_LIST, "&List"}, {ID_VIEW_DETAILS, "&Details"}}) {
-        QAction* action = AddCommand(id, QString::fromLatin1(text), [this, id = id] { ApplyViewStyle(id); });
-        action->setCheckable(true);
-        styles->addAction(action);
-    }
+    for (const int id : {ID_VIEW_SMALLICON, ID_VIEW_LARGEICON, ID_VIEW_LIST, ID_VIEW_DETAILS})
+        styles->addAction(AddCommand(id, [this, id] { ApplyViewStyle(id); }))->setCheckable(true);
     auto* sorts = new QActionGroup(this);
-    const std::pair<int, const char*> sortKeys[] = {
-        {ID_SORT_NAME, "&Name"}, {ID_SORT_SIZE, "&Size"}, {ID_SORT_TYPE, "&Type"}, {ID_SORT_DATE, "&Date"}};
-    for (int column = 0; column < 4; ++column) {
-        QAction* action = AddCommand(sortKeys[column].first, QString::fromLatin1(sortKeys[column].second),
-                                     [this, column] { SortBy(column); });
-        action->setCheckable(true);
-        sorts->addAction(action);
-    }
-
-    AddCommand(ID_ADD_TO_FAVORITES, QStringLiteral("&Add to Favorites...\tCtrl+F"));
-    AddCommand(ID_ORGANIZE_FAVORITES, QStringLiteral("&Organize Favorites...\tCtrl+E"));
+    const int sortIds[] = {ID_SORT_NAME, ID_SORT_SIZE, ID_SORT_TYPE, ID_SORT_DATE};
+    for (int column = 0; column < 4; ++column)
+        sorts->addAction(AddCommand(sortIds[column], [this, column] { SortBy(column); }))->setCheckable(true);
     auto* modes = new QActionGroup(this);
-    for (QAction* mode :
-         {AddCommand(ID_TRANSFER_ASCII, QStringLiteral("&Ascii"), [this] { SetTransferType(settings::kTransferTypeAscii); }),
-          AddCommand(ID_TRANSFER_BINARY, QStringLiteral("&Binary"),
-                     [this] { SetTransferType(settings::kTransferTypeBinary); })}) {
-        mode->setCheckable(true);
-        modes->addAction(mode);
-    }
-    AddCommand(ID_OPTIONS, QStringLiteral("&Options..."), &CMainFrame::OnOptions);
-    AddCommand(ID_GO_SITE_DOWNLOAD_FOLDER, QStringLiteral("Go to site's download folder"));
-    AddCommand(ID_GO_DEFAULT_DOWNLOAD_FOLDER, QStringLiteral("Go to default download folder"));
-    AddCommand(ID_STORE_SITE_LOCAL_PATH, QStringLiteral("Store as the site's download folder"));
-    AddCommand(ID_VIEWS_DROPDOWN, QStringLiteral("Views"));
-    AddCommand(ID_APP_EXIT, QStringLiteral("E&xit"), &QWidget::close);
-    AddCommand(ID_APP_ABOUT, QStringLiteral("&About Kestrix..."), &CMainFrame::OnAbout);
-    AddCommand(ID_HELP_FINDER, QStringLiteral("&Help Topics\tF1"), [this] { OpenBesideTheProgram(QStringLiteral("kestrix.html")); });
-    AddCommand(ID_WEB_SITE, QStringLiteral("&Kestrix Web Site"), [this] { OpenBesideTheProgram(QStringLiteral("website.htm")); });
-
-    // The keys that work in the whole window. Keys that also edit text
-    // (Backspace, Del, Enter, F2, Ctrl+A) act only while the remote views
-    // have the focus: a typing user must keep them for the text.
-    Command(ID_CANCEL)->setShortcut(QKeySequence(Qt::Key_Escape));
-    // A text field that has the focus keeps Ctrl+C for copying.
-    Command(ID_CONNECT)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
-    Command(ID_DISCONNECT)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
-    Command(ID_HELP_FINDER)->setShortcut(QKeySequence(Qt::Key_F1));
-    Command(ID_REFRESH)->setShortcut(QKeySequence(Qt::Key_F5));
-    Command(ID_ORGANIZE_FAVORITES)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
-    Command(ID_ADD_TO_FAVORITES)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    modes->addAction(AddCommand(ID_TRANSFER_ASCII, [this] { SetTransferType(settings::kTransferTypeAscii); }))->setCheckable(true);
+    modes->addAction(AddCommand(ID_TRANSFER_BINARY, [this] { SetTransferType(settings::kTransferTypeBinary); }))->setCheckable(true);
+    AddCommand(ID_OPTIONS, &CMainFrame::OnOptions);
+    AddCommand(ID_APP_EXIT, &QWidget::close);
+    AddCommand(ID_APP_ABOUT, &CMainFrame::OnAbout);
+    AddCommand(ID_HELP_FINDER, [this] { OpenBesideTheProgram(QStringLiteral("kestrix.html")); });
+    AddCommand(ID_WEB_SITE, [this] { OpenBesideTheProgram(QStringLiteral("website.htm")); });
+    AddCommand(ID_NEXT_PANE, [this] { PaneFocus::Move(FocusPanes(), 1); });
+    AddCommand(ID_PREVIOUS_PANE, [this] { PaneFocus::Move(FocusPanes(), -1); });
+    // The Views button drops down the four view styles.
+    auto* views = new QMenu(this);
+    for (const int id : {ID_VIEW_SMALLICON, ID_VIEW_LARGEICON, ID_VIEW_LIST, ID_VIEW_DETAILS})
+        views->addAction(Command(id));
+    Command(ID_VIEWS_DROPDOWN)->setMenu(views);
 }
 
 void CMainFrame::CreateMenus()
@@ -199,7 +177,7 @@ void CMainFrame::CreateMenus()
     };
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     fill(file, {ID_CONNECT, ID_DISCONNECT, ID_CANCEL, 0, ID_CONNECTION_WIZARD, 0, ID_DOWNLOAD, ID_DOWNLOAD_TO,
-                ID_UPLOAD, 0, ID_NEW_FOLDER, ID_RENAME, ID_DELETE, ID_PROPERTIES, 0, ID_APP_EXIT});
+                ID_UPLOAD, ID_UPLOAD_FOLDER, 0, ID_NEW_FOLDER, ID_RENAME, ID_DELETE, ID_PROPERTIES, 0, ID_APP_EXIT});
     QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
     fill(edit, {ID_SELECT_ALL, ID_INVERT_SELECTION});
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
@@ -210,7 +188,7 @@ void CMainFrame::CreateMenus()
     QMenu* arrange = view->addMenu(QStringLiteral("Arrange &Icons by"));
     fill(arrange, {ID_SORT_NAME, ID_SORT_SIZE, ID_SORT_TYPE, ID_SORT_DATE});
     view->addSeparator();
-    fill(view, {ID_EXPLORE, ID_UP_ONE_LEVEL, ID_GO_TO_FOLDER, ID_REFRESH});
+    fill(view, {ID_EXPLORE, ID_UP_ONE_LEVEL, ID_GO_TO_FOLDER, ID_REFRESH, 0, ID_NEXT_PANE, ID_PREVIOUS_PANE});
     QMenu* favorites = menuBar()->addMenu(QStringLiteral("F&avorites"));
     fill(favorites, {ID_ADD_TO_FAVORITES, ID_ORGANIZE_FAVORITES, 0});
     m_favorites = new CFavoritesMenu(favorites, 3, this);
@@ -229,33 +207,19 @@ void CMainFrame::CreateToolbar()
     m_toolbar = new CCustomizableToolBar(QStringLiteral("Toolbar"), this);
     m_toolbar->setObjectName(QString::fromLatin1(settings::kToolbarName));
     addToolBar(m_toolbar);
-    QStyle* s = style();
-    const std::pair<int, QStyle::StandardPixmap> buttons[] = {
-        {ID_CONNECT, QStyle::SP_DriveNetIcon},      {ID_DISCONNECT, QStyle::SP_DialogCloseButton},
-        {ID_CANCEL, QStyle::SP_BrowserStop},        {0, QStyle::SP_CustomBase},
-        {ID_UP_ONE_LEVEL, QStyle::SP_FileDialogToParent}, {ID_GO_TO_FOLDER, QStyle::SP_DirOpenIcon},
-        {ID_REFRESH, QStyle::SP_BrowserReload},     {0, QStyle::SP_CustomBase},
-        {ID_DOWNLOAD, QStyle::SP_ArrowDown},        {ID_UPLOAD, QStyle::SP_ArrowUp},
-        {0, QStyle::SP_CustomBase},                 {ID_DELETE, QStyle::SP_TrashIcon},
-        {ID_PROPERTIES, QStyle::SP_FileDialogInfoView}, {0, QStyle::SP_CustomBase},
-        {ID_VIEWS_DROPDOWN, QStyle::SP_FileDialogListView},
-    };
-    QList<int> ids;
-    for (const auto& [id, pixmap] : buttons) {
-        ids << id;
-        if (id != 0)
-            Command(id)->setIcon(s->standardIcon(pixmap, nullptr, this));
-    }
-    // The Views button drops down the four view styles.
-    auto* views = new QMenu(this);
-    for (const int id : {ID_VIEW_SMALLICON, ID_VIEW_LARGEICON, ID_VIEW_LIST, ID_VIEW_DETAILS})
-        views->addAction(Command(id));
-    Command(ID_VIEWS_DROPDOWN)->setMenu(views);
+    const QList<int> buttons{ID_CONNECT,  ID_DISCONNECT, ID_CANCEL, 0, ID_UP_ONE_LEVEL,     ID_GO_TO_FOLDER, ID_REFRESH, 0,
+                             ID_DOWNLOAD, ID_UPLOAD,     0,         ID_DELETE, ID_PROPERTIES, 0, ID_VIEWS_DROPDOWN};
     connect(m_toolbar, &CCustomizableToolBar::ButtonsChanged, this, [this] {
         if (auto* button = qobject_cast<QToolButton*>(m_toolbar->widgetForAction(Command(cmd::ID_VIEWS_DROPDOWN))))
             button->setPopupMode(QToolButton::InstantPopup);
     });
-    m_toolbar->LoadToolBar(ids, [this](int id) { return Command(id); });
+    // Customize offers every command that has an icon to stand on a button.
+    QList<int> offered;
+    for (const CommandTable::Entry& entry : CommandTable::Entries()) {
+        if (Command(entry.id) && !Command(entry.id)->icon().isNull())
+            offered << entry.id;
+    }
+    m_toolbar->LoadToolBar(buttons, [this](int id) { return Command(id); }, offered);
     m_toolbar->LoadState(QString::fromLatin1(settings::kToolbarName));
 }
 
@@ -307,29 +271,23 @@ void CMainFrame::CreateBars()
     });
 
     using namespace cmd;
-    const std::pair<int, QDockWidget*> toggles[] = {{ID_VIEW_QUICK_CONNECT, m_quickConnectDock},
-                                                    {ID_VIEW_TRANSFER_MANAGER, m_transferDock},
-                                                    {ID_VIEW_LOCAL_BROWSER, m_localBrowserDock},
-                                                    {ID_VIEW_TRACE, m_traceDock}};
-    const char* texts[] = {"&Quick Connect", "Trans&fer Manager", "Local &Browser", "Tra&ce"};
+    const std::pair<int, QAction*> toggles[] = {{ID_VIEW_TOOLBAR, m_toolbar->toggleViewAction()},
+                                                {ID_VIEW_STATUS_BAR, Command(ID_VIEW_STATUS_BAR)},
+                                                {ID_VIEW_QUICK_CONNECT, m_quickConnectDock->toggleViewAction()},
+                                                {ID_VIEW_TRANSFER_MANAGER, m_transferDock->toggleViewAction()},
+                                                {ID_VIEW_LOCAL_BROWSER, m_localBrowserDock->toggleViewAction()},
+                                                {ID_VIEW_TRACE, m_traceDock->toggleViewAction()}};
     QMenu* bars = menuBar()->findChild<QMenu*>(QStringLiteral("barsMenu"));
-    int i = 0;
-    for (const auto& [id, dock] : toggles) {
-        QAction* toggle = dock->toggleViewAction();
-        toggle->setText(QString::fromLatin1(texts[i++]));
+    for (const auto& [id, toggle] : toggles) {
+        CommandTable::Apply(*CommandTable::Find(id), *toggle, *style());
         toggle->setData(id);
         m_commands.insert(id, toggle);
         bars->addAction(toggle);
     }
-    QAction* toolbarToggle = m_toolbar->toggleViewAction();
-    toolbarToggle->setText(QStringLiteral("&Toolbar"));
-    m_commands.insert(ID_VIEW_TOOLBAR, toolbarToggle);
-    bars->insertAction(bars->actions().value(0), toolbarToggle);
-    auto* statusToggle = AddCommand(ID_VIEW_STATUS_BAR, QStringLiteral("&Status Bar"));
+    QAction* statusToggle = Command(ID_VIEW_STATUS_BAR);
     statusToggle->setCheckable(true);
     statusToggle->setChecked(true);
     connect(statusToggle, &QAction::toggled, statusBar(), &QWidget::setVisible);
-    bars->insertAction(bars->actions().value(1), statusToggle);
 }
 
 void CMainFrame::CreateClientArea()
@@ -363,14 +321,10 @@ void CMainFrame::CreateClientArea()
     });
     m_session.SetEvents(m_presenter);
     // Keys that also edit text act only while the remote views have the focus.
-    using namespace cmd;
-    const std::pair<int, QKeySequence> viewKeys[] = {
-        {ID_UP_ONE_LEVEL, QKeySequence(Qt::Key_Backspace)}, {ID_DELETE, QKeySequence(QKeySequence::Delete)},
-        {ID_EXPLORE, QKeySequence(Qt::Key_Return)},         {ID_RENAME, QKeySequence(Qt::Key_F2)},
-        {ID_SELECT_ALL, QKeySequence(Qt::CTRL | Qt::Key_A)}};
-    for (const auto& [id, key] : viewKeys) {
-        QAction* action = Command(id);
-        action->setShortcut(key);
+    for (const CommandTable::Entry& entry : CommandTable::Entries()) {
+        if (entry.scope != CommandTable::KeyScope::Views)
+            continue;
+        QAction* action = Command(entry.id);
         action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
         // Held by the window as well, the key would act wherever the focus
         // is inside it: Enter in the Quick Connect bar, F2 in a field.
@@ -440,8 +394,14 @@ void CMainFrame::CreateControllers()
     bind(ID_DOWNLOAD, m_transferCommands, [this] { m_transferCommands->Download(); });
     bind(ID_DOWNLOAD_TO, m_transferCommands, &CTransferCommands::OnDownloadTo);
     bind(ID_UPLOAD, m_transferCommands, &CTransferCommands::OnUpload);
-    m_localBrowser->SetContextActions({Command(ID_GO_SITE_DOWNLOAD_FOLDER), Command(ID_GO_DEFAULT_DOWNLOAD_FOLDER),
-                                       Command(ID_STORE_SITE_LOCAL_PATH)});
+    bind(ID_UPLOAD_FOLDER, m_transferCommands, &CTransferCommands::OnUploadFolder);
+    bind(ID_UPLOAD_LOCAL_SELECTION, m_transferCommands, &CTransferCommands::OnUploadLocalSelection);
+    m_localBrowser->SetContextActions({Command(ID_UPLOAD_LOCAL_SELECTION), Command(ID_GO_SITE_DOWNLOAD_FOLDER),
+                                       Command(ID_GO_DEFAULT_DOWNLOAD_FOLDER), Command(ID_STORE_SITE_LOCAL_PATH)});
+    connect(&COpenTransferQuestions::Instance(), &COpenTransferQuestions::CountChanged, this, [this] {
+        HoldViews();
+        UpdateCommandUI();
+    });
     m_presenter->OnDisconnected();
 }
 
@@ -474,8 +434,17 @@ void CMainFrame::SetTransferType(int type)
     UpdateCommandUI();
 }
 
+void CMainFrame::HoldViews()
+{
+    // A worker's open question holds the views as an operation does.
+    const bool held = m_session.IsBusy() || COpenTransferQuestions::Instance().Count() > 0;
+    m_tree->SetInputLocked(held);
+    m_list->SetInputLocked(held);
+}
+
 void CMainFrame::OnBusyChanged(bool busy)
 {
+    HoldViews();
     UpdateCommandUI();
     if (busy)
         return;
@@ -497,6 +466,12 @@ QList<WindowPlacement::Pane> CMainFrame::Panes() const
     return {{m_transferDock, settings::kTransferManagerSection, 0},
             {m_traceDock, settings::kTraceSection, kTraceHeight},
             {m_localBrowserDock, settings::kFileBrowserSection, 0}};
+}
+
+QList<QWidget*> CMainFrame::FocusPanes() const
+{
+    // In the order they stand at first: top to bottom, left to right.
+    return {m_quickConnect, m_tree, m_list, m_transfers, m_tracePane, m_localBrowser};
 }
 
 void CMainFrame::SaveState()
@@ -541,8 +516,9 @@ void CMainFrame::UpdateCommandUI()
     if (!m_transferCommands)
         return;
     const bool connected = m_session.HasConnection();
-    // One operation at a time: while one runs, only Cancel acts on the session.
-    const bool busy = m_session.IsBusy();
+    // One operation at a time: while one runs, only Cancel acts on the
+    // session; while a worker asks whether to replace a file, nothing does.
+    const bool busy = m_session.IsBusy() || COpenTransferQuestions::Instance().Count() > 0;
     const bool selected = !m_list->SelectedRows().isEmpty();
     const auto enable = [this](int id, bool on) {
         if (QAction* action = Command(id))
@@ -555,11 +531,11 @@ void CMainFrame::UpdateCommandUI()
     for (QAction* favorite : m_favorites->Menu()->actions().mid(3))
         favorite->setEnabled(!busy);
     enable(ID_DISCONNECT, connected && !busy);
-    enable(ID_CANCEL, busy);
+    enable(ID_CANCEL, m_session.IsBusy());
     for (const int id : {ID_DOWNLOAD, ID_DOWNLOAD_TO, ID_RENAME, ID_DELETE, ID_PROPERTIES})
         enable(id, connected && selected && !busy);
-    for (const int id : {ID_UPLOAD, ID_NEW_FOLDER, ID_EXPLORE, ID_CUSTOM_COMMAND, ID_REFRESH, ID_GO_TO_FOLDER,
-                         ID_SELECT_ALL, ID_INVERT_SELECTION})
+    for (const int id : {ID_UPLOAD, ID_UPLOAD_FOLDER, ID_UPLOAD_LOCAL_SELECTION, ID_NEW_FOLDER, ID_EXPLORE,
+                         ID_CUSTOM_COMMAND, ID_REFRESH, ID_GO_TO_FOLDER, ID_SELECT_ALL, ID_INVERT_SELECTION})
         enable(id, connected && !busy);
     enable(ID_UP_ONE_LEVEL, connected && !busy && m_itemCommands->CanGoUp());
     m_statusBar->UpdateList();
@@ -599,6 +575,7 @@ void CMainFrame::OnOptions()
 
 void CMainFrame::OnOptionsConfirmed()
 {
+    m_connectCommands->OnSettingsChanged();
     CTransferCommands::ApplySettings(*m_queue);
     m_queue->Schedule();
     m_session.EnableStatusTrace(GetProfileInt(settings::HideStatusCallbackInfoAfterOptions) == 0);

@@ -45,6 +45,9 @@ public:
     // shown; returns the show state to use (Qt::WindowNoState when none).
     Qt::WindowStates RestorePlacement();
 
+    // The site named on the command line is connected to instead of
+    // offering the Site Manager at start-up ("ShowConnectionDlg").
+    void SkipStartupSiteManager() { m_startupSiteManager = false; }
     // Connect to a catalogue site path or an address; a null site lets the
     // user pick one.
     bool Connect(const QString* siteOrAddress, const QString& user, const QString& password);
@@ -79,9 +82,11 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The command as the table describes it, held by the window.
+    QAction* AddCommand(int id);
+    // The handler of a command already made.
     template <class Handler>
-    QAction* AddCommand(int id, const QString& text, Handler handler);
-    QAction* AddCommand(int id, const QString& text);
+    QAction* AddCommand(int id, Handler handler);
     void CreateCommands();
     void CreateMenus();
     void CreateToolbar();
@@ -91,12 +96,16 @@ private:
     void CreateControllers();
     // The docked panes whose sizes are kept, with their settings sections.
     QList<WindowPlacement::Pane> Panes() const;
+    // The panes F6 goes through, in order.
+    QList<QWidget*> FocusPanes() const;
     void SaveState();
     void UpdateTitle();
     void ApplyViewStyle(int id);
     void SortBy(int column);
     void SetTransferType(int type);
     void OnBusyChanged(bool busy);
+    // The views take no input while an operation runs or a worker asks.
+    void HoldViews();
     void RestartKeepAlive();
     void OnOptions();
     void OnAbout();
@@ -115,6 +124,7 @@ private:
     CFtpTreeView* m_tree = nullptr;
     CFtpListView* m_list = nullptr;
     bool m_closePending = false; // closing waits for the running operation
+    bool m_startupSiteManager = true;
     CCustomizableToolBar* m_toolbar = nullptr;
     CTracePane* m_tracePane = nullptr;
     CQuickConnectBar* m_quickConnect = nullptr;

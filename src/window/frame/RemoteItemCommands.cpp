@@ -52,10 +52,9 @@ void CRemoteItemCommands::OnExplore()
 
 bool CRemoteItemCommands::CanGoUp() const
 {
-    // The home folder is the top of the tree; a folder outside it (reached
-    // with Go To Folder) goes up towards the server's root.
+    // Up to the server's root, as the tree shows it.
     const RemotePath& listed = m_session.ListedPath();
-    return !listed.IsEmpty() && listed != m_session.HomeFolder() && !listed.IsRoot();
+    return !listed.IsEmpty() && !listed.IsRoot();
 }
 
 void CRemoteItemCommands::OnUpOneLevel()
@@ -172,6 +171,11 @@ RemoteItemProperties CRemoteItemCommands::PropertiesOf(int row) const
     item.type = m_list.ItemText(row, 2);
     item.date = m_list.ItemText(row, 3);
     item.location = m_session.ListedPath().Child(item.name).ToString();
+    if (const FtpListItem* listed = m_list.Item(row)) {
+        item.owner = listed->owner;
+        item.group = listed->group;
+        item.permissions = listed->permissions;
+    }
     return item;
 }
 
@@ -197,8 +201,22 @@ void CRemoteItemCommands::GoToFolder(const QString& typed)
     path.replace(QLatin1Char('\\'), QLatin1Char('/'));
     const RemotePath& listed = m_session.ListedPath();
     const RemotePath target = (listed.IsEmpty() ? m_session.HomeFolder() : listed).Resolve(path);
-    if (m_session.ChangeFolder(target.ToString()))
+    if (m_session.IsBusy())
+        return;
+    if (m_session.ChangeFolder(target.ToString())) {
         m_session.OpenPath(&target, true);
+        if (m_session.ListedPath() == target)
+            return;
+    }
+    if (!m_session.HasConnection())
+        return;
+    // The user looked at the dialog, not at the Trace: the answer goes where
+    // they are looking.
+    const QString reply = m_session.GetLastResponse();
+    Prompts().Message(m_window,
+                      QStringLiteral("The folder \"%1\" could not be opened.").arg(target.ToString())
+                          + (reply.isEmpty() ? QString() : QStringLiteral("\n\nThe server said: %1").arg(reply)),
+                      IPrompts::Icon::Warning);
 }
 
 void CRemoteItemCommands::OnCustomCommand()

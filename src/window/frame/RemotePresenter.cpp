@@ -37,7 +37,7 @@ RemotePath CRemotePresenter::PathOfNode(const QTreeWidgetItem* node) const
     QStringList names;
     for (const QTreeWidgetItem* item = node; item->parent(); item = item->parent())
         names.prepend(item->text(0));
-    RemotePath path = m_session.HomeFolder();
+    RemotePath path = RemotePath::Root();
     for (const QString& name : names)
         path = path.Child(name);
     return path;
@@ -46,11 +46,10 @@ RemotePath CRemotePresenter::PathOfNode(const QTreeWidgetItem* node) const
 QTreeWidgetItem* CRemotePresenter::NodeOfPath(const RemotePath& folder, bool create)
 {
     QTreeWidgetItem* node = m_tree.Root();
-    const RemotePath& home = m_session.HomeFolder();
-    if (!node || !folder.IsWithin(home))
+    if (!node || folder.IsEmpty())
         return nullptr;
     const QSignalBlocker quiet(&m_tree);
-    for (const QString& name : folder.ComponentsBelow(home)) {
+    for (const QString& name : folder.Components()) {
         QTreeWidgetItem* child = CFtpTreeView::FindChild(node, name);
         if (!child) {
             if (!create)
@@ -177,6 +176,9 @@ void CRemotePresenter::OnFolderTreeReset()
     if (m_session.HasConnection()) {
         const QSignalBlocker quiet(&m_tree);
         m_tree.InsertRoot()->setExpanded(true);
+        // The way down to the login folder, open; its listing selects it.
+        for (QTreeWidgetItem* node = NodeOfPath(m_session.HomeFolder(), true); node; node = node->parent())
+            node->setExpanded(true);
     }
 }
 

@@ -19,11 +19,12 @@ class QTreeWidgetItem;
 // list and the Trace pane follow its notifications, and while an operation
 // runs the views take no input and the cursor shows the program is busy.
 //
-// The tree's root stands for the session's home folder; a node stands for the
-// home folder and the labels below the root. Folders outside the home folder
-// have no node: while one is listed, no node is selected. The presenter moves
-// the tree's selection itself without announcing it, so only a user's click
-// reaches whoever listens to the tree.
+// The tree shows the server's real paths: its root is "/", and after a
+// connect it holds the home folder's ancestors down to the home folder,
+// expanded, with the home folder selected. Every folder listed gets its node
+// on the way from "/". The presenter moves the tree's selection itself
+// without announcing it, so only a user's click reaches whoever listens to
+// the tree.
 class CRemotePresenter : public QObject, public ISessionEvents {
     Q_OBJECT
 public:
@@ -32,13 +33,12 @@ public:
     ~CRemotePresenter() override;
 
     RemotePath PathOfNode(const QTreeWidgetItem* node) const;
-    // The node of a folder within the home folder (with create, the missing
-    // nodes on the way are added); null for any other folder.
+    // The node of a folder (with create, the missing nodes on the way from
+    // "/" are added); null when it has none, or for an empty path.
     QTreeWidgetItem* NodeOfPath(const RemotePath& folder, bool create);
     // The folder whose rows the list shows.
     const RemotePath& ListFolder() const { return m_listFolder; }
-    // Selects the listed folder's node again, or none when it has no node,
-    // without a listing following.
+    // Selects the listed folder's node again, without a listing following.
     void ShowListedFolderInTree();
     // A file or folder a transfer has just stored (its absolute path): a row
     // for it in the folder on display, or for the subfolder it went into.

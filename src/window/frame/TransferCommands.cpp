@@ -19,6 +19,7 @@
 #include <QMimeData>
 #include <QStandardPaths>
 #include <QStyle>
+#include <QTimer>
 
 struct CTransferCommands::PendingDrag {
     FileStatusList entries;
@@ -37,6 +38,16 @@ CTransferCommands::CTransferCommands(CFtpSession& session, CFtpListView& list, C
     connect(&m_list, &CFtpListView::FilesDropped, this, &CTransferCommands::Upload);
     connect(&m_list, &CFtpListView::DragRequested, this, &CTransferCommands::DragSelectionOut);
     connect(&m_localBrowser, &CLocalBrowserBar::RemoteRowsDropped, this, &CTransferCommands::OnRemoteRowsDropped);
+    m_chooseUpload = [this](bool folder) {
+        QStringList chosen;
+        if (!folder)
+            chosen = QFileDialog::getOpenFileNames(m_window, QStringLiteral("Upload"), m_lastDir,
+                                                   QStringLiteral("All Files (*)"));
+        else if (const QString one = QFileDialog::getExistingDirectory(m_window, QStringLiteral("Upload Folder"), m_lastDir);
+                 !one.isEmpty())
+            chosen << one;
+        return chosen;
+    };
 }
 
 void CTransferCommands::ApplySettings(CTransferQueue& queue)
@@ -64,10 +75,12 @@ bool CTransferCommands::ConfirmClose()
 QString CTransferCommands::DefaultDownloadFolder()
 {
     QString folder = kx::GetProfileString(kx::settings::DefaultLocalPath);
-    if (folder.isEmpty())
+    if (folder.isEmpty()) {
+        // A fresh account may have no Downloads folder yet.
         folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
-    if (folder.isEmpty())
-        folder = QDir::homePath();
+        if (!QFileInfo(folder).isDir())
+            folder = QDir::homePath();
+    }
     // A relative setting would land wherever the program happened to start.
     return QDir::cleanPath(QDir(QDir::homePath()).absoluteFilePath(folder));
 }
@@ -165,7 +178,30 @@ void CTransferCommands::OnDownloadTo()
 
 void CTransferCommands::OnUpload()
 {
-    Upload(QFileDialog::getOpenFileNames(m_window, QStringLiteral("Upload"), m_lastDir, QStringLiteral("All Files (*)")));
+    Upload(m_chooseUpload(false));
+}
+
+void CTransferCommands::OnUploadFolder()
+{
+    Upload(m_chooseUpload(true));
+}
+
+void CTransferCommands::OnUploadLocalSelection()
+{
+    Upload(m_localBrowser.SelectedPaths());
+}
+
+void CTransferCommands::ShowLocalFilesWritten(const QStringList& paths)
+{
+    const QString shown = m_localBrowser.GetCurrentFolderPath();
+    for (const QString& path : paths) {
+        // A file deeper down shows as the folder it went into.
+        QString item = QDir::cleanPath(path);
+        while (!item.isEmpty() && QFileInfo(item).absolutePath() != shown && item != QFileInfo(item).absolutePath())
+            item = QFileInfo(item).absolutePath();
+        if (QFileInfo(item).absolutePath() == shown)
+            m_localBrowser.RefreshFile(item);
+    }
 }
 
 void CTransferCommands::Upload(const QStringList& localPaths)
@@ -198,7 +234,9 @@ void CTransferCommands::DragSelectionOut()
     // The list never takes its own rows back as an upload.
     emit DragStateChanged();
     CRemoteDragOut out({m_localBrowser.GetCurrentFolderPath()});
-    QMimeData* data = out.MakeMimeData();
+    QMimeData* data = out.MakeMimeData(QFileInfo(drag.entries.first().path).fileName());
+    // The drag's source window exists once the drag runs.
+    QTimer::singleShot(0, &out, &CRemoteDragOut::OfferDirectSave);
     Qt::DropAction action = Qt::IgnoreAction;
     if (m_runDrag) {
         action = m_runDrag(data);
@@ -211,7 +249,8 @@ void CTransferCommands::DragSelectionOut()
         action = qdrag->exec(Qt::CopyAction | Qt::MoveAction, Qt::CopyAction);
     }
     // A drop on the Local Browser has been delivered already; one that
-    // another program took is found by its placeholder.
+    // another program took names its folder (Direct Save) or is found by its
+    // placeholder.
     if (!drag.delivered && (action == Qt::CopyAction || action == Qt::MoveAction)) {
         const QString folder = out.WaitForDrop();
         if (!folder.isEmpty())

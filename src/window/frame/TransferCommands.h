@@ -37,8 +37,9 @@ public:
     // start, or cancel them; false when the user goes back to the window.
     bool ConfirmClose();
 
-    // Where downloads go when nobody chose: "DefaultLocalPath", else the
-    // user's Downloads folder; never the program's working folder.
+    // Where downloads go when nobody chose: "DefaultLocalPath" as it is set
+    // now, else the user's Downloads folder if there is one, else home;
+    // never the program's working folder.
     static QString DefaultDownloadFolder();
 
     // ASCII or binary (kx::settings::kTransferType*), for the jobs queued next.
@@ -49,10 +50,23 @@ public:
     // Local Browser's folder), as one job or one job per row.
     void Download(const QString& target = QString());
     void OnDownloadTo();
+    // Upload... (files), Upload Folder... (one folder with all it holds), and
+    // the Local Browser's Upload (what it has selected).
     void OnUpload();
+    void OnUploadFolder();
+    void OnUploadLocalSelection();
     // Queues local files and folders for upload into the listed folder,
     // after asking about the files already there.
     void Upload(const QStringList& localPaths);
+    // What Upload... and Upload Folder... ask the user for (folder: one
+    // folder); replaceable for tests.
+    using UploadChooser = std::function<QStringList(bool folder)>;
+    void SetUploadChooser(UploadChooser chooser) { m_chooseUpload = std::move(chooser); }
+
+    // A job of the queue has ended and these local files are as it left
+    // them: the Local Browser shows their sizes and times, or those of the
+    // folder it shows them in. The queue calls it when a job ends.
+    void ShowLocalFilesWritten(const QStringList& paths);
 
     // Drags the selected rows out of the remote list: dropped on the Local
     // Browser or into a folder of another program, they are downloaded there.
@@ -89,4 +103,5 @@ private:
     QString m_lastDir;
     PendingDrag* m_drag = nullptr; // the rows of a drag in progress, taken when it started
     DragRunner m_runDrag;
+    UploadChooser m_chooseUpload;
 };

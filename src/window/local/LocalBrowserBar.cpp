@@ -1,6 +1,7 @@
 #include "window/local/LocalBrowserBar.h"
 
 #include "engine/base/Prompts.h"
+#include "window/local/LocalDelegates.h"
 #include "window/local/LocalFileModel.h"
 
 #include <QActionGroup>
@@ -19,11 +20,9 @@
 #include <QListView>
 #include <QMenu>
 #include <QMimeData>
-#include <QPainter>
 #include <QStackedWidget>
 #include <QStandardPaths>
 #include <QStyle>
-#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -35,118 +34,7 @@
 
 namespace {
 
-constexpr int kIndentRole = Qt::UserRole + 1;
-constexpr int kIndentStep = 12;
-
-// The places drop-down shows its tree by indenting each entry; the
-// selection still spans the whole row, as in a menu.
-class CIndentDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
-        QStyleOptionViewItem item(option);
-        initStyleOption(&item, index);
-        QStyle* style = item.widget ? item.widget->style() : QApplication::style();
-        style->drawPrimitive(QStyle::PE_PanelItemViewItem, &item, painter, item.widget);
-        item.rect.adjust(Shift(index), 0, 0, 0);
-        style->drawControl(QStyle::CE_ItemViewItem, &item, painter, item.widget);
-    }
-
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
-        return QStyledItemDelegate::sizeHint(option, index) + QSize(Shift(index), 0);
-    }
-
-private:
-    static int Shift(const QModelIndex& index) { return index.data(kIndentRole).toInt() * kIndentStep; }
-};
-
-// The space an item may take in the icon and tile modes: its grid cell,
-// less a little room between the cells.
-QSize CellSize(const QStyleOptionViewItem& option)
-{
-    const auto* view = qobject_cast<const QListView*>(option.widget);
-    if (!view || !view->gridSize().isValid())
-        return QSize();
-    return view->gridSize() - QSize(8, 4);
-}
-
-// Icons and thumbnails: names wrap to the width of the cell, not to the
-// width of the icon as they would by default.
-class CIconDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
-        const QSize cell = CellSize(option);
-        if (!cell.isValid())
-            return QStyledItemDelegate::sizeHint(option, index);
-        QStyleOptionViewItem item(option);
-        item.rect = QRect(QPoint(0, 0), cell);
-        return QSize(cell.width(), qMin(QStyledItemDelegate::sizeHint(item, index).height(), cell.height()));
-    }
-};
-
-// Tiles: a medium icon with the name, the type and the size beside it, so
-// files can be told apart without the Details columns.
-class CTileDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
-        QStyleOptionViewItem item(option);
-        initStyleOption(&item, index);
-        const QIcon icon = item.icon;
-        const QString name = item.text;
-        const QWidget* widget = item.widget;
-        QStyle* style = widget ? widget->style() : QApplication::style();
-        // The panel alone: selection, hover and focus, no text or icon.
-        item.text.clear();
-        item.icon = QIcon();
-        item.features &= ~QStyleOptionViewItem::HasDecoration;
-        style->drawControl(QStyle::CE_ItemViewItem, &item, painter, widget);
-
-        const QRect area = item.rect.adjusted(6, 4, -6, -4);
-        const QSize iconSize = item.decorationSize;
-        const QRect iconRect(QPoint(area.left(), area.center().y() - iconSize.height() / 2), iconSize);
-        const bool selected = item.state & QStyle::State_Selected;
-        icon.paint(painter, iconRect, Qt::AlignCenter, selected ? QIcon::Selected : QIcon::Normal);
-
-        QStringList lines{name};
-        for (const int column : {2, 1}) {
-            const QString text = index.sibling(index.row(), column).data().toString();
-            if (!text.isEmpty())
-                lines << text;
-        }
-        const QFontMetrics& metrics = item.fontMetrics;
-        const QRect textRect = area.adjusted(iconSize.width() + 8, 0, 0, 0);
-        int y = textRect.center().y() - int(lines.size()) * metrics.height() / 2;
-        const QPalette::ColorGroup group = item.state & QStyle::State_Enabled ? QPalette::Normal : QPalette::Disabled;
-        painter->save();
-        painter->setFont(item.font);
-        for (int i = 0; i < lines.size(); ++i) {
-            QColor colour = item.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
-            if (i > 0 && !selected)
-                colour = item.palette.color(group, QPalette::PlaceholderText);
-            painter->setPen(colour);
-            const QRect line(textRect.left(), y, textRect.width(), metrics.height());
-            painter->drawText(line, Qt::AlignLeft | Qt::AlignVCenter,
-                              metrics.elidedText(lines[i], Qt::ElideMiddle, line.width()));
-            y += metrics.height();
-        }
-        painter->restore();
-    }
-
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
-        const QSize cell = CellSize(option);
-        return cell.isValid() ? cell : QStyledItemDelegate::sizeHint(option, index);
-    }
-};
+using LocalDelegates::kIndentRole;
 
 QString QuotedName(const QString& path)
 {
@@ -180,7 +68,7 @@ CLocalBrowserBar::CLocalBrowserBar(QWidget* parent)
     m_placesCombo = new QComboBox(this);
     m_placesCombo->setObjectName(QStringLiteral("lookIn"));
     m_placesCombo->setEditable(false);
-    m_placesCombo->setItemDelegate(new CIndentDelegate(m_placesCombo));
+    m_placesCombo->setItemDelegate(LocalDelegates::NewIndentDelegate(m_placesCombo));
     // Deep paths must not widen the whole pane.
     m_placesCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_placesCombo->setMinimumContentsLength(12);
@@ -204,7 +92,7 @@ CLocalBrowserBar::CLocalBrowserBar(QWidget* parent)
 
     m_places.AddSystemPlaces();
     SetViewMode(ViewMode::Details);
-    if (!BrowseTo(QDir::homePath(), false) && !BrowseTo(QDir::currentPath(), false))
+    if (!BrowseTo(QDir::homePath(), false))
         BrowseTo(QStringLiteral("/"), false);
 }
 
@@ -310,8 +198,8 @@ void CLocalBrowserBar::BuildViews()
     m_detailsView->setSelectionModel(m_selection);
     m_listView->setSelectionModel(m_selection);
     m_listDelegate = m_listView->itemDelegate();
-    m_iconDelegate = new CIconDelegate(m_listView);
-    m_tileDelegate = new CTileDelegate(m_listView);
+    m_iconDelegate = LocalDelegates::NewIconDelegate(m_listView);
+    m_tileDelegate = LocalDelegates::NewTileDelegate(m_listView);
 
     for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(m_detailsView), static_cast<QAbstractItemView*>(m_listView)}) {
         ConfigureView(view);
@@ -442,8 +330,13 @@ bool CLocalBrowserBar::BrowseTo(const QString& folder, bool recordHistory)
 
 void CLocalBrowserBar::GoToPath(const QString& path)
 {
-    if (!BrowseTo(path, true))
-        BrowseTo(QDir::currentPath(), true);
+    if (!BrowseTo(path, true) && !BrowseTo(QDir::homePath(), true))
+        BrowseTo(QStringLiteral("/"), true);
+}
+
+void CLocalBrowserBar::RefreshFile(const QString& path)
+{
+    m_model->RefreshFile(QDir::cleanPath(path));
 }
 
 void CLocalBrowserBar::GoBack()
@@ -638,22 +531,28 @@ void CLocalBrowserBar::ShowContextMenu(QAbstractItemView* view, const QPoint& po
     const QModelIndex index = view->indexAt(position);
     if (index.isValid() && !view->selectionModel()->isSelected(index))
         view->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    QMenu menu(this);
-    if (index.isValid()) {
-        menu.addAction(m_openAction);
-        menu.setDefaultAction(m_openAction);
-        menu.addSeparator();
+    const std::unique_ptr<QMenu> menu = CreateContextMenu(index.isValid());
+    menu->exec(view->viewport()->mapToGlobal(position));
+}
+
+std::unique_ptr<QMenu> CLocalBrowserBar::CreateContextMenu(bool onItem)
+{
+    auto menu = std::make_unique<QMenu>(this);
+    if (onItem) {
+        menu->addAction(m_openAction);
+        menu->setDefaultAction(m_openAction);
+        menu->addSeparator();
     }
-    menu.addActions(m_contextActions);
-    menu.addSeparator();
-    if (index.isValid()) {
-        menu.addAction(m_renameAction);
-        menu.addAction(m_deleteAction);
+    menu->addActions(m_contextActions);
+    menu->addSeparator();
+    if (onItem) {
+        menu->addAction(m_renameAction);
+        menu->addAction(m_deleteAction);
     } else {
-        menu.addAction(m_newFolderAction);
-        menu.addMenu(m_viewMenu);
+        menu->addAction(m_newFolderAction);
+        menu->addMenu(m_viewMenu);
     }
-    menu.exec(view->viewport()->mapToGlobal(position));
+    return menu;
 }
 
 bool CLocalBrowserBar::eventFilter(QObject* watched, QEvent* event)

@@ -53,9 +53,13 @@ public:
     bool BrowseTo(const QString& folder, bool recordHistory);
     // Absolute, without a trailing slash except for "/".
     QString GetCurrentFolderPath() const { return m_currentFolder; }
-    // Browses with history; a path that cannot be shown shows the process's
-    // current directory instead.
+    // Browses with history; a path that cannot be shown shows the home
+    // folder instead (never the folder the program was started from, which
+    // nobody chose).
     void GoToPath(const QString& path);
+    // A file the program has written (a download that ended): its size and
+    // time in the view as they are now.
+    void RefreshFile(const QString& path);
 
     void GoBack();
     void GoUp();
@@ -72,6 +76,8 @@ public:
     ViewMode GetViewMode() const { return m_viewMode; }
     // The frame's commands that apply to the pane, shown in its context menu.
     void SetContextActions(QList<QAction*> actions);
+    // The right-click menu over an item (onItem) or the empty space.
+    std::unique_ptr<QMenu> CreateContextMenu(bool onItem);
     void SetUrlOpener(UrlOpener opener);
 
     // Oldest first; Back returns to the last one.

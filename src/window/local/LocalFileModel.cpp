@@ -1,7 +1,10 @@
 #include "window/local/LocalFileModel.h"
 
+#include "engine/base/SizeText.h"
+
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
 
 CLocalFileModel::CLocalFileModel(QObject* parent)
     : QFileSystemModel(parent)
@@ -9,6 +12,33 @@ CLocalFileModel::CLocalFileModel(QObject* parent)
     setReadOnly(false);
     // Dot files are hidden, as in any file manager.
     setFilter(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::AllDirs);
+}
+
+QVariant CLocalFileModel::data(const QModelIndex& index, int role) const
+{
+    const int column = index.column();
+    if (role != Qt::DisplayRole || (column != 1 && column != 3) || !index.isValid())
+        return QFileSystemModel::data(index, role);
+    // What was read last wins: a file read again here, unless the model
+    // has read it since.
+    auto fresh = m_fresh.constFind(filePath(index));
+    if (fresh != m_fresh.cend() && lastModified(index) > fresh->lastModified())
+        fresh = m_fresh.cend();
+    if (column == 3)
+        return fresh == m_fresh.cend() ? QFileSystemModel::data(index, role)
+                                       : QLocale().toString(fresh->lastModified(), QLocale::ShortFormat);
+    if (isDir(index))
+        return QString();
+    return FormatSizeKB(fresh == m_fresh.cend() ? quint64(size(index)) : quint64(fresh->size()));
+}
+
+void CLocalFileModel::RefreshFile(const QString& path)
+{
+    const QModelIndex row = index(path);
+    if (!row.isValid())
+        return;
+    m_fresh.insert(filePath(row), QFileInfo(filePath(row)));
+    emit dataChanged(row.siblingAtColumn(0), row.siblingAtColumn(columnCount(row.parent()) - 1));
 }
 
 bool CLocalFileModel::setData(const QModelIndex& index, const QVariant& value, int role)

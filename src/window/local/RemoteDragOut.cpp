@@ -1,5 +1,6 @@
 #include "window/local/RemoteDragOut.h"
 
+#include "window/local/DirectSave.h"
 #include "window/local/LocalBrowserBar.h"
 
 #include <QDeadlineTimer>
@@ -8,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMimeData>
+#include <QPointer>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
@@ -19,15 +21,56 @@ QByteArray CRemoteDragOut::PlaceholderContent()
     return content;
 }
 
+namespace {
+
+// The rows' data; the Direct Save answer is made when a target asks for it,
+// at the drop, by the drag that is still running.
+class CRemoteRowsData : public QMimeData {
+public:
+    explicit CRemoteRowsData(CRemoteDragOut* drag) : m_drag(drag) {}
+
+    QStringList formats() const override
+    {
+        QStringList all = QMimeData::formats();
+        if (m_drag && m_drag->Using() == CRemoteDragOut::Way::DirectSave)
+            all << QLatin1String(DirectSave::kFormat);
+        return all;
+    }
+
+protected:
+    QVariant retrieveData(const QString& format, QMetaType type) const override
+    {
+        if (format != QLatin1String(DirectSave::kFormat))
+            return QMimeData::retrieveData(format, type);
+        // Gone already: the drag is over, and so is any download from it.
+        return m_drag ? m_drag->AnswerDirectSave(DirectSave::TargetAddress()) : QByteArray("E");
+    }
+
+private:
+    QPointer<CRemoteDragOut> m_drag;
+};
+
+} // namespace
+
 CRemoteDragOut::CRemoteDragOut(const QStringList& extraFolders, QObject* parent)
+    : CRemoteDragOut(extraFolders, DirectSave::IsAvailable() ? Way::DirectSave : Way::Placeholder, parent)
+{
+}
+
+CRemoteDragOut::CRemoteDragOut(const QStringList& extraFolders, Way way, QObject* parent)
     : QObject(parent)
+    , m_way(way)
     , m_source(QDir::tempPath() + QStringLiteral("/kestrix-drag-XXXXXX"))
 {
-    if (m_source.isValid()) {
+    if (m_way == Way::Placeholder && m_source.isValid()) {
         QFile file(m_source.filePath(QLatin1String(kPlaceholderName)));
         if (file.open(QIODevice::WriteOnly) && file.write(PlaceholderContent()) == PlaceholderContent().size())
             m_placeholder = file.fileName();
     }
+    // Direct Save names the folder itself; a placeholder watch beside it
+    // could only mistake an old placeholder for this drop.
+    if (m_way == Way::DirectSave)
+        return;
 
     QStringList folders{QDir::homePath()};
     for (const auto location : {QStandardPaths::DesktopLocation, QStandardPaths::DocumentsLocation,
@@ -43,15 +86,47 @@ CRemoteDragOut::CRemoteDragOut(const QStringList& extraFolders, QObject* parent)
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, &CRemoteDragOut::TakePlaceholder);
 }
 
-CRemoteDragOut::~CRemoteDragOut() = default;
-
-QMimeData* CRemoteDragOut::MakeMimeData() const
+CRemoteDragOut::~CRemoteDragOut()
 {
-    auto* data = new QMimeData;
+    if (m_way == Way::DirectSave)
+        DirectSave::Withdraw();
+}
+
+QMimeData* CRemoteDragOut::MakeMimeData(const QString& suggestedName)
+{
+    m_suggestedName = suggestedName;
+    auto* data = new CRemoteRowsData(this);
     data->setData(QLatin1String(CLocalBrowserBar::kRemoteRowsMimeType), QByteArray("rows"));
     if (HasPlaceholder())
         data->setUrls({QUrl::fromLocalFile(m_placeholder)});
     return data;
+}
+
+void CRemoteDragOut::OfferDirectSave()
+{
+    if (m_way == Way::DirectSave)
+        DirectSave::Offer(m_suggestedName.isEmpty() ? QStringLiteral("download") : m_suggestedName);
+}
+
+QByteArray CRemoteDragOut::AnswerDirectSave(const QString& address)
+{
+    // Some targets ask while the drag still moves, before they have written
+    // an address: no answer yet, which they take as nothing to say ("F"
+    // would be a failed drop).
+    if (QUrl(address).scheme().isEmpty())
+        return QByteArray();
+    // One drop, one answer: a second request changes nothing.
+    if (m_answered)
+        return m_seen.isEmpty() ? QByteArray("F") : QByteArray("S");
+    m_answered = true;
+    const QString folder = DirectSave::LocalFolderOf(address);
+    if (folder.isEmpty()) {
+        emit DropSeen(QString());
+        return QByteArray("F");
+    }
+    m_seen = folder;
+    emit DropSeen(m_seen);
+    return QByteArray("S");
 }
 
 bool CRemoteDragOut::TakePlaceholder(const QString& folder)
@@ -74,7 +149,9 @@ bool CRemoteDragOut::TakePlaceholder(const QString& folder)
 
 QString CRemoteDragOut::WaitForDrop(int milliseconds)
 {
-    if (m_seen.isEmpty()) {
+    if (m_answered)
+        return m_seen;
+    if (m_seen.isEmpty() && m_way == Way::Placeholder) {
         // The copy may have happened before the watch reported anything.
         for (const QString& folder : m_watcher.directories()) {
             if (TakePlaceholder(folder))

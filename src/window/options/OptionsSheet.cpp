@@ -189,7 +189,11 @@ CConnectionOptions::CConnectionOptions(QWidget* parent)
     auto* path = new QHBoxLayout;
     path->addWidget(m_localPath, 1);
     path->addWidget(m_browse);
-    defaultsLayout->addRow(QStringLiteral("Download &Path:"), path);
+    // A row holding a layout gets no buddy from the form, and without one
+    // the "&" would show; the label is made here with its field.
+    auto* pathLabel = new QLabel(QStringLiteral("Download &Path:"), this);
+    pathLabel->setBuddy(m_localPath);
+    defaultsLayout->addRow(pathLabel, path);
     defaultsLayout->addRow(QStringLiteral("&Retries:"), m_retries);
     defaultsLayout->addRow(QStringLiteral("Retry &Delay:"), m_retryDelay);
     defaultsLayout->addRow(m_passive);
@@ -200,7 +204,7 @@ CConnectionOptions::CConnectionOptions(QWidget* parent)
 
     auto* advanced = new QGroupBox(QStringLiteral("Advanced"), this);
     auto* advancedLayout = new QFormLayout(advanced);
-    advancedLayout->addRow(QStringLiteral("Connection &Timeout (in second):"), m_timeout);
+    advancedLayout->addRow(QStringLiteral("Connection &Timeout (seconds):"), m_timeout);
     advancedLayout->addRow(QStringLiteral("&Maximum Simultaneous Connections:"), m_transferMax);
 
     auto* proxy = new QGroupBox(QStringLiteral("Proxy"), this);
@@ -226,7 +230,7 @@ CConnectionOptions::CConnectionOptions(QWidget* parent)
     m_ranges = {{m_retries, "Retries", 1, 99},
                 {m_retryDelay, "Retry delay", 0, 3600},
                 {m_timeout, "Connection timeout", 1, 3600},
-                {m_transferMax, "Maximum simultaneous connections", 0, 100}};
+                {m_transferMax, "Maximum simultaneous connections", 1, 100}};
 }
 
 void CConnectionOptions::Load()
@@ -306,7 +310,7 @@ CAdvancedOptions::CAdvancedOptions(QWidget* parent)
     m_hideStatus = Check("Do not &show status message", this, "hideStatus");
     m_keepAlive = Check("Send &keepalive command to prevent disconnection", this, "keepAlive");
     m_interval = NumberField(this, "interval");
-    m_intervalLabel = new QLabel(QStringLiteral("&Interval (in second):"), this);
+    m_intervalLabel = new QLabel(QStringLiteral("&Interval (seconds):"), this);
     m_intervalLabel->setBuddy(m_interval);
     m_removeFailed = Check("&Remove failed transfers from queue", this, "removeFailed");
     m_parallel = Check("&Enable simultaneous file transfers", this, "parallel");
@@ -367,7 +371,8 @@ void CAdvancedOptions::Save() const
 COptionsSheet::COptionsSheet(QWidget* owner)
     : QDialog(owner)
 {
-    setWindowTitle(QStringLiteral("Kestrix Options"));
+    // The desktop adds the program's name.
+    setWindowTitle(QStringLiteral("Options"));
     setObjectName(QStringLiteral("optionsSheet"));
     m_pages = new QTabWidget(this);
     m_general = new CGeneralOptions(m_pages);

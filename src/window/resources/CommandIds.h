@@ -22,6 +22,9 @@ inline constexpr int ID_CONNECTION_WIZARD = 32808;
 inline constexpr int ID_DOWNLOAD = 32783;
 inline constexpr int ID_DOWNLOAD_TO = 32787;
 inline constexpr int ID_UPLOAD = 32784;
+inline constexpr int ID_UPLOAD_FOLDER = 32836;
+// Upload of what the Local Browser has selected (its context menu).
+inline constexpr int ID_UPLOAD_LOCAL_SELECTION = 32837;
 inline constexpr int ID_NEW_FOLDER = 32790;
 inline constexpr int ID_RENAME = 32803;
 inline constexpr int ID_DELETE = 32805;
@@ -55,6 +58,9 @@ inline constexpr int ID_VIEW_LOCAL_BROWSER = 32817;
 inline constexpr int ID_VIEW_TRACE = 32794;
 inline constexpr int ID_VIEW_TOOLBAR = 59392;
 inline constexpr int ID_VIEW_STATUS_BAR = 59393;
+// The keyboard's way from pane to pane (F6, Shift+F6).
+inline constexpr int ID_NEXT_PANE = 32838;
+inline constexpr int ID_PREVIOUS_PANE = 32839;
 
 // Favorites
 inline constexpr int ID_ADD_TO_FAVORITES = 32812;

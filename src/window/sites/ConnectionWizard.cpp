@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 #include <QWizardPage>
 
@@ -129,22 +130,33 @@ QWizardPage* CWizardSheet::MakeHostPage()
 {
     CheckedPage* page = NewPage(this, "Host Address", "Enter the address of the FTP server you want to connect to.");
     m_host = Field(page, "host");
-    page->check = [this] { return Required(m_host, QStringLiteral("You must enter a host address.")); };
+    m_port = Field(page, "port");
+    m_port->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d{0,5}")), m_port));
+    m_port->setMaximumWidth(80);
+    page->check = [this] {
+        return Required(m_host, QStringLiteral("You must enter a host address.")) && CheckHostAndPort();
+    };
 
     m_encryption = new QComboBox(page);
     m_encryption->setObjectName(QStringLiteral("encryption"));
     m_encryption->addItems(SiteEncryptionChoices());
     m_encryption->setCurrentIndex(CSiteCatalog::DefaultEncryption());
+    m_port->setText(m_encryption->currentIndex() == kImplicitTls ? QStringLiteral("990") : QStringLiteral("21"));
+    connect(m_encryption, &QComboBox::activated, this, &CWizardSheet::OnEncryptionChosen);
 
+    auto* hostRow = new QHBoxLayout;
+    hostRow->addWidget(m_host, 1);
+    hostRow->addWidget(FieldLabel("P&ort:", m_port, page));
+    hostRow->addWidget(m_port);
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(FieldLabel("Host &address:", m_host, page));
-    layout->addWidget(m_host);
+    layout->addLayout(hostRow);
     layout->addSpacing(8);
     layout->addWidget(FieldLabel("Encr&yption:", m_encryption, page));
     layout->addWidget(m_encryption);
     layout->addSpacing(8);
     layout->addWidget(Hint(QStringLiteral("A host name such as ftp.example.com, or a numeric address such as "
-                                          "192.0.2.10."),
+                                          "192.0.2.10. The port is 21 for most servers, 990 for implicit TLS."),
                            page));
     layout->addStretch(1);
     return page;
@@ -250,7 +262,7 @@ QWizardPage* CWizardSheet::MakeFinishPage()
         const QString root = m_tree->RootItem()->text(0);
         const QString none = QStringLiteral("(none)");
         m_summary[0]->setText(site.name);
-        m_summary[1]->setText(site.address);
+        m_summary[1]->setText(QStringLiteral("%1, port %2").arg(site.address).arg(site.port));
         m_summary[2]->setText(site.login.isEmpty() ? none : site.login);
         m_summary[3]->setText(site.localPath.isEmpty() ? none : site.localPath);
         m_summary[4]->setText(stored.isEmpty() ? root : root + QLatin1Char('\\') + stored);
@@ -272,6 +284,34 @@ bool CWizardSheet::Required(QLineEdit* field, const QString& message)
     Prompts().Message(this, message, IPrompts::Icon::Warning);
     field->setFocus();
     return false;
+}
+
+bool CWizardSheet::CheckHostAndPort()
+{
+    // "host:2124" or "[2001:db8::1]:2124"; a bare IPv6 address has colons
+    // of its own and no port.
+    static const QRegularExpression withPort(QStringLiteral("^(\\[[^\\]]+\\]|[^:\\[\\]]+):(\\d{1,5})$"));
+    const QRegularExpressionMatch match = withPort.match(m_host->text().trimmed());
+    if (match.hasMatch()) {
+        m_host->setText(match.captured(1));
+        m_port->setText(match.captured(2));
+    }
+    const int port = m_port->text().toInt();
+    if (port >= 1 && port <= 65535)
+        return true;
+    Prompts().Message(this, QStringLiteral("Enter a port number from 1 to 65535."), IPrompts::Icon::Warning);
+    m_port->setFocus();
+    return false;
+}
+
+void CWizardSheet::OnEncryptionChosen(int choice)
+{
+    // Implicit TLS has a port of its own; it follows while the port is the
+    // other mode's standard one.
+    const QString port = m_port->text();
+    const QString wanted = choice == kImplicitTls ? QStringLiteral("990") : QStringLiteral("21");
+    if (port == QLatin1String("21") || port == QLatin1String("990") || port.isEmpty())
+        m_port->setText(wanted);
 }
 
 void CWizardSheet::SetAnonymous(bool anonymous)
@@ -300,8 +340,9 @@ CFtpSite CWizardSheet::Site() const
     site.name = CSiteCatalog::WithoutForbiddenCharacters(m_siteName->text()).trimmed();
     site.address = m_host->text().trimmed();
     site.encryption = m_encryption->currentIndex();
-    if (site.encryption == kImplicitTls)
-        site.port = 990;
+    site.port = m_port->text().toInt();
+    if (site.port < 1 || site.port > 65535)
+        site.port = site.encryption == kImplicitTls ? 990 : 21;
     site.login = m_user->text();
     site.password = m_password->text();
     site.localPath = m_downloadFolder->text();

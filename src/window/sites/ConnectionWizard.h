@@ -16,7 +16,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-// "Connection Wizard": a new site's name, host, login, download folder and
+// "Connection Wizard": a new site's name, host and port, login, download folder and
 // favorites folder, one page each, then whether to connect at once. The
 // favorites page works on its own copy of the catalogue; StoreSite writes the
 // folders made there before it stores the site in one of them.
@@ -47,6 +47,7 @@ public:
 
     QLineEdit* SiteNameEdit() const { return m_siteName; }
     QLineEdit* HostEdit() const { return m_host; }
+    QLineEdit* PortEdit() const { return m_port; }
     QComboBox* EncryptionBox() const { return m_encryption; }
     QLineEdit* UserEdit() const { return m_user; }
     QLineEdit* PasswordEdit() const { return m_password; }
@@ -67,6 +68,10 @@ private:
     QWizardPage* MakeFavoritesPage();
     QWizardPage* MakeFinishPage();
     bool Required(QLineEdit* field, const QString& message);
+    // Next on the host page: a typed "host:port" goes into both fields, and
+    // the port must be one.
+    bool CheckHostAndPort();
+    void OnEncryptionChosen(int choice);
     void SetAnonymous(bool anonymous);
     void Browse();
 
@@ -74,6 +79,7 @@ private:
     FolderChooser m_chooseFolder;
     QLineEdit* m_siteName = nullptr;
     QLineEdit* m_host = nullptr;
+    QLineEdit* m_port = nullptr;
     QComboBox* m_encryption = nullptr;
     QLineEdit* m_user = nullptr;
     QLineEdit* m_password = nullptr;

@@ -87,6 +87,7 @@ void CFavoritesMenu::Fill(const CXmlNode* node, QMenu* menu, int insertAt)
         const QString path = CSiteCatalog::PathOf(site);
         QAction* action = menu->addAction(kx::CatalogIconFor(kx::CatalogIcon::Site), NameOf(site).replace(QLatin1Char('&'), QLatin1String("&&")));
         action->setObjectName(QStringLiteral("favorite%1").arg(m_paths.size()));
+        action->setStatusTip(QStringLiteral("Connects to %1").arg(QString(path).replace(QLatin1Char('\\'), QStringLiteral(" > "))));
         m_paths << path;
         connect(action, &QAction::triggered, this, [this, path] { emit SiteChosen(path); });
     }

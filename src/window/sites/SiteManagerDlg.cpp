@@ -3,6 +3,7 @@
 #include "engine/base/Prompts.h"
 #include "engine/base/Settings.h"
 #include "window/sites/ConnectionWizard.h"
+#include "window/sites/ElidedLabel.h"
 #include "window/sites/PasswordPlaceChoice.h"
 #include "engine/catalog/SiteImporter.h"
 #include "window/sites/SiteNameValidator.h"
@@ -10,19 +11,12 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDialogButtonBox>
 #include <QFileDialog>
-#include <QFormLayout>
-#include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
-#include <QSplitter>
 #include <QTimer>
-#include <QVBoxLayout>
 
 namespace {
 
@@ -42,20 +36,12 @@ kx::CatalogIcon IconFor(const CXmlNode* node)
 
 } // namespace
 
-// A digits-only field with the range its element may take.
-struct CSiteManagerDlg::NumberField {
-    QLineEdit* CSiteManagerDlg::*edit;
-    const char* element;
-    int minimum;
-    int maximum;
-    const char* what;
-};
-
 CSiteManagerDlg::CSiteManagerDlg(QWidget* owner, const QString& catalogPath)
     : QDialog(owner)
     , m_catalog(catalogPath)
 {
-    setWindowTitle(QStringLiteral("Kestrix - Site Manager"));
+    // The desktop adds the program's name.
+    setWindowTitle(QStringLiteral("Site Manager"));
     CreateControls();
     LoadTree();
     const QString last = GetProfileString(kx::settings::LastSelected);
@@ -71,186 +57,6 @@ CSiteManagerDlg::~CSiteManagerDlg()
         m_catalog.Write();
 }
 
-void CSiteManagerDlg::CreateControls()
-{
-    m_tree = new CSiteTree(this);
-    m_tree->setObjectName(QStringLiteral("siteTree"));
-    m_tree->setAccessibleName(QStringLiteral("Sites"));
-    m_tree->setMinimumWidth(220);
-    m_filter = new QLineEdit(this);
-    m_filter->setPlaceholderText(QStringLiteral("Find a site"));
-    m_filter->setClearButtonEnabled(true);
-    m_filter->setAccessibleName(QStringLiteral("Find a site"));
-
-    auto* left = new QWidget(this);
-    auto* leftLayout = new QVBoxLayout(left);
-    leftLayout->setContentsMargins(0, 0, 0, 0);
-    leftLayout->addWidget(m_filter);
-    leftLayout->addWidget(m_tree, 1);
-
-    m_caption = new QLabel(this);
-    QFont captionFont = m_caption->font();
-    captionFont.setBold(true);
-    captionFont.setPointSizeF(captionFont.pointSizeF() * 1.25);
-    m_caption->setFont(captionFont);
-    m_caption->setTextFormat(Qt::PlainText);
-
-    const auto line = [this] { return new QLineEdit(this); };
-    m_name = line();
-    m_name->setValidator(new CSiteNameValidator(m_name));
-    m_host = line();
-    m_port = line();
-    m_retries = line();
-    m_interval = line();
-    for (QLineEdit* digits : {m_port, m_retries, m_interval}) {
-        digits->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d{0,5}")), digits));
-        digits->setMaximumWidth(80);
-    }
-    m_passive = new QCheckBox(QStringLiteral("&PASV mode"), this);
-    m_anonymous = new QCheckBox(QStringLiteral("Anonymo&us"), this);
-    m_login = line();
-    m_password = line();
-    m_password->setEchoMode(QLineEdit::Password);
-    m_remotePath = line();
-    m_localPath = line();
-    m_browse = new QPushButton(QStringLiteral("..."), this);
-    m_browse->setAccessibleName(QStringLiteral("Browse for the local path"));
-    m_browse->setMaximumWidth(40);
-    m_comment = new QPlainTextEdit(this);
-    m_comment->setTabChangesFocus(true);
-    m_comment->setMinimumHeight(60);
-
-    auto* form = new QFormLayout;
-    form->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
-    const auto row = [&](const QString& text, QWidget* field, QLayout* layout = nullptr) {
-        auto* label = new QLabel(text, this);
-        label->setBuddy(field);
-        if (layout)
-            form->addRow(label, layout);
-        else
-            form->addRow(label, field);
-        if (field != m_name)
-            m_siteWidgets << label;
-    };
-    row(QStringLiteral("Site &name:"), m_name);
-    auto* hostRow = new QHBoxLayout;
-    hostRow->addWidget(m_host, 1);
-    auto* portLabel = new QLabel(QStringLiteral("P&ort:"), this);
-    portLabel->setBuddy(m_port);
-    hostRow->addWidget(portLabel);
-    hostRow->addWidget(m_port);
-    m_siteWidgets << portLabel;
-    row(QStringLiteral("Host &address:"), m_host, hostRow);
-    m_encryption = new QComboBox(this);
-    m_encryption->addItems(SiteEncryptionChoices());
-    row(QStringLiteral("Encr&yption:"), m_encryption);
-    auto* boxes = new QHBoxLayout;
-    boxes->addWidget(m_passive);
-    boxes->addWidget(m_anonymous);
-    boxes->addStretch(1);
-    form->addRow(QString(), boxes);
-    row(QStringLiteral("&Login:"), m_login);
-    row(QStringLiteral("Pass&word:"), m_password);
-    m_passwordPlace = new CPasswordPlaceChoice(this);
-    form->addRow(QStringLiteral("Passwords &kept in:"), m_passwordPlace);
-    row(QStringLiteral("&Remote path:"), m_remotePath);
-    auto* localRow = new QHBoxLayout;
-    localRow->addWidget(m_localPath, 1);
-    localRow->addWidget(m_browse);
-    row(QStringLiteral("L&ocal path:"), m_localPath, localRow);
-    auto* retryRow = new QHBoxLayout;
-    retryRow->addWidget(m_retries);
-    auto* intervalLabel = new QLabel(QStringLiteral("&Interval:"), this);
-    intervalLabel->setBuddy(m_interval);
-    retryRow->addSpacing(12);
-    retryRow->addWidget(intervalLabel);
-    retryRow->addWidget(m_interval);
-    retryRow->addWidget(new QLabel(QStringLiteral("seconds"), this));
-    retryRow->addStretch(1);
-    m_siteWidgets << intervalLabel;
-    row(QStringLiteral("Re&tries:"), m_retries, retryRow);
-    row(QStringLiteral("Co&mment:"), m_comment);
-    m_siteWidgets << m_host << m_port << m_encryption << m_passive << m_anonymous << m_login << m_password << m_remotePath
-                  << m_localPath << m_browse << m_retries << m_interval << m_comment;
-
-    auto* right = new QWidget(this);
-    auto* rightLayout = new QVBoxLayout(right);
-    rightLayout->setContentsMargins(8, 0, 0, 0);
-    rightLayout->addWidget(m_caption);
-    rightLayout->addLayout(form, 1);
-
-    auto* splitter = new QSplitter(this);
-    splitter->addWidget(left);
-    splitter->addWidget(right);
-    splitter->setStretchFactor(0, 2);
-    splitter->setStretchFactor(1, 3);
-    splitter->setChildrenCollapsible(false);
-
-    auto* newSite = new QPushButton(QStringLiteral("New &Site"), this);
-    auto* newFolder = new QPushButton(QStringLiteral("New &Folder"), this);
-    auto* remove = new QPushButton(QStringLiteral("&Delete"), this);
-    auto* wizard = new QPushButton(QStringLiteral("Wi&zard..."), this);
-    auto* import = new QPushButton(QStringLiteral("&Import..."), this);
-    m_connect = new QPushButton(QStringLiteral("&Connect"), this);
-    m_connect->setDefault(true);
-    for (QPushButton* button : {newSite, newFolder, remove, wizard, import})
-        button->setAutoDefault(false);
-    auto* buttons = new QHBoxLayout;
-    for (QPushButton* button : {newSite, newFolder, remove, wizard, import})
-        buttons->addWidget(button);
-    buttons->addStretch(1);
-    buttons->addWidget(m_connect);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(splitter, 1);
-    layout->addLayout(buttons);
-    resize(760, 460);
-
-    connect(newSite, &QPushButton::clicked, this, &CSiteManagerDlg::OnNewSite);
-    connect(newFolder, &QPushButton::clicked, this, &CSiteManagerDlg::OnNewFolder);
-    connect(remove, &QPushButton::clicked, this, &CSiteManagerDlg::OnDelete);
-    connect(wizard, &QPushButton::clicked, this, &CSiteManagerDlg::OnWizard);
-    connect(import, &QPushButton::clicked, this, &CSiteManagerDlg::OnImport);
-    connect(m_connect, &QPushButton::clicked, this, &CSiteManagerDlg::OnConnect);
-    connect(m_browse, &QPushButton::clicked, this, &CSiteManagerDlg::OnBrowse);
-    connect(m_tree, &CSiteTree::DeleteKeyPressed, this, &CSiteManagerDlg::OnDelete);
-    // Queued: the drag that asked for the move is still running on the stack.
-    connect(m_tree, &CSiteTree::MoveRequested, this, &CSiteManagerDlg::MoveItem, Qt::QueuedConnection);
-    connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &CSiteManagerDlg::OnSelectionChanged);
-    connect(m_filter, &QLineEdit::textChanged, this, &CSiteManagerDlg::ApplyFilter);
-    connect(m_name, &QLineEdit::textEdited, this, &CSiteManagerDlg::OnNameEdited);
-
-    const auto text = [this](QLineEdit* edit, const char* element) {
-        connect(edit, &QLineEdit::textEdited, this, [this, element](const QString& value) { SetChild(element, value); });
-    };
-    text(m_host, CSiteCatalog::kAddress);
-    connect(m_password, &QLineEdit::textEdited, this, &CSiteManagerDlg::OnPasswordEdited);
-    connect(m_passwordPlace, &QComboBox::activated, this, [this] {
-        m_passwordPlace->Apply(this, &m_catalog);
-        ShowSite(SelectedNode());
-    });
-    text(m_remotePath, CSiteCatalog::kRemotePath);
-    text(m_localPath, CSiteCatalog::kLocalPath);
-    connect(m_host, &QLineEdit::textChanged, this, &CSiteManagerDlg::UpdateConnectButton);
-    connect(m_login, &QLineEdit::textEdited, this, &CSiteManagerDlg::OnLoginEdited);
-    connect(m_comment, &QPlainTextEdit::textChanged, this,
-            [this] { SetChild(CSiteCatalog::kDescription, m_comment->toPlainText()); });
-    connect(m_passive, &QCheckBox::clicked, this,
-            [this](bool on) { SetChild(CSiteCatalog::kPassiveMode, on ? QStringLiteral("1") : QStringLiteral("0")); });
-    connect(m_anonymous, &QCheckBox::clicked, this, &CSiteManagerDlg::OnAnonymousClicked);
-    connect(m_encryption, &QComboBox::activated, this, &CSiteManagerDlg::OnEncryptionChosen);
-
-    static const NumberField numbers[] = {
-        {&CSiteManagerDlg::m_port, CSiteCatalog::kPort, 1, 65535, "a port number"},
-        {&CSiteManagerDlg::m_retries, CSiteCatalog::kRetries, 1, 99, "a number of retries"},
-        {&CSiteManagerDlg::m_interval, CSiteCatalog::kRetryDelay, 0, 3600, "an interval in seconds"},
-    };
-    // A number is stored when its field is left, not at every keystroke:
-    // "8" on the way to "80" is no port anybody meant.
-    for (const NumberField& field : numbers)
-        connect(this->*field.edit, &QLineEdit::editingFinished, this, [this, &field] { OnNumberFinished(field); });
-}
-
 void CSiteManagerDlg::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
@@ -264,6 +70,7 @@ void CSiteManagerDlg::showEvent(QShowEvent* event)
 void CSiteManagerDlg::LoadTree()
 {
     m_catalog.Open();
+    m_savedText = m_catalog.Document().Serialize();
     RebuildTree();
 }
 
@@ -285,6 +92,7 @@ QTreeWidgetItem* CSiteManagerDlg::AddItem(QTreeWidgetItem* parent, CXmlNode* nod
 {
     auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(m_tree);
     item->setText(0, NameOf(node));
+    item->setToolTip(0, NameOf(node));
     item->setIcon(0, kx::CatalogIconFor(IconFor(node)));
     item->setData(0, Qt::UserRole, QVariant::fromValue(static_cast<void*>(node)));
     if (!parent)
@@ -361,7 +169,9 @@ void CSiteManagerDlg::ShowSite(CXmlNode* node)
     m_filling = true;
     const bool site = CSiteCatalog::IsSite(node);
     EnableSiteFields(site);
-    m_caption->setText(node ? NameOf(node) : QString());
+    m_caption->SetFullText(node ? NameOf(node) : QString());
+    m_nameHint->hide();
+    m_droppedCharacters.clear();
     m_name->setText(node ? NameOf(node) : QString());
     m_name->setEnabled(node != nullptr);
     if (site) {
@@ -408,7 +218,9 @@ void CSiteManagerDlg::ShowPassword(bool plain)
 
 void CSiteManagerDlg::UpdateConnectButton()
 {
-    m_connect->setEnabled(!m_host->text().isEmpty() && CSiteCatalog::IsSite(SelectedNode()));
+    // An empty host is refused with a word when Connect is chosen, rather
+    // than by a button that stays grey without saying why.
+    m_connect->setEnabled(CSiteCatalog::IsSite(SelectedNode()));
 }
 
 void CSiteManagerDlg::OnNameEdited(const QString& text)
@@ -416,11 +228,27 @@ void CSiteManagerDlg::OnNameEdited(const QString& text)
     CXmlNode* node = SelectedNode();
     if (m_filling || !node)
         return;
-    m_caption->setText(text);
+    m_caption->SetFullText(text);
     node->SetAttribute(QLatin1String(CSiteCatalog::kNameAttribute), CSiteCatalog::CleanName(text));
     m_tree->currentItem()->setText(0, text);
+    m_tree->currentItem()->setToolTip(0, text);
     if (CSiteCatalog::IsSite(node))
         WriteProfileString(kx::settings::LastSelected, CSiteCatalog::PathOf(node));
+}
+
+void CSiteManagerDlg::OnNameCharactersDropped(const QString& dropped)
+{
+    // Typed one at a time, they are still named together.
+    for (const QChar c : dropped) {
+        if (!m_droppedCharacters.contains(c))
+            m_droppedCharacters += c;
+    }
+    QStringList shown;
+    for (const QChar c : std::as_const(m_droppedCharacters))
+        shown << QString(c);
+    m_nameHint->setText(QStringLiteral("Left out: %1\nA name cannot hold any of %2")
+                            .arg(shown.join(QLatin1Char(' ')), CSiteNameValidator::ForbiddenCharactersText()));
+    m_nameHint->show();
 }
 
 void CSiteManagerDlg::SetChild(const char* element, const QString& value)
@@ -545,12 +373,10 @@ void CSiteManagerDlg::OnNewSite()
         return;
     QTreeWidgetItem* parentItem = CSiteCatalog::IsContainer(selected) ? m_tree->currentItem()
                                                                       : m_tree->currentItem()->parent();
-    CFtpSite values = CSiteCatalog::IsSite(selected) ? CSiteCatalog::ReadSiteValues(m_catalog.Document(), selected)
-                                                     : CSiteCatalog::DefaultSite();
+    // Never a copy of the selected site: its host, login and password would
+    // go along unseen into a site meant for somebody else.
+    CFtpSite values = CSiteCatalog::DefaultSite();
     values.name = QStringLiteral("New Site");
-    // A copy is a site of its own: it shares no keyring entry.
-    values.id.clear();
-    values.passwordPlace = PasswordPlace::CatalogueFile;
     CXmlNode* node = CSiteCatalog::AddSite(m_catalog.Document(), folder, values);
     SelectItem(AddItem(parentItem, node));
     m_name->setFocus();
@@ -621,6 +447,32 @@ void CSiteManagerDlg::ApplyFilter(const QString& text)
         if (!wanted.isEmpty() && visible && done->childCount())
             done->setExpanded(true);
     }
+    // The form must never show a site the tree hides: Enter would connect
+    // to it. The first site left in view takes its place, or none at all.
+    QTreeWidgetItem* current = m_tree->currentItem();
+    bool hidden = false;
+    for (QTreeWidgetItem* up = current; up && !hidden; up = up->parent())
+        hidden = up->isHidden();
+    if ((current && !hidden) || (!current && wanted.isEmpty()))
+        return;
+    if (QTreeWidgetItem* first = FirstVisibleSite()) {
+        SelectItem(first);
+    } else {
+        m_filling = true;
+        m_tree->clearSelection();
+        m_tree->setCurrentItem(nullptr);
+        m_filling = false;
+        ShowSite(nullptr);
+    }
+}
+
+QTreeWidgetItem* CSiteManagerDlg::FirstVisibleSite() const
+{
+    for (QTreeWidgetItemIterator it(m_tree, QTreeWidgetItemIterator::NotHidden); *it; ++it) {
+        if (CSiteCatalog::IsSite(CSiteTree::NodeOf(*it)))
+            return *it;
+    }
+    return nullptr;
 }
 
 void CSiteManagerDlg::OnWizard()
@@ -671,16 +523,57 @@ void CSiteManagerDlg::ImportFrom(const QString& fileName)
 void CSiteManagerDlg::OnConnect()
 {
     CXmlNode* node = SelectedNode();
-    if (!CSiteCatalog::IsSite(node) || m_host->text().isEmpty())
+    if (!CSiteCatalog::IsSite(node))
         return;
+    if (m_host->text().trimmed().isEmpty()) {
+        Prompts().Message(this, QStringLiteral("Enter the host address of \"%1\" before connecting to it.").arg(NameOf(node)),
+                          IPrompts::Icon::Warning);
+        m_host->setFocus();
+        return;
+    }
     m_chosen = CSiteCatalog::ReadSiteValues(m_catalog.Document(), node);
     m_chosen.name = NameOf(node);
     m_chosenPath = CSiteCatalog::PathOf(node);
     accept();
 }
 
+bool CSiteManagerDlg::NumberBeingTyped()
+{
+    CXmlNode* node = SelectedNode();
+    if (!CSiteCatalog::IsSite(node))
+        return false;
+    for (const NumberField& field : NumberFields()) {
+        QLineEdit* edit = this->*field.edit;
+        if (edit->hasFocus()
+            && edit->text() != QString::number(CSiteCatalog::ToInt(m_catalog.Document().GetChildText(node, QLatin1String(field.element)))))
+            return true;
+    }
+    return false;
+}
+
+bool CSiteManagerDlg::HasChanges()
+{
+    return !m_passwords.IsEmpty() || NumberBeingTyped() || m_catalog.Document().Serialize() != m_savedText;
+}
+
+void CSiteManagerDlg::reject()
+{
+    if (!m_saved && HasChanges()) {
+        const IPrompts::Answer keep =
+            Prompts().AskYesNo(this, QStringLiteral("Keep the changes you made to your sites?"), QStringLiteral("Site Manager"));
+        m_discard = keep != IPrompts::Yes;
+    }
+    QDialog::reject();
+}
+
 void CSiteManagerDlg::done(int result)
 {
+    if (m_discard && !m_saved) {
+        // Nothing of this visit reaches the file or the keyring.
+        m_saved = true;
+        QDialog::done(result);
+        return;
+    }
     // A number half-typed when the dialog closes is refused like any other.
     if (QWidget* focus = focusWidget(); focus == m_port || focus == m_retries || focus == m_interval)
         static_cast<QLineEdit*>(focus)->clearFocus();

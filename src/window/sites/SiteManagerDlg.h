@@ -8,8 +8,10 @@
 #include <QDialog>
 #include <QTreeWidget>
 
+#include <array>
 #include <functional>
 
+class CElidedLabel;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -19,9 +21,11 @@ class QPushButton;
 
 // The Site Manager: the catalogue's folders and sites on the left, the
 // selected site's fields on the right. Every edit goes into the catalogue
-// document at once; the file is written when the dialog closes, whichever
-// way it closes (there is no discard). Connect accepts the dialog with the
-// selected site.
+// document at once; the file is written when the dialog closes by Connect or
+// Close. Escape and the close box ask first whether to keep what was changed,
+// so nothing typed halfway is stored behind the user's back. Connect (the
+// button, Enter, or a double-click on a site) accepts the dialog with the
+// site the form shows, which is always the one the tree selects.
 class CSiteManagerDlg : public QDialog {
     Q_OBJECT
 public:
@@ -49,8 +53,13 @@ public:
     QLineEdit* PasswordField() const { return m_password; }
     QLineEdit* RetriesField() const { return m_retries; }
     QPlainTextEdit* CommentField() const { return m_comment; }
-    QLabel* CaptionLabel() const { return m_caption; }
+    CElidedLabel* CaptionLabel() const { return m_caption; }
+    // Says which characters were left out of a typed name; hidden otherwise.
+    QLabel* NameHint() const { return m_nameHint; }
     QPushButton* ConnectButton() const { return m_connect; }
+    QPushButton* CloseButton() const { return m_close; }
+    // Something was edited since the catalogue was last read or written.
+    bool HasChanges();
     CSiteCatalog& Catalog() { return m_catalog; }
 
     QTreeWidgetItem* FindItemByPath(const QString& path) const;
@@ -62,13 +71,23 @@ public slots:
     void OnWizard();
     void OnImport();
     void OnConnect();
+    // Escape and the close box: asks whether to keep the changes, if any.
+    void reject() override;
     void done(int result) override;
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    struct NumberField;
+    // A digits-only field with the range its element may take.
+    struct NumberField {
+        QLineEdit* CSiteManagerDlg::*edit;
+        const char* element;
+        int minimum;
+        int maximum;
+        const char* what;
+    };
+    static const std::array<NumberField, 3>& NumberFields();
 
     void CreateControls();
     void LoadTree();
@@ -80,6 +99,9 @@ private:
     void EnableSiteFields(bool enable);
     void ResetFields();
     void OnNameEdited(const QString& text);
+    void OnNameCharactersDropped(const QString& dropped);
+    // A number field with the focus whose text is not yet stored.
+    bool NumberBeingTyped();
     void SetChild(const char* element, const QString& value);
     void OnNumberFinished(const NumberField& field);
     void OnLoginEdited(const QString& text);
@@ -94,6 +116,8 @@ private:
     CXmlNode* SelectedNode() const;
     CXmlNode* TargetFolder() const;
     void SelectItem(QTreeWidgetItem* item);
+    // The first site a filter leaves visible, in tree order; null for none.
+    QTreeWidgetItem* FirstVisibleSite() const;
 
     CSiteCatalog m_catalog;
     CFtpSite m_chosen;
@@ -103,10 +127,14 @@ private:
     bool m_filling = false; // fields are being written by the program, not the user
     bool m_toldProblem = false;
     bool m_saved = false;
+    bool m_discard = false;  // the user chose to throw the changes away
+    QString m_savedText;     // the document as last read or written
+    QString m_droppedCharacters; // left out of the shown site's name so far
 
     CSiteTree* m_tree = nullptr;
     QLineEdit* m_filter = nullptr;
-    QLabel* m_caption = nullptr;
+    CElidedLabel* m_caption = nullptr;
+    QLabel* m_nameHint = nullptr;
     QLineEdit* m_name = nullptr;
     QLineEdit* m_host = nullptr;
     QLineEdit* m_port = nullptr;
@@ -123,5 +151,6 @@ private:
     QLineEdit* m_interval = nullptr;
     QPlainTextEdit* m_comment = nullptr;
     QPushButton* m_connect = nullptr;
+    QPushButton* m_close = nullptr;
     QList<QWidget*> m_siteWidgets; // enabled only while a site is selected
 };

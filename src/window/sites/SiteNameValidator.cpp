@@ -9,8 +9,21 @@ QValidator::State CSiteNameValidator::validate(QString& input, int& pos) const
         removedBeforeCursor += CSiteCatalog::IsForbiddenNameCharacter(input[i]) ? 1 : 0;
     const QString cleaned = CSiteCatalog::WithoutForbiddenCharacters(input);
     if (cleaned.size() != input.size()) {
+        QString dropped;
+        for (const QChar c : std::as_const(input)) {
+            if (CSiteCatalog::IsForbiddenNameCharacter(c) && !dropped.contains(c))
+                dropped += c;
+        }
         input = cleaned;
         pos -= removedBeforeCursor;
+        // Validation is asked of a const validator; saying what it did is no
+        // change of its state.
+        emit const_cast<CSiteNameValidator*>(this)->CharactersDropped(dropped);
     }
     return Acceptable;
+}
+
+QString CSiteNameValidator::ForbiddenCharactersText()
+{
+    return QStringLiteral("\" * / : < > ? \\ |");
 }

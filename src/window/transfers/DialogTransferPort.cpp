@@ -124,7 +124,21 @@ void CDialogTransferPort::ShowQuestion(const FileQuestion& question, bool replac
                          : kAnswerCancel);
     });
     m_question = dialog;
+    COpenTransferQuestions::Instance().Add(1);
+    connect(dialog, &QObject::destroyed, &COpenTransferQuestions::Instance(), [] { COpenTransferQuestions::Instance().Add(-1); });
     dialog->show();
+}
+
+COpenTransferQuestions& COpenTransferQuestions::Instance()
+{
+    static COpenTransferQuestions instance;
+    return instance;
+}
+
+void COpenTransferQuestions::Add(int delta)
+{
+    m_count += delta;
+    emit CountChanged(m_count);
 }
 
 void CDialogTransferPort::CancelQuestion()

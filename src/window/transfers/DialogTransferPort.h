@@ -12,6 +12,24 @@
 #include <memory>
 #include <mutex>
 
+// How many workers' questions are open now (GUI thread). They leave the main
+// window free to use, so the window keeps the commands that would use its
+// own session off until they are answered.
+class COpenTransferQuestions : public QObject {
+    Q_OBJECT
+public:
+    static COpenTransferQuestions& Instance();
+    int Count() const { return m_count; }
+
+signals:
+    void CountChanged(int count);
+
+private:
+    friend class CDialogTransferPort;
+    void Add(int delta);
+    int m_count = 0;
+};
+
 // A worker's progress window and questions, on the GUI thread. The worker
 // calls the ITransferPort operations on its own thread; each becomes a queued
 // call to this object, which lives on the GUI thread and owns the windows. A

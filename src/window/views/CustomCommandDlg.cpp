@@ -10,7 +10,7 @@
 CCustomCommandDlg::CCustomCommandDlg(QWidget* parent)
     : QDialog(parent)
 {
-    setWindowTitle(QStringLiteral("Send Custom Command "));
+    setWindowTitle(QStringLiteral("Send Custom Command"));
     auto* label = new QLabel(QStringLiteral("Command:"), this);
     m_command = new QLineEdit(this);
     m_command->setObjectName(QStringLiteral("command"));

@@ -14,6 +14,10 @@ struct FtpListItem {
     quint64 size = 0;   // bytes; 64-bit, files over 4 GiB are common
     qint64 modified = 0; // seconds since the Unix epoch, UTC; -1 when unknown
     bool folder = false;
+    // As the listing gave them; the Properties sheet shows them.
+    QString permissions;
+    QString owner;
+    QString group;
 
     // "Folder", or the type text of the name. Looking a name up in the MIME
     // database is the dearest part of a row, so it happens when a view shows

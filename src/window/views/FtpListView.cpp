@@ -4,6 +4,7 @@
 #include "window/views/ColumnWidths.h"
 #include "window/views/FileTypes.h"
 #include "window/views/InputLock.h"
+#include "window/views/NameDelegate.h"
 
 #include <QAction>
 #include <QApplication>
@@ -33,27 +34,6 @@ namespace {
 
 constexpr int kColumnWidths[CFtpListModel::ColumnCount] = {180, 100, 100, 100};
 
-// The in-place name editor. While a name is being edited every key belongs
-// to it: Delete, Backspace, Enter, F2 or Ctrl+A must edit the name, not run
-// the window's commands bound to them. Alt combinations still reach the menus.
-class CNameEditor : public QLineEdit {
-public:
-    using QLineEdit::QLineEdit;
-
-protected:
-    bool event(QEvent* event) override
-    {
-        if (event->type() == QEvent::ShortcutOverride) {
-            auto* key = static_cast<QKeyEvent*>(event);
-            if (!(key->modifiers() & Qt::AltModifier)) {
-                key->accept();
-                return true;
-            }
-        }
-        return QLineEdit::event(event);
-    }
-};
-
 // A translucent panel with a running progress bar, laid over the list while
 // a listing arrives; the rows stay visible beneath it.
 class CBusyPanel : public QWidget {
@@ -81,60 +61,6 @@ protected:
 };
 
 } // namespace
-
-// Edits names without writing them: the frame renames on the server first and
-// then sets the row's name itself. The view hears about each editor's start,
-// commit and end through the callbacks.
-class CNameDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    std::function<void(CNameDelegate*, QLineEdit*, const QModelIndex&)> created;
-    std::function<void(QWidget*, const QString&)> committed;
-    // Every cell of the icon styles has this size when it is valid: with
-    // uniform item sizes the first row would otherwise size them all.
-    QSize fixedCell;
-
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
-        return fixedCell.isValid() ? fixedCell : QStyledItemDelegate::sizeHint(option, index);
-    }
-
-    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const override
-    {
-        auto* editor = new CNameEditor(parent);
-        editor->setObjectName(QStringLiteral("nameEditor"));
-        if (created)
-            created(const_cast<CNameDelegate*>(this), editor, index);
-        return editor;
-    }
-
-    void setModelData(QWidget* editor, QAbstractItemModel*, const QModelIndex&) const override
-    {
-        if (auto* line = qobject_cast<QLineEdit*>(editor); line && committed)
-            committed(editor, line->text());
-    }
-
-    void Cancel(QWidget* editor) { emit closeEditor(editor, QAbstractItemDelegate::RevertModelCache); }
-
-protected:
-    bool eventFilter(QObject* object, QEvent* event) override
-    {
-        // Enter ends the edit at once rather than on a later turn of the event
-        // loop, and Tab ends it too instead of moving on to the next row.
-        if (event->type() == QEvent::KeyPress) {
-            auto* editor = qobject_cast<QWidget*>(object);
-            const int key = static_cast<QKeyEvent*>(event)->key();
-            if (editor && (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Tab
-                           || key == Qt::Key_Backtab)) {
-                emit commitData(editor);
-                emit closeEditor(editor, QAbstractItemDelegate::NoHint);
-                return true;
-            }
-        }
-        return QStyledItemDelegate::eventFilter(object, event);
-    }
-};
 
 CFtpListView::CFtpListView(QWidget* parent)
     : QWidget(parent)
@@ -213,6 +139,7 @@ CFtpListView::CFtpListView(QWidget* parent)
 
     connect(m_selection, &QItemSelectionModel::selectionChanged, this, [this] {
         m_slowClick.stop();
+        m_clickedIndex = QPersistentModelIndex();
         emit SelectionChanged();
     });
     connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
@@ -252,22 +179,6 @@ CFtpListView::~CFtpListView()
     delete m_stack;
 }
 
-void CFtpListView::InstallDelegate(QAbstractItemView* view)
-{
-    auto* delegate = new CNameDelegate(view);
-    delegate->created = [this](CNameDelegate* owner, QLineEdit* editor, const QModelIndex& index) {
-        OnEditorCreated(owner, editor, index);
-    };
-    delegate->committed = [this](QWidget* editor, const QString& text) { OnNameCommitted(editor, text); };
-    // The view connects to the delegate's end of edit when it gets it; ours
-    // comes after, so the view has let go of the editor when we hear of it.
-    view->setItemDelegate(delegate);
-    connect(delegate, &QAbstractItemDelegate::closeEditor, this,
-            [this](QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
-                OnEditorClosed(editor, hint == QAbstractItemDelegate::RevertModelCache);
-            });
-}
-
 QAbstractItemView* CFtpListView::CurrentView() const
 {
     return m_viewStyle == cmd::ID_VIEW_DETAILS ? static_cast<QAbstractItemView*>(m_detailsView)
@@ -283,6 +194,7 @@ void CFtpListView::DeleteAllItems()
     // still have to learn that nothing is selected any more.
     const bool hadSelection = m_selection->hasSelection();
     m_model->Clear();
+    m_sharedTexts.clear();
     if (hadSelection)
         emit SelectionChanged();
 }
@@ -296,6 +208,16 @@ void CFtpListView::AddListingEntry(int index, const RemoteEntry& entry)
     item.size = entry.size;
     item.folder = entry.folder;
     item.modified = entry.modified;
+    // Owners, groups and permissions repeat from row to row: the rows share
+    // one copy of each text rather than hold 100,000 of them.
+    const auto shared = [this](const QString& text) {
+        if (text.isEmpty())
+            return QString();
+        return *m_sharedTexts.insert(text);
+    };
+    item.permissions = shared(entry.permissions);
+    item.owner = shared(entry.owner);
+    item.group = shared(entry.group);
     if (index >= 0 && index < m_model->TotalCount())
         m_model->Insert(index, std::move(item));
     else
@@ -443,7 +365,9 @@ void CFtpListView::FitColumnsOnce()
     option.features |= QStyleOptionViewItem::HasDisplay | QStyleOptionViewItem::HasDecoration;
     const int rows = std::min(m_model->rowCount(), 500);
     for (int column = 0; column + 1 < CFtpListModel::ColumnCount; ++column) {
-        int width = header->sectionSizeHint(column);
+        // Never narrower than at the start: the first folder's short names
+        // would leave the next folder's long ones cut.
+        int width = std::max(header->sectionSizeHint(column), kColumnWidths[column] - 8);
         for (int row = 0; row < rows; ++row)
             width = std::max(width, m_detailsView->itemDelegate()->sizeHint(option, m_model->index(row, column)).width());
         header->resizeSection(column, width + 8);
@@ -534,6 +458,12 @@ qint64 CFtpListView::ItemModified(int row) const
     m_model->FlushPending();
     const FtpListItem* item = m_model->Item(row);
     return item ? item->modified : 0;
+}
+
+const FtpListItem* CFtpListView::Item(int row) const
+{
+    m_model->FlushPending();
+    return m_model->Item(row);
 }
 
 QString CFtpListView::ItemText(int row, int column) const
@@ -689,259 +619,4 @@ void CFtpListView::InvertSelection()
 void CFtpListView::FocusList()
 {
     CurrentView()->setFocus();
-}
-
-// ---------------------------------------------------------------- editing
-
-void CFtpListView::EditItem(int row)
-{
-    m_model->FlushPending();
-    if (!m_model->Item(row))
-        return;
-    CancelEditing();
-    m_slowClick.stop();
-    QAbstractItemView* view = CurrentView();
-    const QModelIndex index = m_model->index(row, 0);
-    view->scrollTo(index);
-    view->edit(index);
-    if (m_editing && m_editIndex == index)
-        emit EditingStarted(row);
-}
-
-QLineEdit* CFtpListView::Editor() const
-{
-    return m_editing ? m_editor.data() : nullptr;
-}
-
-void CFtpListView::OnEditorCreated(CNameDelegate* delegate, QLineEdit* editor, const QModelIndex& index)
-{
-    m_editing = true;
-    m_editDelegate = delegate;
-    m_editor = editor;
-    m_editIndex = index;
-    m_committed = false;
-    m_committedText.clear();
-    const quint64 session = ++m_editSession;
-    // A view drops the editor without an end-of-edit when its row goes away;
-    // the edit still has to end, as cancelled.
-    connect(editor, &QObject::destroyed, this, [this, session] {
-        if (m_editing && m_editSession == session)
-            FinishEditing(false);
-    });
-}
-
-void CFtpListView::OnNameCommitted(QWidget* editor, const QString& text)
-{
-    if (m_editing && editor == m_editor) {
-        m_committed = true;
-        m_committedText = text;
-    }
-}
-
-void CFtpListView::OnEditorClosed(QWidget* editor, bool reverted)
-{
-    if (m_editing && editor == m_editor)
-        FinishEditing(m_committed && !reverted);
-}
-
-void CFtpListView::FinishEditing(bool accepted)
-{
-    const int row = m_editIndex.isValid() ? m_editIndex.row() : -1;
-    const QString text = accepted ? m_committedText : (m_editor ? m_editor->text() : QString());
-    m_editing = false;
-    m_editDelegate = nullptr;
-    m_editor = nullptr;
-    m_editIndex = QPersistentModelIndex();
-    m_committed = false;
-    m_committedText.clear();
-    emit EditingFinished(row, text, accepted);
-}
-
-void CFtpListView::CancelEditing()
-{
-    if (!m_editing)
-        return;
-    if (m_editor && m_editDelegate)
-        m_editDelegate->Cancel(m_editor);
-    if (m_editing)
-        FinishEditing(false);
-}
-
-// ---------------------------------------------------------------- input
-
-bool CFtpListView::eventFilter(QObject* watched, QEvent* event)
-{
-    QAbstractItemView* view = nullptr;
-    if (watched == m_iconView || watched == m_iconView->viewport())
-        view = m_iconView;
-    else if (watched == m_detailsView || watched == m_detailsView->viewport())
-        view = m_detailsView;
-    if (!view)
-        return QWidget::eventFilter(watched, event);
-
-    if (watched == view && event->type() == QEvent::KeyPress && !m_editing) {
-        auto* key = static_cast<QKeyEvent*>(event);
-        const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
-        const QModelIndex current = m_selection->currentIndex();
-        const int row = current.isValid() ? current.row() : FirstSelectedRow();
-        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && modifiers == Qt::NoModifier) {
-            if (row >= 0)
-                emit ItemActivated(row);
-            return true;
-        }
-        if (key->key() == Qt::Key_F2 && modifiers == Qt::NoModifier) {
-            if (row >= 0)
-                EditItem(row);
-            return true;
-        }
-    }
-
-    if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove || event->type() == QEvent::Drop)
-        return HandleFileDrop(static_cast<QDropEvent*>(event));
-
-    if (watched == view->viewport()) {
-        switch (event->type()) {
-
-        case QEvent::MouseButtonPress: {
-            auto* mouse = static_cast<QMouseEvent*>(event);
-            m_slowClick.stop();
-            const QModelIndex index = view->indexAt(mouse->position().toPoint());
-            m_pressOnSoleSelection = mouse->button() == Qt::LeftButton && mouse->modifiers() == Qt::NoModifier
-                && index.isValid() && !m_editing && IsSoleSelectedRow(index.row());
-            m_slowClickIndex = index;
-            m_mayDrag = mouse->button() == Qt::LeftButton && index.isValid() && !m_editing
-                && m_selection->isRowSelected(index.row(), index.parent());
-            m_dragStart = mouse->position().toPoint();
-            if (m_mayDrag && mouse->modifiers() == Qt::NoModifier && !m_pressOnSoleSelection) {
-                // A press on a selection of several rows may begin a drag of
-                // all of them; the view would narrow the selection to this row.
-                view->setFocus(Qt::MouseFocusReason);
-                m_selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
-                return true;
-            }
-            break;
-        }
-        case QEvent::MouseMove: {
-            auto* mouse = static_cast<QMouseEvent*>(event);
-            if (m_mayDrag && (mouse->buttons() & Qt::LeftButton)
-                && (mouse->position().toPoint() - m_dragStart).manhattanLength() >= QApplication::startDragDistance()) {
-                m_mayDrag = false;
-                m_slowClick.stop();
-                m_pressOnSoleSelection = false;
-                emit DragRequested();
-                return true;
-            }
-            if (m_mayDrag)
-                return true;
-            break;
-        }
-        case QEvent::MouseButtonRelease: {
-            auto* mouse = static_cast<QMouseEvent*>(event);
-            const QModelIndex index = view->indexAt(mouse->position().toPoint());
-            if (m_mayDrag && mouse->button() == Qt::LeftButton && index.isValid() && !m_pressOnSoleSelection) {
-                // A click on one row of a larger selection that never became
-                // a drag selects just that row, as the press would have.
-                m_selection->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-            }
-            m_mayDrag = false;
-            if (m_pressOnSoleSelection && mouse->button() == Qt::LeftButton && index.isValid()
-                && m_slowClickIndex.isValid() && index.row() == m_slowClickIndex.row())
-                m_slowClick.start(QApplication::doubleClickInterval() + 50);
-            m_pressOnSoleSelection = false;
-            break;
-        }
-        case QEvent::MouseButtonDblClick:
-            m_slowClick.stop();
-            m_pressOnSoleSelection = false;
-            break;
-        default:
-            break;
-        }
-    }
-    return QWidget::eventFilter(watched, event);
-}
-
-bool CFtpListView::HandleFileDrop(QDropEvent* drop)
-{
-    // Local files from a file manager go up into the listed folder; the
-    // views' own drag and drop of rows is not wanted here.
-    QStringList paths;
-    for (const QUrl& url : drop->mimeData()->urls()) {
-        if (url.isLocalFile())
-            paths << url.toLocalFile();
-    }
-    if (!m_acceptsFiles || paths.isEmpty()) {
-        drop->ignore();
-        return true;
-    }
-    drop->setDropAction(Qt::CopyAction);
-    drop->accept();
-    if (drop->type() == QEvent::Drop)
-        emit FilesDropped(paths);
-    return true;
-}
-
-// ---------------------------------------------------------------- menus
-
-void CFtpListView::SetCommandLookup(std::function<QAction*(int commandId)> lookup)
-{
-    m_lookup = std::move(lookup);
-}
-
-std::unique_ptr<QMenu> CFtpListView::CreateContextMenu(QWidget* parent) const
-{
-    if (!m_lookup)
-        return nullptr;
-    auto menu = std::make_unique<QMenu>(parent);
-    const auto add = [this](QMenu* target, std::initializer_list<int> ids) {
-        for (const int id : ids) {
-            if (QAction* action = m_lookup(id))
-                target->addAction(action);
-        }
-    };
-    const auto addSubmenu = [&](const QString& title, std::initializer_list<int> ids) {
-        auto* submenu = new QMenu(title, menu.get());
-        add(submenu, ids);
-        if (submenu->actions().isEmpty())
-            delete submenu;
-        else
-            menu->addMenu(submenu);
-    };
-
-    const int first = FirstSelectedRow();
-    if (first >= 0) {
-        const bool folder = IsFolderItem(first);
-        menu->setObjectName(folder ? QStringLiteral("FolderPopup") : QStringLiteral("FilePopup"));
-        if (folder) {
-            add(menu.get(), {cmd::ID_EXPLORE});
-            menu->addSeparator();
-        }
-        add(menu.get(), {cmd::ID_DOWNLOAD, cmd::ID_DOWNLOAD_TO});
-        menu->addSeparator();
-        add(menu.get(), {cmd::ID_DELETE, cmd::ID_RENAME});
-        menu->addSeparator();
-        add(menu.get(), {cmd::ID_PROPERTIES});
-    } else {
-        menu->setObjectName(QStringLiteral("ListPopup"));
-        add(menu.get(), {cmd::ID_UPLOAD});
-        menu->addSeparator();
-        addSubmenu(QStringLiteral("&View"),
-                   {cmd::ID_VIEW_LARGEICON, cmd::ID_VIEW_SMALLICON, cmd::ID_VIEW_LIST, cmd::ID_VIEW_DETAILS});
-        addSubmenu(QStringLiteral("Arrange &Icons by"),
-                   {cmd::ID_SORT_NAME, cmd::ID_SORT_SIZE, cmd::ID_SORT_TYPE, cmd::ID_SORT_DATE});
-        menu->addSeparator();
-        addSubmenu(QStringLiteral("&New"), {cmd::ID_NEW_FOLDER});
-        menu->addSeparator();
-        add(menu.get(), {cmd::ID_REFRESH});
-    }
-    const QList<QAction*> actions = menu->actions();
-    if (std::none_of(actions.cbegin(), actions.cend(), [](QAction* action) { return !action->isSeparator(); }))
-        return nullptr;
-    return menu;
-}
-
-void CFtpListView::ShowContextMenu(QAbstractItemView* view, const QPoint& pos)
-{
-    if (std::unique_ptr<QMenu> menu = CreateContextMenu(this))
-        menu->exec(view->viewport()->mapToGlobal(pos));
 }

@@ -3,6 +3,7 @@
 #include <QList>
 #include <QPersistentModelIndex>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -93,6 +94,8 @@ public:
     quint64 GetItemSize(int row) const;
     qint64 ItemModified(int row) const;
     QString ItemText(int row, int column) const;
+    // The row's record as the listing gave it; null for a row outside the list.
+    const FtpListItem* Item(int row) const;
     void SetItemName(int row, const QString& name);
     void RemoveItem(int row);
     QList<int> SelectedRows() const;
@@ -103,6 +106,9 @@ public:
     void EditItem(int row);
     QLineEdit* Editor() const;
     bool IsEditing() const { return m_editing; }
+    // Ends an edit of a name unsaved, and a rename a click was about to
+    // start: a command that runs now must not leave an editor open.
+    void EndEditing();
     void FocusList();
 
     void SetCommandLookup(std::function<QAction*(int commandId)> lookup);
@@ -161,6 +167,7 @@ private:
     CInputLock* m_inputLock = nullptr;
     bool m_acceptsFiles = false;
     bool m_columnsSettled = false;
+    QSet<QString> m_sharedTexts; // owners, groups, permissions of the rows
 
     int m_sortColumn = 0;
     bool m_ascending = true;
@@ -176,10 +183,16 @@ private:
     QString m_committedText;
 
     // A click on the only selected row starts renaming it, unless the click
-    // turns out to be half of a double-click.
+    // turns out to be half of a double-click. Only a row the user clicked
+    // before counts, in a list that had the keyboard already: a row the
+    // program selected, or the click that brings the list the focus, renames
+    // nothing.
     QTimer m_slowClick;
     QPersistentModelIndex m_slowClickIndex;
+    QPersistentModelIndex m_clickedIndex; // the row the last click left selected
     bool m_pressOnSoleSelection = false;
+    bool m_pressOnSeveral = false; // on one row of a selection of several
+    bool m_focusFromClick = false; // the list got the keyboard from the press now coming
     QPoint m_dragStart;
     bool m_mayDrag = false;
 };

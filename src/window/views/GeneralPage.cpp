@@ -37,9 +37,9 @@ CGeneralPage::CGeneralPage(const RemoteItemProperties& item, QWidget* parent)
     field("Location:", "location", item.location);
     field("Size:", "size", QStringLiteral("%1 (%2 bytes)").arg(item.sizeText, FormatThousands(item.bytes)));
     field("Date:", "date", item.date);
-    field("Owner:", "owner", QString());
-    field("Group:", "group", QString());
-    field("Permissions:", "permissions", QString());
+    field("Owner:", "owner", item.owner);
+    field("Group:", "group", item.group);
+    field("Permissions:", "permissions", item.permissions);
 
     auto* line = new QFrame(this);
     line->setFrameShape(QFrame::HLine);

@@ -14,6 +14,9 @@ struct RemoteItemProperties {
     QString type;
     QString date;
     QString location;
+    QString owner;
+    QString group;
+    QString permissions;
 };
 
 // The "General" page of a remote item's properties; it only shows.

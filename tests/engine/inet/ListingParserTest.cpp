@@ -247,6 +247,42 @@ TEST(ListingListLine, RealServerLines) {
 
 // Where the name starts: exactly one blank after the date, except for padding a server puts after a
 // left-aligned year; and the parts of the line after the date belong to the name, whatever they look like.
+TEST(ListingListLine, OwnerAndGroup) {
+    const struct {
+        std::string_view line;
+        std::string_view owner;
+        std::string_view group;
+    } table[] = {
+        {"-rw-r--r--    1 0        0               7 Jan 15  2024 a", "0", "0"},             // vsftpd, numbers
+        {"-rw-r--r--   1 root     staff           7 Jan 15  2024 a", "root", "staff"},     // ProFTPD
+        {"crw-r--r--    1 root     tty         1,   3 Jan  1  2020 a", "root", "tty"},     // busybox, a device
+        {"brw-r--r--    1 root     disk        8,0 Jan  1  2020 a", "root", "disk"},
+        {"-rw-r--r--   1 anna           7 Jan 15  2024 a", "anna", ""},                     // ls -o
+        {"-rw-r--r--   anna   staff     7 Jan 15  2024 a", "anna", "staff"},               // no link count
+        {"01-15-24  03:04PM              1234 a", "", ""},                                 // IIS: none
+    };
+    for (const auto& c : table) {
+        SCOPED_TRACE(std::string(c.line));
+        DirEntry e;
+        ASSERT_EQ(inet::ParseListLine(c.line, e, kJan15), LineKind::Entry);
+        EXPECT_EQ(e.owner, c.owner);
+        EXPECT_EQ(e.group, c.group);
+    }
+    // MLSD: a name wins over a number, in whichever order they come.
+    DirEntry e;
+    ASSERT_EQ(inet::ParseMlsdLine("type=file;size=1;UNIX.owner=0;UNIX.ownername=nobody;UNIX.groupname=nogroup;"
+                                  "UNIX.group=65534; a",
+                                  e),
+              LineKind::Entry);
+    EXPECT_EQ(e.owner, "nobody");
+    EXPECT_EQ(e.group, "nogroup");
+    ASSERT_EQ(inet::ParseMlsdLine("type=file;size=1;UNIX.uid=1000;UNIX.gid=100; a", e), LineKind::Entry);
+    EXPECT_EQ(e.owner, "1000");
+    EXPECT_EQ(e.group, "100");
+    ASSERT_EQ(inet::ParseMlsdLine("type=file;size=1; a", e), LineKind::Entry);
+    EXPECT_EQ(e.owner, "");
+}
+
 TEST(ListingListLine, NameBoundaries) {
     const std::vector<Expect> table = {
         {"ls year column", "-rw-r--r-- 1 u g 100 Jan 15  2024 name.txt", kEntry, "name.txt", 100, false, false, "",

@@ -28,7 +28,11 @@ struct TraceLine {
 
 class ScriptedPrompts : public IPrompts {
 public:
-    void Message(QWidget*, const QString& text, Icon) override { messages << text; }
+    void Message(QWidget*, const QString& text, Icon icon) override
+    {
+        messages << text;
+        icons << icon;
+    }
     Answer AskYesNo(QWidget*, const QString&, const QString&) override { return Yes; }
     bool RetryCountdown(QWidget*, int delay, const QString& error) override
     {
@@ -37,6 +41,7 @@ public:
     }
 
     QStringList messages;
+    QList<Icon> icons;
     QStringList countdowns;
     bool retry = true;
 };
@@ -262,18 +267,18 @@ TEST_F(FtpSessionTest, CatalogueSiteOpensItsRemotePath)
     EXPECT_TRUE(m_events.OwnLines().contains(QStringLiteral("Connecting to: 127.0.0.1 (Attempt 1 of 2)")));
 }
 
-TEST_F(FtpSessionTest, RefusedLoginRetriesWithCountdownsThenOneMessage)
+TEST_F(FtpSessionTest, ARefusedPasswordIsNotTriedAgain)
 {
+    // 530: waiting will not make the password better, and servers that count
+    // failed logins ban the address that repeats them.
     ASSERT_FALSE(Connect(Address(), "anna", "wrong"));
     const QStringList own = m_events.OwnLines();
     EXPECT_EQ(own.filter(QStringLiteral("Connecting to: ")),
-              (QStringList{QStringLiteral("Connecting to: 127.0.0.1 (Attempt 1 of 3)"),
-                           QStringLiteral("Connecting to: 127.0.0.1 (Attempt 2 of 3)"),
-                           QStringLiteral("Connecting to: 127.0.0.1 (Attempt 3 of 3)")}));
-    EXPECT_EQ(m_prompts.countdowns.size(), 2);
-    EXPECT_TRUE(m_prompts.countdowns.first().startsWith(QStringLiteral("4:")));
+              QStringList{QStringLiteral("Connecting to: 127.0.0.1 (Attempt 1 of 3)")});
+    EXPECT_TRUE(m_prompts.countdowns.isEmpty());
     ASSERT_EQ(m_prompts.messages.size(), 1);
     EXPECT_TRUE(m_prompts.messages.first().startsWith(QStringLiteral("530"))) << m_prompts.messages.first().toStdString();
+    EXPECT_EQ(m_prompts.icons, QList<IPrompts::Icon>{IPrompts::Icon::Error});
     EXPECT_EQ(own.last(), QStringLiteral("FTP connection could not be made."));
     EXPECT_EQ(m_events.LevelOf(own.last()), TRACE_ERROR);
     EXPECT_EQ(m_events.connected, 0);
@@ -282,6 +287,8 @@ TEST_F(FtpSessionTest, RefusedLoginRetriesWithCountdownsThenOneMessage)
 
 TEST_F(FtpSessionTest, AttemptCountsFollowTheRetries)
 {
+    // A login refused for a passing reason (421: too many users) is tried again.
+    m_server = kxtest::StartScriptedFtpd(m_root.path(), {"--reply", "PASS=421 Too many users, try later\\r\\n"});
     struct Case {
         int retries;
         bool retry;
@@ -292,17 +299,23 @@ TEST_F(FtpSessionTest, AttemptCountsFollowTheRetries)
     const Case cases[] = {
         {0, true, 0, 0, 0},
         {1, true, 1, 0, 1},
+        {3, true, 3, 2, 1},
         {3, false, 1, 1, 0}, // the countdown cancelled ends the attempts quietly
     };
     for (const Case& c : cases) {
         WriteProfileInt(settings::DefaultRetries, c.retries);
+        WriteProfileInt(settings::DefaultRetryDelay, 1);
         m_prompts = ScriptedPrompts();
         m_prompts.retry = c.retry;
         m_events.lines.clear();
-        EXPECT_FALSE(Connect(Address(), "anna", "wrong"));
+        EXPECT_FALSE(Connect(Address(), "anna", "secret"));
         EXPECT_EQ(m_events.OwnLines().filter(QStringLiteral("Connecting to: ")).size(), c.attempts) << c.retries;
         EXPECT_EQ(m_prompts.countdowns.size(), c.countdowns) << c.retries;
         EXPECT_EQ(m_prompts.messages.size(), c.messages) << c.retries;
+        if (c.messages > 0) {
+            EXPECT_TRUE(m_prompts.messages.last().startsWith(QStringLiteral("421"))) << m_prompts.messages.last().toStdString();
+            EXPECT_EQ(m_prompts.icons.last(), IPrompts::Icon::Error);
+        }
         EXPECT_EQ(m_events.OwnLines().last(), QStringLiteral("FTP connection could not be made.")) << c.retries;
     }
 }

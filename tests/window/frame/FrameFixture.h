@@ -135,6 +135,14 @@ protected:
     {
         return CFtpTreeView::FindChild(item, name);
     }
+    // The tree's node of an absolute path ("/" is the root); null when it has none.
+    QTreeWidgetItem* NodeAt(const QString& path) const
+    {
+        QTreeWidgetItem* node = m_frame->TreeView()->Root();
+        for (const QString& name : path.split(QLatin1Char('/'), Qt::SkipEmptyParts))
+            node = Child(node, name);
+        return node;
+    }
 
     FreshProgramState m_state{true}; // before the window, which reads the settings
     AnsweringPrompts m_prompts;

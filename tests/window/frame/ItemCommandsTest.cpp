@@ -11,6 +11,8 @@
 #include "engine/session/MessagePump.h"
 #include "window/resources/CommandIds.h"
 #include "support/ServerProcess.h"
+#include "window/local/LocalBrowserBar.h"
+#include "window/transfers/TransferManagerBar.h"
 #include "window/views/FtpListView.h"
 #include "window/views/FtpTreeView.h"
 #include "window/views/GeneralPage.h"
@@ -20,6 +22,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
+#include <QDialog>
 #include <QDockWidget>
 #include <QHeaderView>
 #include <QLabel>
@@ -317,7 +321,69 @@ TEST_F(ItemCommandsTest, KeysOfTheViewsStayInTheViewsAndMenuKeysWork)
         modal->close();
     });
     QTest::keyClick(m_frame->ListView()->CurrentView(), Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(opened, QStringLiteral("Kestrix - Site Manager"));
+    EXPECT_EQ(opened, QStringLiteral("Site Manager"));
+}
+
+TEST_F(ItemCommandsTest, PropertiesShowTheOwnerGroupAndPermissionsTheListingGives)
+{
+    const std::string listing = "-rw-r-----   1 anna     staff          12 Jan 15  2024 report.txt\r\n"
+                                "drwxr-x---   2 root     wheel        4096 Jan 15  2024 private\r\n";
+    m_server = kxtest::StartScriptedFtpd(m_root.path(), {"--feat", "SIZE", "--list-file", m_files.Write("list.txt", listing)});
+    ASSERT_TRUE(Connect());
+    QStringList shown;
+    WhenModal([&](QWidget* modal) {
+        auto* sheet = qobject_cast<CPropertiesSheet*>(modal);
+        ASSERT_NE(sheet, nullptr);
+        for (const char* field : {"owner", "group", "permissions"})
+            shown << sheet->GeneralPage()->FieldText(QString::fromLatin1(field));
+        sheet->accept();
+    });
+    Select({QStringLiteral("report.txt")});
+    m_frame->Command(cmd::ID_PROPERTIES)->trigger();
+    EXPECT_EQ(shown, (QStringList{QStringLiteral("anna"), QStringLiteral("staff"), QStringLiteral("rw-r-----")}));
+    const RemoteItemProperties folder = m_frame->ItemCommands().PropertiesOf(RowOf(QStringLiteral("private")));
+    EXPECT_EQ(folder.owner + QLatin1Char(':') + folder.group + QLatin1Char(' ') + folder.permissions,
+              QStringLiteral("root:wheel rwxr-x---"));
+}
+
+TEST_F(ItemCommandsTest, AGoToThatFailsSaysSoWhereTheUserLooked)
+{
+    m_root.MakeDir("pub");
+    m_server = kxtest::StartPyFtpd(m_root.path(), "anna", "secret");
+    ASSERT_TRUE(Connect(QStringLiteral("/pub")));
+    WhenModal([](QWidget* modal) {
+        auto* path = modal->findChild<QComboBox*>();
+        ASSERT_NE(path, nullptr);
+        path->setEditText(QStringLiteral("/nope"));
+        static_cast<QDialog*>(modal)->accept();
+    });
+    m_frame->Command(cmd::ID_GO_TO_FOLDER)->trigger();
+    ASSERT_EQ(m_prompts.messages.size(), 1);
+    EXPECT_TRUE(m_prompts.messages[0].startsWith(QStringLiteral("The folder \"/nope\" could not be opened.\n\nThe server said: 550")))
+        << m_prompts.messages[0].toStdString();
+    EXPECT_EQ(m_frame->Session().ListedPath().ToString(), QStringLiteral("/pub"));
+    // One that opens says nothing.
+    m_frame->ItemCommands().GoToFolder(QStringLiteral("/"));
+    EXPECT_EQ(m_frame->Session().ListedPath().ToString(), QStringLiteral("/"));
+    EXPECT_EQ(m_prompts.messages.size(), 1);
+}
+
+TEST_F(ItemCommandsTest, ACommandThatRunsClosesTheNameEditorUnsaved)
+{
+    m_root.Write("a.txt", "a");
+    m_server = kxtest::StartPyFtpd(m_root.path(), "anna", "secret");
+    kxtest::TempDir downloads;
+    m_frame->LocalBrowser()->GoToPath(QString::fromStdString(downloads.path()));
+    ASSERT_TRUE(Connect());
+    Select({QStringLiteral("a.txt")});
+    m_frame->Command(cmd::ID_RENAME)->trigger();
+    ASSERT_TRUE(m_frame->ListView()->IsEditing());
+    m_frame->ListView()->Editor()->setText(QStringLiteral("half"));
+    m_frame->Command(cmd::ID_DOWNLOAD)->trigger();
+    EXPECT_FALSE(m_frame->ListView()->IsEditing());
+    EXPECT_EQ(Rows(), QStringList{QStringLiteral("a.txt")});
+    EXPECT_TRUE(std::filesystem::exists(m_root.Path("a.txt")));
+    EXPECT_EQ(m_frame->TransferManager()->JobCount(), 1);
 }
 
 TEST_F(ItemCommandsTest, StatusBarRepliesAndColumnsTellTheWholeStory)
@@ -332,6 +398,11 @@ TEST_F(ItemCommandsTest, StatusBarRepliesAndColumnsTellTheWholeStory)
     ASSERT_NE(status, nullptr);
     Select({QStringLiteral("a-file-with-a-rather-long-name-to-show.txt"), QStringLiteral("b.txt")});
     EXPECT_EQ(status->text(), QStringLiteral("3 items, 2 selected (8 KB)"));
+    // A folder's size is not known: no size is made up for it.
+    Select({QStringLiteral("sub")});
+    EXPECT_EQ(status->text(), QStringLiteral("3 items, 1 selected"));
+    Select({QStringLiteral("sub"), QStringLiteral("b.txt")});
+    EXPECT_EQ(status->text(), QStringLiteral("3 items, 2 selected (5 KB)"));
 
     // Each line of a multi-line reply is a line of the Trace.
     const int before = TraceCount();

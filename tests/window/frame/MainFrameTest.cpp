@@ -6,6 +6,7 @@
 #include "engine/base/Prompts.h"
 #include "engine/base/Settings.h"
 #include "window/frame/TracePane.h"
+#include "window/local/LocalBrowserBar.h"
 #include "window/frame/FreshProgramState.h"
 #include "engine/catalog/SiteCatalog.h"
 #include "engine/session/MessagePump.h"
@@ -117,7 +118,7 @@ TEST_F(MainFrameTest, FirstStartShowsTheDefaultsAndAsksForASite)
     picking.show();
     PumpMessages();
     QTest::qWait(400);
-    EXPECT_EQ(opened, QStringLiteral("Kestrix - Site Manager"));
+    EXPECT_EQ(opened, QStringLiteral("Site Manager"));
     EXPECT_EQ(picking.windowTitle(), QStringLiteral("Not Connected - Kestrix"));
 
     WriteProfileInt(settings::ShowConnectionDlg, 0);
@@ -211,7 +212,7 @@ TEST_F(MainFrameTest, ConnectAndDisconnectChangeTitleViewsAndCommands)
     frame.ListView()->SelectItem(0);
     EXPECT_TRUE(frame.Command(cmd::ID_DELETE)->isEnabled());
     EXPECT_FALSE(TraceTexts(frame).filter(QStringLiteral("] Successfully connected to: 127.0.0.1.")).isEmpty());
-    EXPECT_TRUE(TraceTexts(frame).last().endsWith(QStringLiteral("Listing of \"/\" succesfully received.")));
+    EXPECT_TRUE(TraceTexts(frame).last().endsWith(QStringLiteral("Listing of \"/\" successfully received.")));
 
     frame.Command(cmd::ID_DISCONNECT)->trigger();
     EXPECT_FALSE(frame.Session().HasConnection());
@@ -241,6 +242,45 @@ TEST_F(MainFrameTest, CatalogueSiteFromTheCommandLineNamesTheWindow)
     EXPECT_TRUE(app.MainFrame()->Session().HasConnection());
     EXPECT_EQ(app.MainFrame()->windowTitle(), QStringLiteral("Demo - Kestrix"));
     EXPECT_EQ(app.MainFrame()->DocumentTitle(), QStringLiteral("Demo"));
+}
+
+TEST_F(MainFrameTest, ASiteOnTheCommandLineIsConnectedWithoutTheStartupSiteManager)
+{
+    ASSERT_EQ(GetProfileInt(settings::ShowConnectionDlg), 1); // a first start offers the Site Manager
+    WriteProfileInt(settings::HideStatusCallbackInfo, 1);
+    auto server = StartServer();
+    kxtest::TempDir downloads;
+    CSiteCatalog catalog;
+    catalog.Open();
+    CFtpSite site;
+    site.name = QStringLiteral("Demo");
+    site.address = QStringLiteral("127.0.0.1");
+    site.port = server->port();
+    site.login = QStringLiteral("anna");
+    site.password = QStringLiteral("secret");
+    site.localPath = QString::fromStdString(downloads.path());
+    ASSERT_TRUE(catalog.SaveSite(site));
+
+    QStringList opened;
+    QTimer watch;
+    watch.callOnTimeout([&] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            opened << modal->windowTitle();
+            modal->close();
+        }
+    });
+    watch.start(20);
+    CFtpVornicApp app;
+    ASSERT_TRUE(app.InitInstance({QStringLiteral("Demo")}));
+    PumpMessages();
+    QTest::qWait(300);
+    EXPECT_EQ(opened, QStringList());
+    CMainFrame& frame = *app.MainFrame();
+    EXPECT_TRUE(frame.Session().HasConnection());
+    EXPECT_TRUE(TraceTexts(frame).filter(QStringLiteral("Another operation is running")).isEmpty());
+    frame.UpdateCommandUI();
+    EXPECT_TRUE(frame.Command(cmd::ID_STORE_SITE_LOCAL_PATH)->isEnabled());
+    EXPECT_EQ(frame.LocalBrowser()->GetCurrentFolderPath(), site.localPath);
 }
 
 TEST_F(MainFrameTest, CommandStatesWhileAConnectAttemptWaits)

@@ -56,7 +56,7 @@ TEST_F(RemoteBrowsingTest, ConnectListsTheHomeFolderIntoTreeAndList)
                                    QStringLiteral("100% ü.txt"), QStringLiteral("Alpha.bin"), QStringLiteral("zeta.txt")}));
     const QStringList trace = Trace();
     EXPECT_TRUE(trace.contains(QStringLiteral("Receiving listing of \"/\"...")));
-    EXPECT_EQ(trace.last(), QStringLiteral("Listing of \"/\" succesfully received."));
+    EXPECT_EQ(trace.last(), QStringLiteral("Listing of \"/\" successfully received."));
     EXPECT_FALSE(m_frame->ListView()->IsBusy());
 
     // An empty folder.
@@ -108,43 +108,62 @@ TEST_F(RemoteBrowsingTest, FailedListingGoesBackToThePreviousFolder)
     EXPECT_EQ(trace.last(), QStringLiteral("An error occurred opening the folder: \"/gone\"."));
 }
 
-TEST_F(RemoteBrowsingTest, PathsBelowTheHomeFolderOpenInTheTree)
+TEST_F(RemoteBrowsingTest, TheTreeShowsRealPathsFromTheRootDownToTheLoginFolder)
 {
     m_root.MakeDir("home/u/a/b/c");
     m_root.MakeDir("home/u/a/sibling");
     m_root.MakeDir("home/u/Docs");
+    m_root.MakeDir("home/other");
     m_root.MakeDir("srv");
     StartPyFtpd();
     ASSERT_TRUE(Connect(QStringLiteral("/home/u/")));
     EXPECT_EQ(m_frame->Session().HomeFolder(), Path("/home/u"));
     CFtpTreeView* tree = m_frame->TreeView();
 
+    // "/" at the top, the way down to the login folder open, the login
+    // folder selected with its own folders below it.
+    EXPECT_EQ(tree->Root()->text(0), QStringLiteral("/"));
+    EXPECT_EQ(Children(tree->Root()), QStringList{QStringLiteral("home")});
+    EXPECT_EQ(Children(NodeAt(QStringLiteral("/home"))), QStringList{QStringLiteral("u")});
+    EXPECT_TRUE(tree->Root()->isExpanded());
+    EXPECT_TRUE(NodeAt(QStringLiteral("/home"))->isExpanded());
+    EXPECT_EQ(tree->currentItem(), NodeAt(QStringLiteral("/home/u")));
+    EXPECT_EQ(CFtpTreeView::ItemPath(tree->currentItem()), QStringLiteral("/home/u"));
+    EXPECT_EQ(Children(NodeAt(QStringLiteral("/home/u"))), (QStringList{QStringLiteral("a"), QStringLiteral("Docs")}));
+
     // Straight to a deep folder: its nodes are made on the way, it is listed.
     const RemotePath deep = Path("/home/u/a/b");
     m_frame->Session().OpenPath(&deep, true);
-    EXPECT_EQ(CFtpTreeView::ItemPath(tree->currentItem()), QStringLiteral("/a/b"));
+    EXPECT_EQ(CFtpTreeView::ItemPath(tree->currentItem()), QStringLiteral("/home/u/a/b"));
     EXPECT_EQ(m_frame->Session().ListedPath(), deep);
     EXPECT_EQ(Rows(), QStringList{QStringLiteral("c")});
     EXPECT_FALSE(m_frame->ListView()->IsBusy());
 
     // The folder on the way learns its other subfolders when it is listed.
-    QTreeWidgetItem* a = Child(tree->Root(), QStringLiteral("a"));
+    QTreeWidgetItem* a = NodeAt(QStringLiteral("/home/u/a"));
     ASSERT_NE(a, nullptr);
     tree->setCurrentItem(a);
     EXPECT_EQ(Children(a), (QStringList{QStringLiteral("b"), QStringLiteral("sibling")}));
     EXPECT_EQ(Children(Child(a, QStringLiteral("b"))), QStringList{QStringLiteral("c")});
 
-    // A folder outside the home folder lists, with no node selected.
-    const RemotePath outside = Path("/srv");
-    m_frame->Session().OpenPath(&outside, true);
-    EXPECT_EQ(m_frame->Session().ListedPath(), outside);
-    EXPECT_EQ(tree->currentItem(), nullptr);
-    EXPECT_EQ(Children(tree->Root()), (QStringList{QStringLiteral("a"), QStringLiteral("Docs")}));
+    // Up from the login folder, and up again: the real "/" in both views.
+    tree->setCurrentItem(NodeAt(QStringLiteral("/home/u")));
+    m_frame->Command(cmd::ID_UP_ONE_LEVEL)->trigger();
+    EXPECT_EQ(m_frame->Session().ListedPath(), Path("/home"));
+    EXPECT_EQ(tree->currentItem(), NodeAt(QStringLiteral("/home")));
+    EXPECT_EQ(Children(NodeAt(QStringLiteral("/home"))), (QStringList{QStringLiteral("other"), QStringLiteral("u")}));
+    m_frame->Command(cmd::ID_UP_ONE_LEVEL)->trigger();
+    EXPECT_EQ(m_frame->Session().ListedPath(), Path("/"));
+    EXPECT_EQ(tree->currentItem(), tree->Root());
+    EXPECT_EQ(Rows(), (QStringList{QStringLiteral("home"), QStringLiteral("srv")}));
+    EXPECT_EQ(Children(tree->Root()), (QStringList{QStringLiteral("home"), QStringLiteral("srv")}));
+    EXPECT_FALSE(m_frame->Command(cmd::ID_UP_ONE_LEVEL)->isEnabled());
 
     // A folder that is not there changes nothing.
     const RemotePath missing = Path("/home/u/missing");
     m_frame->Session().OpenPath(&missing, true);
-    EXPECT_EQ(m_frame->Session().ListedPath(), outside);
+    EXPECT_EQ(m_frame->Session().ListedPath(), Path("/"));
+    EXPECT_EQ(tree->currentItem(), tree->Root());
 }
 
 TEST_F(RemoteBrowsingTest, FolderTreeIsDeletedDepthFirstWithEveryStepTraced)

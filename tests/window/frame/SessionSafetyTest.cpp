@@ -166,23 +166,23 @@ TEST_F(SessionSafetyTest, GoToBelowAndOutsideAHomeFolderThenDeleteTheFileOnScree
 
     m_frame->ItemCommands().GoToFolder(QStringLiteral("docs"));
     EXPECT_EQ(m_frame->Session().ListedPath().ToString(), QStringLiteral("/home/user/docs"));
-    EXPECT_EQ(tree->currentItem(), Child(tree->Root(), QStringLiteral("docs")));
+    EXPECT_EQ(tree->currentItem(), NodeAt(QStringLiteral("/home/user/docs")));
     deleteOnScreen("x.txt");
     EXPECT_FALSE(Exists("home/user/docs/x.txt"));
     EXPECT_TRUE(Exists("home/user/x.txt"));
 
     m_frame->ItemCommands().GoToFolder(QStringLiteral("/home/user/pub"));
-    EXPECT_EQ(tree->currentItem(), Child(tree->Root(), QStringLiteral("pub")));
+    EXPECT_EQ(tree->currentItem(), NodeAt(QStringLiteral("/home/user/pub")));
     EXPECT_EQ(Rows(), QStringList{QStringLiteral("x.txt")});
     deleteOnScreen("x.txt");
     EXPECT_FALSE(Exists("home/user/pub/x.txt"));
     EXPECT_TRUE(Exists("home/user/x.txt"));
 
-    // Outside the home folder: listed, no node claims it, and the commands
+    // Outside the home folder: listed under its real path, and the commands
     // act there; Up One Level climbs towards the server's root.
     m_frame->ItemCommands().GoToFolder(QStringLiteral("../../../srv"));
     EXPECT_EQ(m_frame->Session().ListedPath().ToString(), QStringLiteral("/srv"));
-    EXPECT_EQ(tree->currentItem(), nullptr);
+    EXPECT_EQ(tree->currentItem(), NodeAt(QStringLiteral("/srv")));
     deleteOnScreen("x.txt");
     EXPECT_FALSE(Exists("srv/x.txt"));
     m_frame->Command(cmd::ID_REFRESH)->trigger();
@@ -191,7 +191,7 @@ TEST_F(SessionSafetyTest, GoToBelowAndOutsideAHomeFolderThenDeleteTheFileOnScree
     EXPECT_EQ(m_frame->Session().ListedPath().ToString(), QStringLiteral("/"));
 
     // Back in the home folder by the tree.
-    ClickNode(tree->Root());
+    ClickNode(NodeAt(QStringLiteral("/home/user")));
     EXPECT_EQ(m_frame->Session().ListedPath().ToString(), QStringLiteral("/home/user"));
     deleteOnScreen("x.txt");
     EXPECT_FALSE(Exists("home/user/x.txt"));
@@ -235,7 +235,7 @@ TEST_F(SessionSafetyTest, AFailedListingLeavesRefreshOnTheFolderOnScreen)
 
     const int before = TraceCount();
     m_frame->Command(cmd::ID_REFRESH)->trigger();
-    EXPECT_EQ(Trace(before).last(), QStringLiteral("Listing of \"/good\" succesfully received."));
+    EXPECT_EQ(Trace(before).last(), QStringLiteral("Listing of \"/good\" successfully received."));
     EXPECT_EQ(Rows(), QStringList{QStringLiteral("g.txt")});
     EXPECT_EQ(m_frame->ItemCommands().PropertiesOf(0).location, QStringLiteral("/good/g.txt"));
 }

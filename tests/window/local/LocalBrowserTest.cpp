@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QListView>
@@ -147,10 +148,36 @@ TEST_F(LocalBrowserTest, UpStopsAtTheRootAndBadPathsLeaveOrFallBack)
     EXPECT_EQ(m_bar->GetCurrentFolderPath(), QStringLiteral("/"));
 
     ASSERT_TRUE(m_bar->BrowseTo(sub, false));
+    // Home, never the folder the program happened to start in.
     m_bar->GoToPath(m_home.Root() + QStringLiteral("/missing"));
-    EXPECT_EQ(m_bar->GetCurrentFolderPath(), QDir::currentPath());
+    EXPECT_EQ(m_bar->GetCurrentFolderPath(), m_home.Home());
     EXPECT_EQ(m_bar->History().last(), sub);
     EXPECT_TRUE(m_prompts.messages.isEmpty());
+}
+
+TEST_F(LocalBrowserTest, SizesReadInKilobytesAndAWrittenFileIsReadAgain)
+{
+    const QString folder = m_home.Folder(QStringLiteral("home/in"));
+    const QString file = m_home.File(QStringLiteral("home/in/growing.bin"));
+    m_home.Folder(QStringLiteral("home/in/sub"));
+    ASSERT_TRUE(m_bar->BrowseTo(folder, false));
+    ASSERT_TRUE(Listed());
+    const auto sizeText = [&](const QString& name) { return Row(name).siblingAtColumn(1).data().toString(); };
+    EXPECT_EQ(sizeText(QStringLiteral("growing.bin")), QStringLiteral("1 KB")); // as the remote list says it
+    EXPECT_EQ(sizeText(QStringLiteral("sub")), QString());
+
+    // A download writing into the file: the folder watch does not see it grow.
+    QFile growing(file);
+    ASSERT_TRUE(growing.open(QIODevice::Append));
+    growing.write(QByteArray(3 * 1024 * 1024, 'x'));
+    growing.close();
+    QTest::qWait(300);
+    QSignalSpy changed(m_bar->Model(), &QAbstractItemModel::dataChanged);
+    m_bar->RefreshFile(file);
+    EXPECT_EQ(changed.size(), 1);
+    EXPECT_EQ(sizeText(QStringLiteral("growing.bin")), QStringLiteral("3,073 KB"));
+    m_bar->RefreshFile(m_home.Root() + QStringLiteral("/elsewhere.bin")); // not shown: nothing to do
+    EXPECT_EQ(changed.size(), 1);
 }
 
 TEST_F(LocalBrowserTest, FolderDeletedWhileShownGivesWayToTheNearestOneLeft)

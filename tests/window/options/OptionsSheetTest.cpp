@@ -3,6 +3,7 @@
 #include "engine/base/Prompts.h"
 #include "engine/base/Settings.h"
 #include "window/options/OptionsSheet.h"
+#include "support/Mnemonics.h"
 #include "support/Printers.h"
 
 #include <QCheckBox>
@@ -49,7 +50,7 @@ TEST_F(OptionsSheetTest, OkAtOnceWritesOnlyTheGeneralPage)
 {
     qputenv("EMAIL", "anna@example.org");
     COptionsSheet sheet;
-    EXPECT_EQ(sheet.windowTitle(), QStringLiteral("Kestrix Options"));
+    EXPECT_EQ(sheet.windowTitle(), QStringLiteral("Options")); // the desktop adds " — Kestrix"
     EXPECT_EQ(sheet.General()->m_email->text(), QStringLiteral("anna@example.org"));
     EXPECT_FALSE(sheet.ApplyButton()->isEnabled());
     sheet.General()->m_errorsOnly->click(); // "ShowMessageBox" is stored the other way round
@@ -113,7 +114,17 @@ TEST_F(OptionsSheetTest, AnEntryOutOfRangeOrABadProxyKeepsTheSheetOpen)
     EXPECT_TRUE(connection->m_timeout->hasFocus());
     EXPECT_FALSE(Stored("ConnectionTimeout"));
 
+    // No connection at all is no limit anybody means.
     connection->m_timeout->setText(QStringLiteral("60"));
+    connection->m_transferMax->setText(QStringLiteral("0"));
+    sheet.accept();
+    EXPECT_TRUE(sheet.isVisible());
+    ASSERT_EQ(m_prompts.messages.size(), 2);
+    EXPECT_EQ(m_prompts.messages[1], QStringLiteral("Maximum simultaneous connections must be a whole number from 1 to 100."));
+    EXPECT_TRUE(connection->m_transferMax->hasFocus());
+    m_prompts.messages.removeLast();
+    connection->m_transferMax->setText(QStringLiteral("100"));
+
     connection->m_proxy[2]->click();
     connection->m_proxyName->setText(QStringLiteral("not a host!"));
     sheet.accept();
@@ -124,6 +135,21 @@ TEST_F(OptionsSheetTest, AnEntryOutOfRangeOrABadProxyKeepsTheSheetOpen)
     sheet.accept();
     EXPECT_FALSE(sheet.isVisible());
     EXPECT_EQ(GetProfileInt(settings::ConnectionTimeout), 60);
+    EXPECT_EQ(GetProfileInt(settings::TransferMax), 100);
+}
+
+TEST_F(OptionsSheetTest, EveryLabelLetterIsAKeyNoneShowsAnAmpersand)
+{
+    COptionsSheet sheet;
+    for (QWidget* page : {static_cast<QWidget*>(sheet.General()), static_cast<QWidget*>(sheet.Connection()),
+                          static_cast<QWidget*>(sheet.Advanced())})
+        EXPECT_EQ(kxtest::LabelsShowingAmpersands(*page), QStringList()) << page->objectName().toStdString();
+    QStringList seconds;
+    for (const QLabel* label : sheet.findChildren<QLabel*>())
+        if (label->text().contains(QStringLiteral("second")))
+            seconds << label->text();
+    seconds.sort();
+    EXPECT_EQ(seconds, (QStringList{QStringLiteral("&Interval (seconds):"), QStringLiteral("Connection &Timeout (seconds):")}));
 }
 
 } // namespace

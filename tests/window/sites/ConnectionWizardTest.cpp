@@ -11,6 +11,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -62,11 +63,17 @@ protected:
     // Runs the wizard, `drive` working it once it is up.
     bool Run(std::function<void(CWizardSheet&)> drive)
     {
-        QTimer::singleShot(0, [drive] {
-            auto* sheet = qobject_cast<CWizardSheet*>(QApplication::activeModalWidget());
-            ASSERT_NE(sheet, nullptr);
-            drive(*sheet);
+        // Polled: building the sheet asks the keyring whether it answers,
+        // which runs the event loop before the sheet is up.
+        QTimer poll;
+        poll.setInterval(20);
+        poll.callOnTimeout([&poll, drive] {
+            if (auto* sheet = qobject_cast<CWizardSheet*>(QApplication::activeModalWidget())) {
+                poll.stop();
+                drive(*sheet);
+            }
         });
+        poll.start();
         // A failed assertion above would leave the wizard open for ever.
         QTimer guard;
         guard.callOnTimeout([] {
@@ -101,6 +108,47 @@ TEST_F(ConnectionWizardTest, NameAndHostAreRequired)
     EXPECT_EQ(m_prompts.messages.value(1), Q("You must enter a host address."));
     EXPECT_EQ(sheet.currentPage()->title(), Q("Host Address"));
     EXPECT_TRUE(sheet.HostEdit()->hasFocus());
+}
+
+TEST_F(ConnectionWizardTest, ATypedPortGoesIntoThePortField)
+{
+    CWizardSheet sheet;
+    sheet.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&sheet));
+    sheet.SiteNameEdit()->setText(Q("Nova"));
+    sheet.next();
+    EXPECT_EQ(sheet.PortEdit()->text(), Q("21"));
+    // Implicit TLS brings its port while the port is the standard one.
+    sheet.EncryptionBox()->setCurrentIndex(kImplicitTls);
+    emit sheet.EncryptionBox()->activated(kImplicitTls);
+    EXPECT_EQ(sheet.PortEdit()->text(), Q("990"));
+    sheet.EncryptionBox()->setCurrentIndex(kPlainFtp);
+    emit sheet.EncryptionBox()->activated(kPlainFtp);
+    EXPECT_EQ(sheet.PortEdit()->text(), Q("21"));
+
+    sheet.HostEdit()->setText(Q("ftp.nova.test:99999"));
+    sheet.next();
+    EXPECT_EQ(sheet.currentId(), CWizardSheet::kHostPage);
+    EXPECT_EQ(m_prompts.messages, QStringList{Q("Enter a port number from 1 to 65535.")});
+    sheet.HostEdit()->setText(Q(" ftp.nova.test:2124"));
+    sheet.next();
+    EXPECT_EQ(sheet.currentId(), CWizardSheet::kLoginPage);
+    EXPECT_EQ(sheet.HostEdit()->text(), Q("ftp.nova.test"));
+    EXPECT_EQ(sheet.PortEdit()->text(), Q("2124"));
+    EXPECT_EQ(sheet.Site().address, Q("ftp.nova.test"));
+    EXPECT_EQ(sheet.Site().port, 2124);
+
+    // An IPv6 address keeps its colons; in brackets it may carry a port.
+    sheet.back();
+    sheet.HostEdit()->setText(Q("2001:db8::1"));
+    sheet.next();
+    EXPECT_EQ(sheet.Site().address, Q("2001:db8::1"));
+    EXPECT_EQ(sheet.Site().port, 2124);
+    sheet.back();
+    sheet.HostEdit()->setText(Q("[2001:db8::1]:21"));
+    sheet.next();
+    EXPECT_EQ(sheet.Site().address, Q("[2001:db8::1]"));
+    EXPECT_EQ(sheet.Site().port, 21);
 }
 
 TEST_F(ConnectionWizardTest, AnonymousFillsTheLoginAndBrowseFillsTheFolder)

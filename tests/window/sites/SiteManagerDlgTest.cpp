@@ -5,6 +5,7 @@
 #include "engine/base/Settings.h"
 #include "window/sites/FavoritesMenu.h"
 #include "engine/catalog/SiteCatalog.h"
+#include "window/sites/ElidedLabel.h"
 #include "window/sites/SiteManagerDlg.h"
 #include "support/Printers.h"
 
@@ -12,6 +13,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -82,7 +84,7 @@ TEST_F(SiteManagerTest, EditsGoIntoTheCatalogueAndCancelKeepsThem)
     {
         CSiteManagerDlg dialog(nullptr, Path());
         Show(dialog);
-        EXPECT_EQ(dialog.windowTitle(), Q("Kestrix - Site Manager"));
+        EXPECT_EQ(dialog.windowTitle(), Q("Site Manager")); // the desktop adds " — Kestrix"
         EXPECT_EQ(dialog.Tree()->topLevelItem(0)->text(0), Q("Favorites"));
         EXPECT_FALSE(dialog.ConnectButton()->isEnabled()); // nothing selected yet
 
@@ -125,9 +127,6 @@ TEST_F(SiteManagerTest, EditsGoIntoTheCatalogueAndCancelKeepsThem)
         EXPECT_EQ(dialog.PasswordField()->text(), Q("secret"));
         EXPECT_EQ(dialog.PasswordField()->echoMode(), QLineEdit::Password);
         EXPECT_TRUE(dialog.ConnectButton()->isEnabled());
-        Type(dialog.HostField(), QString());
-        EXPECT_FALSE(dialog.ConnectButton()->isEnabled());
-        Type(dialog.HostField(), Q("ftp.acme.example"));
 
         // Implicit TLS brings its own port along when the port was the standard one.
         Select(dialog, "Home");
@@ -170,13 +169,16 @@ TEST_F(SiteManagerTest, NewDeleteAndTheDeleteKey)
     CSiteManagerDlg dialog(nullptr, Path());
     Show(dialog);
 
-    // New Site beside a site copies its values; inside a folder it starts from the defaults.
+    // New Site beside a site goes into its folder but copies nothing of it:
+    // its host, login and password are no defaults for somebody else's site.
     Select(dialog, "Work\\Acme");
     dialog.OnNewSite();
     EXPECT_EQ(dialog.Tree()->currentItem()->text(0), Q("New Site"));
     EXPECT_EQ(dialog.Tree()->currentItem()->parent()->text(0), Q("Work"));
-    EXPECT_EQ(dialog.HostField()->text(), Q("ftp.acme.test"));
-    EXPECT_EQ(dialog.PasswordField()->text(), Q("secret"));
+    EXPECT_EQ(dialog.HostField()->text(), QString());
+    EXPECT_EQ(dialog.LoginField()->text(), QString());
+    EXPECT_EQ(dialog.PasswordField()->text(), QString());
+    EXPECT_EQ(dialog.RetriesField()->text(), Q("4"));
     Select(dialog, "Work\\Old");
     dialog.OnNewSite();
     EXPECT_EQ(dialog.HostField()->text(), QString());
@@ -270,6 +272,174 @@ TEST_F(SiteManagerTest, FilterShowsMatchingSitesWithTheirFolders)
     EXPECT_FALSE(dialog.FindItemByPath(Q("Home"))->isHidden());
 }
 
+TEST_F(SiteManagerTest, FilterNeverLeavesTheFormOnAHiddenSite)
+{
+    CSiteManagerDlg dialog(nullptr, Path());
+    Show(dialog);
+    Select(dialog, "Work\\Acme");
+    // Acme goes out of view: the form and Enter follow the site still shown.
+    QTest::keyClicks(dialog.FilterField(), Q("Legacy"));
+    ASSERT_NE(dialog.Tree()->currentItem(), nullptr);
+    EXPECT_EQ(dialog.Tree()->currentItem(), dialog.FindItemByPath(Q("Work\\Old\\Legacy")));
+    EXPECT_EQ(dialog.HostField()->text(), Q("old.test"));
+
+    // Nothing matches: nothing is shown, and nothing can be connected to.
+    QTest::keyClicks(dialog.FilterField(), Q("zzz"));
+    EXPECT_EQ(dialog.Tree()->currentItem(), nullptr);
+    EXPECT_EQ(dialog.HostField()->text(), QString());
+    EXPECT_FALSE(dialog.ConnectButton()->isEnabled());
+
+    dialog.FilterField()->clear();
+    QTest::keyClicks(dialog.FilterField(), Q("old"));
+    QTest::keyClick(dialog.FilterField(), Qt::Key_Return);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.SitePath(), Q("Work\\Old\\Legacy"));
+    EXPECT_EQ(dialog.Site().address, Q("old.test"));
+}
+
+TEST_F(SiteManagerTest, DoubleClickOnASiteConnectsAndOnAFolderDoesNot)
+{
+    CSiteManagerDlg dialog(nullptr, Path());
+    Show(dialog);
+    const auto doubleClick = [&](const char* path) {
+        QTreeWidgetItem* item = dialog.FindItemByPath(Q(path));
+        const QPoint centre = dialog.Tree()->visualItemRect(item).center();
+        QTest::mouseClick(dialog.Tree()->viewport(), Qt::LeftButton, Qt::NoModifier, centre);
+        QTest::mouseDClick(dialog.Tree()->viewport(), Qt::LeftButton, Qt::NoModifier, centre);
+    };
+    doubleClick("Work");
+    EXPECT_TRUE(dialog.isVisible());
+    doubleClick("Home");
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.SitePath(), Q("Home"));
+}
+
+TEST_F(SiteManagerTest, AnEmptyHostIsRefusedWithAMessage)
+{
+    CSiteManagerDlg dialog(nullptr, Path());
+    Show(dialog);
+    Select(dialog, "Home");
+    Type(dialog.HostField(), QString());
+    EXPECT_TRUE(dialog.ConnectButton()->isEnabled());
+    dialog.ConnectButton()->click();
+    EXPECT_TRUE(dialog.isVisible());
+    ASSERT_EQ(m_prompts.messages.size(), 1);
+    EXPECT_EQ(m_prompts.messages[0], Q("Enter the host address of \"Home\" before connecting to it."));
+    EXPECT_TRUE(dialog.HostField()->hasFocus());
+}
+
+TEST_F(SiteManagerTest, EscapeAsksWhetherToKeepTheChangesCloseKeepsThem)
+{
+    {
+        // Untouched: Escape closes without a question.
+        CSiteManagerDlg dialog(nullptr, Path());
+        Show(dialog);
+        Select(dialog, "Home");
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        EXPECT_TRUE(m_prompts.questions.isEmpty());
+    }
+    const QByteArray before = Read();
+    {
+        // A half-typed host and a half-typed port, thrown away.
+        CSiteManagerDlg dialog(nullptr, Path());
+        Show(dialog);
+        Select(dialog, "Home");
+        Type(dialog.HostField(), Q("half.typ"));
+        Type(dialog.PortField(), Q("8"));
+        m_prompts.answer = IPrompts::No;
+        QTest::keyClick(dialog.PortField(), Qt::Key_Escape);
+        ASSERT_EQ(m_prompts.questions.size(), 1);
+        EXPECT_EQ(m_prompts.questions[0], Q("Site Manager: Keep the changes you made to your sites?"));
+        EXPECT_FALSE(dialog.isVisible());
+    }
+    EXPECT_EQ(Read(), before);
+    {
+        // Only a port typed, and kept.
+        CSiteManagerDlg dialog(nullptr, Path());
+        Show(dialog);
+        Select(dialog, "Home");
+        Type(dialog.PortField(), Q("2100"));
+        m_prompts.answer = IPrompts::Yes;
+        dialog.reject();
+        EXPECT_EQ(m_prompts.questions.size(), 2);
+    }
+    EXPECT_EQ(Load(Q("Home")).port, 2100);
+    {
+        // Close keeps them without asking.
+        CSiteManagerDlg dialog(nullptr, Path());
+        Show(dialog);
+        Select(dialog, "Home");
+        Type(dialog.HostField(), Q("closed.test"));
+        dialog.CloseButton()->click();
+        EXPECT_FALSE(dialog.isVisible());
+        EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    }
+    EXPECT_EQ(m_prompts.questions.size(), 2);
+    EXPECT_EQ(Load(Q("Home")).address, Q("closed.test"));
+}
+
+TEST_F(SiteManagerTest, LongNamesAreCutShortAndTheDialogKeepsItsSize)
+{
+    const QString longName(300, QLatin1Char('w'));
+    Write(QStringLiteral("<SITES name=\"Favorites\"><SITE name=\"%1\"><ADDRESS>long.test</ADDRESS></SITE>"
+                         "<SITE name=\"Short\"><ADDRESS>short.test</ADDRESS></SITE></SITES>")
+              .arg(longName)
+              .toUtf8());
+    CSiteManagerDlg dialog(nullptr, Path());
+    Show(dialog);
+    Select(dialog, "Short");
+    QCoreApplication::processEvents();
+    const QSize size = dialog.size();
+    dialog.Tree()->setCurrentItem(dialog.FindItemByPath(longName));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dialog.size(), size);
+    EXPECT_LE(dialog.minimumSizeHint().width(), 800);
+    EXPECT_EQ(dialog.CaptionLabel()->FullText(), longName);
+    EXPECT_TRUE(dialog.CaptionLabel()->text().endsWith(QChar(0x2026))) << dialog.CaptionLabel()->text().toStdString();
+    EXPECT_LE(dialog.Tree()->header()->sectionSize(0), dialog.Tree()->viewport()->width());
+    // The long name's row shows it cut short; its tooltip has all of it.
+    EXPECT_EQ(dialog.Tree()->currentItem()->toolTip(0), longName);
+}
+
+TEST_F(SiteManagerTest, CharactersLeftOutOfANameAreNamed)
+{
+    CSiteManagerDlg dialog(nullptr, Path());
+    Show(dialog);
+    Select(dialog, "Home");
+    EXPECT_TRUE(dialog.NameHint()->isHidden());
+    Type(dialog.NameField(), Q("a/b\\c"));
+    EXPECT_EQ(dialog.NameField()->text(), Q("abc"));
+    EXPECT_FALSE(dialog.NameHint()->isHidden());
+    EXPECT_TRUE(dialog.NameHint()->text().startsWith(Q("Left out: / \\\n"))) << dialog.NameHint()->text().toStdString();
+    // Another site: the hint was about the last one.
+    Select(dialog, "Work\\Acme");
+    EXPECT_TRUE(dialog.NameHint()->isHidden());
+}
+
+TEST_F(SiteManagerTest, TheKeyboardWalksTheDialogTopToBottom)
+{
+    CSiteManagerDlg dialog(nullptr, Path());
+    Show(dialog);
+    Select(dialog, "Home");
+    const QList<QWidget*> wanted{dialog.FilterField(), dialog.Tree(), dialog.NameField(), dialog.HostField(),
+                                 dialog.PortField(), dialog.EncryptionBox(), dialog.PassiveBox(), dialog.AnonymousBox(),
+                                 dialog.LoginField(), dialog.PasswordField()};
+    QList<QWidget*> seen;
+    QWidget* widget = dialog.FilterField();
+    for (int i = 0; i < 200 && seen.size() < wanted.size(); ++i, widget = widget->nextInFocusChain()) {
+        if (wanted.contains(widget) && !seen.contains(widget))
+            seen << widget;
+    }
+    EXPECT_EQ(seen, wanted);
+    // The comment comes last of the form, before the buttons.
+    QWidget* afterComment = dialog.CommentField()->nextInFocusChain();
+    while (afterComment && !qobject_cast<QPushButton*>(afterComment))
+        afterComment = afterComment->nextInFocusChain();
+    ASSERT_NE(afterComment, nullptr);
+    EXPECT_EQ(static_cast<QPushButton*>(afterComment)->text(), Q("New &Site"));
+}
+
 TEST_F(SiteManagerTest, AnUnreadableCatalogueIsToldOnceAndNeverOverwritten)
 {
     const QByteArray foreign("<html><body>not a catalogue</body></html>");
@@ -351,6 +521,8 @@ TEST(FavoritesMenuTest, FoldersFirstThenSitesEachByNameIgnoringCase)
     QObject::connect(&favorites, &CFavoritesMenu::SiteChosen, [&](const QString& site) { chosen = site; });
     menu.actions().at(3)->menu()->actions().at(0)->menu()->actions().at(0)->trigger();
     EXPECT_EQ(chosen, Q("A\\Sub1\\y"));
+    // Highlighted, an entry says where it goes in the status bar.
+    EXPECT_EQ(menu.actions().at(3)->menu()->actions().at(0)->menu()->actions().at(0)->statusTip(), Q("Connects to A > Sub1 > y"));
 
     // Rebuilt from an unreadable file: the fixed entries stay alone.
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));

@@ -733,6 +733,25 @@ TEST(FtpListView, SelectAllInvertAndSelectOne)
     EXPECT_TRUE(view.SelectedRows().isEmpty());
 }
 
+TEST(FtpListView, TheNameColumnNeverStartsNarrowerThanItsDefault)
+{
+    // A first folder of short names must not leave the column too narrow
+    // for the next folder's long ones.
+    CFtpListView view;
+    view.resize(800, 400);
+    view.show();
+    Fill(view, {Entry("pub", 0, true, 1), Entry("a.txt", 1, false, 1)});
+    view.FitColumnsOnce();
+    QHeaderView* header = view.DetailsView()->header();
+    EXPECT_GE(header->sectionSize(0), 180);
+    // Long names widen it.
+    CFtpListView other;
+    Fill(other, {Entry(std::string(60, 'n') + ".txt", 1, false, 1)});
+    other.FitColumnsOnce();
+    EXPECT_GT(other.DetailsView()->header()->sectionSize(0),
+              other.DetailsView()->fontMetrics().horizontalAdvance(QString(60, QLatin1Char('n'))));
+}
+
 // ---------------------------------------------------------------- editing
 
 class EditingTest : public ::testing::Test {
@@ -888,6 +907,48 @@ TEST_F(EditingTest, ClickOnTheSelectedRowRenamesDoubleClickExplores)
     QTest::qWait(QApplication::doubleClickInterval() * 2 + 200);
     EXPECT_EQ(started.count(), 1);
     EXPECT_EQ(m_list->SelectedRows(), QList<int>{2});
+}
+
+TEST_F(EditingTest, ARowTheProgramSelectedNeedsTwoClicksToRename)
+{
+    // As after a listing: the first row selected, the list focused, by the program.
+    m_list->SetViewStyle(cmd::ID_VIEW_DETAILS);
+    m_list->SelectItem(0);
+    m_list->FocusList();
+    QWidget* viewport = m_list->CurrentView()->viewport();
+    QSignalSpy started(m_list, &CFtpListView::EditingStarted);
+    QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, RowCentre(*m_list, 0));
+    QTest::qWait(QApplication::doubleClickInterval() * 2 + 200);
+    EXPECT_EQ(started.count(), 0);
+
+    // Clicked once already, by the user: the next slow click renames.
+    QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, RowCentre(*m_list, 0));
+    ASSERT_TRUE(started.wait(5000));
+    ASSERT_TRUE(m_list->IsEditing());
+
+    // A command that runs ends the edit, unsaved.
+    QSignalSpy finished(m_list, &CFtpListView::EditingFinished);
+    m_list->Editor()->setText(QStringLiteral("half"));
+    m_list->EndEditing();
+    EXPECT_FALSE(m_list->IsEditing());
+    ASSERT_EQ(finished.count(), 1);
+    EXPECT_FALSE(finished.first().at(2).toBool());
+
+    // A rename a click was about to start is called off too.
+    QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, RowCentre(*m_list, 0));
+    m_list->EndEditing();
+    QTest::qWait(QApplication::doubleClickInterval() * 2 + 200);
+    EXPECT_EQ(started.count(), 1);
+
+    // The click that brings the keyboard into the list renames nothing.
+    m_list->SelectItem(1);
+    m_list->SelectItem(0);
+    QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, RowCentre(*m_list, 0));
+    m_list->CurrentView()->clearFocus();
+    QTest::qWait(QApplication::doubleClickInterval() + 100);
+    QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, RowCentre(*m_list, 0));
+    QTest::qWait(QApplication::doubleClickInterval() * 2 + 200);
+    EXPECT_EQ(started.count(), 1);
 }
 
 TEST(FtpListView, EnterActivatesTheCurrentRow)

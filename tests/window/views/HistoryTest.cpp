@@ -575,7 +575,7 @@ TEST_F(HistoryTest, CustomCommandReturnsTheTypedLine)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         CCustomCommandDlg dialog;
-        EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Send Custom Command "));
+        EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Send Custom Command"));
         EXPECT_EQ(LabelTexts(dialog), QStringList{"Command:"});
         const QList<QPushButton*> buttons = dialog.findChildren<QPushButton*>();
         QStringList texts;
