@@ -71,10 +71,7 @@ int ConversationLevel(inet::Talk kind, std::string_view line)
     case inet::Talk::Received: return TRACE_REPLY;
     case inet::Talk::Note: break;
     }
-    // Notes say what went otherwise than asked (a mode tried again, TLS
-    // refused), except the one that names the encryption agreed.
-    constexpr std::string_view kEncrypted = "TLS connection established";
-    return line.substr(0, kEncrypted.size()) == kEncrypted ? TRACE_SUCCESS : TRACE_ERROR;
+    return LevelOfNote(line);
 }
 
 // A finished line of the internet session, posted from the thread that made

@@ -15,6 +15,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
 
@@ -562,6 +563,15 @@ void CTransferQueue::OnDone(CTransferThread* thread, bool failed, bool cancelled
         record->rate = 0;
         record->status.clear();
         const QString prefix = QStringLiteral("[%1] ").arg(threadId);
+        if (record->direction == TransferDirection::Download) {
+            QStringList written;
+            for (const TransferFile& file : record->job.files) {
+                if (file.state != TransferState::Queued && !file.folder)
+                    written << file.localPath;
+            }
+            if (!written.isEmpty())
+                emit LocalFilesWritten(written);
+        }
         if (stopped && (cancelled || !failed)) {
             record->state = TransferState::Stopped;
             record->result = QStringLiteral("Stopped");
@@ -589,7 +599,13 @@ void CTransferQueue::OnDone(CTransferThread* thread, bool failed, bool cancelled
         } else {
             record->state = TransferState::Completed;
             record->result = text;
-            emit TraceLine(TRACE_SUCCESS, prefix + text);
+            // Where the files went, since the user may not have chosen it.
+            const QString where = record->direction == TransferDirection::Download
+                ? QStringLiteral(" Saved in \"%1\".")
+                      .arg(QDir::cleanPath(record->job.localIsFolder ? record->job.localFolder
+                                                                     : QFileInfo(record->job.localFolder).path()))
+                : QString();
+            emit TraceLine(TRACE_SUCCESS, prefix + text + where);
             RemoveRow(RowOf(id));
         }
     }

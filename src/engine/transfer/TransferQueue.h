@@ -132,6 +132,8 @@ signals:
     void StatusLine(const QString& text);
     // A file or folder an upload has just stored (absolute remote path).
     void ItemStored(const FileStatus& item);
+    // The local files a download job wrote to (whole or in part), once it ends.
+    void LocalFilesWritten(const QStringList& paths);
     // The counts or the rate changed.
     void ActivityChanged();
     void JobFailed(qint64 id, const QString& text);

@@ -340,7 +340,7 @@ void CTransferThread::OpenSession()
     // session's lines out of the pane within seconds.
     session->SetConversationCallback([this](inet::Talk kind, std::string_view line) {
         if (kind == inet::Talk::Note)
-            PostTrace(TRACE_ERROR, QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
+            PostTrace(LevelOfNote(line), QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
     });
     std::lock_guard lock(m_mutex);
     m_session = session;

@@ -387,6 +387,7 @@ void CMainFrame::CreateControllers()
 
     m_transferCommands = new CTransferCommands(m_session, *m_list, *m_localBrowser, *m_queue, *m_transferDock, this);
     m_transferCommands->SetSitePathSource([this] { return m_connectCommands->SitePath(); });
+    connect(m_queue, &CTransferQueue::LocalFilesWritten, m_transferCommands, &CTransferCommands::ShowLocalFilesWritten);
     connect(m_transferCommands, &CTransferCommands::DragStateChanged, this, &CMainFrame::UpdateCommandUI);
     connect(m_itemCommands, &CRemoteItemCommands::DownloadRequested, m_transferCommands, [this] {
         m_transferCommands->Download();

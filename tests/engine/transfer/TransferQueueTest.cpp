@@ -68,7 +68,10 @@ TEST_F(TransferQueueTest, JobsGoFromQueuedToRunningStoppedAndDoneAndFailuresStay
     EXPECT_EQ(m_local.Read("a.bin"), bytes);
     const auto sent = LogLines(log);
     EXPECT_EQ(Count(sent, "REST 100000"), 1);
-    EXPECT_TRUE(traces.contains(QStringLiteral("1 File(s) successfully downloaded.")));
+    // The line says where the files went.
+    EXPECT_TRUE(traces.contains(QStringLiteral("1 File(s) successfully downloaded. Saved in \"%1\".")
+                                    .arg(QString::fromStdString(m_local.path()))))
+        << traces.join(QLatin1Char('\n')).toStdString();
 
     // A job that fails stays with its reason, and goes when removed.
     queue->Resubmit(held);
