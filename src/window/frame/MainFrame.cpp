@@ -94,8 +94,13 @@ CMainFrame::~CMainFrame()
 {
     // The session reports to the views while it closes; stop that first.
     m_session.SetEvents(nullptr);
+    // The queue stops its workers as it goes and reports that; the views
+    // those reports would reach (the Transfer Manager, the status bar that
+    // reads it) are going too, so nothing listens any more.
+    QObject::disconnect(m_queue, nullptr, nullptr, nullptr);
     // The Transfer Manager is a view of the queue: it goes before the queue.
     delete m_transferDock;
+    delete m_queue;
 }
 
 QAction* CMainFrame::AddCommand(int id)
