@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <optional>
 #include <sys/stat.h>
@@ -132,6 +134,27 @@ TEST_F(CliSftpTest, CommandsWorkAsOverFtp)
 
     Result ftpOnly = Run(base + "--ascii ls");
     EXPECT_EQ(ftpOnly.status, 2) << ftpOnly.err;
+}
+
+TEST_F(CliSftpTest, SigtermEndsATransferWith143)
+{
+    root_.Write("big.bin", kxtest::RandomBytes(128 * 1024 * 1024, 6));
+    ssh_->Own(root_.path());
+    // The sftp-server is stopped as soon as it starts: only the signal can end the wait.
+    const std::string pids = ssh_->workDir() + "/sftp-server.pids";
+    const std::string script = work_.Write(
+        "stall.sh", "'" + kCli + "' --quiet --known-hosts '" + knownHosts_ + "' " + WithPassword() + "'" + Url() +
+                        "' get big.bin '" + work_.Path("big.bin") + "' >/dev/null 2>&1 &\n"
+                        "client=$!\n"
+                        "for i in $(seq 500); do [ -s '" + pids + "' ] && break; sleep 0.01; done\n"
+                        "kill -STOP $(tail -n 1 '" + pids + "')\n"
+                        "sleep 1; kill -TERM $client; wait $client\n");
+    const auto start = std::chrono::steady_clock::now();
+    const int rc = std::system(("/bin/bash '" + script + "'").c_str());
+    for (pid_t pid : ssh_->SftpServerPids())
+        ::kill(pid, SIGCONT);
+    EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 143) << rc;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 TEST_F(CliSftpTest, HostKeysFollowTheRules)

@@ -7,7 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -216,6 +219,63 @@ TEST_F(SftpTest, KeysLogInAndAPassphraseIsAskedOnce)
     EXPECT_EQ(Try(callbacks), rerr::kAuthenticationRefused);
     options_.identityFile = root_.Path("no-such-key");
     EXPECT_EQ(Try(callbacks), rerr::kKeyUnusable);
+}
+
+// An ssh-agent of the test's own, holding the account's key.
+class TestAgent {
+public:
+    explicit TestAgent(const std::string& socket) : socket_(socket)
+    {
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            ::execl("/usr/bin/ssh-agent", "ssh-agent", "-D", "-a", socket.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        for (int i = 0; i < 200 && ::access(socket.c_str(), F_OK) != 0; ++i)
+            ::usleep(10000);
+    }
+    ~TestAgent()
+    {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    bool Add(const std::string& key) const
+    {
+        return std::system(("SSH_AUTH_SOCK='" + socket_ + "' /usr/bin/ssh-add -q '" + key + "' 2>/dev/null").c_str()) ==
+               0;
+    }
+
+private:
+    std::string socket_;
+    pid_t pid_ = -1;
+};
+
+TEST_F(SftpTest, TheAgentIsAskedFirst)
+{
+    if (::access("/usr/bin/ssh-agent", X_OK) != 0)
+        GTEST_SKIP() << "ssh-agent is missing (openssh-client)";
+    kxtest::TempDir agentDir;
+    TestAgent agent(agentDir.Path("agent.sock"));
+    ASSERT_TRUE(agent.Add(ssh_->keyFile()));
+    const char* saved = std::getenv("SSH_AUTH_SOCK");
+    const std::string savedSocket = saved ? saved : "";
+    ::setenv("SSH_AUTH_SOCK", agentDir.Path("agent.sock").c_str(), 1);
+    options_.useAgent = true;
+    options_.password.clear();
+    std::vector<std::string> lines;
+    remote::Callbacks callbacks;
+    callbacks.trace = [&](inet::Talk, std::string_view line) { lines.emplace_back(line); };
+    EXPECT_EQ(Try(callbacks), 0u);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Authenticated with a key from the SSH agent"), lines.end());
+    options_.useAgent = false;
+    EXPECT_EQ(Try(), rerr::kAuthenticationRefused) << "without the agent nothing is left to try";
+    if (saved)
+        ::setenv("SSH_AUTH_SOCK", savedSocket.c_str(), 1);
+    else
+        ::unsetenv("SSH_AUTH_SOCK");
 }
 
 TEST_F(SftpTest, KeyboardInteractiveIsAnsweredWithThePassword)
