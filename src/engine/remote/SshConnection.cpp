@@ -277,8 +277,10 @@ void SshConnection::Open(const ConnectOptions& options, const Callbacks& callbac
     const bool no = false;
     const std::string knownHosts =
         options.knownHostsFile.empty() ? SshFolder() + "/known_hosts" : options.knownHostsFile;
+    // libssh reads 0 as "its own default of 10 s": no time-out is a very long one here.
     const std::uint32_t waitMs = std::max(options.connectTimeoutMs, options.receiveTimeoutMs);
-    const long seconds = options.connectTimeoutMs && options.receiveTimeoutMs ? (waitMs + 999) / 1000 : 0;
+    const long seconds = options.connectTimeoutMs && options.receiveTimeoutMs ? (waitMs + 999) / 1000
+                                                                               : 400L * 24 * 3600;
     ssh_options_set(s, SSH_OPTIONS_FD, &libFd);
     ssh_options_set(s, SSH_OPTIONS_HOST, host.c_str());
     ssh_options_set(s, SSH_OPTIONS_PORT, &port);

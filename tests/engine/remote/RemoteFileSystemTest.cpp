@@ -271,6 +271,24 @@ TEST_P(RemoteFileSystemTest, CancelEndsAStalledDownloadWithinASecond)
     EXPECT_EQ(List(*fs, "").count("big.bin"), 1u);
 }
 
+TEST_P(RemoteFileSystemTest, AStalledServerTimesOut)
+{
+    Seed("big.bin", RandomBytes(24 * 1024 * 1024, 5));
+    server_->options.receiveTimeoutMs = 700;
+    auto fs = server_->Connect();
+    auto down = fs->OpenRead("big.bin");
+    std::string buffer(65536, '\0');
+    ASSERT_GT(down->Read(buffer.data(), buffer.size()), 0u);
+    server_->Stall();
+    const auto start = Clock::now();
+    const std::uint32_t error = ErrorOf([&] {
+        while (down->Read(buffer.data(), buffer.size()) > 0) {
+        }
+    });
+    EXPECT_EQ(error, ierr::kTimeout);
+    EXPECT_LT(Clock::now() - start, 5s);
+}
+
 TEST_P(RemoteFileSystemTest, CancelEndsALongUploadFromAnotherThread)
 {
     auto fs = server_->Connect();

@@ -37,7 +37,7 @@ inline pid_t FirstChild(pid_t pid)
 
 class RemoteServer {
 public:
-    virtual ~RemoteServer() { Resume(); }
+    virtual ~RemoteServer() = default;
 
     // nullptr, with the reason, where the protocol's server cannot run here.
     static std::unique_ptr<RemoteServer> Start(remote::Protocol protocol, const TempDir& root, std::string& whyNot);
@@ -91,6 +91,8 @@ public:
         options.user = "u";
         options.password = "p";
     }
+    // A stopped server could not stop when asked: it goes on first.
+    ~FtpServer() override { Resume(); }
     void Own(const std::string&) override {}
 
 protected:
@@ -115,6 +117,7 @@ public:
         options.useAgent = false;
         options.useDefaultKeys = false;
     }
+    ~SftpServer() override { Resume(); }
     void Own(const std::string& path) override { ssh_->Own(path); }
     SshServer& ssh() { return *ssh_; }
 
