@@ -219,6 +219,26 @@ TEST_F(SftpTest, KeysLogInAndAPassphraseIsAskedOnce)
     EXPECT_EQ(Try(callbacks), rerr::kAuthenticationRefused);
     options_.identityFile = root_.Path("no-such-key");
     EXPECT_EQ(Try(callbacks), rerr::kKeyUnusable);
+
+    // ~/.ssh/id_ed25519 without naming it: a HOME of the test's own.
+    kxtest::TempDir home;
+    home.Write(".ssh/id_ed25519", Slurp(ssh_->keyFile()));
+    ::chmod(home.Path(".ssh/id_ed25519").c_str(), 0600);
+    const char* savedHome = std::getenv("HOME");
+    const std::string saved = savedHome ? savedHome : "";
+    ::setenv("HOME", home.path().c_str(), 1);
+    options_.identityFile.clear();
+    options_.useDefaultKeys = true;
+    lines.clear();
+    EXPECT_EQ(Try(callbacks), 0u);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Authenticated with the key " + home.Path(".ssh/id_ed25519")),
+              lines.end());
+    options_.useDefaultKeys = false;
+    EXPECT_EQ(Try(callbacks), rerr::kAuthenticationRefused);
+    if (savedHome)
+        ::setenv("HOME", saved.c_str(), 1);
+    else
+        ::unsetenv("HOME");
 }
 
 // An ssh-agent of the test's own, holding the account's key.
