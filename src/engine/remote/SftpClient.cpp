@@ -631,6 +631,8 @@ std::string_view Client::Reader::Peek()
 
 void Client::Reader::Consume(std::size_t n)
 {
+    if (n == 0)
+        return;
     Request& head = requests_.front();
     head.dataStart += n;
     position_ += n;

@@ -138,6 +138,8 @@ public:
     {
         std::string_view v = Next();
         const std::size_t n = std::min(size, v.size());
+        if (n == 0)
+            return 0;
         std::memcpy(data, v.data(), n);
         reader_.Consume(n);
         transferred_ += n;
@@ -147,6 +149,8 @@ public:
     {
         std::string_view v = Next();
         const std::size_t n = std::min(size, v.size());
+        if (n == 0)
+            return 0;
         WriteAllTo(fd, v.data(), n);
         reader_.Consume(n);
         transferred_ += n;
