@@ -87,6 +87,7 @@ public:
             size -= static_cast<std::size_t>(n);
         }
     }
+    bool WaitReadable(int timeoutMs) override { return ssh_channel_poll_timeout(c_, timeoutMs, 0) != 0; }
     std::string cipher_;
 
 private:
@@ -148,6 +149,7 @@ public:
             size -= static_cast<std::size_t>(n);
         }
     }
+    bool WaitReadable(int) override { return true; }  // no idle handler here
     std::string cipher_;
 
 private:

@@ -81,6 +81,8 @@ void FtpFileSystem::Connect(const ConnectOptions& options, const Callbacks& call
     connection_ = session->Connect(options.host, options.port ? options.port : DefaultPort(Protocol::Ftp),
                                    options.user, options.password, options.passive, options.encryption);
     home_ = connection_->GetCurrentDirectory();
+    if (idle_)
+        connection_->SetIdleHandler(idle_, idleMs_);
 }
 
 bool FtpFileSystem::IsConnected() const
@@ -113,12 +115,15 @@ void FtpFileSystem::SetCurrentDirectory(const std::string& path)
 
 void FtpFileSystem::List(const std::string& path, const EntryCallback& onEntry, const ProblemCallback& onProblem)
 {
+    int dots = 0, dotDots = 0;
     Conn().Enumerate(
         path,
         [&](inet::DirEntry&& e) {
             if (e.IsDots()) {
+                // Every folder has one of each; a second is a server up to something.
+                const bool again = ++(e.name == "." ? dots : dotDots) > 1;
                 if (onProblem)
-                    onProblem(inet::LineKind::Ignored, e.name);
+                    onProblem(again ? inet::LineKind::UnsafeName : inet::LineKind::Ignored, e.name);
                 return;
             }
             onEntry(FromDirEntry(std::move(e)));
@@ -199,6 +204,14 @@ std::unique_ptr<IFileStream> FtpFileSystem::OpenWrite(const std::string& path, W
     else if (mode == WriteMode::Restart && offset > 0)
         ftpMode = inet::WriteMode::Restart;
     return std::make_unique<FtpFileStream>(Conn().OpenFileForWrite(path, type, ftpMode, offset));
+}
+
+void FtpFileSystem::SetIdleHandler(std::function<void()> handler, std::uint32_t intervalMs)
+{
+    idle_ = std::move(handler);
+    idleMs_ = intervalMs;
+    if (connection_)
+        connection_->SetIdleHandler(idle_, idleMs_);
 }
 
 void FtpFileSystem::KeepAlive()

@@ -50,6 +50,7 @@ public:
                                            std::uint64_t offset = 0,
                                            inet::TransferType type = inet::TransferType::Binary) override;
     void KeepAlive() override;
+    void SetIdleHandler(std::function<void()> handler, std::uint32_t intervalMs) override;
     inet::FtpReply RawCommand(const std::string& line) override;
     void Close() override;
     void Cancel() override;
@@ -67,6 +68,8 @@ private:
     std::atomic<std::uint64_t> cancels_{0};
     std::unique_ptr<inet::FtpConnection> connection_;
     std::string home_;
+    std::function<void()> idle_;
+    std::uint32_t idleMs_ = 0;
 };
 
 }  // namespace remote

@@ -147,8 +147,9 @@ struct Callbacks {
 
 // A folder listing's items, and the names refused on the way:
 // LineKind::UnsafeName for a name that cannot be one path component (empty,
-// holding '/', '\\', NUL or a control character: inet::IsSafeEntryName), with
-// the raw name or line; LineKind::Ignored for "." and ".." and other noise;
+// holding '/', '\\', NUL or a control character: inet::IsSafeEntryName; a
+// second "." or ".." in one listing), with the raw name or line;
+// LineKind::Ignored for the folder's own "." and ".." (noise: nothing to show);
 // LineKind::Unrecognised for what could not be read at all. Exceptions from
 // the callbacks abort the listing and propagate.
 using EntryCallback = std::function<void(Entry&& entry)>;
@@ -236,6 +237,15 @@ public:
     // Something small the server answers, so that an idle connection stays
     // up (FTP NOOP, an SFTP request for the current folder).
     virtual void KeepAlive() = 0;
+
+    // Runs `handler` on the calling thread every `intervalMs` while a call
+    // waits for the server (FTP: for the data of a download or a listing;
+    // SFTP: for any reply), so a GUI thread can keep its window alive. The
+    // handler may throw to give up: the call ends with its exception, a
+    // stream it happened in is over, and the file system stays usable (FTP
+    // aborts the transfer; SFTP drops the replies when they come). It stays
+    // set across Connect(); an empty handler switches it off.
+    virtual void SetIdleHandler(std::function<void()> handler, std::uint32_t intervalMs) = 0;
 
     // A raw command and the server's final reply (features().rawCommands);
     // 12016 otherwise.

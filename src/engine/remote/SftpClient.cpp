@@ -209,45 +209,74 @@ std::vector<char> Client::Start(std::uint8_t packetType, std::uint32_t id)
     return p;
 }
 
+void Client::SetIdleHandler(std::function<void()> handler, std::uint32_t intervalMs)
+{
+    idle_ = std::move(handler);
+    idleMs_ = std::max<std::uint32_t>(1, intervalMs);
+}
+
+void Client::WaitWithIdle(bool betweenReplies)
+{
+    if (!idle_ || inboxStart_ < inboxEnd_)
+        return;
+    const std::uint32_t limit = channel_.receiveTimeoutMs();
+    std::uint64_t waited = 0;
+    while (!channel_.WaitReadable(static_cast<int>(idleMs_))) {
+        waited += idleMs_;
+        if (limit && waited >= limit)
+            throw inet::InternetError(inet::err::kTimeout, "The server did not answer within the time-out");
+        try {
+            idle_();
+        } catch (...) {
+            // The reply under way is finished by the next call, and nobody gets it.
+            if (!betweenReplies)
+                discardPartial_ = true;
+            throw;
+        }
+    }
+}
+
 void Client::Send(std::vector<char>& packet)
 {
     PatchU32(packet.data(), static_cast<std::uint32_t>(packet.size() - 4));
     channel_.WriteAll(packet.data(), packet.size());
 }
 
-void Client::ReadExact(void* data, std::size_t size)
+void Client::ReadSomeInto(char* out, std::size_t size, std::size_t& got, bool betweenReplies)
 {
-    char* out = static_cast<char*>(data);
-    while (size > 0) {
-        if (inboxStart_ < inboxEnd_) {
-            const std::size_t n = std::min(size, inboxEnd_ - inboxStart_);
-            std::memcpy(out, inbox_.data() + inboxStart_, n);
-            inboxStart_ += n;
-            out += n;
-            size -= n;
-            continue;
-        }
+    if (inboxStart_ == inboxEnd_) {
+        WaitWithIdle(betweenReplies);
         if (size >= kDirectRead) {
-            const std::size_t n = channel_.ReadSome(out, size);
-            out += n;
-            size -= n;
-            continue;
+            got += channel_.ReadSome(out, size);
+            return;
         }
         inboxStart_ = 0;
         inboxEnd_ = channel_.ReadSome(inbox_.data(), inbox_.size());
     }
+    const std::size_t n = std::min(size, inboxEnd_ - inboxStart_);
+    std::memcpy(out, inbox_.data() + inboxStart_, n);
+    inboxStart_ += n;
+    got += n;
 }
 
 void Client::NextReply(Reply& reply)
 {
     for (;;) {
-        char head[4];
-        ReadExact(head, 4);
-        const std::uint32_t length = GetU32(head);
+        // Where an idle handler gave up, the reading goes on where it stopped.
+        while (headGot_ < 4)
+            ReadSomeInto(head_ + headGot_, 4 - headGot_, headGot_, headGot_ == 0);
+        const std::uint32_t length = GetU32(head_);
         if (length < 1 || length > kMaxPacket)
             Invalid("a packet of " + std::to_string(length) + " bytes");
-        reply.body.resize(length);
-        ReadExact(reply.body.data(), length);
+        partial_.resize(length);
+        while (bodyGot_ < length)
+            ReadSomeInto(partial_.data() + bodyGot_, length - bodyGot_, bodyGot_, false);
+        headGot_ = bodyGot_ = 0;
+        std::swap(reply.body, partial_);
+        if (discardPartial_) {
+            discardPartial_ = false;
+            continue;
+        }
         reply.type = static_cast<std::uint8_t>(reply.body[0]);
         reply.pos = 1;
         if (reply.type == type::kVersion)
@@ -264,7 +293,12 @@ void Client::NextReply(Reply& reply)
 
 void Client::Expect(std::uint32_t id, Reply& reply)
 {
-    NextReply(reply);
+    try {
+        NextReply(reply);
+    } catch (...) {
+        dropped_.insert(id);  // an idle handler gave up waiting: the answer is nobody's now
+        throw;
+    }
     if (reply.type == type::kVersion || reply.id != id)
         Invalid("an answer to a request that was not asked");
 }
@@ -559,6 +593,17 @@ void Client::Reader::Fill()
     }
 }
 
+// Whatever went wrong while a reply was awaited, this read is over.
+void Client::Reader::ReceiveOrAbandon()
+{
+    try {
+        Receive();
+    } catch (...) {
+        Abandon();
+        throw;
+    }
+}
+
 void Client::Reader::Receive()
 {
     Reply& reply = client_.scratch_;
@@ -600,7 +645,7 @@ std::string_view Client::Reader::Peek()
             return {};
         Request& head = requests_.front();
         while (!head.done)
-            Receive();
+            ReceiveOrAbandon();
         if (head.eof) {
             // Nothing lies past the end: what is still in flight is for later bytes.
             Abandon();
@@ -688,6 +733,8 @@ void Client::Writer::Write(const void* data, std::size_t size)
 
 void Client::Writer::SendPending()
 {
+    if (abandoned_)
+        throw inet::InternetError(inet::err::kInvalidOperation, "The upload was abandoned");
     if (packet_.empty() || filled_ == 0)
         return;
     while (pending_.size() >= inFlight_)
@@ -713,7 +760,16 @@ void Client::Writer::SendPending()
 void Client::Writer::AwaitOne()
 {
     Reply& reply = client_.scratch_;
-    client_.NextReply(reply);
+    try {
+        client_.NextReply(reply);
+    } catch (...) {
+        // Whatever went wrong while a confirmation was awaited, this upload is over.
+        abandoned_ = true;
+        for (std::uint32_t id : pending_)
+            client_.dropped_.insert(id);
+        pending_.clear();
+        throw;
+    }
     auto it = std::find(pending_.begin(), pending_.end(), reply.id);
     if (reply.type == type::kVersion || it == pending_.end())
         Invalid("an answer to a write that was not asked");
@@ -727,6 +783,8 @@ void Client::Writer::AwaitOne()
 
 void Client::Writer::Finish()
 {
+    if (abandoned_)
+        throw inet::InternetError(inet::err::kInvalidOperation, "The upload was abandoned");
     SendPending();
     while (!pending_.empty())
         AwaitOne();

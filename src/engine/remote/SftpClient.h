@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -34,6 +35,11 @@ public:
     // when the channel ended (12243), on cancel (12017) or time-out (12002).
     virtual std::size_t ReadSome(void* data, std::size_t size) = 0;
     virtual void WriteAll(const void* data, std::size_t size) = 0;
+    // True when ReadSome() would not wait (bytes came, or it would throw);
+    // false when `timeoutMs` passed first.
+    virtual bool WaitReadable(int timeoutMs) = 0;
+    // How long ReadSome() waits for the server (0: no limit).
+    virtual std::uint32_t receiveTimeoutMs() const { return 0; }
 };
 
 namespace fx {
@@ -97,6 +103,14 @@ public:
     std::uint32_t readChunk() const { return readChunk_; }
     std::uint32_t writeChunk() const { return writeChunk_; }
 
+    // Runs `handler` every `intervalMs` while a reply is awaited. When it
+    // throws, the exception ends the call and the client stays usable: the
+    // replies of what was given up are dropped when they come, a reply
+    // half-read is finished by the next call and dropped too. A Reader or
+    // Writer that saw an exception is abandoned. An empty handler switches
+    // this off.
+    void SetIdleHandler(std::function<void()> handler, std::uint32_t intervalMs);
+
     std::string RealPath(const std::string& path);
     Attributes Stat(const std::string& path);
     Attributes LStat(const std::string& path);
@@ -146,6 +160,7 @@ public:
         };
         void Fill();
         void Receive();
+        void ReceiveOrAbandon();
 
         Client& client_;
         std::string handle_;
@@ -185,6 +200,7 @@ public:
         std::vector<char> packet_;  // header + data of the request being filled
         std::size_t filled_ = 0;
         std::deque<std::uint32_t> pending_;
+        bool abandoned_ = false;
     };
 
 private:
@@ -205,7 +221,10 @@ private:
     void NextReply(Reply& reply);
     void Expect(std::uint32_t id, Reply& reply);
     void ExpectStatusOk(std::uint32_t id);
-    void ReadExact(void* data, std::size_t size);
+    // Up to `size` bytes into `out`, counted in `got`.
+    void ReadSomeInto(char* out, std::size_t size, std::size_t& got, bool betweenReplies);
+    // Waits until the channel has bytes, calling the idle handler meanwhile.
+    void WaitWithIdle(bool betweenReplies);
     [[noreturn]] void ThrowStatus(Reply& reply);
     std::string PathRequest(std::uint8_t type, const std::string& path);
     Attributes StatRequest(std::uint8_t type, const std::string& pathOrHandle);
@@ -222,6 +241,13 @@ private:
     std::vector<char> inbox_;
     std::size_t inboxStart_ = 0, inboxEnd_ = 0;
     Reply scratch_;
+    std::function<void()> idle_;
+    std::uint32_t idleMs_ = 0;
+    // The reply being read, kept across an idle handler's exception.
+    char head_[4] = {};
+    std::size_t headGot_ = 0, bodyGot_ = 0;
+    std::vector<char> partial_;
+    bool discardPartial_ = false;  // its call gave up: it goes to nobody
 };
 
 // Checked decoding of a reply body; 12152 when it is cut short or lies about a length.

@@ -311,6 +311,8 @@ void SftpFileSystem::Connect(const ConnectOptions& options, const Callbacks& cal
         }
         state->home = state->client.RealPath(".");
         state->cwd = state->home;
+        if (idle_)
+            state->client.SetIdleHandler(idle_, idleMs_);
     } catch (...) {
         std::lock_guard<std::mutex> lock(mutex_);
         state_.reset();
@@ -375,6 +377,7 @@ void SftpFileSystem::List(const std::string& path, const EntryCallback& onEntry,
     const std::string folder = Resolve(path);
     const std::string handle = s.client.OpenDirectory(folder);
     std::vector<sftp::NameEntry> batch;
+    int dots = 0, dotDots = 0;
     try {
         for (;;) {
             batch.clear();
@@ -382,8 +385,10 @@ void SftpFileSystem::List(const std::string& path, const EntryCallback& onEntry,
                 break;
             for (sftp::NameEntry& n : batch) {
                 if (n.name == "." || n.name == "..") {
+                    // Every folder has one of each; a second is a server up to something.
+                    const bool again = ++(n.name == "." ? dots : dotDots) > 1;
                     if (onProblem)
-                        onProblem(inet::LineKind::Ignored, n.name);
+                        onProblem(again ? inet::LineKind::UnsafeName : inet::LineKind::Ignored, n.name);
                     continue;
                 }
                 if (!inet::IsSafeEntryName(n.name)) {
@@ -535,6 +540,15 @@ std::unique_ptr<IFileStream> SftpFileSystem::OpenWrite(const std::string& path, 
         state = state_;
     }
     return std::make_unique<SftpWriteStream>(state, handle, start);
+}
+
+void SftpFileSystem::SetIdleHandler(std::function<void()> handler, std::uint32_t intervalMs)
+{
+    idle_ = std::move(handler);
+    idleMs_ = intervalMs;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (state_)
+        state_->client.SetIdleHandler(idle_, idleMs_);
 }
 
 void SftpFileSystem::KeepAlive()

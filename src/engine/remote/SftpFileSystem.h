@@ -19,6 +19,7 @@
 #include "engine/remote/RemoteFileSystem.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -55,6 +56,7 @@ public:
                                            std::uint64_t offset = 0,
                                            inet::TransferType type = inet::TransferType::Binary) override;
     void KeepAlive() override;
+    void SetIdleHandler(std::function<void()> handler, std::uint32_t intervalMs) override;
     inet::FtpReply RawCommand(const std::string& line) override;  // always 12016
     void Close() override;
     void Cancel() override;
@@ -70,6 +72,8 @@ private:
     mutable std::mutex mutex_;  // guards state_ against Cancel() from another thread
     std::shared_ptr<State> state_;
     std::atomic<std::uint64_t> cancels_{0};
+    std::function<void()> idle_;
+    std::uint32_t idleMs_ = 0;
 };
 
 }  // namespace remote

@@ -543,6 +543,14 @@ std::size_t SshConnection::ReadSome(void* data, std::size_t size)
     Fail(remote::err::kSshFailed, "Reading from the SSH connection failed");
 }
 
+bool SshConnection::WaitReadable(int timeoutMs)
+{
+    if (cancelled_)
+        return true;
+    // Bytes, end of file or an error: ReadSome() then returns or throws at once.
+    return ssh_channel_poll_timeout(d_->channel, timeoutMs, 0) != 0;
+}
+
 void SshConnection::WriteAll(const void* data, std::size_t size)
 {
     const char* p = static_cast<const char*>(data);

@@ -30,6 +30,8 @@ public:
 
     std::size_t ReadSome(void* data, std::size_t size) override;
     void WriteAll(const void* data, std::size_t size) override;
+    bool WaitReadable(int timeoutMs) override;
+    std::uint32_t receiveTimeoutMs() const override { return receiveTimeoutMs_; }
 
     // Any thread.
     void Cancel();

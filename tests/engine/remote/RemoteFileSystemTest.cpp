@@ -289,6 +289,46 @@ TEST_P(RemoteFileSystemTest, AStalledServerTimesOut)
     EXPECT_LT(Clock::now() - start, 5s);
 }
 
+TEST_P(RemoteFileSystemTest, TheIdleHandlerRunsWhileWaitingAndMayGiveUp)
+{
+    struct GaveUp {};
+    Seed("big.bin", RandomBytes(24 * 1024 * 1024, 5));
+    Seed("small.txt", "small");
+    auto fs = server_->Connect();
+    int calls = 0;
+    bool giveUp = false;
+    fs->SetIdleHandler([&] {
+        ++calls;
+        if (giveUp)
+            throw GaveUp{};
+    }, 50);
+    EXPECT_EQ(List(*fs, "").size(), 2u);
+
+    auto down = fs->OpenRead("big.bin");
+    std::string buffer(65536, '\0');
+    ASSERT_GT(down->Read(buffer.data(), buffer.size()), 0u);
+    server_->Stall();
+    calls = 0;
+    giveUp = true;
+    const auto start = Clock::now();
+    bool gaveUp = false;
+    try {
+        while (down->Read(buffer.data(), buffer.size()) > 0) {
+        }
+    } catch (const GaveUp&) {
+        gaveUp = true;
+    }
+    EXPECT_TRUE(gaveUp);
+    EXPECT_GE(calls, 1);
+    EXPECT_LT(Clock::now() - start, 2s);
+    server_->Resume();
+    giveUp = false;
+    down.reset();
+    // Given up (FTP: the transfer aborted; SFTP: its replies dropped as they come): still usable.
+    EXPECT_EQ(fs->GetFileSize("small.txt"), 5u);
+    EXPECT_EQ(List(*fs, "").size(), 2u);
+}
+
 TEST_P(RemoteFileSystemTest, CancelEndsALongUploadFromAnotherThread)
 {
     auto fs = server_->Connect();

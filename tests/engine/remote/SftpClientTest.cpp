@@ -32,6 +32,16 @@ public:
     {
         fromClient.append(static_cast<const char*>(data), size);
     }
+    // Once, when the bytes up to `stallAt` (or a few more) are out: nothing comes in time.
+    bool WaitReadable(int) override
+    {
+        if (stallAt != std::string::npos && pos_ >= stallAt) {
+            stallAt = std::string::npos;
+            return false;
+        }
+        return true;
+    }
+    std::size_t stallAt = std::string::npos;
     static constexpr std::uint32_t remote_closed = 12243;
 
 private:
@@ -161,6 +171,25 @@ TEST_F(SftpClientTest, WritesWaitForEveryConfirmation)
     EXPECT_EQ(Run(Handle(1) + Status(2, 0) + Status(3, 4, "disk full"), write), ierr::kExtendedError);
     EXPECT_EQ(Run(Handle(1) + Status(2, 0) + Status(3, 0), write), 12243u) << "confirmations missing";
     EXPECT_EQ(Run(Handle(1) + Status(2, 0) + Status(3, 0) + Status(3, 0), write), ierr::kInvalidServerResponse);
+}
+
+TEST_F(SftpClientTest, GivingUpHalfWayThroughAReplyLeavesTheClientUsable)
+{
+    struct GaveUp {};
+    channel_.toClient = kVersion + Status(1, 0) + Status(2, 4, "second");
+    channel_.stallAt = kVersion.size() + 7;  // inside the first status
+    Client client(channel_);
+    client.Init();
+    client.SetIdleHandler([] { throw GaveUp{}; }, 10);
+    EXPECT_THROW(client.Remove("a"), GaveUp);
+    // The rest of the first reply is read and dropped; the second is this call's.
+    inet::InternetError caught(0, "");
+    try {
+        client.Remove("b");
+    } catch (const inet::InternetError& e) {
+        caught = e;
+    }
+    EXPECT_EQ(caught.serverReply(), "SFTP status 4: second");
 }
 
 TEST_F(SftpClientTest, APathHoldingNulIsNeverSent)
