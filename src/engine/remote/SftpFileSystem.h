@@ -15,6 +15,8 @@
 //   unsafe names (inet::IsSafeEntryName; a NUL or '/' included) as
 //   LineKind::UnsafeName; links are followed once to tell whether they lead
 //   to a folder.
+// - Rename never replaces: a `to` that exists is refused (12003), where FTP
+//   servers differ from one another.
 
 #include "engine/remote/RemoteFileSystem.h"
 
