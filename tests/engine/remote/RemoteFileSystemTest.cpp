@@ -13,6 +13,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <thread>
 
@@ -186,6 +188,61 @@ TEST_P(RemoteFileSystemTest, TransfersAreByteExactBothWays)
     shorter->Write("short", 5);
     shorter->Close();
     EXPECT_EQ(root_.Read("up.bin"), "short");
+}
+
+// A folder tree down and up, the way the workers walk one: a listing per
+// folder, a stream per file.
+TEST_P(RemoteFileSystemTest, TreesGoDownAndUpWhole)
+{
+    std::map<std::string, std::string> files;
+    for (int i = 0; i < 24; ++i) {
+        const std::string rel = "tree/level " + std::to_string(i % 3) + (i % 2 ? "/deeper" : "") + "/f" +
+                                std::to_string(i) + (i % 4 ? ".bin" : " with spaces.txt");
+        files[rel] = RandomBytes(static_cast<std::size_t>(1000 + i * 7919), static_cast<std::uint64_t>(i));
+        root_.Write(rel, files[rel]);
+    }
+    root_.MakeDir("tree/empty");
+    server_->Own(root_.Path("tree"));
+    auto fs = server_->Connect();
+
+    std::function<void(const std::string&, const std::string&)> download = [&](const std::string& remote,
+                                                                              const std::string& local) {
+        local_.MakeDir(local);
+        for (auto& [name, entry] : List(*fs, remote)) {
+            if (entry.isFolder) {
+                download(remote + "/" + name, local + "/" + name);
+                continue;
+            }
+            auto in = fs->OpenRead(remote + "/" + name);
+            local_.Write(local + "/" + name, ReadAll(*in));
+        }
+    };
+    download("tree", "tree");
+    for (const auto& [rel, bytes] : files)
+        EXPECT_TRUE(local_.Read(rel) == bytes) << rel;
+    struct stat st{};
+    EXPECT_EQ(::stat(local_.Path("tree/empty").c_str(), &st), 0);
+
+    fs->CreateDirectory("copy");
+    std::function<void(const std::string&, const std::string&)> upload = [&](const std::string& local,
+                                                                            const std::string& remote) {
+        for (const auto& item : std::filesystem::directory_iterator(local_.Path(local))) {
+            const std::string name = item.path().filename().string();
+            if (item.is_directory()) {
+                fs->CreateDirectory(remote + "/" + name);
+                upload(local + "/" + name, remote + "/" + name);
+                continue;
+            }
+            auto out = fs->OpenWrite(remote + "/" + name);
+            const std::string bytes = local_.Read(local + "/" + name);
+            out->Write(bytes.data(), bytes.size());
+            out->Close();
+        }
+    };
+    upload("tree", "copy");
+    for (const auto& [rel, bytes] : files)
+        EXPECT_TRUE(root_.Read("copy" + rel.substr(4)) == bytes) << rel;
+    EXPECT_EQ(::stat(root_.Path("copy/empty").c_str(), &st), 0);
 }
 
 TEST_P(RemoteFileSystemTest, ResumesAreByteExactBothWays)
