@@ -486,19 +486,19 @@ std::unique_ptr<IFileStream> SftpFileSystem::OpenRead(const std::string& path, s
     State& s = Ready();
     const std::string handle = s.client.Open(Resolve(path), sftp::open_flag::kRead);
     std::optional<std::uint64_t> size;
+    bool folder = false;
     try {
         const sftp::Attributes a = s.client.FStat(handle);
-        if (a.IsFolder()) {
-            s.client.CloseHandleLater(handle);
-            throw InternetError(ierr::kExtendedError, {}, "SFTP: " + path + " is a folder");
-        }
+        folder = a.IsFolder();
         if (a.Has(sftp::Attributes::kSize))
             size = a.size;
     } catch (const InternetError& e) {
         if (!IsServerRefusal(e))
-            throw;
-        if (e.serverReply().rfind("SFTP: ", 0) == 0)
-            throw;
+            throw;  // a server that cannot tell the size may still serve the file
+    }
+    if (folder) {
+        s.client.CloseHandleLater(handle);
+        throw InternetError(ierr::kExtendedError, {}, "SFTP: " + path + " is a folder");
     }
     std::shared_ptr<State> state;
     {

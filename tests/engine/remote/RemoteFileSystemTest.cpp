@@ -292,7 +292,10 @@ TEST_P(RemoteFileSystemTest, WhileAStreamIsOpenOtherCallsWait)
     }  // destroyed without Close
     EXPECT_EQ(fs->GetFileSize("data.bin"), 300000u);
     EXPECT_EQ(ErrorOf([&] { fs->OpenRead("missing.bin"); }), ierr::kExtendedError);
-    EXPECT_EQ(List(*fs, "").size(), 1u);
+    root_.MakeDir("folder");
+    server_->Own(root_.Path("folder"));
+    EXPECT_EQ(ErrorOf([&] { fs->OpenRead("folder"); }), ierr::kExtendedError) << "a folder is no file";
+    EXPECT_EQ(List(*fs, "").size(), 2u);
 }
 
 TEST_P(RemoteFileSystemTest, CancelEndsAStalledDownloadWithinASecond)
