@@ -413,8 +413,14 @@ void SshConnection::Authenticate(const ConnectOptions& options, const Callbacks&
 
     auto methods = [&] { return ssh_userauth_list(s, nullptr); };
     auto done = [&](int result, const std::string& how) {
-        if (result == SSH_AUTH_ERROR)
-            Fail(remote::err::kSshFailed, "The login failed");
+        if (result == SSH_AUTH_ERROR) {
+            // A way that broke on our side (an agent that went away, a key
+            // type this build cannot sign with) leaves the others to try.
+            if (cancelled_ || !ssh_is_connected(s))
+                Fail(remote::err::kSshFailed, "The login failed");
+            Note(callbacks, "Could not use " + how);
+            return false;
+        }
         if (result == SSH_AUTH_SUCCESS) {
             Note(callbacks, "Authenticated with " + how);
             return true;
@@ -451,7 +457,7 @@ void SshConnection::Authenticate(const ConnectOptions& options, const Callbacks&
             if (FileExists(file + ".pub") && ssh_pki_import_pubkey_file((file + ".pub").c_str(), &pubRaw) == SSH_OK) {
                 Key pub(pubRaw);
                 const int offer = ssh_userauth_try_publickey(s, nullptr, pub.get());
-                if (offer == SSH_AUTH_ERROR)
+                if (offer == SSH_AUTH_ERROR && (cancelled_ || !ssh_is_connected(s)))
                     Fail(remote::err::kSshFailed, "The login failed");
                 if (offer != SSH_AUTH_SUCCESS) {
                     tried.push_back("the key " + file);

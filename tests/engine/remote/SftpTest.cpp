@@ -292,6 +292,12 @@ TEST_F(SftpTest, TheAgentIsAskedFirst)
     EXPECT_NE(std::find(lines.begin(), lines.end(), "Authenticated with a key from the SSH agent"), lines.end());
     options_.useAgent = false;
     EXPECT_EQ(Try(), rerr::kAuthenticationRefused) << "without the agent nothing is left to try";
+
+    // An agent that is gone leaves the other ways to try.
+    ::setenv("SSH_AUTH_SOCK", agentDir.Path("gone.sock").c_str(), 1);
+    options_.useAgent = true;
+    options_.password = SshServer::kPassword;
+    EXPECT_EQ(Try(), 0u);
     if (saved)
         ::setenv("SSH_AUTH_SOCK", savedSocket.c_str(), 1);
     else
