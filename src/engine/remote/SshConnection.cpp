@@ -144,6 +144,11 @@ SshConnection::~SshConnection()
         if (fd_ >= 0)
             ::shutdown(fd_, SHUT_RDWR);
     }
+    if (polite && d_->session) {
+        // Goodbyes wait for a server that is still reading, not for one that stopped.
+        const long seconds = 2;
+        ssh_options_set(d_->session, SSH_OPTIONS_TIMEOUT, &seconds);
+    }
     if (d_->channel) {
         if (polite)
             ssh_channel_close(d_->channel);

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <sstream>
 
@@ -360,6 +361,33 @@ TEST_F(SftpTest, NamesThatCannotBeLocalNamesAreSkippedAndReported)
     // A path holding NUL never reaches the server as a shorter one.
     EXPECT_EQ(ErrorOf([&] { fs_->RemoveFile(std::string("fine.txt\0.bak", 13)); }), ierr::kInvalidParameter);
     EXPECT_EQ(root_.Read("fine.txt"), "ok");
+}
+
+// Giving up on a stopped server and closing waits for nothing. (The FTP
+// library's stream waits up to the receive time-out for its ABOR's answer
+// there; Cancel() is the quick way out with FTP.)
+TEST_F(SftpTest, LettingGoOfAStalledServerIsQuick)
+{
+    struct GaveUp {};
+    root_.Write("big.bin", kxtest::RandomBytes(24 * 1024 * 1024, 5));
+    ssh_->Own(root_.path());
+    options_.receiveTimeoutMs = 20000;
+    ASSERT_EQ(Try(), 0u);
+    fs_->SetIdleHandler([] { throw GaveUp{}; }, 50);
+    auto down = fs_->OpenRead("big.bin");
+    std::string buffer(65536, '\0');
+    ASSERT_GT(down->Read(buffer.data(), buffer.size()), 0u);
+    server_->Stall();
+    EXPECT_THROW(
+        {
+            while (down->Read(buffer.data(), buffer.size()) > 0) {
+            }
+        },
+        GaveUp);
+    const auto start = std::chrono::steady_clock::now();
+    down.reset();
+    fs_.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 TEST_F(SftpTest, AChannelClosedMidFileIsAFailure)
