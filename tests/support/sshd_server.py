@@ -39,6 +39,7 @@ stderr when it cannot run here.
 
 import argparse
 import ctypes
+import fcntl
 import os
 import pwd
 import shutil
@@ -92,13 +93,16 @@ def _free_port():
 
 
 def _ensure_user(name, password):
-    try:
-        pwd.getpwnam(name)
-    except KeyError:
-        subprocess.run(["useradd", "--no-create-home", "--home-dir", "/nonexistent",
-                        "--shell", "/bin/sh", name], check=True)
-    subprocess.run(["chpasswd"], input=("%s:%s\n" % (name, password)).encode(), check=True)
-    return pwd.getpwnam(name)
+    # Test runs in parallel make the account at the same moment: one at a time.
+    with open("/tmp/kestrix-test-account.lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        try:
+            pwd.getpwnam(name)
+        except KeyError:
+            subprocess.run(["useradd", "--no-create-home", "--home-dir", "/nonexistent",
+                            "--shell", "/bin/sh", name], check=True)
+        subprocess.run(["chpasswd"], input=("%s:%s\n" % (name, password)).encode(), check=True)
+        return pwd.getpwnam(name)
 
 
 def _chown_tree(top, uid, gid):
