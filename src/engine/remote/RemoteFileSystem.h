@@ -23,8 +23,9 @@
 //   12013/12014/12015  FTP login refused; 12242 no SSH authentication worked
 //   12016  not possible with this protocol or in this state (see features())
 //   12017  cancelled (Cancel() from another thread) or closed
-//   12030/12031  the connection dropped; 12111 an FTP data connection ended
-//          before its transfer did; 12243 the SFTP channel closed mid-request
+//   12030/12031  the connection dropped; 12111 a download ended before the
+//          file did (FTP: the data connection; SFTP: fewer bytes than the
+//          file held when opened); 12243 the SFTP channel closed mid-request
 //   12045/12157  FTP over TLS: certificate refused / handshake failed
 //   12110  a stream is still open on this file system
 //   12152  the server's reply is not valid for the protocol
