@@ -1,8 +1,12 @@
-// kestrix-ftp: a command-line FTP client on the Kestrix FTP library.
+// kestrix-ftp: a command-line FTP and SFTP client on the Kestrix remote file
+// system (the FTP library, and SFTP over SSH, behind one interface).
 
 #include "tools/Netrc.h"
 #include "engine/inet/FtpConnection.h"
 #include "engine/inet/InternetSession.h"
+#include "engine/remote/FtpFileSystem.h"
+#include "engine/remote/RemoteFileSystem.h"
+#include "engine/remote/SftpFileSystem.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -15,9 +19,14 @@
 #include <ctime>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <pthread.h>
+#include <pwd.h>
 #include <string>
 #include <sys/stat.h>
+#include <termios.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -28,12 +37,13 @@ const char* const kUsage =
     "\n"
     "URL: ftp://[user[:password]@]host[:port][/folder]  (host may be [IPv6])\n"
     "     ftps://...  FTP over implicit TLS (default port 990)\n"
+    "     sftp://...  SFTP over SSH (default port 22, user: the local one)\n"
     "Commands:\n"
     "  ls [path]               list a folder: type, size, date (UTC), name\n"
     "  get REMOTE [LOCAL]      download (LOCAL \"-\" writes to standard output)\n"
     "  put LOCAL [REMOTE]      upload (LOCAL \"-\" reads standard input)\n"
     "  mkdir PATH | rm PATH | rmdir PATH | rename FROM TO\n"
-    "  quote \"RAW COMMAND\"     send a command, print the reply\n"
+    "  quote \"RAW COMMAND\"     send a command, print the reply (FTP only)\n"
     "Options:\n"
     "  --continue              resume get/put where the partial copy ends (REST)\n"
     "  --passive (default) | --active\n"
@@ -47,7 +57,12 @@ const char* const kUsage =
     "  --ssl                   FTP over TLS (AUTH TLS) when the server offers it, else plain\n"
     "  --ssl-reqd              FTP over TLS (AUTH TLS), fail when the server does not offer it\n"
     "  --cacert FILE           also trust the certificate authorities in FILE (PEM)\n"
-    "  --insecure              accept any server certificate (no verification)\n"
+    "  --insecure              accept any server certificate (no verification); SFTP:\n"
+    "                          accept a host key known_hosts does not hold (never a changed one)\n"
+    "  --identity FILE         SFTP: log in with this private key (also tried: the SSH agent,\n"
+    "                          ~/.ssh/id_ed25519, id_ecdsa, id_rsa); its passphrase is asked on\n"
+    "                          the terminal, or taken from KESTRIX_FTP_PASSPHRASE\n"
+    "  --known-hosts FILE      SFTP: host keys from FILE instead of ~/.ssh/known_hosts\n"
     "  --timeout SEC           connect, send and receive time-out\n"
     "  --progress              show progress even when stderr is not a terminal\n"
     "  --quiet                 no progress, no warnings\n";
@@ -59,18 +74,8 @@ constexpr int kExitUsage = 2;
 constexpr std::size_t kBufferSize = 1024 * 1024;
 constexpr std::size_t kUploadPiece = 64 * 1024;
 
-inet::InternetSession* g_session = nullptr;
-
 // The signal that stopped the run, for the shell's exit status (128 + n).
 volatile std::sig_atomic_t g_signal = 0;
-
-extern "C" void OnInterrupt(int signal)
-{
-    // Async-signal-safe: an atomic store and a write() to an eventfd.
-    g_signal = signal;
-    if (g_session)
-        g_session->Close();
-}
 
 struct UsageError {
     std::string message;
@@ -88,6 +93,8 @@ struct Options {
     inet::Encryption encryption = inet::Encryption::None;
     std::optional<std::string> caFile;
     bool insecure = false;
+    std::optional<std::string> identity;
+    std::optional<std::string> knownHosts;
     std::optional<std::uint32_t> timeoutMs;
     bool progress = false;
     bool quiet = false;
@@ -137,6 +144,7 @@ struct Target {
     std::optional<std::string> user, password;
     std::string folder;
     bool implicitTls = false;  // ftps://
+    bool sftp = false;         // sftp://
 };
 
 // The address as a usage error may show it: a password in it is masked.
@@ -158,9 +166,11 @@ Target ParseTarget(const std::string& text)
     Target t;
     std::string rest = text;
     const bool ftps = rest.rfind("ftps://", 0) == 0 || rest.rfind("FTPS://", 0) == 0;
-    if (ftps || rest.rfind("ftp://", 0) == 0 || rest.rfind("FTP://", 0) == 0) {
+    const bool sftp = rest.rfind("sftp://", 0) == 0 || rest.rfind("SFTP://", 0) == 0;
+    if (ftps || sftp || rest.rfind("ftp://", 0) == 0 || rest.rfind("FTP://", 0) == 0) {
         t.implicitTls = ftps;
-        rest = rest.substr(ftps ? 7 : 6);
+        t.sftp = sftp;
+        rest = rest.substr(ftps || sftp ? 7 : 6);
         std::size_t slash = rest.find('/');
         if (slash != std::string::npos) {
             t.folder = PercentDecode(rest.substr(slash));
@@ -176,7 +186,7 @@ Target ParseTarget(const std::string& text)
                 t.password = PercentDecode(cred.substr(colon + 1));
         }
     } else if (text.find("://") != std::string::npos) {
-        throw UsageError{"only ftp:// and ftps:// URLs are supported"};
+        throw UsageError{"only ftp://, ftps:// and sftp:// URLs are supported"};
     }
     if (!rest.empty() && rest.front() == '[') {
         std::size_t close = rest.find(']');
@@ -247,6 +257,10 @@ Options ParseArgs(int argc, char** argv)
             o.caFile = value("--cacert");
         } else if (a == "--insecure") {
             o.insecure = true;
+        } else if (a == "--identity" || a == "-i") {
+            o.identity = value("--identity");
+        } else if (a == "--known-hosts") {
+            o.knownHosts = value("--known-hosts");
         } else if (a == "--timeout") {
             std::string v = value("--timeout");
             char* end = nullptr;
@@ -368,10 +382,10 @@ void WriteFully(int fd, const char* data, std::size_t size, const std::string& p
     }
 }
 
-std::optional<std::uint64_t> RemoteSize(inet::FtpConnection& conn, const std::string& path)
+std::optional<std::uint64_t> RemoteSize(remote::IFileSystem& fs, const std::string& path)
 {
     try {
-        return conn.GetFileSize(path);
+        return fs.GetFileSize(path);
     } catch (const inet::InternetError& e) {
         if (e.number() != inet::err::kExtendedError)
             throw;
@@ -379,17 +393,15 @@ std::optional<std::uint64_t> RemoteSize(inet::FtpConnection& conn, const std::st
     }
 }
 
-int DoList(inet::FtpConnection& conn, const Options& o)
+int DoList(remote::IFileSystem& fs, const Options& o)
 {
     Need(o, 0, 1);
     static char outBuffer[1 << 20];
     std::setvbuf(stdout, outBuffer, _IOFBF, sizeof outBuffer);
     std::size_t problems = 0;
-    conn.Enumerate(
+    fs.List(
         o.args.empty() ? std::string() : o.args[0],
-        [&](inet::DirEntry&& e) {
-            if (e.IsDots())
-                return;
+        [&](remote::Entry&& e) {
             char date[32] = "-";
             if (e.modified != -1) {
                 std::time_t t = static_cast<std::time_t>(e.modified);
@@ -407,6 +419,8 @@ int DoList(inet::FtpConnection& conn, const Options& o)
             std::fputc('\n', stdout);
         },
         [&](inet::LineKind kind, std::string_view line) {
+            if (kind == inet::LineKind::Ignored)
+                return;  // "." and ".."
             ++problems;
             if (!o.quiet)
                 std::fprintf(stderr, "kestrix-ftp: skipped %s line: %s\n",
@@ -429,7 +443,7 @@ struct FdCloser {
     }
 };
 
-int DoGet(inet::FtpConnection& conn, const Options& o, bool showProgress)
+int DoGet(remote::IFileSystem& fs, const Options& o, bool showProgress)
 {
     Need(o, 1, 2);
     const std::string& remote = o.args[0];
@@ -437,7 +451,7 @@ int DoGet(inet::FtpConnection& conn, const Options& o, bool showProgress)
     bool toStdout = local == "-";
     inet::TransferType type = o.ascii ? inet::TransferType::Ascii : inet::TransferType::Binary;
 
-    std::optional<std::uint64_t> remoteSize = o.ascii ? std::nullopt : RemoteSize(conn, remote);
+    std::optional<std::uint64_t> remoteSize = o.ascii ? std::nullopt : RemoteSize(fs, remote);
     std::uint64_t offset = 0;
     if (o.resume && !toStdout) {
         struct stat st{};
@@ -452,10 +466,10 @@ int DoGet(inet::FtpConnection& conn, const Options& o, bool showProgress)
     }
 
     // The remote file first: a refused RETR leaves no empty local file behind.
-    auto stream = conn.OpenFileForRead(remote, type, offset);
+    auto stream = fs.OpenRead(remote, offset, type);
     // An ASCII transfer changes the length on the way: no size to hold it to.
-    if (!remoteSize && stream->announcedSize() && !o.ascii)
-        remoteSize = stream->announcedSize();
+    if (!remoteSize && stream->size() && !o.ascii)
+        remoteSize = stream->size();
 
     int fd = STDOUT_FILENO;
     if (!toStdout) {
@@ -503,7 +517,7 @@ int DoGet(inet::FtpConnection& conn, const Options& o, bool showProgress)
     return 0;
 }
 
-int DoPut(inet::FtpConnection& conn, const Options& o, bool showProgress)
+int DoPut(remote::IFileSystem& fs, const Options& o, bool showProgress)
 {
     Need(o, 1, 2);
     const std::string& local = o.args[0];
@@ -528,23 +542,23 @@ int DoPut(inet::FtpConnection& conn, const Options& o, bool showProgress)
     FdCloser closer{fd, !fromStdin};
 
     std::uint64_t offset = 0;
-    inet::WriteMode mode = inet::WriteMode::Replace;
+    remote::WriteMode mode = remote::WriteMode::Replace;
     if (o.resume) {
         if (fromStdin || !localSize)
             throw UsageError{"--continue needs a regular local file"};
-        if (auto remoteSize = RemoteSize(conn, remote)) {
+        if (auto remoteSize = RemoteSize(fs, remote)) {
             if (*remoteSize > *localSize)
                 throw std::runtime_error("the remote file is larger than " + Printable(local));
             if (*remoteSize == *localSize)
                 return 0;
             offset = *remoteSize;
-            mode = offset > 0 ? inet::WriteMode::Restart : inet::WriteMode::Replace;
+            mode = offset > 0 ? remote::WriteMode::Restart : remote::WriteMode::Replace;
             if (::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0)
                 LocalFailure("cannot seek in", local);
         }
     }
 
-    auto stream = conn.OpenFileForWrite(remote, type, mode, offset);
+    auto stream = fs.OpenWrite(remote, mode, offset, type);
     Progress progress(showProgress, offset, localSize);
     std::unique_ptr<char[]> buffer(new char[kBufferSize]);
     for (;;) {
@@ -566,10 +580,10 @@ int DoPut(inet::FtpConnection& conn, const Options& o, bool showProgress)
     return 0;
 }
 
-int DoQuote(inet::FtpConnection& conn, const Options& o)
+int DoQuote(remote::IFileSystem& fs, const Options& o)
 {
     Need(o, 1, 1);
-    inet::FtpReply reply = conn.Command(o.args[0]);
+    inet::FtpReply reply = fs.RawCommand(o.args[0]);
     std::string text = reply.Text();
     for (std::string_view rest = text; !rest.empty();) {
         std::size_t end = rest.find("\r\n");
@@ -577,6 +591,63 @@ int DoQuote(inet::FtpConnection& conn, const Options& o)
         rest = end == std::string_view::npos ? std::string_view{} : rest.substr(end + 2);
     }
     return reply.code >= 400 ? kExitFailure : 0;
+}
+
+// Ctrl-C and SIGTERM cancel what is under way from a thread of their own:
+// Cancel() takes locks, which a signal handler must not.
+std::mutex g_cancelMutex;
+remote::IFileSystem* g_fs = nullptr;
+
+void WatchSignals(sigset_t signals)
+{
+    for (;;) {
+        int signal = 0;
+        if (::sigwait(&signals, &signal) != 0)
+            continue;
+        g_signal = signal;
+        std::lock_guard<std::mutex> lock(g_cancelMutex);
+        if (!g_fs)
+            std::_Exit(128 + signal);
+        g_fs->Cancel();
+    }
+}
+
+// The local user, as ssh logs in by default.
+std::string LocalUser()
+{
+    if (const passwd* pw = ::getpwuid(::getuid()))
+        return pw->pw_name;
+    const char* user = std::getenv("USER");
+    return user ? user : "";
+}
+
+// A key's passphrase: from KESTRIX_FTP_PASSPHRASE, else asked on the terminal
+// without echo; none when there is no terminal.
+std::optional<std::string> AskPassphrase(const std::string& keyFile)
+{
+    if (const char* env = std::getenv("KESTRIX_FTP_PASSPHRASE"))
+        return std::string(env);
+    const int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
+    if (tty < 0)
+        return std::nullopt;
+    const std::string prompt = "Passphrase for " + Printable(keyFile) + ": ";
+    [[maybe_unused]] ssize_t w = ::write(tty, prompt.data(), prompt.size());
+    termios old{};
+    const bool quiet = ::tcgetattr(tty, &old) == 0;
+    if (quiet) {
+        termios noEcho = old;
+        noEcho.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        ::tcsetattr(tty, TCSAFLUSH, &noEcho);
+    }
+    std::string answer;
+    char c = 0;
+    while (::read(tty, &c, 1) == 1 && c != '\n')
+        answer += c;
+    if (quiet)
+        ::tcsetattr(tty, TCSAFLUSH, &old);
+    w = ::write(tty, "\n", 1);
+    ::close(tty);
+    return answer;
 }
 
 int Run(int argc, char** argv)
@@ -589,6 +660,20 @@ int Run(int argc, char** argv)
         encryption = inet::Encryption::Implicit;
         if (port == 0)
             port = 990;
+    }
+    if (t.sftp) {
+        if (o.encryption != inet::Encryption::None)
+            throw UsageError{"--ssl and --ssl-reqd are for FTP; SFTP is always encrypted"};
+        if (o.ascii)
+            throw UsageError{"--ascii is for FTP; SFTP moves the bytes as they are"};
+        if (!o.passive)
+            throw UsageError{"--active is for FTP; SFTP has no data connections"};
+        if (o.proxy)
+            throw UsageError{"--proxy is for FTP"};
+        if (o.caFile)
+            throw UsageError{"--cacert is for FTP over TLS; SFTP checks host keys (--known-hosts)"};
+    } else if (o.identity || o.knownHosts) {
+        throw UsageError{"--identity and --known-hosts are for sftp:// addresses"};
     }
     std::optional<std::string> givenUser = o.user ? o.user : t.user;
     std::optional<std::string> givenPassword = o.password ? o.password : t.password;
@@ -607,7 +692,7 @@ int Run(int argc, char** argv)
             givenPassword = entry->password;
         }
     }
-    std::string user = givenUser.value_or("");
+    std::string user = givenUser.value_or(t.sftp ? LocalUser() : "");
     std::string password;
     if (givenPassword)
         password = *givenPassword;
@@ -618,56 +703,84 @@ int Run(int argc, char** argv)
     if (std::find_if(std::begin(kCommands), std::end(kCommands),
                      [&](const char* c) { return o.command == c; }) == std::end(kCommands))
         throw UsageError{"unknown command \"" + o.command + "\""};
+    if (t.sftp && o.command == "quote")
+        throw UsageError{"quote sends raw FTP commands; SFTP has no such thing"};
+    if (o.caFile && ::access(o.caFile->c_str(), R_OK) != 0)
+        LocalFailure("cannot read", *o.caFile);
+    if (o.identity && ::access(o.identity->c_str(), R_OK) != 0)
+        LocalFailure("cannot read", *o.identity);
 
-    inet::InternetSession session("kestrix-ftp", o.proxy ? inet::AccessType::NamedProxy
-                                                         : inet::AccessType::Preconfigured,
-                                  o.proxy.value_or(""));
-    if (o.timeoutMs) {
-        session.SetConnectTimeout(*o.timeoutMs);
-        session.SetSendTimeout(*o.timeoutMs);
-        session.SetReceiveTimeout(*o.timeoutMs);
+    std::unique_ptr<remote::IFileSystem> fs;
+    if (t.sftp) {
+        fs = std::make_unique<remote::SftpFileSystem>();
+    } else {
+        fs = std::make_unique<remote::FtpFileSystem>([&o] {
+            auto session = std::make_unique<inet::InternetSession>(
+                "kestrix-ftp", o.proxy ? inet::AccessType::NamedProxy : inet::AccessType::Preconfigured,
+                o.proxy.value_or(""));
+            if (o.caFile)
+                session->SetCaFile(*o.caFile);
+            session->SetInsecure(o.insecure);
+            return session;
+        });
     }
-    if (o.caFile) {
-        if (::access(o.caFile->c_str(), R_OK) != 0)
-            LocalFailure("cannot read", *o.caFile);
-        session.SetCaFile(*o.caFile);
+    remote::ConnectOptions options;
+    options.protocol = t.sftp ? remote::Protocol::Sftp : remote::Protocol::Ftp;
+    options.host = t.host;
+    options.port = port;
+    options.user = user;
+    options.password = password;
+    options.passive = o.passive;
+    options.encryption = encryption;
+    options.identityFile = o.identity.value_or("");
+    options.knownHostsFile = o.knownHosts.value_or("");
+    options.acceptUnknownHostKey = o.insecure;
+    if (o.timeoutMs)
+        options.connectTimeoutMs = options.sendTimeoutMs = options.receiveTimeoutMs = *o.timeoutMs;
+    remote::Callbacks callbacks;
+    callbacks.passphrase = AskPassphrase;
+
+    {
+        std::lock_guard<std::mutex> lock(g_cancelMutex);
+        g_fs = fs.get();
     }
-    session.SetInsecure(o.insecure);
-    g_session = &session;
-    struct sigaction sa{};
-    sa.sa_handler = OnInterrupt;
-    sigemptyset(&sa.sa_mask);
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGTERM, &sa, nullptr);
     struct Reset {
-        ~Reset() { g_session = nullptr; }
+        ~Reset()
+        {
+            std::lock_guard<std::mutex> lock(g_cancelMutex);
+            g_fs = nullptr;
+        }
     } reset;
 
     bool showProgress = !o.quiet && (o.progress || ::isatty(STDERR_FILENO));
-    auto conn = session.Connect(t.host, port, user, password, o.passive, encryption);
-    if (!t.folder.empty() && t.folder != "/")
-        conn->SetCurrentDirectory(t.folder);
+    fs->Connect(options, callbacks);
+    std::string folder = t.folder;
+    // sftp://host/~/path: from the home folder, as curl reads it.
+    if (t.sftp && (folder == "/~" || folder.rfind("/~/", 0) == 0))
+        folder = folder.size() > 3 ? folder.substr(3) : std::string();
+    if (!folder.empty() && folder != "/")
+        fs->SetCurrentDirectory(folder);
 
     if (o.command == "ls")
-        return DoList(*conn, o);
+        return DoList(*fs, o);
     if (o.command == "get")
-        return DoGet(*conn, o, showProgress);
+        return DoGet(*fs, o, showProgress);
     if (o.command == "put")
-        return DoPut(*conn, o, showProgress);
+        return DoPut(*fs, o, showProgress);
     if (o.command == "quote")
-        return DoQuote(*conn, o);
+        return DoQuote(*fs, o);
     if (o.command == "rename") {
         Need(o, 2, 2);
-        conn->Rename(o.args[0], o.args[1]);
+        fs->Rename(o.args[0], o.args[1]);
         return 0;
     }
     Need(o, 1, 1);
     if (o.command == "mkdir")
-        conn->CreateDirectory(o.args[0]);
+        fs->CreateDirectory(o.args[0]);
     else if (o.command == "rm")
-        conn->RemoveFile(o.args[0]);
+        fs->RemoveFile(o.args[0]);
     else if (o.command == "rmdir")
-        conn->RemoveDirectory(o.args[0]);
+        fs->RemoveDirectory(o.args[0]);
     return 0;
 }
 
@@ -675,16 +788,34 @@ int Run(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::thread(WatchSignals, signals).detach();
     try {
         return Run(argc, argv);
     } catch (const UsageError& e) {
         std::fprintf(stderr, "kestrix-ftp: %s\n\n%s", e.message.c_str(), kUsage);
         return kExitUsage;
     } catch (const inet::InternetError& e) {
+        if (e.number() == inet::err::kOperationCancelled && g_signal)
+            return 128 + static_cast<int>(g_signal);
         std::fprintf(stderr, "kestrix-ftp: error %u: %s\n", e.number(), Printable(e.what()).c_str());
         if (e.number() == inet::err::kInvalidCertificate)
             std::fputs("kestrix-ftp: the server's certificate is not trusted; give its issuer with --cacert FILE,"
                        " or use --insecure to connect anyway\n",
+                       stderr);
+        if (e.number() == remote::err::kHostKeyUnknown)
+            std::fputs("kestrix-ftp: the server's host key is not in known_hosts; check the fingerprint with the"
+                       " server's administrator, then add the key (ssh-keyscan, or connect once with ssh), or use"
+                       " --insecure to connect anyway\n",
+                       stderr);
+        if (e.number() == remote::err::kHostKeyChanged)
+            std::fputs("kestrix-ftp: if the server's key was changed on purpose, remove the old one with"
+                       " ssh-keygen -R HOST (\"[HOST]:PORT\" for another port than 22); --insecure does not"
+                       " accept a changed key\n",
                        stderr);
         if (e.number() == inet::err::kOperationCancelled)
             return 128 + (g_signal ? static_cast<int>(g_signal) : SIGINT);

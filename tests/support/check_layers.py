@@ -19,6 +19,7 @@ import sys
 # Lowest first. A folder may use those named here and nothing else.
 ALLOWED = {
     "engine/inet": set(),
+    "engine/remote": {"engine/inet"},
     "engine/base": set(),
     "engine/catalog": {"engine/base"},
     "engine/session": {"engine/base", "engine/inet", "engine/catalog"},
@@ -38,10 +39,10 @@ ALLOWED = {
     "window/frame": {"engine/base", "engine/catalog", "engine/session", "engine/transfer", "window/resources", "window/views",
                      "window/chrome", "window/local", "window/sites", "window/options", "window/transfers"},
 
-    "tools": {"engine/base", "engine/inet", "engine/catalog"},
+    "tools": {"engine/base", "engine/inet", "engine/remote", "engine/catalog"},
 }
-NO_QT = {"engine/inet"}
-# kestrix-ftp is the FTP library's own client: no Qt either.
+NO_QT = {"engine/inet", "engine/remote"}
+# kestrix-ftp is the FTP library's own client (FTP and SFTP): no Qt either.
 NO_QT_FILES = {"tools/kestrix_ftp.cpp", "tools/Netrc.cpp", "tools/Netrc.h"}
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
