@@ -314,6 +314,16 @@ void Client::Expect(std::uint32_t id, Reply& reply)
     throw inet::InternetError(inet::err::kExtendedError, {}, StatusText(code, message));
 }
 
+Decoder Client::ExpectAnswer(std::uint32_t id, std::uint8_t wanted, const char* what)
+{
+    Expect(id, scratch_);
+    if (scratch_.type == type::kStatus)
+        ThrowStatus(scratch_);
+    if (scratch_.type != wanted)
+        Invalid("type " + std::to_string(scratch_.type) + " where " + what);
+    return Decoder(scratch_.body.data() + scratch_.pos, scratch_.body.size() - scratch_.pos);
+}
+
 void Client::ExpectStatusOk(std::uint32_t id)
 {
     Expect(id, scratch_);
@@ -374,12 +384,7 @@ std::string Client::PathRequest(std::uint8_t packetType, const std::string& path
     std::vector<char> p = Start(packetType, id);
     PutPath(p, path);
     Send(p);
-    Expect(id, scratch_);
-    if (scratch_.type == type::kStatus)
-        ThrowStatus(scratch_);
-    if (scratch_.type != type::kName)
-        Invalid("type " + std::to_string(scratch_.type) + " where a name was due");
-    Decoder d(scratch_.body.data() + scratch_.pos, scratch_.body.size() - scratch_.pos);
+    Decoder d = ExpectAnswer(id, type::kName, "a name was due");
     if (d.U32() != 1)
         Invalid("not exactly one name");
     return d.String(64 * 1024);
@@ -404,12 +409,7 @@ Attributes Client::StatRequest(std::uint8_t packetType, const std::string& pathO
     else
         PutPath(p, pathOrHandle);
     Send(p);
-    Expect(id, scratch_);
-    if (scratch_.type == type::kStatus)
-        ThrowStatus(scratch_);
-    if (scratch_.type != type::kAttrs)
-        Invalid("type " + std::to_string(scratch_.type) + " where attributes were due");
-    Decoder d(scratch_.body.data() + scratch_.pos, scratch_.body.size() - scratch_.pos);
+    Decoder d = ExpectAnswer(id, type::kAttrs, "attributes were due");
     return d.Attrs();
 }
 
@@ -482,12 +482,7 @@ std::string Client::Open(const std::string& path, std::uint32_t flags, const Att
     PutU32(p, flags);
     PutAttrs(p, attrs);
     Send(p);
-    Expect(id, scratch_);
-    if (scratch_.type == type::kStatus)
-        ThrowStatus(scratch_);
-    if (scratch_.type != type::kHandle)
-        Invalid("type " + std::to_string(scratch_.type) + " where a handle was due");
-    Decoder d(scratch_.body.data() + scratch_.pos, scratch_.body.size() - scratch_.pos);
+    Decoder d = ExpectAnswer(id, type::kHandle, "a handle was due");
     return d.String(kMaxHandle);
 }
 
@@ -497,12 +492,7 @@ std::string Client::OpenDirectory(const std::string& path)
     std::vector<char> p = Start(type::kOpendir, id);
     PutPath(p, path);
     Send(p);
-    Expect(id, scratch_);
-    if (scratch_.type == type::kStatus)
-        ThrowStatus(scratch_);
-    if (scratch_.type != type::kHandle)
-        Invalid("type " + std::to_string(scratch_.type) + " where a handle was due");
-    Decoder d(scratch_.body.data() + scratch_.pos, scratch_.body.size() - scratch_.pos);
+    Decoder d = ExpectAnswer(id, type::kHandle, "a handle was due");
     return d.String(kMaxHandle);
 }
 

@@ -85,6 +85,8 @@ struct NameEntry {
     Attributes attrs;
 };
 
+class Decoder;
+
 class Client {
 public:
     // The largest packet taken from the server: far above what a server sends
@@ -221,6 +223,9 @@ private:
     void NextReply(Reply& reply);
     void Expect(std::uint32_t id, Reply& reply);
     void ExpectStatusOk(std::uint32_t id);
+    // The answer of type `wanted` to request `id`, read from its body; a
+    // status answer throws it, any other type is invalid.
+    Decoder ExpectAnswer(std::uint32_t id, std::uint8_t wanted, const char* what);
     // Up to `size` bytes into `out`, counted in `got`.
     void ReadSomeInto(char* out, std::size_t size, std::size_t& got, bool betweenReplies);
     // Waits until the channel has bytes, calling the idle handler meanwhile.
