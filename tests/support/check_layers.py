@@ -22,7 +22,7 @@ ALLOWED = {
     "engine/base": set(),
     "engine/catalog": {"engine/base"},
     "engine/session": {"engine/base", "engine/inet", "engine/catalog"},
-    "engine/transfer": {"engine/base", "engine/inet", "engine/catalog"},
+    "engine/transfer": {"engine/base", "engine/inet", "engine/catalog", "engine/sync"},
     "engine/sync": {"engine/base", "engine/inet"},
     "engine/edit": {"engine/base"},
 
