@@ -36,13 +36,14 @@ ALLOWED = {
     "window/edit": {"engine/edit"},
     "window/transfers": {"engine/base", "engine/transfer", "window/resources", "window/views"},
     "window/frame": {"engine/base", "engine/catalog", "engine/session", "engine/transfer", "window/resources", "window/views",
-                     "window/chrome", "window/local", "window/sites", "window/options", "window/transfers"},
+                     "window/chrome", "window/local", "window/sites", "window/options", "window/transfers",
+                     "engine/sync", "window/sync"},
 
     "tools": {"engine/base", "engine/inet", "engine/catalog"},
 }
 NO_QT = {"engine/inet"}
 # kestrix-ftp is the FTP library's own client: no Qt either.
-NO_QT_FILES = {"tools/kestrix_ftp.cpp", "tools/Netrc.cpp", "tools/Netrc.h"}
+NO_QT_FILES = {"tools/kestrix_ftp.cpp", "tools/Mirror.cpp", "tools/Mirror.h", "tools/Netrc.cpp", "tools/Netrc.h"}
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 
