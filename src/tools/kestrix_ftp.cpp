@@ -1,5 +1,6 @@
 // kestrix-ftp: a command-line FTP client on the Kestrix FTP library.
 
+#include "tools/Mirror.h"
 #include "tools/Netrc.h"
 #include "engine/inet/FtpConnection.h"
 #include "engine/inet/InternetSession.h"
@@ -34,6 +35,9 @@ const char* const kUsage =
     "  put LOCAL [REMOTE]      upload (LOCAL \"-\" reads standard input)\n"
     "  mkdir PATH | rm PATH | rmdir PATH | rename FROM TO\n"
     "  quote \"RAW COMMAND\"     send a command, print the reply\n"
+    "  mirror [-R] REMOTE LOCAL  bring LOCAL up to date with the folder REMOTE (-R: REMOTE with\n"
+    "                          LOCAL): new files, newer ones and ones of another size, with\n"
+    "                          their times; nothing is deleted without --delete\n"
     "Options:\n"
     "  --continue              resume get/put where the partial copy ends (REST)\n"
     "  --passive (default) | --active\n"
@@ -50,7 +54,10 @@ const char* const kUsage =
     "  --insecure              accept any server certificate (no verification)\n"
     "  --timeout SEC           connect, send and receive time-out\n"
     "  --progress              show progress even when stderr is not a terminal\n"
-    "  --quiet                 no progress, no warnings\n";
+    "  --quiet                 no progress, no warnings\n"
+    "  --only-newer            mirror: replace a file only when the source's is newer\n"
+    "  --delete                mirror: delete what only the target holds\n"
+    "  --dry-run               mirror: print what would be done, change nothing\n";
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
@@ -91,6 +98,7 @@ struct Options {
     std::optional<std::uint32_t> timeoutMs;
     bool progress = false;
     bool quiet = false;
+    MirrorOptions mirror;
     std::string target;
     std::string command;
     std::vector<std::string> args;
@@ -255,6 +263,14 @@ Options ParseArgs(int argc, char** argv)
                 throw UsageError{"invalid --timeout \"" + v + "\""};
             // Zero would mean no time-out at all: the shortest one is 1 ms.
             o.timeoutMs = std::max<std::uint32_t>(1, static_cast<std::uint32_t>(std::ceil(sec * 1000)));
+        } else if (a == "-R" || a == "--reverse") {
+            o.mirror.reverse = true;
+        } else if (a == "--only-newer") {
+            o.mirror.onlyNewer = true;
+        } else if (a == "--delete") {
+            o.mirror.deleteExtra = true;
+        } else if (a == "--dry-run") {
+            o.mirror.dryRun = true;
         } else if (a == "--progress") {
             o.progress = true;
         } else if (a == "--quiet" || a == "-q") {
@@ -614,7 +630,8 @@ int Run(int argc, char** argv)
     else if (const char* env = std::getenv("KESTRIX_FTP_PASSWORD"))
         password = env;
 
-    static const char* const kCommands[] = {"ls", "get", "put", "mkdir", "rm", "rmdir", "rename", "quote"};
+    static const char* const kCommands[] = {"ls",     "get",    "put",  "mkdir", "rm",
+                                            "rmdir",  "rename", "quote", "mirror"};
     if (std::find_if(std::begin(kCommands), std::end(kCommands),
                      [&](const char* c) { return o.command == c; }) == std::end(kCommands))
         throw UsageError{"unknown command \"" + o.command + "\""};
@@ -656,6 +673,10 @@ int Run(int argc, char** argv)
         return DoPut(*conn, o, showProgress);
     if (o.command == "quote")
         return DoQuote(*conn, o);
+    if (o.command == "mirror") {
+        Need(o, 2, 2);
+        return RunMirror(*conn, o.args[0], o.args[1], o.mirror, stdout) == 0 ? 0 : kExitFailure;
+    }
     if (o.command == "rename") {
         Need(o, 2, 2);
         conn->Rename(o.args[0], o.args[1]);
