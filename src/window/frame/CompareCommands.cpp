@@ -53,7 +53,7 @@ CCompareCommands::CCompareCommands(CFtpSession& session, CRemotePresenter& prese
 
     m_legend = new CCompareLegend(&statusBar);
     m_legend->hide();
-    statusBar.insertPermanentWidget(0, m_legend);
+    statusBar.addPermanentWidget(m_legend);
     m_localHider = new CLocalRowHider(localBrowser);
 
     QAction* compare = m_command(ID_COMPARE_FOLDERS);
