@@ -5,9 +5,12 @@
 // could not list for an empty one.
 #include "engine/sync/SyncComparer.h"
 #include "engine/transfer/SyncJobs.h"
+#include "engine/transfer/TransferStore.h"
 #include "engine/transfer/WorkerFixture.h"
 
 #include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 
 #include <sys/stat.h>
 #include <utime.h>
@@ -235,6 +238,46 @@ TEST_F(SyncTransferTest, ASynchronisationLeavesATargetChangedSinceThePreviewAlon
     EXPECT_TRUE(ResultOf(files, QStringLiteral("/pub/appeared.txt")).contains(QStringLiteral("made after the preview")));
 }
 
+TEST_F(SyncTransferTest, AnUploadingSynchronisationAsksTheServerAgainBeforeItReplaces)
+{
+    SetTime(m_remote.Write("pub/changed.txt", "old"), kMay2014);
+    SetTime(m_remote.Write("pub/steady.txt", "old"), kMay2014);
+    StartServer();
+    m_local.Write("site/changed.txt", "from the disk");
+    m_local.Write("site/steady.txt", "from the disk");
+    m_local.Write("site/appeared.txt", "from the disk");
+    QList<SyncItem> plan;
+    for (const char* name : {"changed.txt", "steady.txt"}) {
+        SyncItem row;
+        row.action = SyncItem::Action::Replace;
+        row.path = QString::fromLatin1(name);
+        row.size = 13;
+        row.targetSize = 3;
+        row.targetModified = kMay2014;
+        plan << row;
+    }
+    SyncItem copy;
+    copy.action = SyncItem::Action::Copy;
+    copy.path = QStringLiteral("appeared.txt");
+    copy.size = 13;
+    plan << copy;
+    TransferJob job = MakeSyncJob(plan, plan, SyncDirection::Upload, Local("site"),
+                                  RemotePath::FromServer(QStringLiteral("/pub")), SiteOf(m_server->port()));
+    // Someone else writes to the server between the preview and the start.
+    SetTime(m_remote.Write("pub/changed.txt", "new"), kJuly2017);
+    m_remote.Write("pub/appeared.txt", "made meanwhile");
+
+    auto sync = Make<CUploadThread>(std::move(job));
+    Run(*sync);
+    EXPECT_TRUE(m_receiver.failed);
+    EXPECT_EQ(m_remote.Read("pub/changed.txt"), "new");
+    EXPECT_EQ(m_remote.Read("pub/appeared.txt"), "made meanwhile");
+    EXPECT_EQ(m_remote.Read("pub/steady.txt"), "from the disk");
+    const TransferFileList files = sync->Files();
+    EXPECT_TRUE(ResultOf(files, QStringLiteral("/pub/changed.txt")).contains(QStringLiteral("changed after the preview")));
+    EXPECT_TRUE(ResultOf(files, QStringLiteral("/pub/appeared.txt")).contains(QStringLiteral("made after the preview")));
+}
+
 TEST_F(SyncTransferTest, ThePreviewNeverTakesAFolderItCouldNotListForAnEmptyOne)
 {
     m_remote.Write("pub/a.txt", "remote a");
@@ -280,6 +323,47 @@ TEST_F(SyncTransferTest, ThePreviewNeverTakesAFolderItCouldNotListForAnEmptyOne)
     EXPECT_EQ(m_remote.Read("pub/a.txt"), "remote a");
     EXPECT_EQ(m_local.Read("root/a.txt"), "local a, longer");
     EXPECT_FALSE(QFileInfo::exists(Local("root/only-remote.txt")));
+}
+
+TEST(TransferStoreSchema, AQueueOfTheVersionBeforeGoesOnAndTheNewFieldsChangeNothingForIt)
+{
+    kxtest::TempDir dir;
+    const QString path = QString::fromStdString(dir.Path("queue.sqlite"));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("version1"));
+        db.setDatabaseName(path);
+        ASSERT_TRUE(db.open());
+        QSqlQuery query(db);
+        for (const char* statement :
+             {"CREATE TABLE jobs (id INTEGER PRIMARY KEY, direction INTEGER, state INTEGER, result TEXT, host TEXT, "
+              "user TEXT, port INTEGER, site_path TEXT, transfer_type INTEGER, retries INTEGER, retry_delay INTEGER, "
+              "passive INTEGER, encryption INTEGER, remote_folder TEXT, local_folder TEXT, local_is_folder INTEGER, "
+              "items BLOB, bytes_done INTEGER, bytes_total INTEGER, attempts INTEGER, added INTEGER, started INTEGER, "
+              "finished INTEGER)",
+              "CREATE TABLE files (job INTEGER, idx INTEGER, remote_path TEXT, local_path TEXT, size INTEGER, "
+              "done INTEGER, modified INTEGER, state INTEGER, result TEXT, folder INTEGER, resume INTEGER, "
+              "remote_size INTEGER, PRIMARY KEY (job, idx)) WITHOUT ROWID",
+              "INSERT INTO jobs (id, direction, state, host, port, remote_folder, local_folder) "
+              "VALUES (7, 0, 0, '127.0.0.1', 21, '/pub', '/tmp')",
+              "INSERT INTO files VALUES (7, 0, '/pub/a.txt', '/tmp/a.txt', 5, 0, 1500000000, 0, '', 0, 0, 0)",
+              "PRAGMA user_version=1"})
+            ASSERT_TRUE(query.exec(QString::fromLatin1(statement))) << statement;
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("version1"));
+
+    CTransferStore store(path);
+    QString message;
+    ASSERT_EQ(store.Open(message), CTransferStore::Opened::Existing) << message.toStdString();
+    const std::vector<TransferJobRecord> jobs = store.Load();
+    ASSERT_EQ(jobs.size(), 1u);
+    ASSERT_EQ(jobs[0].job.files.size(), 1u);
+    const TransferFile& file = jobs[0].job.files[0];
+    EXPECT_EQ(file.remotePath, QStringLiteral("/pub/a.txt"));
+    EXPECT_EQ(file.modified, 1500000000);
+    EXPECT_FALSE(file.exactTime);
+    EXPECT_EQ(file.targetCheck, TransferFile::TargetCheck::None);
+    EXPECT_EQ(file.targetModified, -1);
 }
 
 } // namespace

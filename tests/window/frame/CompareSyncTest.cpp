@@ -9,15 +9,19 @@
 #include "window/local/LocalFileModel.h"
 #include "window/resources/CommandIds.h"
 #include "window/sync/CompareLegend.h"
+#include "window/sync/SearchDlg.h"
 #include "window/sync/SyncPreviewDlg.h"
 #include "window/transfers/TransferManagerBar.h"
 
 #include <QAction>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTreeView>
 #include <QTreeWidget>
 
@@ -142,6 +146,34 @@ TEST_F(CompareSyncTest, CompareMarksEveryCaseInBothPanesAndHidesIdenticalRowsOnR
     EXPECT_FALSE(LocalHidden(QStringLiteral("same.txt")));
     EXPECT_FALSE(RemoteBackground(QStringLiteral("resized.txt")).isValid());
     EXPECT_TRUE(m_frame->ListView()->Note().isEmpty());
+}
+
+TEST_F(CompareSyncTest, ListTimesWithoutAZoneAreComparedWithTheirSlackAndTheLegendSaysSo)
+{
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    SetTime(m_root.Write("pub/close.txt", "same"), now - 3600);
+    SetTime(m_root.Write("pub/old.txt", "same"), now - 3 * 86400);
+    SetTime(m_local.Write("close.txt", "same"), now - 3600);
+    SetTime(m_local.Write("old.txt", "same"), now - 3600);
+    // No MLST among the features: LIST, with its zoneless times to the minute.
+    m_server = kxtest::StartScriptedFtpd(m_root.path(), {"--feat", "SIZE"});
+    ASSERT_TRUE(Connect(QStringLiteral("/pub")));
+    BrowseLocal(LocalPath(), 2);
+    m_frame->Command(cmd::ID_COMPARE_BY_SIZE_AND_TIME)->trigger();
+    m_frame->Command(cmd::ID_COMPARE_FOLDERS)->trigger();
+
+    const ComparedRow* close = m_frame->CompareCommands().RowOf(QStringLiteral("close.txt"));
+    ASSERT_NE(close, nullptr);
+    EXPECT_EQ(close->difference, Difference::Same);
+    EXPECT_TRUE(close->approximate);
+    // Days apart is beyond any zone: newer, whatever the server's clock.
+    EXPECT_EQ(DifferenceOf(QStringLiteral("old.txt")), Difference::LocalNewer);
+    EXPECT_TRUE(m_frame->CompareCommands().Legend()->Text().contains(
+        QStringLiteral("1 file compared by size only: the server's times are not exact.")))
+        << m_frame->CompareCommands().Legend()->Text().toStdString();
+    const QVariant tip = m_frame->ListView()->Model()->data(
+        m_frame->ListView()->Model()->index(RowOf(QStringLiteral("close.txt")), 0), Qt::ToolTipRole);
+    EXPECT_TRUE(tip.toString().contains(QStringLiteral("not exact"))) << tip.toString().toStdString();
 }
 
 TEST_F(CompareSyncTest, FiltersHideRowsInBothPanesSayingSoAndGoToTheQueue)
@@ -279,6 +311,60 @@ TEST_F(CompareSyncTest, ThePreviewChangesNothingAndStartDeletesOnlyWhatWasTicked
     EXPECT_EQ(m_root.Read("pub/new.txt"), "new file");
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(m_root.Path("pub/stale.txt"))));
     EXPECT_EQ(m_root.Read("pub/keep-remote.txt"), "keep");
+}
+
+TEST_F(CompareSyncTest, SearchMatchesAreDownloadedDeletedAndTheirFolderOpenedThroughTheWindow)
+{
+    m_root.Write("www/index.html", "index");
+    m_root.Write("www/blog/post.html", "post");
+    m_root.Write("www/blog/post.css", "css");
+    m_server = kxtest::StartPyFtpd(m_root.path(), "anna", "secret");
+    ASSERT_TRUE(Connect(QStringLiteral("/www")));
+    BrowseLocal(LocalPath(), 0);
+
+    m_frame->Command(cmd::ID_SEARCH_REMOTE)->trigger();
+    CSearchDlg* search = m_frame->SyncCommands().SearchDialog();
+    ASSERT_NE(search, nullptr);
+    EXPECT_EQ(search->FolderField()->text(), QStringLiteral("/www"));
+    search->PatternField()->setText(QStringLiteral("post.*"));
+    QSignalSpy finished(&search->Search(), &CRemoteSearch::Finished);
+    search->StartButton()->click();
+    ASSERT_TRUE(finished.wait(10000));
+    ASSERT_EQ(search->Results()->topLevelItemCount(), 2);
+    // The window's own connection stayed free for the user meanwhile.
+    EXPECT_FALSE(m_frame->Session().IsBusy());
+
+    search->Results()->selectAll();
+    const QList<SearchMatch> matches = search->SelectedMatches();
+    ASSERT_EQ(matches.size(), 2);
+    emit search->DownloadRequested(matches);
+    ASSERT_TRUE(Until([&] { return m_frame->TransferManager()->JobCount() == 0; }, 30000));
+    EXPECT_EQ(m_local.Read("post.html"), "post");
+    EXPECT_EQ(m_local.Read("post.css"), "css");
+
+    emit search->OpenFolderRequested(RemotePath::FromServer(QStringLiteral("/www/blog")));
+    ASSERT_TRUE(Until([&] { return m_frame->Session().ListedPath().ToString() == QStringLiteral("/www/blog"); }));
+
+    // A deletion asks first; No keeps the file.
+    m_prompts.answer = IPrompts::No;
+    emit search->DeleteRequested({matches.first()});
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(m_root.Path(matches.first().path.ToString().mid(1).toStdString()))));
+    m_prompts.answer = IPrompts::Yes;
+    emit search->DeleteRequested({matches.first()});
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(m_root.Path(matches.first().path.ToString().mid(1).toStdString()))));
+    EXPECT_EQ(m_prompts.questions.size(), 2);
+
+    // Closing the dialog in the middle of a search ends it at once.
+    search->PatternField()->clear();
+    search->StartButton()->click();
+    search->close();
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_TRUE(Until([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return m_frame->SyncCommands().SearchDialog() == nullptr;
+    }, 5000));
+    EXPECT_LT(clock.elapsed(), 5000);
 }
 
 } // namespace
