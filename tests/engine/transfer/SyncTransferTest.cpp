@@ -148,6 +148,28 @@ TEST_F(SyncTransferTest, UploadsSetTheRemoteTimeWithMfmtInUtc)
     EXPECT_TRUE(SentStartingWith("MFMT 20170714024000 /pub/page.html"));
 }
 
+TEST_F(SyncTransferTest, AServerThatCannotSetTimesIsNotedOnceAndTheUploadsStillSucceed)
+{
+    // SIZE only: neither MFMT nor SITE UTIME is offered.
+    m_server = kxtest::StartScriptedFtpd(m_remote.path(), {"--feat", "SIZE", "--log", m_log});
+    FileStatus folder;
+    folder.path = QString::fromStdString(m_local.MakeDir("up"));
+    folder.attribute = FileStatus::kFolder;
+    for (const char* name : {"up/one.txt", "up/two.txt"})
+        SetTime(m_local.Write(name, "text"), kJuly2017);
+    auto upload = Make<CUploadThread>(m_server->port(), QStringLiteral("/pub"), [&](TransferJob& job) {
+        job.preserveTimes = true;
+        job.items = {folder};
+    });
+    Run(*upload);
+    EXPECT_FALSE(m_receiver.failed) << m_receiver.result.toStdString();
+    EXPECT_EQ(m_remote.Read("pub/up/two.txt"), "text");
+    EXPECT_EQ(m_receiver.traces.filter(QStringLiteral("offers no way to set file times")).size(), 1)
+        << m_receiver.traces.join(QLatin1Char('\n')).toStdString();
+    EXPECT_FALSE(SentStartingWith("MFMT"));
+    EXPECT_FALSE(SentStartingWith("SITE UTIME"));
+}
+
 TEST_F(SyncTransferTest, FolderTransfersLeaveOutWhatTheFiltersHideAndCountIt)
 {
     m_remote.Write("pub/site/index.html", "index");
