@@ -450,6 +450,30 @@ bool CFtpSession::MakeFolder(const RemotePath& folder)
     return true;
 }
 
+QHash<QString, qint64> CFtpSession::ExactTimes(const RemotePath& folder, const QStringList& names)
+{
+    QHash<QString, qint64> times;
+    Operation operation(*this);
+    if (!operation.Started() || !RequireConnection() || !m_connection->HasFeature("MDTM"))
+        return times;
+    for (const QString& name : names) {
+        const RemotePath file = folder.Child(name);
+        if (file.IsEmpty())
+            continue;
+        try {
+            times.insert(name, m_connection->GetModificationTime(ToServer(file)));
+        } catch (const inet::InternetError& error) {
+            // A file the server gives no time for keeps the listing's.
+            if (error.number() == inet::err::kExtendedError || error.number() == inet::err::kInvalidServerResponse)
+                continue;
+            TraceFailure(error, QStringLiteral("Could not read the exact times of the files"));
+            break;
+        }
+        KeepWindowAlive();
+    }
+    return times;
+}
+
 void CFtpSession::SendAndTraceReply(const QString& command)
 {
     if (!m_connection) {

@@ -22,6 +22,10 @@
 
 namespace {
 
+// Beyond this many files the comparison stays with the listing's times
+// rather than hold the connection for minutes.
+constexpr qsizetype kMaxExactTimes = 500;
+
 // The panes change in bursts (a folder read in the background, files a
 // transfer writes): one comparison after the burst.
 constexpr int kRefreshDelayMs = 150;
@@ -170,8 +174,52 @@ QList<ComparedEntry> CCompareCommands::LocalEntries() const
     return entries;
 }
 
+void CCompareCommands::ReadExactTimes(const QList<RemoteEntry>& remote, const QList<ComparedEntry>& local)
+{
+    if (m_exactFolder != m_comparedRemote) {
+        m_exactTimes.clear();
+        m_exactFolder = m_comparedRemote;
+    }
+    QSet<QString> localFiles;
+    for (const ComparedEntry& entry : local) {
+        if (!entry.folder)
+            localFiles.insert(entry.name);
+    }
+    QStringList wanted;
+    for (const RemoteEntry& entry : remote) {
+        if (entry.folder || entry.precision == TimePrecision::Exact || !localFiles.contains(entry.name))
+            continue;
+        const auto known = m_exactTimes.constFind(entry.name);
+        if (known == m_exactTimes.cend() || known->listed != entry.modified || known->size != entry.size)
+            wanted << entry.name;
+    }
+    if (wanted.isEmpty() || wanted.size() > kMaxExactTimes || m_session.IsBusy())
+        return;
+    m_readingTimes = true;
+    const QHash<QString, qint64> times = m_session.ExactTimes(m_presenter.ListFolder(), wanted);
+    m_readingTimes = false;
+    for (const RemoteEntry& entry : remote) {
+        if (wanted.contains(entry.name))
+            m_exactTimes.insert(entry.name, {entry.modified, entry.size, times.value(entry.name, -1)});
+    }
+}
+
+ComparedEntry CCompareCommands::RemoteEntryOf(const RemoteEntry& entry) const
+{
+    ComparedEntry compared{entry.name, entry.folder, entry.size, entry.modified, entry.precision};
+    const auto known = m_exactTimes.constFind(entry.name);
+    if (entry.precision != TimePrecision::Exact && m_exactFolder == m_comparedRemote && known != m_exactTimes.cend()
+        && known->listed == entry.modified && known->size == entry.size && known->exact >= 0) {
+        compared.modified = known->exact;
+        compared.precision = TimePrecision::Exact;
+    }
+    return compared;
+}
+
 void CCompareCommands::Refresh()
 {
+    if (m_readingTimes)
+        return; // compared again once the answers are in
     m_refresh.stop();
     m_rows.clear();
     m_comparedLocal = m_localBrowser.GetCurrentFolderPath();
@@ -179,12 +227,16 @@ void CCompareCommands::Refresh()
     const bool listed = m_session.HasConnection() && !m_presenter.ListFolder().IsEmpty() && !m_session.IsListing();
     int onlyOneSide = 0, newer = 0, otherSize = 0, approximate = 0;
     if (m_comparing && listed) {
+        const QList<RemoteEntry> rows = m_presenter.AllRows();
+        const QList<ComparedEntry> local = LocalEntries();
+        if (m_mode == CompareMode::SizeAndTime)
+            ReadExactTimes(rows, local);
         QList<ComparedEntry> remote;
-        for (const RemoteEntry& entry : m_presenter.AllRows()) {
+        for (const RemoteEntry& entry : rows) {
             if (!m_filter.Hides(entry.name, entry.folder, entry.size))
-                remote.append({entry.name, entry.folder, entry.size, entry.modified, entry.precision});
+                remote.append(RemoteEntryOf(entry));
         }
-        for (const ComparedRow& row : CFolderComparison::Compare(LocalEntries(), remote, m_mode)) {
+        for (const ComparedRow& row : CFolderComparison::Compare(local, remote, m_mode)) {
             m_rows.insert(row.name, row);
             onlyOneSide += row.difference == Difference::OnlyLocal || row.difference == Difference::OnlyRemote;
             newer += row.difference == Difference::LocalNewer || row.difference == Difference::RemoteNewer;

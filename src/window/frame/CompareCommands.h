@@ -71,6 +71,11 @@ private:
     bool HidesLocal(const QFileInfo& info) const;
     QVariant Mark(const QString& name, bool localSide, int role) const;
     QList<ComparedEntry> LocalEntries() const;
+    // Asks the server (MDTM) for the exact times of the files on both sides
+    // whose listed times are zoneless; each file once for the listed time
+    // and size it has.
+    void ReadExactTimes(const QList<RemoteEntry>& remote, const QList<ComparedEntry>& local);
+    ComparedEntry RemoteEntryOf(const RemoteEntry& entry) const;
     void Schedule();
     void ApplyHiding();
     void UpdateNotes();
@@ -94,4 +99,14 @@ private:
     QHash<QString, ComparedRow> m_rows;
     QString m_comparedLocal;
     QString m_comparedRemote;
+    // MDTM's answers in the remote folder m_exactFolder, by name; exact -1:
+    // the server gave none.
+    struct ExactTime {
+        qint64 listed = -1;
+        quint64 size = 0;
+        qint64 exact = -1;
+    };
+    QHash<QString, ExactTime> m_exactTimes;
+    QString m_exactFolder;
+    bool m_readingTimes = false; // the server is asked: the answers are not in yet
 };

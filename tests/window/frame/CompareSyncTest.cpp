@@ -176,6 +176,29 @@ TEST_F(CompareSyncTest, ListTimesWithoutAZoneAreComparedWithTheirSlackAndTheLege
     EXPECT_TRUE(tip.toString().contains(QStringLiteral("not exact"))) << tip.toString().toStdString();
 }
 
+TEST_F(CompareSyncTest, WhereTheServerOffersMdtmTheComparisonAsksItForExactTimesOnce)
+{
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    SetTime(m_root.Write("pub/edited.txt", "same"), now - 1800);
+    SetTime(m_local.Write("edited.txt", "same"), now - 60);
+    m_server = kxtest::StartScriptedFtpd(m_root.path(), {"--feat", "SIZE", "--feat", "MDTM"});
+    ASSERT_TRUE(Connect(QStringLiteral("/pub")));
+    BrowseLocal(LocalPath(), 1);
+    m_frame->Command(cmd::ID_COMPARE_BY_SIZE_AND_TIME)->trigger();
+    const int from = TraceCount();
+    m_frame->Command(cmd::ID_COMPARE_FOLDERS)->trigger();
+
+    // Half an hour is within what a zoneless LIST time leaves open; MDTM's is exact.
+    const ComparedRow* edited = m_frame->CompareCommands().RowOf(QStringLiteral("edited.txt"));
+    ASSERT_NE(edited, nullptr);
+    EXPECT_EQ(edited->difference, Difference::LocalNewer);
+    EXPECT_FALSE(edited->approximate);
+    EXPECT_FALSE(m_frame->CompareCommands().Legend()->Text().contains(QStringLiteral("compared by size only")));
+    m_frame->CompareCommands().Refresh();
+    EXPECT_EQ(Conversation(from).filter(QStringLiteral("MDTM /pub/edited.txt")).size(), 1)
+        << Conversation(from).join(QLatin1Char('\n')).toStdString();
+}
+
 TEST_F(CompareSyncTest, FiltersHideRowsInBothPanesSayingSoAndGoToTheQueue)
 {
     m_root.Write("pub/index.html", "index");
