@@ -150,7 +150,17 @@ public:
     {
         bool remoteIncomplete = false;
         const Tree remote = ListRemote(m_connection, m_remote, remoteIncomplete);
-        const Tree local = ListLocal(m_local);
+        std::error_code error;
+        // A download into a folder that is not there yet: made, and known empty.
+        const bool newTarget = !m_options.reverse && !fs::exists(m_local, error) && !error;
+        if (newTarget)
+            Act("mkdir", m_local, "", [&] {
+                if (!fs::create_directories(m_local, error) && error)
+                    throw std::runtime_error(error.message());
+            });
+        if (m_failed > 0)
+            return m_failed;
+        const Tree local = newTarget && m_options.dryRun ? Tree() : ListLocal(m_local);
         const Tree& source = m_options.reverse ? local : remote;
         const Tree& target = m_options.reverse ? remote : local;
         for (const auto& [path, entry] : source) {

@@ -233,6 +233,11 @@ TEST_F(CliTest, MirrorCopiesWhatDiffersKeepsTimesAndDeletesOnlyWhenAsked)
     EXPECT_EQ(root_.Read("site/added.txt"), "added");
     EXPECT_EQ(timeOf(root_.Path("site/added.txt")), 1600000000);
 
+    // Into a folder not there yet: made, never a listing that failed.
+    Result fresh = Run(base + "mirror /site new/copy");
+    EXPECT_EQ(fresh.status, 0) << fresh.err;
+    EXPECT_EQ(work_.Read("new/copy/css/style.css"), "body{}");
+
     // A source that cannot be listed: an error, and nothing deleted.
     Result missing = Run(base + "--delete mirror /nowhere copy");
     EXPECT_EQ(missing.status, 1);
