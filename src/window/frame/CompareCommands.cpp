@@ -152,8 +152,9 @@ void CCompareCommands::SetFilter(const CFileFilter& filter)
 
 void CCompareCommands::Schedule()
 {
-    // While a listing streams in, its end compares once.
-    if (!m_applying && !m_session.IsListing())
+    // With nothing compared and no rule on, a change of the panes changes
+    // nothing here. While a listing streams in, its end compares once.
+    if ((m_comparing || m_filter.IsActive()) && !m_applying && !m_session.IsListing())
         m_refresh.start();
 }
 
