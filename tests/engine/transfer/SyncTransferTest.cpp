@@ -129,6 +129,26 @@ TEST_F(SyncTransferTest, DownloadsTakeTheServersTimeFromTheListingOrMdtm)
     EXPECT_GT(TimeOf(m_local.Path("fresh/picked.txt")), kJuly2017);
 }
 
+TEST_F(SyncTransferTest, AServerWithoutExactTimesIsNotedOnceAndItsDownloadsStillSucceed)
+{
+    m_remote.Write("pub/one.txt", "one");
+    m_remote.Write("pub/two.txt", "two");
+    // LIST only, and MDTM refused: no time better than the moment of writing.
+    m_server = kxtest::StartScriptedFtpd(m_remote.path(),
+                                         {"--feat", "SIZE", "--reply", "MDTM=502 Command not implemented.\\r\\n"});
+    auto download = Make<CDownloadThread>(m_server->port(), QStringLiteral("/pub"), [&](TransferJob& job) {
+        job.localFolder = Local("down");
+        job.localIsFolder = true;
+        job.preserveTimes = true;
+        job.items = {Remote("one.txt", 3), Remote("two.txt", 3)};
+    });
+    Run(*download);
+    EXPECT_FALSE(m_receiver.failed) << m_receiver.result.toStdString();
+    EXPECT_EQ(m_local.Read("down/two.txt"), "two");
+    EXPECT_EQ(m_receiver.traces.filter(QStringLiteral("does not tell exact file times")).size(), 1)
+        << m_receiver.traces.join(QLatin1Char('\n')).toStdString();
+}
+
 TEST_F(SyncTransferTest, UploadsSetTheRemoteTimeWithMfmtInUtc)
 {
     StartServer();
