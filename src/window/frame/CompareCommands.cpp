@@ -90,6 +90,8 @@ CCompareCommands::CCompareCommands(CFtpSession& session, CRemotePresenter& prese
     m_refresh.setInterval(kRefreshDelayMs);
     connect(&m_refresh, &QTimer::timeout, this, &CCompareCommands::Refresh);
     connect(&m_presenter, &CRemotePresenter::ListingEnded, this, &CCompareCommands::Schedule);
+    // The rows stay in view, greyed, after a disconnect: their marks go.
+    connect(&m_presenter, &CRemotePresenter::ConnectionChanged, this, &CCompareCommands::Schedule);
     connect(&m_localBrowser, &CLocalBrowserBar::FolderChanged, this, &CCompareCommands::Schedule);
     connect(m_localHider, &CLocalRowHider::Applied, this, [this] {
         if (!m_applying)
@@ -254,7 +256,8 @@ void CCompareCommands::Refresh()
                                          });
     ApplyHiding();
     m_applying = false;
-    m_legend->setVisible(m_comparing);
+    // Without a listed folder there is nothing to tell, not "the same files".
+    m_legend->setVisible(m_comparing && listed);
     m_legend->ShowCounts(onlyOneSide, newer, otherSize, approximate);
     UpdateNotes();
 }

@@ -146,6 +146,12 @@ TEST_F(CompareSyncTest, CompareMarksEveryCaseInBothPanesAndHidesIdenticalRowsOnR
     EXPECT_FALSE(LocalHidden(QStringLiteral("same.txt")));
     EXPECT_FALSE(RemoteBackground(QStringLiteral("resized.txt")).isValid());
     EXPECT_TRUE(m_frame->ListView()->Note().isEmpty());
+
+    // Disconnected, a comparison has nothing to tell: no legend saying the folders are the same.
+    m_frame->Command(cmd::ID_COMPARE_FOLDERS)->trigger();
+    EXPECT_TRUE(compare.Legend()->isVisible());
+    m_frame->Command(cmd::ID_DISCONNECT)->trigger();
+    EXPECT_TRUE(Until([&] { return !compare.Legend()->isVisible(); }, 5000));
 }
 
 TEST_F(CompareSyncTest, ListTimesWithoutAZoneAreComparedWithTheirSlackAndTheLegendSaysSo)
