@@ -8,7 +8,9 @@
 #include "engine/transfer/TransferStore.h"
 #include "engine/transfer/WorkerFixture.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QThread>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 
@@ -16,6 +18,7 @@
 #include <utime.h>
 
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -365,6 +368,32 @@ TEST_F(SyncTransferTest, ThePreviewNeverTakesAFolderItCouldNotListForAnEmptyOne)
     EXPECT_EQ(m_remote.Read("pub/a.txt"), "remote a");
     EXPECT_EQ(m_local.Read("root/a.txt"), "local a, longer");
     EXPECT_FALSE(QFileInfo::exists(Local("root/only-remote.txt")));
+}
+
+TEST_F(SyncTransferTest, ACancelledPreviewEndsAtOnceWithNoPlan)
+{
+    m_local.Write("root/a.txt", "a");
+    m_server = kxtest::StartScriptedFtpd(m_remote.path(), {"--stall", "MLSD", "--stall", "LIST"});
+    const TransferSite site = SiteOf(m_server->port());
+    CSyncComparer comparer;
+    std::optional<SyncPlan> plan;
+    QObject::connect(&comparer, &CSyncComparer::Finished, [&](const SyncPlan& made) { plan = made; });
+    CSyncComparer::Request request;
+    request.localRoot = Local("root");
+    request.remoteRoot = RemotePath::FromServer(QStringLiteral("/pub"));
+    request.openLister = [site] { return OpenFolderLister(site, 10000, kx::settings::kProxyDirect, QString()); };
+    ASSERT_TRUE(comparer.Start(request));
+    EXPECT_FALSE(comparer.Start(request)); // one at a time
+    QThread::msleep(300); // blocked on the stalled listing by now
+    QElapsedTimer sinceCancel;
+    sinceCancel.start();
+    comparer.Cancel();
+    while (!plan && sinceCancel.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_TRUE(plan.has_value());
+    EXPECT_LT(sinceCancel.elapsed(), 2000);
+    EXPECT_FALSE(plan->error.isEmpty());
+    EXPECT_TRUE(plan->items.isEmpty());
 }
 
 TEST(TransferStoreSchema, AQueueOfTheVersionBeforeGoesOnAndTheNewFieldsChangeNothingForIt)
