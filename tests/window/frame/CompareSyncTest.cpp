@@ -9,6 +9,7 @@
 #include "window/local/LocalFileModel.h"
 #include "window/resources/CommandIds.h"
 #include "window/sync/CompareLegend.h"
+#include "window/sync/FilterDlg.h"
 #include "window/sync/SearchDlg.h"
 #include "window/sync/SyncPreviewDlg.h"
 #include "window/transfers/TransferManagerBar.h"
@@ -20,6 +21,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTreeView>
@@ -217,6 +219,22 @@ TEST_F(CompareSyncTest, FiltersHideRowsInBothPanesSayingSoAndGoToTheQueue)
     // The shipped rules are there, switched off: nothing hidden.
     EXPECT_GE(RowOf(QStringLiteral("index.html~")), 0);
     EXPECT_TRUE(m_frame->ListView()->Note().isEmpty());
+
+    // Through the dialog: the rule for backup files ("*~") hides the backup at once, and is kept.
+    WhenModal([](QWidget* modal) {
+        auto* dialog = qobject_cast<CFilterDlg*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        QListWidget* list = dialog->RuleList();
+        for (int i = 0; i < list->count(); ++i) {
+            if (list->item(i)->text() == QLatin1String("Backup files"))
+                list->item(i)->setCheckState(Qt::Checked);
+        }
+        dialog->accept();
+    });
+    m_frame->Command(cmd::ID_FILENAME_FILTERS)->trigger();
+    EXPECT_EQ(RowOf(QStringLiteral("index.html~")), -1);
+    EXPECT_FALSE(LocalHidden(QStringLiteral("Thumbs.db")));
+    EXPECT_TRUE(CFileFilter::Load().Hides(QStringLiteral("index.html~"), false, 6));
 
     QList<FilterRule> rules = CFileFilter::ShippedRules();
     ASSERT_EQ(rules.size(), 4);
