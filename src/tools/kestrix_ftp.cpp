@@ -1,6 +1,7 @@
 // kestrix-ftp: a command-line FTP and SFTP client on the Kestrix remote file
 // system (the FTP library, and SFTP over SSH, behind one interface).
 
+#include "tools/Mirror.h"
 #include "tools/Netrc.h"
 #include "engine/inet/FtpConnection.h"
 #include "engine/inet/InternetSession.h"
@@ -44,6 +45,9 @@ const char* const kUsage =
     "  put LOCAL [REMOTE]      upload (LOCAL \"-\" reads standard input)\n"
     "  mkdir PATH | rm PATH | rmdir PATH | rename FROM TO\n"
     "  quote \"RAW COMMAND\"     send a command, print the reply (FTP only)\n"
+    "  mirror [-R] REMOTE LOCAL  bring LOCAL up to date with the folder REMOTE (-R: REMOTE with\n"
+    "                          LOCAL): new files, newer ones and ones of another size, with\n"
+    "                          their times; nothing is deleted without --delete\n"
     "Options:\n"
     "  --continue              resume get/put where the partial copy ends (REST)\n"
     "  --passive (default) | --active\n"
@@ -65,7 +69,10 @@ const char* const kUsage =
     "  --known-hosts FILE      SFTP: host keys from FILE instead of ~/.ssh/known_hosts\n"
     "  --timeout SEC           connect, send and receive time-out\n"
     "  --progress              show progress even when stderr is not a terminal\n"
-    "  --quiet                 no progress, no warnings\n";
+    "  --quiet                 no progress, no warnings\n"
+    "  --only-newer            mirror: replace a file only when the source's is newer\n"
+    "  --delete                mirror: delete what only the target holds\n"
+    "  --dry-run               mirror: print what would be done, change nothing\n";
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
@@ -98,6 +105,7 @@ struct Options {
     std::optional<std::uint32_t> timeoutMs;
     bool progress = false;
     bool quiet = false;
+    MirrorOptions mirror;
     std::string target;
     std::string command;
     std::vector<std::string> args;
@@ -269,6 +277,14 @@ Options ParseArgs(int argc, char** argv)
                 throw UsageError{"invalid --timeout \"" + v + "\""};
             // Zero would mean no time-out at all: the shortest one is 1 ms.
             o.timeoutMs = std::max<std::uint32_t>(1, static_cast<std::uint32_t>(std::ceil(sec * 1000)));
+        } else if (a == "-R" || a == "--reverse") {
+            o.mirror.reverse = true;
+        } else if (a == "--only-newer") {
+            o.mirror.onlyNewer = true;
+        } else if (a == "--delete") {
+            o.mirror.deleteExtra = true;
+        } else if (a == "--dry-run") {
+            o.mirror.dryRun = true;
         } else if (a == "--progress") {
             o.progress = true;
         } else if (a == "--quiet" || a == "-q") {
@@ -699,7 +715,8 @@ int Run(int argc, char** argv)
     else if (const char* env = std::getenv("KESTRIX_FTP_PASSWORD"))
         password = env;
 
-    static const char* const kCommands[] = {"ls", "get", "put", "mkdir", "rm", "rmdir", "rename", "quote"};
+    static const char* const kCommands[] = {"ls",     "get",    "put",  "mkdir", "rm",
+                                            "rmdir",  "rename", "quote", "mirror"};
     if (std::find_if(std::begin(kCommands), std::end(kCommands),
                      [&](const char* c) { return o.command == c; }) == std::end(kCommands))
         throw UsageError{"unknown command \"" + o.command + "\""};
@@ -769,6 +786,10 @@ int Run(int argc, char** argv)
         return DoPut(*fs, o, showProgress);
     if (o.command == "quote")
         return DoQuote(*fs, o);
+    if (o.command == "mirror") {
+        Need(o, 2, 2);
+        return RunMirror(*fs, o.args[0], o.args[1], o.mirror, stdout) == 0 ? 0 : kExitFailure;
+    }
     if (o.command == "rename") {
         Need(o, 2, 2);
         fs->Rename(o.args[0], o.args[1]);

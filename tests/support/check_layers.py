@@ -23,7 +23,7 @@ ALLOWED = {
     "engine/base": set(),
     "engine/catalog": {"engine/base"},
     "engine/session": {"engine/base", "engine/inet", "engine/catalog"},
-    "engine/transfer": {"engine/base", "engine/inet", "engine/catalog"},
+    "engine/transfer": {"engine/base", "engine/inet", "engine/catalog", "engine/sync"},
     "engine/sync": {"engine/base", "engine/inet"},
     "engine/edit": {"engine/base"},
 
@@ -37,13 +37,14 @@ ALLOWED = {
     "window/edit": {"engine/edit"},
     "window/transfers": {"engine/base", "engine/transfer", "window/resources", "window/views"},
     "window/frame": {"engine/base", "engine/catalog", "engine/session", "engine/transfer", "window/resources", "window/views",
-                     "window/chrome", "window/local", "window/sites", "window/options", "window/transfers"},
+                     "window/chrome", "window/local", "window/sites", "window/options", "window/transfers",
+                     "engine/sync", "window/sync"},
 
     "tools": {"engine/base", "engine/inet", "engine/remote", "engine/catalog"},
 }
 NO_QT = {"engine/inet", "engine/remote"}
 # kestrix-ftp is the FTP library's own client (FTP and SFTP): no Qt either.
-NO_QT_FILES = {"tools/kestrix_ftp.cpp", "tools/Netrc.cpp", "tools/Netrc.h"}
+NO_QT_FILES = {"tools/kestrix_ftp.cpp", "tools/Mirror.cpp", "tools/Mirror.h", "tools/Netrc.cpp", "tools/Netrc.h"}
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 

@@ -9,7 +9,7 @@ To run one by hand, keep its stdin open: "sleep infinity | /usr/bin/python3 scri
 
 Commands: USER PASS SYST FEAT OPTS HELP PWD XPWD CWD CDUP TYPE MODE STRU ALLO
 PASV EPSV PORT EPRT LIST NLST MLSD MLST RETR STOR APPE REST SIZE MDTM DELE MKD
-RMD RNFR RNTO NOOP ABOR QUIT SITE (CHMOD and HELP). Anything else gets 500.
+RMD RNFR RNTO NOOP ABOR QUIT SITE (CHMOD, UTIME and HELP). Anything else gets 500.
 Before a successful login only USER PASS QUIT SYST FEAT OPTS HELP NOOP ABOR work.
 
 Switches (all optional except --root). A scenario file (--scenario FILE) is a
@@ -89,6 +89,7 @@ REST before STOR keeps the first BYTES of the file and writes from there.
 """
 
 import argparse
+import calendar
 import ipaddress
 import json
 import os
@@ -921,6 +922,21 @@ class Session:
                 self.reply(550, "%s: %s." % (name, e.strerror))
                 return
             self.reply(200, "SITE CHMOD command successful.")
+            return
+        if sub == "UTIME":
+            # ProFTPD's form: SITE UTIME YYYYMMDDhhmmss path, in UTC.
+            stamp, _, name = rest.partition(" ")
+            real, st = self.stat_of(self.virtual(name))
+            if not re.fullmatch(r"[0-9]{14}", stamp) or not name:
+                self.reply(501, "Usage: SITE UTIME YYYYMMDDhhmmss path.")
+                return
+            if st is None:
+                self.reply(550, "%s: No such file or directory." % name)
+                return
+            when = time.strptime(stamp, "%Y%m%d%H%M%S")
+            seconds = calendar.timegm(when)
+            os.utime(real, (seconds, seconds))
+            self.reply(200, "SITE UTIME command successful.")
             return
         self.reply(500, "'SITE %s': command not understood." % sub)
 

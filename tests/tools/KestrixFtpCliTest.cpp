@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -182,6 +183,65 @@ TEST_F(CliTest, NetrcGivesTheCredentialsTheCommandLineLeavesOut)
     EXPECT_EQ(unreadable.status, 2);
     EXPECT_NE(unreadable.err.find("not closed"), std::string::npos) << unreadable.err;
     EXPECT_EQ(Run("--netrc-file '" + work_.Path("none") + "' " + host + "ls").status, 2);
+}
+
+TEST_F(CliTest, MirrorCopiesWhatDiffersKeepsTimesAndDeletesOnlyWhenAsked)
+{
+    const auto setTime = [](const std::string& path, time_t seconds) {
+        const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+    };
+    const auto timeOf = [](const std::string& path) {
+        struct stat st{};
+        return ::stat(path.c_str(), &st) == 0 ? st.st_mtime : time_t(-1);
+    };
+    setTime(root_.Write("site/index.html", "new index"), 1500000000);
+    setTime(root_.Write("site/css/style.css", "body{}"), 1500000000);
+    setTime(root_.Write("site/same.txt", "same"), 1500000000);
+    setTime(work_.Write("copy/same.txt", "same"), 1500000000);
+    setTime(work_.Write("copy/index.html", "old"), 1400000000);
+    work_.Write("copy/stray.txt", "only here");
+    auto server = kxtest::StartPyFtpd(root_.path(), "u", "p");
+    const std::string base = "--user u --password p 127.0.0.1:" + std::to_string(server->port()) + " ";
+
+    // A dry run names every action and changes nothing.
+    Result dry = Run(base + "--dry-run --delete mirror /site copy");
+    EXPECT_EQ(dry.status, 0) << dry.err;
+    EXPECT_NE(dry.out.find("would download index.html (newer)"), std::string::npos) << dry.out;
+    EXPECT_NE(dry.out.find("would mkdir css"), std::string::npos) << dry.out;
+    EXPECT_NE(dry.out.find("would download css/style.css (new)"), std::string::npos) << dry.out;
+    EXPECT_NE(dry.out.find("would delete stray.txt"), std::string::npos) << dry.out;
+    EXPECT_EQ(dry.out.find("same.txt"), std::string::npos) << dry.out;
+    EXPECT_EQ(work_.Read("copy/index.html"), "old");
+
+    // Without --delete nothing goes; the copies get the server's times.
+    Result down = Run(base + "mirror /site copy");
+    EXPECT_EQ(down.status, 0) << down.err;
+    EXPECT_EQ(work_.Read("copy/index.html"), "new index");
+    EXPECT_EQ(work_.Read("copy/css/style.css"), "body{}");
+    EXPECT_EQ(timeOf(work_.Path("copy/css/style.css")), 1500000000);
+    EXPECT_EQ(work_.Read("copy/stray.txt"), "only here");
+    EXPECT_EQ(Run(base + "--delete mirror /site copy").status, 0);
+    EXPECT_EQ(::access(work_.Path("copy/stray.txt").c_str(), F_OK), -1);
+
+    // Reversed, only newer: a remote file newer than the local one stays.
+    setTime(work_.Write("copy/index.html", "edited, and older"), 1300000000);
+    setTime(work_.Write("copy/added.txt", "added"), 1600000000);
+    Result up = Run(base + "--only-newer -R mirror /site copy");
+    EXPECT_EQ(up.status, 0) << up.err;
+    EXPECT_EQ(root_.Read("site/index.html"), "new index");
+    EXPECT_EQ(root_.Read("site/added.txt"), "added");
+    EXPECT_EQ(timeOf(root_.Path("site/added.txt")), 1600000000);
+
+    // Into a folder not there yet: made, never a listing that failed.
+    Result fresh = Run(base + "mirror /site new/copy");
+    EXPECT_EQ(fresh.status, 0) << fresh.err;
+    EXPECT_EQ(work_.Read("new/copy/css/style.css"), "body{}");
+
+    // A source that cannot be listed: an error, and nothing deleted.
+    Result missing = Run(base + "--delete mirror /nowhere copy");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(work_.Read("copy/added.txt"), "added");
 }
 
 } // namespace

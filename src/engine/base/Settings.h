@@ -61,6 +61,11 @@ inline constexpr IntSetting HideProgressDlg{kSection, "HideProgressDlg", 0};
 // the General options page passes in; other readers use the empty default.
 inline constexpr StringSetting EmailAddress{kSection, "EmailAddress", ""};
 inline constexpr IntSetting TransferType{kSection, "TransferType", 2};
+// Downloads and uploads give the copy the source's modification time.
+inline constexpr IntSetting PreserveTimes{kSection, "PreserveTimes", 1};
+// How Compare Folders compares files: 0 by size, 1 by size and time.
+inline constexpr IntSetting CompareMode{kSection, "CompareMode", 1};
+inline constexpr IntSetting HideIdentical{kSection, "HideIdentical", 0};
 inline constexpr StringSetting LastDir{kSection, "LastDir", ""};
 inline constexpr IntSetting ViewStyle{kSection, "ViewStyle", 59409};
 inline constexpr IntSetting SortColumn{kSection, "SortColumn", 0};

@@ -2,6 +2,10 @@
 #include <cstdint>
 #include <string>
 namespace inet {
+// How exactly an entry's `modified` is known. MLSD, MDTM and EPLF give UTC
+// seconds; LIST gives the server's local time with no zone, to the minute for
+// recent entries ("Jan 15 14:03") and to the day for older ones ("Jan 15 2019").
+enum class TimePrecision : std::uint8_t { Exact, Minutes, Days };
 // One entry of a remote folder listing.
 struct DirEntry {
     std::string name;              // bytes as sent by the server (normally UTF-8)
@@ -10,6 +14,7 @@ struct DirEntry {
     bool isLink = false;           // symbolic link; the target (if known) is in linkTarget
     std::string linkTarget;
     std::int64_t modified = -1;    // seconds since the Unix epoch (UTC); -1 when unknown
+    TimePrecision timePrecision = TimePrecision::Exact;
     std::int64_t created = -1;
     std::int64_t accessed = -1;
     std::string permissions;       // informational: "rwxr-xr-x", or the MLSD perm fact

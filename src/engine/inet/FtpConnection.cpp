@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <cstdio>
 #include <ctime>
 #include <fcntl.h>
 #include <memory>
@@ -1053,6 +1054,49 @@ std::int64_t FtpConnection::GetModificationTime(const std::string& path)
     if (!t)
         throw InternetError(err::kInvalidServerResponse, "The server's MDTM reply cannot be read", reply.Text());
     return *t;
+}
+
+bool FtpConnection::CanSetModificationTime() const
+{
+    return core_->features.count("MFMT") > 0 || OffersSiteUtime();
+}
+
+bool FtpConnection::OffersSiteUtime() const
+{
+    const auto site = core_->features.find("SITE");
+    if (site == core_->features.end())
+        return false;
+    std::string offered = site->second;
+    for (char& c : offered)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (std::size_t at = offered.find("UTIME"); at != std::string::npos; at = offered.find("UTIME", at + 1)) {
+        const bool starts = at == 0 || offered[at - 1] == '\n' || offered[at - 1] == ' ';
+        const bool ends = at + 5 == offered.size() || offered[at + 5] == '\n' || offered[at + 5] == ' ';
+        if (starts && ends)
+            return true;
+    }
+    return false;
+}
+
+FtpConnection::TimeSetting FtpConnection::SetModificationTime(const std::string& path, std::int64_t utcSeconds)
+{
+    core_->CheckUsable();
+    CheckCommandArgument(path);
+    const bool mfmt = core_->features.count("MFMT") > 0;
+    if (!mfmt && !OffersSiteUtime())
+        return TimeSetting::NotOffered;
+    const std::time_t seconds = static_cast<std::time_t>(utcSeconds);
+    std::tm tm{};
+    if (utcSeconds < 0 || !::gmtime_r(&seconds, &tm))
+        return TimeSetting::Refused;
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%04d%02d%02d%02d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                  tm.tm_hour, tm.tm_min, tm.tm_sec);
+    // MFMT is the draft's command; "SITE UTIME time path" is ProFTPD's and
+    // Pure-FTPd's, in UTC as well.
+    const FtpReply reply = core_->Exec(mfmt ? "MFMT " + std::string(stamp) + " " + path
+                                            : "SITE UTIME " + std::string(stamp) + " " + path);
+    return reply.code >= 200 && reply.code < 300 ? TimeSetting::Set : TimeSetting::Refused;
 }
 
 namespace {

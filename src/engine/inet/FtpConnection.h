@@ -110,6 +110,14 @@ public:
     void RemoveDirectory(const std::string& path);
     std::uint64_t GetFileSize(const std::string& path);          // SIZE (in binary type)
     std::int64_t GetModificationTime(const std::string& path);   // MDTM, Unix seconds UTC
+    // Gives the file the modification time `utcSeconds`: MFMT when the
+    // server's FEAT lists it, else "SITE UTIME" when FEAT offers that.
+    // NotOffered: the server offers neither and nothing was sent; Refused:
+    // it answered with an error (the reply in lastReplyText()).
+    enum class TimeSetting { Set, NotOffered, Refused };
+    TimeSetting SetModificationTime(const std::string& path, std::int64_t utcSeconds);
+    // FEAT lists MFMT or "SITE UTIME": SetModificationTime sends something.
+    bool CanSetModificationTime() const;
 
     // RETR, after "REST offset" when offset > 0 (12003 when the server refuses REST).
     std::unique_ptr<FtpStream> OpenFileForRead(const std::string& path, TransferType type,
@@ -145,6 +153,7 @@ public:
     bool dataEncrypted() const;
 
 private:
+    bool OffersSiteUtime() const;
     friend class InternetSession;
     explicit FtpConnection(std::shared_ptr<ConnectionCore> core);
     std::shared_ptr<ConnectionCore> core_;

@@ -331,7 +331,9 @@ FeatureMap ParseFeatReply(const FtpReply& reply)
         for (char& c : name)
             c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         std::string params = sp == std::string_view::npos ? std::string() : std::string(line.substr(sp + 1));
-        out[name] = params;
+        auto [place, added] = out.try_emplace(name, params);
+        if (!added && !params.empty())
+            place->second += (place->second.empty() ? "" : "\n") + params;
     }
     return out;
 }

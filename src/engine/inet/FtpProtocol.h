@@ -71,7 +71,9 @@ std::optional<std::uint64_t> ParseTransferSize(std::string_view text);
 // Seconds since the epoch of a proleptic Gregorian UTC date; nullopt when a field is out of range.
 std::optional<std::int64_t> UtcSeconds(int year, int month, int day, int hour, int minute, int second);
 
-// FEAT reply: upper-cased feature name -> its parameters (as sent).
+// FEAT reply: upper-cased feature name -> its parameters (as sent). A name
+// that comes on several lines ("SITE MKDIR", "SITE UTIME") keeps the
+// parameters of each, one per line ("MKDIR\nUTIME").
 using FeatureMap = std::map<std::string, std::string>;
 FeatureMap ParseFeatReply(const FtpReply& reply);
 

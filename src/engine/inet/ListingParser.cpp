@@ -309,6 +309,8 @@ bool ParseUnix(const Fields& f, std::int64_t nowUtc, DirEntry& out) {
         DirEntry e;
         e.size = size;
         e.modified = t.ToEpoch();
+        // "Jan 15 2019" names the day only; "Jan 15 14:03" and ISO dates the minute.
+        e.timePrecision = hadYear ? TimePrecision::Days : TimePrecision::Minutes;
         e.permissions = std::string(perms.substr(1, 9));
         // Before the size: the link count, then the owner and the group, as
         // far as the server sends them; a device's major number is no group.
@@ -401,6 +403,7 @@ bool ParseDos(const Fields& f, DirEntry& out) {
     if (name.empty()) return false;
     e.name = std::string(name);
     e.modified = t.ToEpoch();
+    e.timePrecision = TimePrecision::Minutes;
     out = std::move(e);
     return true;
 }
@@ -423,6 +426,7 @@ bool ParseNetware(const Fields& f, std::int64_t nowUtc, DirEntry& out) {
     e.name = std::string(name);
     e.isFolder = f[0] == "d";
     e.modified = t.ToEpoch();
+    e.timePrecision = hadYear ? TimePrecision::Days : TimePrecision::Minutes;
     e.permissions = std::string(rights.substr(1, rights.size() - 2));
     out = std::move(e);
     return true;

@@ -54,7 +54,7 @@ Features FtpFileSystem::features() const
     f.rawCommands = true;
     f.asciiTransfers = true;
     f.setPermissions = true;  // SITE CHMOD: whether the server takes it shows when it is used
-    f.setModificationTime = connection_ && connection_->HasFeature("MFMT");
+    f.setModificationTime = connection_ && connection_->CanSetModificationTime();
     f.encrypted = connection_ && connection_->controlEncrypted() && connection_->dataEncrypted();
     return f;
 }
@@ -167,17 +167,18 @@ std::int64_t FtpFileSystem::GetModificationTime(const std::string& path)
 void FtpFileSystem::SetModificationTime(const std::string& path, std::int64_t unixSeconds)
 {
     inet::FtpConnection& conn = Conn();
-    if (!conn.HasFeature("MFMT"))
-        throw inet::InternetError(inet::err::kInvalidOperation, "The server cannot set modification times (no MFMT)");
-    std::time_t t = static_cast<std::time_t>(unixSeconds);
-    std::tm tm{};
-    if (unixSeconds < 0 || !::gmtime_r(&t, &tm))
+    if (unixSeconds < 0)
         throw inet::InternetError(inet::err::kInvalidParameter, "Not a time a server can take");
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &tm);
-    inet::FtpReply reply = conn.Command(std::string("MFMT ") + stamp + " " + path);
-    if (!reply.Positive())
-        Refused(reply);
+    switch (conn.SetModificationTime(path, unixSeconds)) {
+    case inet::FtpConnection::TimeSetting::Set:
+        return;
+    case inet::FtpConnection::TimeSetting::NotOffered:
+        throw inet::InternetError(inet::err::kInvalidOperation,
+                                  "The server cannot set modification times (no MFMT or SITE UTIME)");
+    case inet::FtpConnection::TimeSetting::Refused:
+        break;
+    }
+    throw inet::InternetError(inet::err::kExtendedError, {}, conn.lastReplyText());
 }
 
 void FtpFileSystem::SetPermissions(const std::string& path, std::uint32_t mode)

@@ -70,6 +70,7 @@ Entry FromDirEntry(inet::DirEntry&& e)
     out.name = std::move(e.name);
     out.size = e.size;
     out.modified = e.modified;
+    out.timePrecision = e.timePrecision;
     out.isFolder = e.isFolder;
     out.isLink = e.isLink;
     out.linkTarget = std::move(e.linkTarget);

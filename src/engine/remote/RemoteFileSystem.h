@@ -62,6 +62,9 @@ struct Entry {
     std::string name;               // bytes as the server sent them; never ".", "..", nor unsafe
     std::uint64_t size = 0;
     std::int64_t modified = -1;     // Unix seconds UTC; -1 when unknown
+    // FTP's LIST gives the server's clock without its zone, to the minute
+    // or the day; MLSD and SFTP give exact UTC.
+    inet::TimePrecision timePrecision = inet::TimePrecision::Exact;
     bool isFolder = false;
     bool isLink = false;            // a symbolic link (SFTP: isFolder tells what it points to, when known)
     std::string linkTarget;         // when the server told

@@ -10,6 +10,7 @@
 
 #include <QElapsedTimer>
 #include <QList>
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -94,6 +95,11 @@ public:
     // what lies below the chosen folders. A server that does not know the
     // command (500, 502, 504) stops it at once with a line that says so.
     bool ChangePermissions(const QList<RemoteItem>& items, int mode, PermissionScope scope);
+
+    // The exact (UTC) times of files of `folder` by MDTM, for a listing
+    // whose times are the server's clock without its zone; a name the server
+    // gives no time for is left out. Empty when the server offers no MDTM.
+    QHash<QString, qint64> ExactTimes(const RemotePath& folder, const QStringList& names);
 
     // Raw commands: the command line goes to the server as typed and its
     // reply to the Trace pane.

@@ -43,12 +43,25 @@ QString Printable(std::string_view raw)
     return shown;
 }
 
+TimePrecision PrecisionOf(const inet::DirEntry& entry)
+{
+    if (entry.modified < 0)
+        return TimePrecision::Unknown;
+    switch (entry.timePrecision) {
+    case inet::TimePrecision::Exact: return TimePrecision::Exact;
+    case inet::TimePrecision::Minutes: return TimePrecision::Minutes;
+    case inet::TimePrecision::Days: return TimePrecision::Days;
+    }
+    return TimePrecision::Unknown;
+}
+
 RemoteEntry ToRemoteEntry(const inet::DirEntry& entry)
 {
     RemoteEntry result;
     result.name = FromServer(entry.name);
     result.size = entry.size;
     result.modified = entry.modified;
+    result.precision = PrecisionOf(entry);
     result.folder = entry.isFolder;
     result.permissions = FromServer(entry.permissions);
     result.owner = FromServer(entry.owner);
@@ -435,6 +448,30 @@ bool CFtpSession::MakeFolder(const RemotePath& folder)
         m_events->OnItemAdded(folder, entry);
     }
     return true;
+}
+
+QHash<QString, qint64> CFtpSession::ExactTimes(const RemotePath& folder, const QStringList& names)
+{
+    QHash<QString, qint64> times;
+    Operation operation(*this);
+    if (!operation.Started() || !RequireConnection() || !m_connection->HasFeature("MDTM"))
+        return times;
+    for (const QString& name : names) {
+        const RemotePath file = folder.Child(name);
+        if (file.IsEmpty())
+            continue;
+        try {
+            times.insert(name, m_connection->GetModificationTime(ToServer(file)));
+        } catch (const inet::InternetError& error) {
+            // A file the server gives no time for keeps the listing's.
+            if (error.number() == inet::err::kExtendedError || error.number() == inet::err::kInvalidServerResponse)
+                continue;
+            TraceFailure(error, QStringLiteral("Could not read the exact times of the files"));
+            break;
+        }
+        KeepWindowAlive();
+    }
+    return times;
 }
 
 void CFtpSession::SendAndTraceReply(const QString& command)

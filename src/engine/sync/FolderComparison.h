@@ -1,12 +1,9 @@
 #pragma once
 
+#include "engine/base/TimePrecision.h"
+
 #include <QList>
 #include <QString>
-
-// How exactly a listing dates its entries. MLSD and MDTM give UTC seconds;
-// LIST gives the server's local time without its zone, to the minute for
-// recent files and to the day for older ones.
-enum class TimePrecision { Exact, Minutes, Days, Unknown };
 
 // One side's entry of a folder, as the comparison needs it.
 struct ComparedEntry {

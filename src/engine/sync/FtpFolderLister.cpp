@@ -13,17 +13,39 @@ CFtpFolderLister::CFtpFolderLister(std::shared_ptr<inet::InternetSession> sessio
 
 CFtpFolderLister::~CFtpFolderLister() = default;
 
+namespace {
+
+TimePrecision PrecisionOf(const inet::DirEntry& entry)
+{
+    if (entry.modified < 0)
+        return TimePrecision::Unknown;
+    switch (entry.timePrecision) {
+    case inet::TimePrecision::Exact: return TimePrecision::Exact;
+    case inet::TimePrecision::Minutes: return TimePrecision::Minutes;
+    case inet::TimePrecision::Days: return TimePrecision::Days;
+    }
+    return TimePrecision::Unknown;
+}
+
+} // namespace
+
 void CFtpFolderLister::List(const RemotePath& folder, const std::function<void(const RemoteEntry&)>& onEntry)
 {
     try {
-        m_connection->SetCurrentDirectory(folder.ToString().toUtf8().toStdString());
-        m_connection->Enumerate(std::string(), [&](inet::DirEntry&& raw) {
+        const std::string path = folder.ToString().toUtf8().toStdString();
+        // MLSD takes a path and nothing else, so it saves the round trip of a
+        // CWD; a LIST argument may be read as a pattern, so LIST lists the
+        // folder it stands in.
+        if (!m_connection->usesMlsd())
+            m_connection->SetCurrentDirectory(path);
+        m_connection->Enumerate(m_connection->usesMlsd() ? path : std::string(), [&](inet::DirEntry&& raw) {
             if (raw.IsDots() || !inet::IsSafeEntryName(raw.name))
                 return;
             RemoteEntry entry;
             entry.name = QString::fromUtf8(raw.name);
             entry.size = raw.size;
             entry.modified = raw.modified;
+            entry.precision = PrecisionOf(raw);
             entry.folder = raw.isFolder;
             onEntry(entry);
         });

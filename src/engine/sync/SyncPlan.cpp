@@ -86,9 +86,11 @@ SyncPlan PlanSync(const QList<TreeEntry>& source, const QList<TreeEntry>& target
         item.folder = entry->folder;
         item.size = entry->size;
         item.sourceModified = entry->modified;
+        item.sourcePrecision = entry->precision;
         if (there) {
             item.targetSize = there->size;
             item.targetModified = there->modified;
+            item.targetPrecision = there->precision;
         }
         switch (row.difference) {
         case Difference::OnlyLocal:
@@ -128,6 +130,7 @@ SyncPlan PlanSync(const QList<TreeEntry>& source, const QList<TreeEntry>& target
         item.size = entry->size;
         item.targetSize = entry->size;
         item.targetModified = entry->modified;
+        item.targetPrecision = entry->precision;
         item.reason = QStringLiteral("only on the target");
         item.checked = false;
         plan.items.append(item);

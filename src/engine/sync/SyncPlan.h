@@ -33,10 +33,12 @@ struct SyncItem {
     bool folder = false;
     quint64 size = 0;     // of the source file (Copy, Replace) or the target one (Delete)
     qint64 sourceModified = -1;
+    TimePrecision sourcePrecision = TimePrecision::Exact;
     // What the target held when the preview was made, so that a file that
     // changes afterwards is looked at again before it is overwritten.
     quint64 targetSize = 0;
     qint64 targetModified = -1;
+    TimePrecision targetPrecision = TimePrecision::Exact;
     QString reason;
     // Copies start ticked; deletions only when the user ticks them.
     bool checked = true;

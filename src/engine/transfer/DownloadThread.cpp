@@ -129,6 +129,8 @@ bool CDownloadThread::CollectRemoteFolder(inet::FtpConnection& connection, const
                 const QString name = QString::fromUtf8(entry.name);
                 if (!RemotePath::IsValidName(name))
                     return;
+                if (Filtered(name, entry.isFolder, entry.size))
+                    return;
                 if (entry.isFolder) {
                     subfolders.push_back(name);
                     return;
@@ -137,6 +139,7 @@ bool CDownloadThread::CollectRemoteFolder(inet::FtpConnection& connection, const
                 file.remotePath = folder.Child(name).ToString();
                 file.size = entry.size;
                 file.modified = entry.modified;
+                file.exactTime = entry.modified >= 0 && entry.timePrecision == inet::TimePrecision::Exact;
                 files.push_back(file);
             },
             [this, &folder](inet::LineKind kind, std::string_view line) {
@@ -174,6 +177,15 @@ QString CDownloadThread::LocalPathOf(const QString& remotePath) const
     return inside ? local : QString();
 }
 
+void CDownloadThread::FolderReached(const TransferFile& file)
+{
+    if (file.localPath.isEmpty() || QFileInfo(file.localPath).isDir())
+        return;
+    errno = 0;
+    if (!CreateFolderPath(file.localPath))
+        PostTrace(TRACE_ERROR, DescribeFileError(errno ? errno : ENOTDIR, file.localPath));
+}
+
 CTransferThread::Plan CDownloadThread::Decide(TransferFile& file, qsizetype remaining)
 {
     const QFileInfo local(file.localPath);
@@ -183,6 +195,10 @@ CTransferThread::Plan CDownloadThread::Decide(TransferFile& file, qsizetype rema
     // queue's record managed to note before the program ended.
     if (file.IsPartial() && local.isFile() && quint64(local.size()) <= file.size)
         return Plan::Continue;
+    // The user saw this replacement in the preview and kept it; whether the
+    // file is still what it showed is checked as it is written.
+    if (file.targetCheck != TransferFile::TargetCheck::None)
+        return Plan::Move;
     if (m_yesToAll)
         return Plan::Move;
     FileQuestion question;
@@ -245,6 +261,13 @@ void CDownloadThread::Move(Lane& lane, int index, Plan plan)
     }
     Port().SetLine1(QStringLiteral("Copying '%1'").arg(name));
     Port().SetLine2(QStringLiteral("From '%1' to '%2'").arg(Host(), AbbreviatePath(localFolder, 50, true)));
+    if (plan == Plan::Move && file.targetCheck != TransferFile::TargetCheck::None) {
+        const QFileInfo now(localPath);
+        const QString changed = TargetChangedText(file, now.exists(), quint64(now.size()),
+                                                  now.exists() ? now.lastModified().toSecsSinceEpoch() : -1);
+        if (!changed.isEmpty())
+            FailFile(changed);
+    }
 
     quint64 offset = 0;
     if (plan == Plan::Resume || plan == Plan::Continue) {
@@ -288,8 +311,11 @@ void CDownloadThread::Move(Lane& lane, int index, Plan plan)
     if (IsKilled())
         Cancelled(); // the stream's end aborts what is left
     in->Close();
-    if (file.size == 0)
+    // The time goes on a copy known complete, never on a broken one.
+    if (file.size == 0) {
+        KeepRemoteTime(*lane.connection, file);
         return;
+    }
     // The server's word that all went well is not enough: a connection that
     // drops must not leave a broken file taken for a finished one. In ASCII
     // the line ends change the length, by one byte per converted CR LF at
@@ -301,6 +327,7 @@ void CDownloadThread::Move(Lane& lane, int index, Plan plan)
             FailFile(QStringLiteral("The download of %1 ended after %2 of %3 bytes (%4 line ends converted).")
                          .arg(name, FormatThousands(offset + wire), FormatThousands(file.size),
                               FormatThousands(wire - std::min(wire, local))));
+        KeepRemoteTime(*lane.connection, file);
         return;
     }
     if (bytes < file.size)
@@ -309,4 +336,27 @@ void CDownloadThread::Move(Lane& lane, int index, Plan plan)
     if (offset > 0 && bytes > file.size)
         FailFile(QStringLiteral("The server did not continue %1 where it ended; the local file (%2 bytes of %3) is damaged.")
                      .arg(name, FormatThousands(bytes), FormatThousands(file.size)));
+    KeepRemoteTime(*lane.connection, file);
+}
+
+void CDownloadThread::KeepRemoteTime(inet::FtpConnection& connection, const TransferFile& file)
+{
+    if (!Job().preserveTimes || IsKilled())
+        return;
+    qint64 modified = file.exactTime ? file.modified : -1;
+    if (modified < 0) {
+        try {
+            modified = connection.GetModificationTime(ToServer(RemotePath::FromServer(file.remotePath)));
+        } catch (const inet::InternetError& error) {
+            if (error.number() != inet::err::kExtendedError && error.number() != inet::err::kInvalidServerResponse)
+                return; // the connection's trouble shows with the next file
+            PostTraceOnce(QStringLiteral("MDTM"), TRACE_INFO,
+                          QStringLiteral("%1 does not tell exact file times (MDTM): downloaded files keep the time "
+                                         "they were written.").arg(Host()));
+            return;
+        }
+    }
+    if (!SetLocalModified(file.localPath, modified))
+        PostTrace(TRACE_ERROR, QStringLiteral("The time of %1 could not be set: %2")
+                                   .arg(file.localPath, DescribeFileError(errno, file.localPath)));
 }

@@ -26,6 +26,8 @@ protected:
     Plan Decide(TransferFile& file, qsizetype remaining) override;
     void Move(Lane& lane, int index, Plan plan) override;
     QString TargetKey(const TransferFile& file) const override;
+    // A synchronisation's folder the local side lacks: made in its turn.
+    void FolderReached(const TransferFile& file) override;
 
 private:
     // Appends the files below `folder`, its own files before its subfolders'.
@@ -36,6 +38,9 @@ private:
     // when the server will not continue it.
     std::unique_ptr<inet::FtpStream> OpenRemote(inet::FtpConnection& connection, const RemotePath& remote, bool ascii,
                                                 quint64& offset);
+    // The downloaded file gets the remote file's time: the listing's when it
+    // was exact, else the server's MDTM answer.
+    void KeepRemoteTime(inet::FtpConnection& connection, const TransferFile& file);
 
     bool m_targetIsFolder = true;
     bool m_yesToAll = false; // under the dispatch lock

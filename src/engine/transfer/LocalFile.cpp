@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <system_error>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 CLocalFile::~CLocalFile()
@@ -103,4 +104,14 @@ void CLocalFile::Close()
 void CLocalFile::Throw(int error) const
 {
     throw FileError{error, m_path};
+}
+
+bool SetLocalModified(const QString& path, qint64 utcSeconds)
+{
+    if (utcSeconds < 0) {
+        errno = EINVAL;
+        return false;
+    }
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(utcSeconds), 0}};
+    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
 }

@@ -47,3 +47,7 @@ private:
     int m_fd = -1;
     QString m_path;
 };
+
+// Gives a local file the modification time `utcSeconds` (its access time
+// stays); false with errno set when the system refuses.
+bool SetLocalModified(const QString& path, qint64 utcSeconds);

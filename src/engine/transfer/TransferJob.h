@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/base/FileStatus.h"
+#include "engine/sync/FileFilter.h"
 
 #include <QString>
 #include <QStringList>
@@ -53,6 +54,17 @@ struct TransferFile {
     // chose to continue it (uploads settled before queuing).
     bool resume = false;
     quint64 remoteSize = 0;
+    // `modified` came from the disk or an MLSD listing: it is the time to
+    // give the copy, with no MDTM to ask the server for it.
+    bool exactTime = false;
+    // A synchronisation's file: what the target held when the preview was
+    // made. A target found otherwise (a file made since, or one changed
+    // since) is left alone and the file fails, saying why. targetModified
+    // -1: the preview's time was not exact, and the size alone is held to.
+    enum class TargetCheck : quint8 { None = 0, Absent = 1, AsListed = 2 };
+    TargetCheck targetCheck = TargetCheck::None;
+    quint64 targetSize = 0;
+    qint64 targetModified = -1;
 
     // A run of this job began writing it (it was running when the job
     // stopped, or it got some bytes across before it failed): the next run
@@ -82,6 +94,12 @@ struct TransferJob {
     int proxyType = 0;     // 0 the system's, 1 direct, 2 the named proxy
     QString proxyName;
     int connections = 1;   // connections the job may open to the server, 1-10
+    // The copy gets the source's modification time (downloads from the
+    // listing or MDTM, uploads with MFMT or SITE UTIME where offered).
+    bool preserveTimes = false;
+    // What the filename filters hide is left out of the folders a job
+    // collects, and counted in its result.
+    CFileFilter filter;
     TransferFileList files;
 };
 

@@ -179,6 +179,22 @@ qint64 CTransferQueue::AddUpload(const FileStatusList& entries, const TransferSi
     return Add(std::move(record));
 }
 
+qint64 CTransferQueue::AddCollected(TransferDirection direction, TransferJob job)
+{
+    if (job.files.empty())
+        return 0;
+    TransferJobRecord record;
+    record.direction = direction;
+    record.job = std::move(job);
+    const qint64 id = Add(std::move(record));
+    if (TransferJobRecord* added = FindMutable(id)) {
+        RecountBytes(*added);
+        MarkFilesDirty(id);
+        emit JobChanged(id);
+    }
+    return id;
+}
+
 qint64 CTransferQueue::Add(TransferJobRecord record)
 {
     record.job.id = m_nextId++;
@@ -306,6 +322,8 @@ bool CTransferQueue::Start(TransferJobRecord& record, bool forced)
     job.proxyType = m_proxyType;
     job.proxyName = m_proxyName;
     job.connections = m_connectionsPerJob;
+    job.preserveTimes = m_preserveTimes;
+    job.filter = m_filter;
     std::unique_ptr<CTransferThread> thread;
     if (record.direction == TransferDirection::Download)
         thread = std::make_unique<CDownloadThread>(std::move(job));

@@ -74,6 +74,10 @@ public:
     void SetConnectionTimeout(int seconds);
     void SetRemoveFailed(bool remove) { m_removeFailed = remove; }
     void SetProxy(int type, const QString& name);
+    // For the jobs that start from now on: copies keep their source's time,
+    // and folders are collected without what the filter hides.
+    void SetPreserveTimes(bool preserve) { m_preserveTimes = preserve; }
+    void SetFilter(const CFileFilter& filter) { m_filter = filter; }
     // The progress window and questions of a job; none: nothing shown and
     // every question answered Cancel. `cancel` is what the window's Cancel does.
     using PortFactory =
@@ -86,6 +90,9 @@ public:
     qint64 AddDownload(const FileStatusList& entries, const QString& localFolder, const TransferSite& site,
                        const QString& remoteFolder);
     qint64 AddUpload(const FileStatusList& entries, const TransferSite& site, const QString& remoteFolder);
+    // A job whose files are known already (a synchronisation's): job.files
+    // is what it moves, and nothing is collected.
+    qint64 AddCollected(TransferDirection direction, TransferJob job);
 
     // Starts what may start now.
     void Schedule();
@@ -179,6 +186,8 @@ private:
     bool m_removeFailed = false;
     int m_proxyType = 0;
     QString m_proxyName;
+    bool m_preserveTimes = true;
+    CFileFilter m_filter;
     QTimer m_scheduler;
     QTimer m_writer;
     quint64 m_endedMoved = 0;

@@ -17,8 +17,13 @@
 namespace {
 
 // Raised when the tables change shape; an older file is set aside, never
-// read with the wrong meaning.
-constexpr int kSchemaVersion = 1;
+// read with the wrong meaning, unless it is one the program knows how to
+// bring forward (below).
+constexpr int kSchemaVersion = 2;
+// Version 2 added to each file how exact its time is and what a
+// synchronisation expects to find at its target.
+const char* const kFileColumnsOfVersion2[] = {"exact_time INTEGER DEFAULT 0", "target_check INTEGER DEFAULT 0",
+                                              "target_size INTEGER DEFAULT 0", "target_modified INTEGER DEFAULT -1"};
 
 QString NextConnectionName()
 {
@@ -121,9 +126,19 @@ bool CTransferStore::MakeSchema(QString& error)
     tables.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table'"));
     const int tableCount = tables.next() ? tables.value(0).toInt() : 0;
     tables.finish();
-    if (tableCount > 0 && version != kSchemaVersion) {
+    if (tableCount > 0 && version != kSchemaVersion && version != 1) {
         error = QStringLiteral("it was written by another version of the program");
         return false;
+    }
+    if (tableCount > 0 && version == 1) {
+        // The jobs of the version before go on: their files gain the new
+        // columns with the values that change nothing.
+        for (const char* column : kFileColumnsOfVersion2) {
+            if (!Exec(QStringLiteral("ALTER TABLE files ADD COLUMN %1").arg(QLatin1String(column)))) {
+                error = m_error;
+                return false;
+            }
+        }
     }
     // Writes land in the log first: a crash never leaves a half-written page,
     // and the batches cost one sync each.
@@ -138,7 +153,9 @@ bool CTransferStore::MakeSchema(QString& error)
                        "finished INTEGER)"),
         QStringLiteral("CREATE TABLE IF NOT EXISTS files (job INTEGER, idx INTEGER, remote_path TEXT, local_path TEXT, "
                        "size INTEGER, done INTEGER, modified INTEGER, state INTEGER, result TEXT, folder INTEGER, "
-                       "resume INTEGER, remote_size INTEGER, PRIMARY KEY (job, idx)) WITHOUT ROWID"),
+                       "resume INTEGER, remote_size INTEGER, exact_time INTEGER DEFAULT 0, target_check INTEGER DEFAULT 0, "
+                       "target_size INTEGER DEFAULT 0, target_modified INTEGER DEFAULT -1, PRIMARY KEY (job, idx)) "
+                       "WITHOUT ROWID"),
         QStringLiteral("PRAGMA user_version=%1").arg(kSchemaVersion),
     };
     for (const QString& statement : statements) {
@@ -261,7 +278,8 @@ std::vector<TransferJobRecord> CTransferStore::Load()
     QSqlQuery files(db);
     files.setForwardOnly(true);
     if (!files.exec(QStringLiteral("SELECT job, idx, remote_path, local_path, size, done, modified, state, result, "
-                                   "folder, resume, remote_size FROM files ORDER BY job, idx"))) {
+                                   "folder, resume, remote_size, exact_time, target_check, target_size, "
+                                   "target_modified FROM files ORDER BY job, idx"))) {
         m_error = files.lastError().text();
         return records;
     }
@@ -284,6 +302,13 @@ std::vector<TransferJobRecord> CTransferStore::Load()
         file.folder = files.value(9).toInt() != 0;
         file.resume = files.value(10).toInt() != 0;
         file.remoteSize = files.value(11).toULongLong();
+        file.exactTime = files.value(12).toInt() != 0;
+        const int check = files.value(13).toInt();
+        file.targetCheck = check == 1 ? TransferFile::TargetCheck::Absent
+            : check == 2              ? TransferFile::TargetCheck::AsListed
+                                      : TransferFile::TargetCheck::None;
+        file.targetSize = files.value(14).toULongLong();
+        file.targetModified = files.value(15).toLongLong();
         list.push_back(std::move(file));
     }
     return records;
@@ -366,7 +391,8 @@ bool CTransferStore::SaveFiles(qint64 jobId, const TransferFileList& files)
     }
     QSqlQuery insert(db);
     insert.prepare(QStringLiteral("INSERT INTO files (job, idx, remote_path, local_path, size, done, modified, state, "
-                                  "result, folder, resume, remote_size) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+                                  "result, folder, resume, remote_size, exact_time, target_check, target_size, "
+                                  "target_modified) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     for (std::size_t i = 0; i < files.size(); ++i) {
         const TransferFile& file = files[i];
         insert.bindValue(0, jobId);
@@ -381,6 +407,10 @@ bool CTransferStore::SaveFiles(qint64 jobId, const TransferFileList& files)
         insert.bindValue(9, file.folder ? 1 : 0);
         insert.bindValue(10, file.resume ? 1 : 0);
         insert.bindValue(11, qint64(file.remoteSize));
+        insert.bindValue(12, file.exactTime ? 1 : 0);
+        insert.bindValue(13, int(file.targetCheck));
+        insert.bindValue(14, qint64(file.targetSize));
+        insert.bindValue(15, file.targetModified);
         if (!insert.exec()) {
             m_error = insert.lastError().text();
             return false;

@@ -13,6 +13,7 @@
 #include "engine/transfer/TransferPort.h"
 
 #include <QCoreApplication>
+#include <QSet>
 
 #include <chrono>
 
@@ -213,6 +214,43 @@ void CTransferThread::AddProblem(const QString& text)
     m_problems << text;
 }
 
+bool CTransferThread::Filtered(const QString& name, bool folder, quint64 size)
+{
+    if (!m_job.filter.Hides(name, folder, size))
+        return false;
+    ++m_filtered;
+    return true;
+}
+
+void CTransferThread::PostTraceOnce(const QString& topic, int level, const QString& text)
+{
+    static std::mutex mutex;
+    static QSet<QString> said;
+    {
+        std::lock_guard lock(mutex);
+        const QString key = CConnectionBudget::ServerKey(m_job.site.host, m_job.site.port) + QLatin1Char(' ') + topic;
+        if (said.contains(key))
+            return;
+        said.insert(key);
+    }
+    PostTrace(level, text);
+}
+
+QString CTransferThread::TargetChangedText(const TransferFile& file, bool exists, quint64 size, qint64 modified)
+{
+    using Check = TransferFile::TargetCheck;
+    if (file.targetCheck == Check::None)
+        return QString();
+    if (file.targetCheck == Check::Absent)
+        return exists ? QStringLiteral("Left alone: the target was made after the preview. Compare again to decide.")
+                      : QString();
+    if (!exists)
+        return QStringLiteral("Left alone: the target has gone since the preview. Compare again to decide.");
+    if (size != file.targetSize || (file.targetModified >= 0 && modified >= 0 && modified != file.targetModified))
+        return QStringLiteral("Left alone: the target changed after the preview. Compare again to decide.");
+    return QString();
+}
+
 void CTransferThread::AddToTotal(quint64 bytes)
 {
     std::lock_guard lock(m_filesMutex);
@@ -303,6 +341,10 @@ void CTransferThread::Run()
     const bool failed = !cancelled && !text.isEmpty();
     if (text.isEmpty())
         text = SuccessText();
+    if (const int filtered = m_filtered.load(); !cancelled && filtered > 0)
+        text += (text.endsWith(QLatin1Char('.')) ? QStringLiteral(" ") : QStringLiteral(". "))
+            + (filtered == 1 ? QStringLiteral("1 entry was") : QStringLiteral("%1 entries were").arg(filtered))
+            + QStringLiteral(" left out by the filename filters.");
     SetResult(text, failed);
     m_port->Close();
     Post(new TransferDoneEvent(m_direction == Direction::Download ? WM_DOWNLOAD_DONE : WM_UPLOAD_DONE, this, text,

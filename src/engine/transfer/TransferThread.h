@@ -149,6 +149,15 @@ protected:
     // The job could not do all it was asked, though no file failed (a folder
     // too deep to follow): the job ends failed, saying so.
     void AddProblem(const QString& text);
+    // An entry of a folder being collected that the filename filters hide:
+    // left out, and counted in the job's result.
+    bool Filtered(const QString& name, bool folder, quint64 size);
+    // A line for the Trace pane once per server and `topic` in this run of
+    // the program, however many jobs and files meet the same limit.
+    void PostTraceOnce(const QString& topic, int level, const QString& text);
+    // A synchronisation's file whose target is no longer what the preview
+    // showed: why it is left alone, or empty when it may be written.
+    static QString TargetChangedText(const TransferFile& file, bool exists, quint64 size, qint64 modified);
     // The file's target held `offset` bytes when its move began.
     void Started(Lane& lane, int index, quint64 offset);
     // The file's target holds `bytesOfFile` bytes now.
@@ -217,6 +226,7 @@ private:
     std::mutex m_dispatchMutex;
     std::size_t m_next = 0;
 
+    std::atomic<int> m_filtered{0};
     std::atomic<quint64> m_moved{0};
     std::atomic<int> m_lanes{0};
     std::atomic<int> m_peakLanes{0};

@@ -82,6 +82,7 @@ void CUploadThread::Collect(inet::FtpConnection&, TransferFileList& files)
         file.remotePath = remote.ToString();
         file.folder = entry.IsFolder();
         file.modified = entry.modified;
+        file.exactTime = true; // the disk's own
         file.size = entry.size;
         if (entry.IsResume()) {
             file.resume = true;
@@ -112,6 +113,8 @@ void CUploadThread::CollectLocalFolder(const QString& folder, FileStatusList& fi
             PostTrace(TRACE_INFO, QStringLiteral("Skipped the symbolic link \"%1\".").arg(entry.filePath()));
             continue;
         }
+        if (Filtered(entry.fileName(), entry.isDir(), entry.isDir() ? 0 : quint64(entry.size())))
+            continue;
         if (entry.isDir())
             subfolders << entry;
         else if (entry.isFile())
@@ -132,21 +135,32 @@ void CUploadThread::Prepare(inet::FtpConnection& connection, TransferFileList& f
             Cancelled();
         const TransferFile file = FileAt(int(i));
         const RemotePath remote = RemotePath::FromServer(file.remotePath);
-        if (file.folder) {
+        // A synchronisation names every folder the server lacks, parents
+        // first: one MKD each, and none for the folders its files go into.
+        const bool planned = file.targetCheck != TransferFile::TargetCheck::None;
+        if (file.folder && planned) {
+            if (file.state != TransferState::Completed) {
+                CreateRemoteFolders(connection, remote, true);
+                MarkFile(int(i), TransferState::Completed, QString());
+            }
+        } else if (file.folder) {
             CreateRemoteFolders(connection, remote);
             if (file.state != TransferState::Completed)
                 MarkFile(int(i), TransferState::Completed, QString());
-        } else if (file.state != TransferState::Completed) {
+        } else if (file.state != TransferState::Completed && !planned) {
             CreateRemoteFolders(connection, remote.Parent());
         }
     }
 }
 
-void CUploadThread::CreateRemoteFolders(inet::FtpConnection& connection, const RemotePath& folder)
+void CUploadThread::CreateRemoteFolders(inet::FtpConnection& connection, const RemotePath& folder, bool lastOnly)
 {
     RemotePath level = RemoteFolder();
-    for (const QString& name : folder.ComponentsBelow(RemoteFolder())) {
-        level = level.Child(name);
+    const QStringList names = folder.ComponentsBelow(RemoteFolder());
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        level = level.Child(names[i]);
+        if (lastOnly && i + 1 < names.size())
+            continue;
         if (m_madeFolders.contains(level.ToString()))
             continue;
         m_madeFolders.insert(level.ToString());
@@ -204,6 +218,10 @@ void CUploadThread::Move(Lane& lane, int index, Plan plan)
         if (offset > localSize)
             offset = 0;
     }
+    if (plan == Plan::Move && file.targetCheck != TransferFile::TargetCheck::None) {
+        if (const QString changed = CheckTarget(connection, file, path); !changed.isEmpty())
+            FailFile(changed);
+    }
     std::unique_ptr<inet::FtpStream> out;
     // Uploads go as they are, whatever the transfer type chosen.
     const auto open = [&](quint64 at) {
@@ -234,7 +252,73 @@ void CUploadThread::Move(Lane& lane, int index, Plan plan)
     if (IsKilled())
         Cancelled();
     out->Close(); // the server's confirmation, or why it did not store the file
+    KeepLocalTime(connection, file, path);
     NotifyUploaded(file);
+}
+
+QString CUploadThread::CheckTarget(inet::FtpConnection& connection, const TransferFile& file, const std::string& path)
+{
+    bool exists = false;
+    quint64 size = 0;
+    qint64 modified = -1;
+    bool known = false;
+    if (connection.HasFeature("MLST")) {
+        // One round trip for size and time together.
+        const inet::FtpReply reply = connection.Command("MLST " + path);
+        if (reply.code == 250 && reply.lines.size() >= 2) {
+            std::string_view facts = reply.lines[1];
+            while (!facts.empty() && facts.front() == ' ')
+                facts.remove_prefix(1);
+            inet::DirEntry entry;
+            const inet::LineKind kind = inet::ParseMlsdLine(facts, entry);
+            if (kind == inet::LineKind::Entry || kind == inet::LineKind::UnsafeName) {
+                exists = true;
+                size = entry.isFolder ? 0 : entry.size;
+                modified = entry.modified;
+                known = true;
+            }
+        } else if (reply.code == 550) {
+            known = true;
+        }
+    }
+    if (!known) {
+        try {
+            size = connection.GetFileSize(path);
+            exists = true;
+        } catch (const inet::InternetError& error) {
+            if (IsKilled() || error.number() != inet::err::kExtendedError)
+                throw;
+        }
+        if (exists && file.targetModified >= 0) {
+            try {
+                modified = connection.GetModificationTime(path);
+            } catch (const inet::InternetError& error) {
+                if (IsKilled() || error.number() != inet::err::kExtendedError)
+                    throw;
+            }
+        }
+    }
+    return TargetChangedText(file, exists, size, modified);
+}
+
+void CUploadThread::KeepLocalTime(inet::FtpConnection& connection, const TransferFile& file, const std::string& path)
+{
+    if (!Job().preserveTimes || file.modified < 0 || IsKilled())
+        return;
+    switch (connection.SetModificationTime(path, file.modified)) {
+    case inet::FtpConnection::TimeSetting::Set:
+        break;
+    case inet::FtpConnection::TimeSetting::NotOffered:
+        PostTraceOnce(QStringLiteral("MFMT"), TRACE_INFO,
+                      QStringLiteral("%1 offers no way to set file times (neither MFMT nor SITE UTIME): uploaded "
+                                     "files keep the time they were stored.").arg(Host()));
+        break;
+    case inet::FtpConnection::TimeSetting::Refused:
+        PostTraceOnce(QStringLiteral("MFMT refused"), TRACE_INFO,
+                      QStringLiteral("%1 refused to set the time of an uploaded file: %2")
+                          .arg(Host(), QString::fromUtf8(connection.lastReplyText())));
+        break;
+    }
 }
 
 void CUploadThread::NotifyUploaded(const TransferFile& file)

@@ -5,6 +5,8 @@
 
 #include <QSet>
 
+#include <string>
+
 // An upload job: the selected local files and folders (folders walked on
 // disk) into the job's remote folder, each file under the same path below it
 // as below the selection's parent folder. Every folder is made before the
@@ -35,9 +37,15 @@ private:
     // Appends the folder's files, then its subfolders' (each folder itself
     // too, so empty ones are made). Symbolic links are not followed.
     void CollectLocalFolder(const QString& folder, FileStatusList& files, int depth);
-    // Every missing level of the folder, each asked for once per run.
-    void CreateRemoteFolders(inet::FtpConnection& connection, const RemotePath& folder);
+    // Every missing level of the folder (or the last one only), each asked
+    // for once per run.
+    void CreateRemoteFolders(inet::FtpConnection& connection, const RemotePath& folder, bool lastOnly = false);
     void NotifyUploaded(const TransferFile& file);
+    // A synchronisation's target as the server has it now, held to what the
+    // preview showed: why it is left alone, or empty when it may be written.
+    QString CheckTarget(inet::FtpConnection& connection, const TransferFile& file, const std::string& path);
+    // The uploaded file gets the local file's time, where the server lets it.
+    void KeepLocalTime(inet::FtpConnection& connection, const TransferFile& file, const std::string& path);
 
     QString m_baseFolder;
     QSet<QString> m_madeFolders;

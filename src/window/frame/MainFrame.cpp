@@ -5,11 +5,13 @@
 #include "window/chrome/AboutDlg.h"
 #include "window/chrome/CustomizableToolBar.h"
 #include "window/frame/CommandTable.h"
+#include "window/frame/CompareCommands.h"
 #include "window/frame/ConnectCommands.h"
 #include "window/frame/FrameStatusBar.h"
 #include "window/frame/PaneFocus.h"
 #include "window/frame/RemoteItemCommands.h"
 #include "window/frame/RemotePresenter.h"
+#include "window/frame/SyncCommands.h"
 #include "window/frame/TracePane.h"
 #include "window/frame/TransferCommands.h"
 #include "window/frame/WindowPlacement.h"
@@ -94,6 +96,10 @@ CMainFrame::~CMainFrame()
 {
     // The session reports to the views while it closes; stop that first.
     m_session.SetEvents(nullptr);
+    // They read the session, the presenter and the queue, which go before
+    // the window's children: they go first.
+    delete m_syncCommands;
+    delete m_compareCommands;
     // The queue stops its workers as it goes and reports that; the views
     // those reports would reach (the Transfer Manager, the status bar that
     // reads it) are going too, so nothing listens any more.
@@ -194,11 +200,14 @@ void CMainFrame::CreateMenus()
     fill(arrange, {ID_SORT_NAME, ID_SORT_SIZE, ID_SORT_TYPE, ID_SORT_DATE});
     view->addSeparator();
     fill(view, {ID_EXPLORE, ID_UP_ONE_LEVEL, ID_GO_TO_FOLDER, ID_REFRESH, 0, ID_NEXT_PANE, ID_PREVIOUS_PANE});
+    fill(view, {0, ID_COMPARE_FOLDERS});
+    fill(view->addMenu(QStringLiteral("Comp&are by")), {ID_COMPARE_BY_SIZE, ID_COMPARE_BY_SIZE_AND_TIME});
+    fill(view, {ID_HIDE_IDENTICAL, ID_SYNCHRONIZED_BROWSING, ID_FILENAME_FILTERS});
     QMenu* favorites = menuBar()->addMenu(QStringLiteral("F&avorites"));
     fill(favorites, {ID_ADD_TO_FAVORITES, ID_ORGANIZE_FAVORITES, 0});
     m_favorites = new CFavoritesMenu(favorites, 3, this);
     QMenu* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
-    fill(tools, {ID_CUSTOM_COMMAND, 0, ID_TRANSFER_ASCII, ID_TRANSFER_BINARY, 0, ID_GO_SITE_DOWNLOAD_FOLDER,
+    fill(tools, {ID_CUSTOM_COMMAND, ID_SYNCHRONIZE, ID_SEARCH_REMOTE, 0, ID_TRANSFER_ASCII, ID_TRANSFER_BINARY, 0, ID_GO_SITE_DOWNLOAD_FOLDER,
                  ID_GO_DEFAULT_DOWNLOAD_FOLDER, 0, ID_OPTIONS});
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     fill(help, {ID_HELP_FINDER, ID_WEB_SITE, 0, ID_APP_ABOUT});
@@ -213,7 +222,8 @@ void CMainFrame::CreateToolbar()
     m_toolbar->setObjectName(QString::fromLatin1(settings::kToolbarName));
     addToolBar(m_toolbar);
     const QList<int> buttons{ID_CONNECT,  ID_DISCONNECT, ID_CANCEL, 0, ID_UP_ONE_LEVEL,     ID_GO_TO_FOLDER, ID_REFRESH, 0,
-                             ID_DOWNLOAD, ID_UPLOAD,     0,         ID_DELETE, ID_PROPERTIES, 0, ID_VIEWS_DROPDOWN};
+                             ID_DOWNLOAD, ID_UPLOAD,     0,         ID_DELETE, ID_PROPERTIES, 0, ID_VIEWS_DROPDOWN,
+                             0, ID_COMPARE_FOLDERS, ID_SYNCHRONIZE};
     connect(m_toolbar, &CCustomizableToolBar::ButtonsChanged, this, [this] {
         if (auto* button = qobject_cast<QToolButton*>(m_toolbar->widgetForAction(Command(cmd::ID_VIEWS_DROPDOWN))))
             button->setPopupMode(QToolButton::InstantPopup);
@@ -402,6 +412,11 @@ void CMainFrame::CreateControllers()
     bind(ID_UPLOAD, m_transferCommands, &CTransferCommands::OnUpload);
     bind(ID_UPLOAD_FOLDER, m_transferCommands, &CTransferCommands::OnUploadFolder);
     bind(ID_UPLOAD_LOCAL_SELECTION, m_transferCommands, &CTransferCommands::OnUploadLocalSelection);
+    const auto lookup = [this](int id) { return Command(id); };
+    m_compareCommands = new CCompareCommands(m_session, *m_presenter, *m_list, *m_localBrowser, *statusBar(), lookup, this);
+    connect(m_compareCommands, &CCompareCommands::FilterChanged, m_queue, &CTransferQueue::SetFilter);
+    m_syncCommands = new CSyncCommands(m_session, *m_presenter, *m_itemCommands, *m_transferCommands, *m_queue,
+                                       *m_localBrowser, *statusBar(), lookup, this);
     m_localBrowser->SetContextActions({Command(ID_UPLOAD_LOCAL_SELECTION), Command(ID_GO_SITE_DOWNLOAD_FOLDER),
                                        Command(ID_GO_DEFAULT_DOWNLOAD_FOLDER), Command(ID_STORE_SITE_LOCAL_PATH)});
     connect(&COpenTransferQuestions::Instance(), &COpenTransferQuestions::CountChanged, this, [this] {
@@ -548,6 +563,10 @@ void CMainFrame::UpdateCommandUI()
     m_statusBar->UpdateLock();
     m_list->SetAcceptsFiles(!m_transferCommands->IsDragging() && connected && !busy && !m_session.ListedPath().IsEmpty());
     enable(ID_STORE_SITE_LOCAL_PATH, connected && !m_connectCommands->SitePath().isEmpty());
+    if (m_compareCommands && m_syncCommands) {
+        m_compareCommands->UpdateCommands(connected, busy);
+        m_syncCommands->UpdateCommands(connected, busy);
+    }
     m_quickConnect->ConnectButton()->setEnabled(!busy);
     if (QAction* style = Command(m_list->ViewStyle()))
         style->setChecked(true);

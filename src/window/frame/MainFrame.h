@@ -9,6 +9,7 @@
 
 #include <memory>
 
+class CCompareCommands;
 class CConnectCommands;
 class CCustomizableToolBar;
 class CFavoritesMenu;
@@ -19,6 +20,7 @@ class CLocalBrowserBar;
 class CQuickConnectBar;
 class CRemoteItemCommands;
 class CRemotePresenter;
+class CSyncCommands;
 class CTracePane;
 class CTransferCommands;
 class CPasswordPrompt;
@@ -32,9 +34,11 @@ class QSplitter;
 // toolbar, the Quick Connect, Trace, Transfer Manager and Local Browser
 // bars, the status bar, and the command table with every command's enable
 // rule. It owns the one session to one site; the presenter keeps the views in
-// step with it, and the commands themselves live in three controllers:
+// step with it, and the commands themselves live in controllers:
 // connecting and the catalogue (CConnectCommands), remote items
-// (CRemoteItemCommands) and transfers (CTransferCommands).
+// (CRemoteItemCommands), transfers (CTransferCommands), comparing and
+// filtering the panes (CCompareCommands), synchronising and searching
+// (CSyncCommands).
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
@@ -57,6 +61,9 @@ public:
     CConnectCommands& ConnectCommands() const { return *m_connectCommands; }
     CRemoteItemCommands& ItemCommands() const { return *m_itemCommands; }
     CTransferCommands& TransferCommands() const { return *m_transferCommands; }
+    CCompareCommands& CompareCommands() const { return *m_compareCommands; }
+    CSyncCommands& SyncCommands() const { return *m_syncCommands; }
+    CRemotePresenter& Presenter() const { return *m_presenter; }
     QAction* Command(int id) const { return m_commands.value(id); }
     CTracePane* TracePane() const { return m_tracePane; }
     CTransferManagerBar* TransferManager() const { return m_transfers; }
@@ -118,6 +125,8 @@ private:
     CConnectCommands* m_connectCommands = nullptr;
     CRemoteItemCommands* m_itemCommands = nullptr;
     CTransferCommands* m_transferCommands = nullptr;
+    CCompareCommands* m_compareCommands = nullptr;
+    CSyncCommands* m_syncCommands = nullptr;
     CFrameStatusBar* m_statusBar = nullptr;
     QHash<int, QAction*> m_commands;
     QSplitter* m_splitter = nullptr;

@@ -85,6 +85,43 @@ void CRemotePresenter::SetListed(QTreeWidgetItem* node, bool listed)
     node->setData(0, kListedRole, listed);
 }
 
+void CRemotePresenter::SetRowRule(RowRule rule)
+{
+    m_rowRule = std::move(rule);
+    const QList<RemoteEntry> all = AllRows();
+    m_held.clear();
+    m_list.DeleteAllItems();
+    for (const RemoteEntry& entry : all) {
+        if (m_rowRule && m_rowRule(entry))
+            m_held << entry;
+        else
+            m_list.AddListingEntry(-1, entry);
+    }
+    m_list.Model()->FlushPending();
+    m_list.SortByColumn(-1);
+}
+
+QList<RemoteEntry> CRemotePresenter::AllRows() const
+{
+    m_list.Model()->FlushPending();
+    QList<RemoteEntry> rows;
+    rows.reserve(m_list.RowCount() + m_held.size());
+    for (int row = 0; row < m_list.RowCount(); ++row) {
+        const FtpListItem* item = m_list.Item(row);
+        RemoteEntry entry;
+        entry.name = item->name;
+        entry.size = item->size;
+        entry.modified = item->modified;
+        entry.precision = item->precision;
+        entry.folder = item->folder;
+        entry.permissions = item->permissions;
+        entry.owner = item->owner;
+        entry.group = item->group;
+        rows << entry;
+    }
+    return rows + m_held;
+}
+
 int CRemotePresenter::AddNewFolderRow()
 {
     FileStatus placeholder;
@@ -190,6 +227,7 @@ void CRemotePresenter::OnListingStarted(const RemotePath& folder, bool refresh)
     m_listFolder = folder;
     m_rows = 0;
     m_newFolders.clear();
+    m_held.clear();
     QTreeWidgetItem* node = NodeOfPath(folder, true);
     if (node && refresh) {
         const QSignalBlocker quiet(&m_tree);
@@ -204,7 +242,10 @@ void CRemotePresenter::OnListingStarted(const RemotePath& folder, bool refresh)
 
 void CRemotePresenter::OnListingEntry(const RemoteEntry& entry)
 {
-    m_list.AddListingEntry(m_rows++, entry);
+    if (m_rowRule && m_rowRule(entry))
+        m_held << entry;
+    else
+        m_list.AddListingEntry(m_rows++, entry);
     if (entry.folder && m_fillNode)
         m_newFolders << entry.name;
 }
@@ -244,7 +285,10 @@ void CRemotePresenter::OnListingRefused(const RemotePath&)
 
 void CRemotePresenter::OnItemAdded(const RemotePath& path, const RemoteEntry& entry)
 {
-    if (path.Parent() == m_listFolder && m_list.FindRow(entry.name) < 0) {
+    if (path.Parent() == m_listFolder && m_rowRule && m_rowRule(entry)) {
+        m_held.removeIf([&](const RemoteEntry& held) { return held.name == entry.name; });
+        m_held << entry;
+    } else if (path.Parent() == m_listFolder && m_list.FindRow(entry.name) < 0) {
         FileStatus row;
         row.path = entry.name;
         row.size = entry.size;
@@ -285,6 +329,7 @@ void CRemotePresenter::ShowStoredItem(const FileStatus& item)
 void CRemotePresenter::OnItemRemoved(const RemotePath& path)
 {
     if (path.Parent() == m_listFolder) {
+        m_held.removeIf([&](const RemoteEntry& held) { return held.name == path.Name(); });
         const int row = m_list.FindRow(path.Name());
         if (row >= 0)
             m_list.RemoveItem(row);
@@ -303,6 +348,10 @@ void CRemotePresenter::OnItemRemoved(const RemotePath& path)
 void CRemotePresenter::OnItemRenamed(const RemotePath& from, const RemotePath& to)
 {
     if (from.Parent() == m_listFolder) {
+        for (RemoteEntry& held : m_held) {
+            if (held.name == from.Name())
+                held.name = to.Name();
+        }
         const int row = m_list.FindRow(from.Name());
         if (row >= 0)
             m_list.SetItemName(row, to.Name());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/base/FileStatus.h"
+#include "engine/base/RemoteEntry.h"
 #include "engine/base/RemotePath.h"
 #include "engine/session/SessionEvents.h"
 
@@ -43,6 +44,16 @@ public:
     // A file or folder a transfer has just stored (its absolute path): a row
     // for it in the folder on display, or for the subfolder it went into.
     void ShowStoredItem(const FileStatus& item);
+
+    // Rows this rule holds back stay out of the list, so that no command
+    // acts on them (what the filename filters hide, a comparison's identical
+    // rows), until the rule changes; null holds back none. Setting it sorts
+    // the folder's rows anew.
+    using RowRule = std::function<bool(const RemoteEntry& entry)>;
+    void SetRowRule(RowRule rule);
+    const QList<RemoteEntry>& HeldRows() const { return m_held; }
+    // Every row of the folder on display, shown or held back.
+    QList<RemoteEntry> AllRows() const;
 
     // The row a new folder's name is typed into, before the server has it;
     // -1 when none could be added. The presenter is the list's one writer,
@@ -102,4 +113,6 @@ private:
     int m_rows = 0;
     bool m_cursorShown = false;
     std::function<void(PasswordRequest&)> m_askPassword;
+    RowRule m_rowRule;
+    QList<RemoteEntry> m_held;
 };

@@ -2,6 +2,7 @@
 
 #include "engine/base/Settings.h"
 #include "engine/session/FtpSession.h"
+#include "engine/sync/FileFilter.h"
 #include "engine/transfer/LocalPaths.h"
 #include "engine/transfer/TransferQueue.h"
 #include "window/transfers/ExitQuestion.h"
@@ -58,6 +59,8 @@ void CTransferCommands::ApplySettings(CTransferQueue& queue)
     queue.SetConnectionTimeout(GetProfileInt(settings::ConnectionTimeout));
     queue.SetRemoveFailed(GetProfileInt(settings::RemoveFailed) != 0);
     queue.SetProxy(GetProfileInt(settings::ProxyType), GetProfileString(settings::ProxyName));
+    queue.SetPreserveTimes(GetProfileInt(settings::PreserveTimes) != 0);
+    queue.SetFilter(CFileFilter::Load());
 }
 
 bool CTransferCommands::ConfirmClose()
@@ -134,6 +137,12 @@ void CTransferCommands::Download(const QString& target)
     const FileStatusList entries = SelectedEntries();
     if (!entries.isEmpty())
         QueueDownload(entries, target, SiteOfSession(), m_session.ListedPath().ToString());
+}
+
+void CTransferCommands::DownloadFrom(const RemotePath& folder, const FileStatusList& entries)
+{
+    if (m_session.HasConnection() && !entries.isEmpty() && !folder.IsEmpty())
+        QueueDownload(entries, QString(), SiteOfSession(), folder.ToString());
 }
 
 void CTransferCommands::QueueDownload(const FileStatusList& entries, const QString& target, const TransferSite& site,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/base/FileStatus.h"
+#include "engine/base/RemotePath.h"
 #include "engine/transfer/TransferJob.h"
 
 #include <QObject>
@@ -49,6 +50,11 @@ public:
     // Queues the selected rows for download into `target` (empty: the
     // Local Browser's folder), as one job or one job per row.
     void Download(const QString& target = QString());
+    // Queues entries of another remote folder (a search's matches) for
+    // download into the Local Browser's folder.
+    void DownloadFrom(const RemotePath& folder, const FileStatusList& entries);
+    // The connected site as a job connects to it.
+    TransferSite SiteOfSession() const;
     void OnDownloadTo();
     // Upload... (files), Upload Folder... (one folder with all it holds), and
     // the Local Browser's Upload (what it has selected).
@@ -89,7 +95,6 @@ private:
     void QueueJobs(const FileStatusList& entries, const std::function<void(const FileStatusList&)>& addJob) const;
     void QueueDownload(const FileStatusList& entries, const QString& target, const TransferSite& site,
                        const QString& source);
-    TransferSite SiteOfSession() const;
     FileStatusList SelectedEntries() const;
 
     CFtpSession& m_session;

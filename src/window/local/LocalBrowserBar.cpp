@@ -88,6 +88,11 @@ CLocalBrowserBar::CLocalBrowserBar(QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addLayout(top);
+    m_note = new QLabel(this);
+    m_note->setObjectName(QStringLiteral("localNote"));
+    m_note->setMargin(3);
+    m_note->hide();
+    layout->addWidget(m_note);
     layout->addWidget(m_stack, 1);
 
     m_places.AddSystemPlaces();
@@ -399,12 +404,25 @@ void CLocalBrowserBar::SetContextActions(QList<QAction*> actions)
     m_contextActions = std::move(actions);
 }
 
+void CLocalBrowserBar::SetNote(const QString& text)
+{
+    m_note->setText(text);
+    m_note->setVisible(!text.isEmpty());
+}
+
+QString CLocalBrowserBar::Note() const
+{
+    return m_note->isHidden() ? QString() : m_note->text();
+}
+
 QList<QModelIndex> CLocalBrowserBar::SelectedRows() const
 {
-    // Not selectedRows(): the list view selects the name column only.
+    // Not selectedRows(): the list view selects the name column only. A row
+    // hidden from view (a filter's) is never acted on, whatever selected it.
     QList<QModelIndex> rows;
     for (const QModelIndex& index : m_selection->selectedIndexes()) {
-        if (index.column() == 0 && index.parent() == m_currentIndex)
+        if (index.column() == 0 && index.parent() == m_currentIndex
+            && !m_detailsView->isRowHidden(index.row(), index.parent()))
             rows << index;
     }
     std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });

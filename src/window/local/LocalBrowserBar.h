@@ -19,6 +19,7 @@ class QComboBox;
 class QFileIconProvider;
 class QFileSystemWatcher;
 class QItemSelectionModel;
+class QLabel;
 class QListView;
 class QMenu;
 class QModelIndex;
@@ -80,6 +81,10 @@ public:
     std::unique_ptr<QMenu> CreateContextMenu(bool onItem);
     void SetUrlOpener(UrlOpener opener);
 
+    // A line above the files (empty: none), such as that filters hide some.
+    void SetNote(const QString& text);
+    QString Note() const;
+
     // Oldest first; Back returns to the last one.
     const QStringList& History() const { return m_history; }
     // The paths of the selected items, in the order they are shown.
@@ -130,6 +135,7 @@ private:
     QMenu* m_viewMenu = nullptr;
     QActionGroup* m_viewModes = nullptr;
     QStackedWidget* m_stack = nullptr;
+    QLabel* m_note = nullptr;
     QListView* m_listView = nullptr;
     QTreeView* m_detailsView = nullptr;
     QItemSelectionModel* m_selection = nullptr;

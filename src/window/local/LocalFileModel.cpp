@@ -16,6 +16,9 @@ CLocalFileModel::CLocalFileModel(QObject* parent)
 
 QVariant CLocalFileModel::data(const QModelIndex& index, int role) const
 {
+    if ((role == Qt::BackgroundRole || role == Qt::ForegroundRole || role == Qt::ToolTipRole) && m_marker
+        && index.isValid() && m_markedFolder.isValid() && index.parent() == m_markedFolder)
+        return m_marker(fileName(index), role);
     const int column = index.column();
     if (role != Qt::DisplayRole || (column != 1 && column != 3) || !index.isValid())
         return QFileSystemModel::data(index, role);
@@ -30,6 +33,25 @@ QVariant CLocalFileModel::data(const QModelIndex& index, int role) const
     if (isDir(index))
         return QString();
     return FormatSizeKB(fresh == m_fresh.cend() ? quint64(size(index)) : quint64(fresh->size()));
+}
+
+void CLocalFileModel::SetRowMarker(const QString& folder, RowMarker marker)
+{
+    const QPersistentModelIndex before = m_markedFolder;
+    m_markedFolder = folder.isEmpty() || !marker ? QPersistentModelIndex() : QPersistentModelIndex(index(folder));
+    m_marker = m_markedFolder.isValid() ? std::move(marker) : RowMarker();
+    if (before.isValid() && before != m_markedFolder && rowCount(before) > 0)
+        emit dataChanged(index(0, 0, before), index(rowCount(before) - 1, columnCount(before) - 1),
+                         {Qt::BackgroundRole, Qt::ForegroundRole, Qt::ToolTipRole});
+    RefreshMarks();
+}
+
+void CLocalFileModel::RefreshMarks()
+{
+    if (m_markedFolder.isValid() && rowCount(m_markedFolder) > 0)
+        emit dataChanged(index(0, 0, m_markedFolder),
+                         index(rowCount(m_markedFolder) - 1, columnCount(m_markedFolder) - 1),
+                         {Qt::BackgroundRole, Qt::ForegroundRole, Qt::ToolTipRole});
 }
 
 void CLocalFileModel::RefreshFile(const QString& path)

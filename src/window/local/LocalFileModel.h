@@ -3,6 +3,9 @@
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHash>
+#include <QPersistentModelIndex>
+
+#include <functional>
 
 // The files of the Local Browser. Renames are checked first so the user is
 // told why one is refused instead of seeing the old name come back, and the
@@ -21,6 +24,12 @@ public:
     // and go, not a file growing while it is written; whoever wrote it says
     // when it is done.
     void RefreshFile(const QString& path);
+    // Background, text colour and tip of the rows of one folder by name (a
+    // comparison's marks); a null marker or an invalid answer leaves a row
+    // as it is. RefreshMarks() repaints after the answers changed.
+    using RowMarker = std::function<QVariant(const QString& name, int role)>;
+    void SetRowMarker(const QString& folder, RowMarker marker);
+    void RefreshMarks();
     Qt::DropActions supportedDragActions() const override;
     bool canDropMimeData(const QMimeData* data, Qt::DropAction action, int row, int column,
                          const QModelIndex& parent) const override;
@@ -34,4 +43,6 @@ signals:
 
 private:
     QHash<QString, QFileInfo> m_fresh; // files read again since the model read them
+    QPersistentModelIndex m_markedFolder;
+    RowMarker m_marker;
 };

@@ -314,6 +314,7 @@ CAdvancedOptions::CAdvancedOptions(QWidget* parent)
     m_intervalLabel->setBuddy(m_interval);
     m_removeFailed = Check("&Remove failed transfers from queue", this, "removeFailed");
     m_parallel = Check("&Enable simultaneous file transfers", this, "parallel");
+    m_preserveTimes = Check("Preserve the modification &times of transferred files", this, "preserveTimes");
 
     auto* general = new QGroupBox(QStringLiteral("General"), this);
     auto* generalLayout = new QVBoxLayout(general);
@@ -329,12 +330,13 @@ CAdvancedOptions::CAdvancedOptions(QWidget* parent)
     auto* queueLayout = new QVBoxLayout(queue);
     queueLayout->addWidget(m_removeFailed);
     queueLayout->addWidget(m_parallel);
+    queueLayout->addWidget(m_preserveTimes);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(general);
     layout->addWidget(queue);
     layout->addStretch(1);
 
-    for (QCheckBox* box : {m_hideStatus, m_keepAlive, m_removeFailed, m_parallel})
+    for (QCheckBox* box : {m_hideStatus, m_keepAlive, m_removeFailed, m_parallel, m_preserveTimes})
         Watch(box);
     Watch(m_interval);
     connect(m_keepAlive, &QCheckBox::clicked, this, &CAdvancedOptions::UpdateInterval);
@@ -348,6 +350,7 @@ void CAdvancedOptions::Load()
     m_removeFailed->setChecked(GetProfileInt(settings::RemoveFailed) != 0);
     m_hideStatus->setChecked(GetProfileInt(settings::HideStatusCallbackInfo) != 0);
     m_parallel->setChecked(GetProfileInt(settings::ForceParallelTransfers) != 0);
+    m_preserveTimes->setChecked(GetProfileInt(settings::PreserveTimes) != 0);
     UpdateInterval();
 }
 
@@ -364,6 +367,7 @@ void CAdvancedOptions::Save() const
     WriteProfileInt(settings::Interval, m_interval->text().toInt());
     WriteProfileInt(settings::RemoveFailed, m_removeFailed->isChecked() ? 1 : 0);
     WriteProfileInt(settings::ForceParallelTransfers, m_parallel->isChecked() ? 1 : 0);
+    WriteProfileInt(settings::PreserveTimes, m_preserveTimes->isChecked() ? 1 : 0);
 }
 
 // ---------------------------------------------------------------- the sheet

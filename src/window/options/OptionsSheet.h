@@ -111,6 +111,7 @@ public:
     QLineEdit* m_interval = nullptr;
     QCheckBox* m_removeFailed = nullptr;
     QCheckBox* m_parallel = nullptr;
+    QCheckBox* m_preserveTimes = nullptr;
 
 protected:
     void Load() override;

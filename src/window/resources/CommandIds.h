@@ -78,6 +78,16 @@ inline constexpr int ID_STORE_SITE_LOCAL_PATH = 32818;
 inline constexpr int ID_QUICK_CONNECT_BUTTON = 1030;
 inline constexpr int ID_VIEWS_DROPDOWN = 32811;
 
+// Comparing and synchronising the local and the remote folder
+inline constexpr int ID_COMPARE_FOLDERS = 32860;
+inline constexpr int ID_COMPARE_BY_SIZE = 32861;
+inline constexpr int ID_COMPARE_BY_SIZE_AND_TIME = 32862;
+inline constexpr int ID_HIDE_IDENTICAL = 32863;
+inline constexpr int ID_SYNCHRONIZED_BROWSING = 32864;
+inline constexpr int ID_FILENAME_FILTERS = 32865;
+inline constexpr int ID_SYNCHRONIZE = 32866;
+inline constexpr int ID_SEARCH_REMOTE = 32867;
+
 // Docking bars
 inline constexpr int IDD_TRANSFER_MANAGER_BAR = 102;
 inline constexpr int IDD_LOCAL_BROWSER_BAR = 20642;

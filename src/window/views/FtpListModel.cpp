@@ -93,9 +93,26 @@ QVariant CFtpListModel::data(const QModelIndex& index, int role) const
         if (column == TypeColumn || column == DateColumn)
             return QVariant(Qt::AlignLeft | Qt::AlignVCenter);
         return {};
+    case Qt::BackgroundRole:
+    case Qt::ForegroundRole:
+    case Qt::ToolTipRole:
+        return m_marker ? m_marker(*item, role) : QVariant();
     default:
         return {};
     }
+}
+
+void CFtpListModel::SetRowMarker(RowMarker marker)
+{
+    m_marker = std::move(marker);
+    RefreshMarks();
+}
+
+void CFtpListModel::RefreshMarks()
+{
+    if (m_announced > 0)
+        emit dataChanged(index(0, 0), index(static_cast<int>(m_announced) - 1, ColumnCount - 1),
+                         {Qt::BackgroundRole, Qt::ForegroundRole, Qt::ToolTipRole});
 }
 
 QVariant CFtpListModel::headerData(int section, Qt::Orientation orientation, int role) const

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "engine/base/TimePrecision.h"
+
 #include <QAbstractTableModel>
 #include <QElapsedTimer>
 #include <QIcon>
 #include <QString>
 #include <QTimer>
 
+#include <functional>
 #include <vector>
 
 // One row of the remote file list.
@@ -13,6 +16,8 @@ struct FtpListItem {
     QString name;
     quint64 size = 0;   // bytes; 64-bit, files over 4 GiB are common
     qint64 modified = 0; // seconds since the Unix epoch, UTC; -1 when unknown
+    // As the listing dated it, for comparisons with local files.
+    TimePrecision precision = TimePrecision::Exact;
     bool folder = false;
     // As the listing gave them; the Properties sheet shows them.
     QString permissions;
@@ -75,6 +80,13 @@ public:
     // is none.
     int FindName(const QString& name, Qt::CaseSensitivity sensitivity = Qt::CaseInsensitive) const;
 
+    // Background, text colour and tip of a row by what it is (a comparison's
+    // marks); null, or an invalid answer, leaves the row as it is.
+    // RefreshMarks() repaints the rows after the marker's answers changed.
+    using RowMarker = std::function<QVariant(const FtpListItem& item, int role)>;
+    void SetRowMarker(RowMarker marker);
+    void RefreshMarks();
+
     // Reorders the rows; selections and other persistent indexes follow
     // their rows. Rows that compare equal keep their relative order.
     void Sort(int column, bool ascending);
@@ -94,6 +106,7 @@ private:
     void ScheduleFlush();
 
     std::vector<FtpListItem> m_items;
+    RowMarker m_marker;
     std::size_t m_announced = 0;
     bool m_flushing = false;
     QTimer m_flushTimer;

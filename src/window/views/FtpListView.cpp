@@ -131,10 +131,15 @@ CFtpListView::CFtpListView(QWidget* parent)
     m_incomplete->setBackgroundRole(QPalette::ToolTipBase);
     m_incomplete->setForegroundRole(QPalette::ToolTipText);
     m_incomplete->hide();
+    m_note = new QLabel(this);
+    m_note->setObjectName(QStringLiteral("listNote"));
+    m_note->setMargin(3);
+    m_note->hide();
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(m_incomplete);
+    layout->addWidget(m_note);
     layout->addWidget(m_stack);
 
     connect(m_selection, &QItemSelectionModel::selectionChanged, this, [this] {
@@ -208,6 +213,7 @@ void CFtpListView::AddListingEntry(int index, const RemoteEntry& entry)
     item.size = entry.size;
     item.folder = entry.folder;
     item.modified = entry.modified;
+    item.precision = entry.precision;
     // Owners, groups and permissions repeat from row to row: the rows share
     // one copy of each text rather than hold 100,000 of them.
     const auto shared = [this](const QString& text) {
@@ -377,6 +383,17 @@ void CFtpListView::FitColumnsOnce()
 void CFtpListView::SetIncomplete(bool incomplete)
 {
     m_incomplete->setVisible(incomplete);
+}
+
+void CFtpListView::SetNote(const QString& text)
+{
+    m_note->setText(text);
+    m_note->setVisible(!text.isEmpty());
+}
+
+QString CFtpListView::Note() const
+{
+    return m_note->isHidden() ? QString() : m_note->text();
 }
 
 bool CFtpListView::IsIncomplete() const

@@ -71,6 +71,9 @@ public:
     // A note above the rows that they are not the whole folder (a listing
     // cancelled or broken off), until the next full listing.
     void SetIncomplete(bool incomplete);
+    // A line above the rows (empty: none), such as that filters hide some.
+    void SetNote(const QString& text);
+    QString Note() const;
     // The Details columns: widths as a setting keeps them, restored once at
     // the start; without stored widths the first rows that arrive fit them.
     QString ColumnWidthsText() const;
@@ -160,6 +163,7 @@ private:
     QItemSelectionModel* m_selection = nullptr;
     QStackedWidget* m_stack = nullptr;
     QLabel* m_incomplete = nullptr;
+    QLabel* m_note = nullptr;
     QListView* m_iconView = nullptr;
     QTreeView* m_detailsView = nullptr;
     QWidget* m_busy = nullptr;

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <fcntl.h>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <sys/stat.h>
@@ -201,6 +202,22 @@ TEST_P(PyftpdTest, MlsdListingCarriesSizesTimesAndFolders)
     ASSERT_EQ(inner.size(), 1u);
     EXPECT_EQ(inner["inner"].size, 3u);
     EXPECT_EQ(conn->GetCurrentDirectory(), "/");
+}
+
+TEST_P(PyftpdTest, SetsAFilesTimeWithMfmt)
+{
+    root_.Write("page.html", "<p>");
+    auto conn = Connect();
+    ASSERT_TRUE(conn->HasFeature("MFMT"));
+    EXPECT_EQ(conn->SetModificationTime("page.html", 1500000000), FtpConnection::TimeSetting::Set);
+    struct stat st{};
+    ASSERT_EQ(::stat(root_.Path("page.html").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1500000000);
+    EXPECT_EQ(conn->GetModificationTime("page.html"), 1500000000);
+    EXPECT_EQ(conn->SetModificationTime("missing.html", 1500000000), FtpConnection::TimeSetting::Refused);
+    // A path that would smuggle in a second command is refused before it is sent.
+    EXPECT_THROW(conn->SetModificationTime("page.html\r\nDELE page.html", 1500000000), InternetError);
+    EXPECT_TRUE(std::filesystem::exists(root_.Path("page.html")));
 }
 
 TEST_P(PyftpdTest, UploadAndDownloadAreByteExact)

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <map>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -99,6 +100,29 @@ TEST_F(ScriptedTest, LoginSequenceIsExact)
     conn.reset();
     std::vector<std::string> expected = {"USER user", "PASS pw", "FEAT", "OPTS UTF8 ON", "QUIT"};
     EXPECT_EQ(kxtest::WaitForLines(log_, expected.size()), expected);
+}
+
+TEST_F(ScriptedTest, FileTimesGoWithSiteUtimeWhereOfferedAndNotAtAllWhereNot)
+{
+    root_.Write("a.txt", "a");
+    Start({"--feat", "SIZE", "--feat", "SITE CHMOD", "--feat", "SITE UTIME"});
+    auto conn = Connect();
+    EXPECT_EQ(conn->SetModificationTime("/a.txt", 1500000000), FtpConnection::TimeSetting::Set);
+    struct stat st{};
+    ASSERT_EQ(::stat(root_.Path("a.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1500000000);
+    EXPECT_EQ(Log().back(), "SITE UTIME 20170714024000 /a.txt");
+    conn.reset();
+    server_.reset();
+
+    // Neither MFMT nor SITE UTIME: nothing goes out.
+    Start({"--feat", "SIZE", "--feat", "SITE CHMOD"});
+    conn = Connect();
+    EXPECT_EQ(conn->SetModificationTime("/a.txt", 1400000000), FtpConnection::TimeSetting::NotOffered);
+    EXPECT_EQ(conn->Command("NOOP").code, 200);
+    EXPECT_EQ(Log().back(), "NOOP");
+    ASSERT_EQ(::stat(root_.Path("a.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1500000000);
 }
 
 TEST_F(ScriptedTest, NoUtf8FeatureMeansNoOpts)

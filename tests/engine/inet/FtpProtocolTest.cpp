@@ -234,6 +234,9 @@ TEST(ReplyParsers, Feat)
     EXPECT_EQ(f["MLST"], "type*;size*;modify*;");
     EXPECT_EQ(f["REST"], "STREAM");
     EXPECT_TRUE(f.count("UTF8"));
+    // ProFTPD names its SITE commands one per line: none of them is lost.
+    r.lines = {"211-Features:", " SITE MKDIR", " SITE UTIME", " SITE RMDIR", "211 End"};
+    EXPECT_EQ(inet::ParseFeatReply(r)["SITE"], "MKDIR\nUTIME\nRMDIR");
     r.code = 500;
     EXPECT_TRUE(inet::ParseFeatReply(r).empty());
 }

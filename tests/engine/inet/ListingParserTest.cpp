@@ -283,6 +283,32 @@ TEST(ListingListLine, OwnerAndGroup) {
     EXPECT_EQ(e.owner, "");
 }
 
+TEST(ListingListLine, TimesSayHowExactlyTheyAreKnown) {
+    // A comparison with local files needs to know what a LIST date cannot tell.
+    const struct {
+        std::string_view line;
+        inet::TimePrecision precision;
+    } table[] = {
+        {"-rw-r--r--   1 root     staff           7 Jan 15 14:03 a", inet::TimePrecision::Minutes},
+        {"-rw-r--r--   1 root     staff           7 Jan 15  2019 a", inet::TimePrecision::Days},
+        {"-rw-r--r--   1 root     staff           7 2024-01-15 14:03 a", inet::TimePrecision::Minutes},
+        {"01-15-24  03:04PM              1234 a", inet::TimePrecision::Minutes},
+        {"- [RWCEAFMS] anna              512       Jan 16 18:53    a", inet::TimePrecision::Minutes},
+        {"d [R----F--] supervisor        512       Jan 16  2019    a", inet::TimePrecision::Days},
+        {"+i8388621.48594,m825718503,r,s280,\ta", inet::TimePrecision::Exact},
+    };
+    for (const auto& c : table) {
+        SCOPED_TRACE(std::string(c.line));
+        DirEntry e;
+        ASSERT_EQ(inet::ParseListLine(c.line, e, kJan15), LineKind::Entry);
+        EXPECT_EQ(int(e.timePrecision), int(c.precision));
+    }
+    DirEntry e;
+    e.timePrecision = inet::TimePrecision::Days;
+    ASSERT_EQ(inet::ParseMlsdLine("type=file;size=1;modify=20240115140312; a", e), LineKind::Entry);
+    EXPECT_EQ(int(e.timePrecision), int(inet::TimePrecision::Exact));
+}
+
 TEST(ListingListLine, NameBoundaries) {
     const std::vector<Expect> table = {
         {"ls year column", "-rw-r--r-- 1 u g 100 Jan 15  2024 name.txt", kEntry, "name.txt", 100, false, false, "",

@@ -95,8 +95,9 @@ TEST(RemoteSearch, FindsByNameSizeAndDepthAndSaysWhatItCouldNotSearch)
     found = RunSearch(partial, criteria, ListerOf(server->port()));
     ::chmod(root.Path("a/locked").c_str(), 0755);
     EXPECT_EQ(found.paths, QStringList{QStringLiteral("/a/notes.md")});
-    if (::geteuid() != 0) // root reads whatever the mode says
+    if (::geteuid() != 0) { // root reads whatever the mode says
         EXPECT_EQ(found.skipped, QStringList{QStringLiteral("/a/locked")});
+    }
 }
 
 TEST(RemoteSearch, CancelStopsAStalledListingAtOnce)

@@ -59,11 +59,17 @@ TEST(SyncPreviewDlg, NothingIsChosenButWhatIsTickedAndDeletionsStartUnticked)
     dialog.CompareButton()->click();
     EXPECT_EQ(wanted.count(), 1);
 
+    const auto row = [](SyncItem::Action action, const char* path, quint64 size) {
+        SyncItem item;
+        item.action = action;
+        item.path = QString::fromLatin1(path);
+        item.size = size;
+        item.checked = action != SyncItem::Action::Delete;
+        return item;
+    };
     SyncPlan plan;
-    plan.items = {SyncItem{SyncItem::Action::Copy, QStringLiteral("new.html"), false, 10},
-                  SyncItem{SyncItem::Action::Replace, QStringLiteral("index.html"), false, 20},
-                  SyncItem{SyncItem::Action::Delete, QStringLiteral("old.html"), false, 5}};
-    plan.items[2].checked = false;
+    plan.items = {row(SyncItem::Action::Copy, "new.html", 10), row(SyncItem::Action::Replace, "index.html", 20),
+                  row(SyncItem::Action::Delete, "old.html", 5)};
     plan.skippedByFilter = 3;
     dialog.ShowPlan(plan);
     EXPECT_TRUE(dialog.StartButton()->isEnabled());
