@@ -147,6 +147,10 @@ public:
 
     int Run()
     {
+        // The listing enters each folder in turn: a root given relative to
+        // where the login landed is made absolute first.
+        m_files.SetCurrentDirectory(m_remote);
+        m_remote = m_files.GetCurrentDirectory();
         bool remoteIncomplete = false;
         const Tree remote = ListRemote(m_files, m_remote, remoteIncomplete);
         std::error_code error;

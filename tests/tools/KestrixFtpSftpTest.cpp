@@ -9,6 +9,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -191,6 +192,46 @@ TEST_F(CliSftpTest, HostKeysFollowTheRules)
     EXPECT_NE(refused.err.find("error 12241"), std::string::npos) << refused.err;
     EXPECT_NE(refused.err.find("ssh-keygen -R"), std::string::npos) << refused.err;
     EXPECT_EQ(refused.out, "");
+}
+
+TEST_F(CliSftpTest, MirrorBothWaysKeepsTimesAndDeletesOnlyWhenAsked)
+{
+    const auto setTime = [](const std::string& path, time_t seconds) {
+        const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+    };
+    const auto timeOf = [](const std::string& path) {
+        struct stat st{};
+        return ::stat(path.c_str(), &st) == 0 ? st.st_mtime : time_t(-1);
+    };
+    setTime(root_.Write("site/index.html", "new index"), 1500000000);
+    setTime(root_.Write("site/css/style.css", "body{}"), 1500000000);
+    setTime(work_.Write("copy/index.html", "old"), 1400000000);
+    work_.Write("copy/stray.txt", "only here");
+    ssh_->Own(root_.path());
+    // The root is relative to the login folder: every folder of the tree is
+    // entered on the way, and the root must not be read from the last one.
+    const std::string base = "--known-hosts '" + knownHosts_ + "' " + WithPassword() + "'" + Url() + "' ";
+
+    Result down = Run(base + "mirror site copy");
+    EXPECT_EQ(down.status, 0) << down.err;
+    EXPECT_EQ(work_.Read("copy/index.html"), "new index");
+    EXPECT_EQ(work_.Read("copy/css/style.css"), "body{}");
+    EXPECT_EQ(timeOf(work_.Path("copy/css/style.css")), 1500000000);
+    EXPECT_EQ(work_.Read("copy/stray.txt"), "only here") << "nothing is deleted without --delete";
+    EXPECT_EQ(Run(base + "--delete mirror site copy").status, 0);
+    EXPECT_EQ(::access(work_.Path("copy/stray.txt").c_str(), F_OK), -1);
+
+    setTime(work_.Write("copy/css/added.txt", "added"), 1600000000);
+    Result up = Run(base + "-R mirror site copy");
+    EXPECT_EQ(up.status, 0) << up.err;
+    EXPECT_NE(up.out.find("upload css/added.txt (new)"), std::string::npos) << up.out;
+    EXPECT_EQ(root_.Read("site/css/added.txt"), "added");
+    EXPECT_EQ(timeOf(root_.Path("site/css/added.txt")), 1600000000) << "set over SFTP as over FTP";
+
+    Result missing = Run(base + "mirror nowhere copy");
+    EXPECT_NE(missing.status, 0);
+    EXPECT_EQ(work_.Read("copy/index.html"), "new index") << "a root that is not there changes nothing";
 }
 
 }  // namespace
