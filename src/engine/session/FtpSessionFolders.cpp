@@ -496,6 +496,24 @@ bool CFtpSession::CreateEmptyFile(const RemotePath& file)
     return true;
 }
 
+bool CFtpSession::QueryFile(const RemotePath& file, quint64& size, qint64& modified)
+{
+    Operation operation(*this);
+    if (!operation.Started() || !CanActOn(file))
+        return false;
+    const std::string path = ToServer(file);
+    if (!Attempt([&] { size = m_connection->GetFileSize(path); },
+                 QStringLiteral("The size of \"%1\" on the server could not be read.").arg(file.ToString())))
+        return false;
+    try {
+        modified = m_connection->GetModificationTime(path);
+    } catch (const inet::InternetError&) {
+        // Servers without MDTM still tell the size, which is most of it.
+        modified = -1;
+    }
+    return true;
+}
+
 bool CFtpSession::ChmodOne(const RemotePath& path, int mode, bool& unsupported)
 {
     const QString command = QStringLiteral("SITE CHMOD %1 %2").arg(mode, 3, 8, QLatin1Char('0')).arg(path.ToString());
