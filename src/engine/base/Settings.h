@@ -73,6 +73,8 @@ inline constexpr StringSetting LastSelected{kSection, "LastSelected", ""};
 inline constexpr StringSetting TransferColumnWidth{kSection, "TransferColumnWidth", ""};
 // The Details columns of the remote list, as the user left them.
 inline constexpr StringSetting ListColumnWidth{kSection, "ListColumnWidth", ""};
+// The Details columns the user hid, by number ("4,6,").
+inline constexpr StringSetting ListHiddenColumns{kSection, "ListHiddenColumns", ""};
 // "Store passwords in": the keyring, the catalogue file, or nowhere (asked
 // at the first connect of a run). Unset: the keyring where one answers.
 inline constexpr IntSetting PasswordStore{kSection, "PasswordStore", -1};

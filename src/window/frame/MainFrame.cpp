@@ -332,8 +332,9 @@ void CMainFrame::CreateClientArea()
         m_splitter->addAction(action);
     }
 
-    m_list->SortByColumn(std::clamp(GetProfileInt(settings::SortColumn), 0, 3));
+    m_list->SortByColumn(std::clamp(GetProfileInt(settings::SortColumn), 0, CFtpListModel::ColumnCount - 1));
     m_list->RestoreColumnWidths(GetProfileString(settings::ListColumnWidth));
+    m_list->RestoreHiddenColumns(GetProfileString(settings::ListHiddenColumns));
     const int style = GetProfileInt(settings::ViewStyle);
     m_list->SetViewStyle((style >= settings::kViewSmallIcons && style <= settings::kViewDetails) ? style
                                                                                                 : settings::kViewLargeIcons);
@@ -480,6 +481,7 @@ void CMainFrame::SaveState()
     WindowPlacement::Save(*this);
     WriteProfileInt(settings::SortColumn, m_list->SortColumn());
     WriteProfileString(settings::ListColumnWidth, m_list->ColumnWidthsText());
+    WriteProfileString(settings::ListHiddenColumns, m_list->HiddenColumnsText());
     m_toolbar->SaveState(QString::fromLatin1(settings::kToolbarName));
     WindowPlacement::SaveBars(*this, Panes());
 }

@@ -30,6 +30,7 @@
 #include <QSignalSpy>
 #include <QTreeView>
 #include <QLineEdit>
+#include <QMenu>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -423,6 +424,32 @@ TEST_F(ItemCommandsTest, StatusBarRepliesAndColumnsTellTheWholeStory)
     m_frame->close();
     m_frame = std::make_unique<CMainFrame>();
     EXPECT_EQ(m_frame->ListView()->DetailsView()->header()->sectionSize(0), 333);
+}
+
+TEST_F(ItemCommandsTest, ColumnsTheUserHidesStayHiddenAndTheListingsColumnsComeAndGo)
+{
+    m_root.Write("a.txt", "a");
+    m_server = kxtest::StartPyFtpd(m_root.path(), "anna", "secret");
+    m_frame->Command(cmd::ID_VIEW_DETAILS)->trigger();
+    CFtpListView* list = m_frame->ListView();
+    // Nothing listed yet: nothing to show in them.
+    EXPECT_FALSE(list->IsColumnShown(CFtpListModel::OwnerColumn));
+    ASSERT_TRUE(Connect());
+    EXPECT_TRUE(list->IsColumnShown(CFtpListModel::OwnerColumn));
+    std::unique_ptr<QMenu> menu = list->CreateHeaderMenu();
+    QAction* owner = nullptr;
+    for (QAction* item : menu->actions())
+        owner = item->text() == QStringLiteral("&Owner") ? item : owner;
+    ASSERT_NE(owner, nullptr);
+    EXPECT_TRUE(owner->isChecked());
+    owner->trigger();
+    EXPECT_FALSE(list->IsColumnShown(CFtpListModel::OwnerColumn));
+    EXPECT_TRUE(list->IsColumnShown(CFtpListModel::GroupColumn));
+    m_frame->close();
+    m_frame = std::make_unique<CMainFrame>();
+    ASSERT_TRUE(Connect());
+    EXPECT_FALSE(m_frame->ListView()->IsColumnShown(CFtpListModel::OwnerColumn));
+    EXPECT_TRUE(m_frame->ListView()->IsColumnShown(CFtpListModel::PermissionsColumn));
 }
 
 } // namespace
