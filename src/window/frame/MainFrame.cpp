@@ -177,9 +177,10 @@ void CMainFrame::CreateMenus()
     };
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     fill(file, {ID_CONNECT, ID_DISCONNECT, ID_CANCEL, 0, ID_CONNECTION_WIZARD, 0, ID_DOWNLOAD, ID_DOWNLOAD_TO,
-                ID_UPLOAD, ID_UPLOAD_FOLDER, 0, ID_NEW_FOLDER, ID_RENAME, ID_DELETE, ID_PROPERTIES, 0, ID_APP_EXIT});
+                ID_UPLOAD, ID_UPLOAD_FOLDER, 0, ID_NEW_FOLDER, ID_CREATE_EMPTY_FILE, ID_RENAME, ID_DELETE, ID_PERMISSIONS,
+                ID_PROPERTIES, 0, ID_APP_EXIT});
     QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
-    fill(edit, {ID_SELECT_ALL, ID_INVERT_SELECTION});
+    fill(edit, {ID_COPY_URL, 0, ID_SELECT_ALL, ID_INVERT_SELECTION});
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
     QMenu* bars = view->addMenu(QStringLiteral("&Toolbars"));
     bars->setObjectName(QStringLiteral("barsMenu"));
@@ -381,6 +382,9 @@ void CMainFrame::CreateControllers()
     bind(ID_RENAME, m_itemCommands, &CRemoteItemCommands::OnRename);
     bind(ID_NEW_FOLDER, m_itemCommands, &CRemoteItemCommands::OnNewFolder);
     bind(ID_PROPERTIES, m_itemCommands, &CRemoteItemCommands::OnProperties);
+    bind(ID_PERMISSIONS, m_itemCommands, &CRemoteItemCommands::OnPermissions);
+    bind(ID_COPY_URL, m_itemCommands, &CRemoteItemCommands::OnCopyUrl);
+    bind(ID_CREATE_EMPTY_FILE, m_itemCommands, &CRemoteItemCommands::OnCreateEmptyFile);
     bind(ID_GO_TO_FOLDER, m_itemCommands, &CRemoteItemCommands::OnGoToFolder);
     bind(ID_CUSTOM_COMMAND, m_itemCommands, &CRemoteItemCommands::OnCustomCommand);
     bind(ID_SELECT_ALL, m_list, &CFtpListView::SelectAll);
@@ -535,12 +539,14 @@ void CMainFrame::UpdateCommandUI()
         favorite->setEnabled(!busy);
     enable(ID_DISCONNECT, connected && !busy);
     enable(ID_CANCEL, m_session.IsBusy());
-    for (const int id : {ID_DOWNLOAD, ID_DOWNLOAD_TO, ID_RENAME, ID_DELETE, ID_PROPERTIES})
+    for (const int id : {ID_DOWNLOAD, ID_DOWNLOAD_TO, ID_RENAME, ID_DELETE, ID_PROPERTIES, ID_PERMISSIONS})
         enable(id, connected && selected && !busy);
     for (const int id : {ID_UPLOAD, ID_UPLOAD_FOLDER, ID_UPLOAD_LOCAL_SELECTION, ID_NEW_FOLDER, ID_EXPLORE,
-                         ID_CUSTOM_COMMAND, ID_REFRESH, ID_GO_TO_FOLDER, ID_SELECT_ALL, ID_INVERT_SELECTION})
+                         ID_CUSTOM_COMMAND, ID_REFRESH, ID_GO_TO_FOLDER, ID_SELECT_ALL, ID_INVERT_SELECTION,
+                         ID_CREATE_EMPTY_FILE})
         enable(id, connected && !busy);
     enable(ID_UP_ONE_LEVEL, connected && !busy && m_itemCommands->CanGoUp());
+    enable(ID_COPY_URL, connected && !m_session.ListedPath().IsEmpty());
     m_statusBar->UpdateList();
     m_statusBar->UpdateLock();
     m_list->SetAcceptsFiles(!m_transferCommands->IsDragging() && connected && !busy && !m_session.ListedPath().IsEmpty());

@@ -36,6 +36,10 @@ inline constexpr int ID_GO_TO_FOLDER = 32788;
 inline constexpr int ID_SELECT_ALL = 57642;
 inline constexpr int ID_INVERT_SELECTION = 32799;
 inline constexpr int ID_PROPERTIES = 32775;
+// Remote items: their permissions, addresses, new empty files.
+inline constexpr int ID_PERMISSIONS = 32862;
+inline constexpr int ID_COPY_URL = 32863;
+inline constexpr int ID_CREATE_EMPTY_FILE = 32864;
 
 // The Transfer Manager pane.
 inline constexpr int ID_TRANSFER_CANCEL = 32796;
