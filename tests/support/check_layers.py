@@ -36,7 +36,8 @@ ALLOWED = {
     "window/edit": {"engine/edit"},
     "window/transfers": {"engine/base", "engine/transfer", "window/resources", "window/views"},
     "window/frame": {"engine/base", "engine/catalog", "engine/session", "engine/transfer", "window/resources", "window/views",
-                     "window/chrome", "window/local", "window/sites", "window/options", "window/transfers"},
+                     "window/chrome", "window/local", "window/sites", "window/options", "window/transfers",
+                     "engine/edit", "window/edit"},
 
     "tools": {"engine/base", "engine/inet", "engine/catalog"},
 }

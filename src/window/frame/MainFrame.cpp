@@ -6,6 +6,7 @@
 #include "window/chrome/CustomizableToolBar.h"
 #include "window/frame/CommandTable.h"
 #include "window/frame/ConnectCommands.h"
+#include "window/frame/EditCommands.h"
 #include "window/frame/FrameStatusBar.h"
 #include "window/frame/PaneFocus.h"
 #include "window/frame/RemoteItemCommands.h"
@@ -94,6 +95,10 @@ CMainFrame::~CMainFrame()
 {
     // The session reports to the views while it closes; stop that first.
     m_session.SetEvents(nullptr);
+    // The edited files' copies follow queue jobs, and their half-fetched ones
+    // are cancelled in it: they go while the queue is still there.
+    delete m_editCommands;
+    m_editCommands = nullptr;
     // The Transfer Manager is a view of the queue: it goes before the queue.
     delete m_transferDock;
 }
@@ -176,7 +181,7 @@ void CMainFrame::CreateMenus()
         }
     };
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-    fill(file, {ID_CONNECT, ID_DISCONNECT, ID_CANCEL, 0, ID_CONNECTION_WIZARD, 0, ID_DOWNLOAD, ID_DOWNLOAD_TO,
+    fill(file, {ID_CONNECT, ID_DISCONNECT, ID_CANCEL, 0, ID_CONNECTION_WIZARD, 0, ID_OPEN_EDIT, ID_DOWNLOAD, ID_DOWNLOAD_TO,
                 ID_UPLOAD, ID_UPLOAD_FOLDER, 0, ID_NEW_FOLDER, ID_CREATE_EMPTY_FILE, ID_RENAME, ID_DELETE, ID_PERMISSIONS,
                 ID_PROPERTIES, 0, ID_APP_EXIT});
     QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
@@ -194,7 +199,7 @@ void CMainFrame::CreateMenus()
     fill(favorites, {ID_ADD_TO_FAVORITES, ID_ORGANIZE_FAVORITES, 0});
     m_favorites = new CFavoritesMenu(favorites, 3, this);
     QMenu* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
-    fill(tools, {ID_CUSTOM_COMMAND, 0, ID_TRANSFER_ASCII, ID_TRANSFER_BINARY, 0, ID_GO_SITE_DOWNLOAD_FOLDER,
+    fill(tools, {ID_CUSTOM_COMMAND, ID_EDITED_FILES, 0, ID_TRANSFER_ASCII, ID_TRANSFER_BINARY, 0, ID_GO_SITE_DOWNLOAD_FOLDER,
                  ID_GO_DEFAULT_DOWNLOAD_FOLDER, 0, ID_OPTIONS});
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     fill(help, {ID_HELP_FINDER, ID_WEB_SITE, 0, ID_APP_ABOUT});
@@ -394,8 +399,14 @@ void CMainFrame::CreateControllers()
     m_transferCommands->SetSitePathSource([this] { return m_connectCommands->SitePath(); });
     connect(m_queue, &CTransferQueue::LocalFilesWritten, m_transferCommands, &CTransferCommands::ShowLocalFilesWritten);
     connect(m_transferCommands, &CTransferCommands::DragStateChanged, this, &CMainFrame::UpdateCommandUI);
+    m_editCommands = new CEditCommands(m_session, *m_presenter, *m_list, *m_queue, *m_transferCommands, this);
+    bind(ID_OPEN_EDIT, m_editCommands, &CEditCommands::OnOpenAndEdit);
+    bind(ID_EDITED_FILES, m_editCommands, &CEditCommands::OnEditedFiles);
     connect(m_itemCommands, &CRemoteItemCommands::DownloadRequested, m_transferCommands, [this] {
-        m_transferCommands->Download();
+        if (GetProfileInt(settings::DoubleClickOpensFiles))
+            m_editCommands->OnOpenAndEdit();
+        else
+            m_transferCommands->Download();
     });
     bind(ID_DOWNLOAD, m_transferCommands, [this] { m_transferCommands->Download(); });
     bind(ID_DOWNLOAD_TO, m_transferCommands, &CTransferCommands::OnDownloadTo);
@@ -500,7 +511,7 @@ void CMainFrame::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
-    if (!m_transferCommands->ConfirmClose()) {
+    if (!m_editCommands->ConfirmClose() || !m_transferCommands->ConfirmClose()) {
         event->ignore();
         return;
     }
@@ -539,7 +550,7 @@ void CMainFrame::UpdateCommandUI()
         favorite->setEnabled(!busy);
     enable(ID_DISCONNECT, connected && !busy);
     enable(ID_CANCEL, m_session.IsBusy());
-    for (const int id : {ID_DOWNLOAD, ID_DOWNLOAD_TO, ID_RENAME, ID_DELETE, ID_PROPERTIES, ID_PERMISSIONS})
+    for (const int id : {ID_DOWNLOAD, ID_DOWNLOAD_TO, ID_RENAME, ID_DELETE, ID_PROPERTIES, ID_OPEN_EDIT, ID_PERMISSIONS})
         enable(id, connected && selected && !busy);
     for (const int id : {ID_UPLOAD, ID_UPLOAD_FOLDER, ID_UPLOAD_LOCAL_SELECTION, ID_NEW_FOLDER, ID_EXPLORE,
                          ID_CUSTOM_COMMAND, ID_REFRESH, ID_GO_TO_FOLDER, ID_SELECT_ALL, ID_INVERT_SELECTION,

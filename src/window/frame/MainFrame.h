@@ -10,6 +10,7 @@
 #include <memory>
 
 class CConnectCommands;
+class CEditCommands;
 class CCustomizableToolBar;
 class CFavoritesMenu;
 class CFrameStatusBar;
@@ -32,9 +33,10 @@ class QSplitter;
 // toolbar, the Quick Connect, Trace, Transfer Manager and Local Browser
 // bars, the status bar, and the command table with every command's enable
 // rule. It owns the one session to one site; the presenter keeps the views in
-// step with it, and the commands themselves live in three controllers:
+// step with it, and the commands themselves live in controllers:
 // connecting and the catalogue (CConnectCommands), remote items
-// (CRemoteItemCommands) and transfers (CTransferCommands).
+// (CRemoteItemCommands), transfers (CTransferCommands) and files opened for
+// editing (CEditCommands).
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
@@ -57,6 +59,7 @@ public:
     CConnectCommands& ConnectCommands() const { return *m_connectCommands; }
     CRemoteItemCommands& ItemCommands() const { return *m_itemCommands; }
     CTransferCommands& TransferCommands() const { return *m_transferCommands; }
+    CEditCommands& EditCommands() const { return *m_editCommands; }
     QAction* Command(int id) const { return m_commands.value(id); }
     CTracePane* TracePane() const { return m_tracePane; }
     CTransferManagerBar* TransferManager() const { return m_transfers; }
@@ -118,6 +121,7 @@ private:
     CConnectCommands* m_connectCommands = nullptr;
     CRemoteItemCommands* m_itemCommands = nullptr;
     CTransferCommands* m_transferCommands = nullptr;
+    CEditCommands* m_editCommands = nullptr;
     CFrameStatusBar* m_statusBar = nullptr;
     QHash<int, QAction*> m_commands;
     QSplitter* m_splitter = nullptr;

@@ -42,6 +42,9 @@ public:
     // never the program's working folder.
     static QString DefaultDownloadFolder();
 
+    // The connected site as a job takes it, with the transfer type in force.
+    TransferSite SiteOfSession() const;
+
     // ASCII or binary (kx::settings::kTransferType*), for the jobs queued next.
     int TransferType() const { return m_transferType; }
     void SetTransferType(int type);
@@ -89,7 +92,6 @@ private:
     void QueueJobs(const FileStatusList& entries, const std::function<void(const FileStatusList&)>& addJob) const;
     void QueueDownload(const FileStatusList& entries, const QString& target, const TransferSite& site,
                        const QString& source);
-    TransferSite SiteOfSession() const;
     FileStatusList SelectedEntries() const;
 
     CFtpSession& m_session;

@@ -36,7 +36,9 @@ inline constexpr int ID_GO_TO_FOLDER = 32788;
 inline constexpr int ID_SELECT_ALL = 57642;
 inline constexpr int ID_INVERT_SELECTION = 32799;
 inline constexpr int ID_PROPERTIES = 32775;
-// Remote items: their permissions, addresses, new empty files.
+// Remote files worked on in place.
+inline constexpr int ID_OPEN_EDIT = 32860;
+inline constexpr int ID_EDITED_FILES = 32861;
 inline constexpr int ID_PERMISSIONS = 32862;
 inline constexpr int ID_COPY_URL = 32863;
 inline constexpr int ID_CREATE_EMPTY_FILE = 32864;

@@ -287,6 +287,9 @@ std::unique_ptr<QMenu> CFtpListView::CreateContextMenu(QWidget* parent) const
         if (folder) {
             add(menu.get(), {cmd::ID_EXPLORE});
             menu->addSeparator();
+        } else {
+            add(menu.get(), {cmd::ID_OPEN_EDIT});
+            menu->addSeparator();
         }
         add(menu.get(), {cmd::ID_DOWNLOAD, cmd::ID_DOWNLOAD_TO});
         menu->addSeparator();
