@@ -157,6 +157,20 @@ TEST_F(EditCommandsTest, ASavedCopyGoesBackAfterTheQuestionAndQuittingWithOneNot
     EXPECT_TRUE(QFileInfo::exists(copy));
 }
 
+TEST_F(EditCommandsTest, AlwaysForThisFileSendsItsLaterSavesUnasked)
+{
+    ASSERT_TRUE(OpenIndex());
+    AnswerUploadQuestion(QMessageBox::Yes, true);
+    Save("<p>one</p>\n");
+    ASSERT_TRUE(Until([&] { return m_root.Read("www/index.html") == "<p>one</p>\n"; }));
+    ASSERT_TRUE(Until([&] { return StateOf(0) == EditedFile::State::Watching; }));
+    EXPECT_TRUE(Files().Files().value(0).alwaysUpload);
+    Save("<p>two</p>\n");
+    ASSERT_TRUE(Until([&] { return m_root.Read("www/index.html") == "<p>two</p>\n"; }));
+    EXPECT_EQ(m_questions.size(), 1);
+    EXPECT_TRUE(m_prompts.questions.isEmpty());
+}
+
 TEST_F(EditCommandsTest, AFileChangedOnTheServerSinceItWasOpenedIsNotOverwrittenUnasked)
 {
     kx::WriteProfileInt(kx::settings::EditUploadWithoutAsking, 1);
