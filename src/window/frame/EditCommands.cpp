@@ -178,22 +178,23 @@ void CEditCommands::Launch(const QString& localPath)
         ? QString()
         : kx::GetProfileString(QString::fromLatin1(kx::settings::kEditorsSection), extension);
     if (!program.trimmed().isEmpty()) {
+        // A hand-edited setting may be only quotes: no program, said as such.
         QStringList arguments = QProcess::splitCommand(program);
-        const QString executable = arguments.takeFirst();
-        if (QProcess::startDetached(executable, arguments << localPath))
+        const QString executable = arguments.isEmpty() ? QString() : arguments.takeFirst();
+        if (!executable.isEmpty() && QProcess::startDetached(executable, arguments << localPath))
             return;
         Prompts().Message(m_window,
                           QStringLiteral("The program set for .%1 files could not be started:\n%2\n\nThe copy is at %3; "
                                          "it is watched, and saving it offers to upload it.")
-                              .arg(extension, executable, localPath),
+                              .arg(extension, program.trimmed(), localPath),
                           IPrompts::Icon::Warning);
         return;
     }
     if (QDesktopServices::openUrl(QUrl::fromLocalFile(localPath)))
         return;
     Prompts().Message(m_window,
-                      QStringLiteral("No program opens \"%1\" on this desktop. Set one for its extension in the "
-                                     "[Editors] section of the settings, or open the copy yourself:\n%2\n\n"
+                      QStringLiteral("No program opens \"%1\" on this desktop. Set one for its extension in "
+                                     "Tools > Options > Editing, or open the copy yourself:\n%2\n\n"
                                      "It is watched, and saving it offers to upload it.")
                           .arg(QFileInfo(localPath).fileName(), localPath),
                       IPrompts::Icon::Warning);

@@ -171,6 +171,26 @@ TEST_F(EditCommandsTest, AlwaysForThisFileSendsItsLaterSavesUnasked)
     EXPECT_TRUE(m_prompts.questions.isEmpty());
 }
 
+TEST_F(EditCommandsTest, AProgramThatCannotStartIsNamedAndTheCopyIsStillWatched)
+{
+    kx::WriteProfileString(QStringLiteral("Editors"), QStringLiteral("txt"), QStringLiteral("/nowhere/editor --new"));
+    kx::WriteProfileString(QStringLiteral("Editors"), QStringLiteral("md"), QStringLiteral("\"\""));
+    m_root.Write("www/notes.txt", "notes");
+    m_root.Write("www/readme.md", "readme");
+    m_server = kxtest::StartPyFtpd(m_root.path(), "anna", "secret");
+    ASSERT_TRUE(Connect(QStringLiteral("/www")));
+    Select({QStringLiteral("notes.txt"), QStringLiteral("readme.md")});
+    m_frame->Command(cmd::ID_OPEN_EDIT)->trigger();
+    ASSERT_TRUE(Until([&] { return m_prompts.messages.size() == 2; }));
+    m_prompts.messages.sort();
+    EXPECT_TRUE(m_prompts.messages[0].startsWith(
+        QStringLiteral("The program set for .md files could not be started:\n\"\"\n\nThe copy is at ")));
+    EXPECT_TRUE(m_prompts.messages[1].startsWith(
+        QStringLiteral("The program set for .txt files could not be started:\n/nowhere/editor --new\n\nThe copy is at ")));
+    EXPECT_EQ(Files().Files().size(), 2);
+    EXPECT_EQ(StateOf(0), EditedFile::State::Watching);
+}
+
 TEST_F(EditCommandsTest, AFileChangedOnTheServerSinceItWasOpenedIsNotOverwrittenUnasked)
 {
     kx::WriteProfileInt(kx::settings::EditUploadWithoutAsking, 1);
