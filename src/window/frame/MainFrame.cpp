@@ -101,6 +101,12 @@ CMainFrame::~CMainFrame()
     m_editCommands = nullptr;
     // The Transfer Manager is a view of the queue: it goes before the queue.
     delete m_transferDock;
+    // The queue stops its jobs as it goes and reports each one: the status
+    // bar and the rest of the window no longer hear it. It goes now, while
+    // the password source it was given is still there.
+    m_queue->disconnect();
+    delete m_queue;
+    m_queue = nullptr;
 }
 
 QAction* CMainFrame::AddCommand(int id)
