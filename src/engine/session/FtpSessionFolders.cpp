@@ -483,6 +483,15 @@ bool CFtpSession::CreateEmptyFile(const RemotePath& file)
         return false;
     const QString name = file.Name();
     Trace(TRACE_COMMAND, QStringLiteral("Creating empty file \"%1\"").arg(name));
+    // Another client may have made it since the folder was listed: an empty
+    // file written over it would empty it. A server without SIZE, or one that
+    // has no such file, answers with an error, and the file is made.
+    try {
+        m_connection->GetFileSize(ToServer(file));
+        Trace(TRACE_ERROR, QStringLiteral("\"%1\" exists already on the server; nothing was created.").arg(name));
+        return false;
+    } catch (const inet::InternetError&) {
+    }
     if (!Attempt([&] { m_connection->OpenFileForWrite(ToServer(file), inet::TransferType::Binary)->Close(); },
                  QStringLiteral("An error occurred creating the file: \"%1\"").arg(name)))
         return false;

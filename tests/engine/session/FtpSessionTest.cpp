@@ -535,6 +535,12 @@ TEST_F(FtpSessionTest, PermissionsChangeForItemsAndWhatTheScopeReachesAndEmptyFi
     ASSERT_TRUE(m_session.CreateEmptyFile(Path("/pub/empty.txt")));
     EXPECT_EQ(m_root.Read("pub/empty.txt"), "");
     EXPECT_TRUE(m_events.notices.contains(QStringLiteral("added /pub/empty.txt")));
+    // One that is there, listed or not, is never emptied.
+    m_root.Write("pub/kept.txt", "kept");
+    EXPECT_FALSE(m_session.CreateEmptyFile(Path("/pub/kept.txt")));
+    EXPECT_EQ(m_root.Read("pub/kept.txt"), "kept");
+    EXPECT_TRUE(m_events.OwnLines().contains(QStringLiteral("\"kept.txt\" exists already on the server; nothing was created.")));
+    EXPECT_FALSE(m_session.IsBusy());
 
     ASSERT_TRUE(m_session.ChangePermissions({{Path("/pub/readme.txt"), false}}, 0640, PermissionScope::ItemsOnly));
     EXPECT_EQ(ModeOf(m_root.Path("pub/readme.txt")), 0640u);
