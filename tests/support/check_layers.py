@@ -38,7 +38,7 @@ ALLOWED = {
     "window/transfers": {"engine/base", "engine/transfer", "window/resources", "window/views"},
     "window/frame": {"engine/base", "engine/catalog", "engine/session", "engine/transfer", "window/resources", "window/views",
                      "window/chrome", "window/local", "window/sites", "window/options", "window/transfers",
-                     "engine/sync", "window/sync"},
+                     "engine/sync", "window/sync", "engine/edit", "window/edit"},
 
     "tools": {"engine/base", "engine/inet", "engine/remote", "engine/catalog"},
 }

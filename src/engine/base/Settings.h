@@ -78,6 +78,12 @@ inline constexpr StringSetting LastSelected{kSection, "LastSelected", ""};
 inline constexpr StringSetting TransferColumnWidth{kSection, "TransferColumnWidth", ""};
 // The Details columns of the remote list, as the user left them.
 inline constexpr StringSetting ListColumnWidth{kSection, "ListColumnWidth", ""};
+// The Details columns the user hid, by number ("4,6,").
+inline constexpr StringSetting ListHiddenColumns{kSection, "ListHiddenColumns", ""};
+// Opening a file (double-click, Enter) opens it for editing instead of downloading it.
+inline constexpr IntSetting DoubleClickOpensFiles{kSection, "DoubleClickOpensFiles", 0};
+// A saved copy of a file being edited goes back to the server without the question.
+inline constexpr IntSetting EditUploadWithoutAsking{kSection, "EditUploadWithoutAsking", 0};
 // "Store passwords in": the keyring, the catalogue file, or nowhere (asked
 // at the first connect of a run). Unset: the keyring where one answers.
 inline constexpr IntSetting PasswordStore{kSection, "PasswordStore", -1};
@@ -112,6 +118,10 @@ inline constexpr char kTraceSection[] = "Trace";
 inline constexpr char kFileBrowserSection[] = "FileBrowser";
 inline constexpr char kQuickConnectStateSection[] = "QuickConnectState";
 inline constexpr char kGoToFolderSection[] = "GoToFolder";
+// The program that opens files for editing, per extension: "html=/usr/bin/gedit"
+// (the extension in lower case, without its dot; a program may carry
+// arguments before the file). An extension not named opens with the desktop's program.
+inline constexpr char kEditorsSection[] = "Editors";
 inline constexpr char kQuickConnectSection[] = "QuickConnect";
 inline constexpr char kSizeHorzCX[] = "SizeHorzCX";
 inline constexpr char kSizeHorzCY[] = "SizeHorzCY";

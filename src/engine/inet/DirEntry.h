@@ -17,7 +17,7 @@ struct DirEntry {
     TimePrecision timePrecision = TimePrecision::Exact;
     std::int64_t created = -1;
     std::int64_t accessed = -1;
-    std::string permissions;       // informational: "rwxr-xr-x", or the MLSD perm fact
+    std::string permissions;       // informational: "rwxr-xr-x", else the MLSD perm fact
     std::string owner;             // informational, as the listing names them (a name or a number);
     std::string group;             // empty when it has none
     bool IsDots() const { return name == "." || name == ".."; }

@@ -374,6 +374,13 @@ void ConnectionCore::Open(const std::string& user, const std::string& password)
     features = ParseFeatReply(reply);
     if (features.count("UTF8"))
         Exec("OPTS UTF8 ON");  // a refusal changes nothing: names stay raw bytes
+    // Listings that show each item's mode, owner and group, where the server
+    // has them but does not send them unasked (pyftpdlib). A refusal leaves
+    // the facts as they were.
+    if (const auto mlst = features.find("MLST"); mlst != features.end()) {
+        if (const std::string facts = MlstFactsWithUnixFacts(mlst->second); !facts.empty())
+            Exec("OPTS MLST " + facts);
+    }
 }
 
 void ConnectionCore::SetType(TransferType type)

@@ -338,4 +338,32 @@ FeatureMap ParseFeatReply(const FtpReply& reply)
     return out;
 }
 
+std::string MlstFactsWithUnixFacts(std::string_view offered)
+{
+    std::string inUse;
+    std::string added;
+    while (!offered.empty()) {
+        const std::size_t semicolon = offered.find(';');
+        std::string_view fact = offered.substr(0, semicolon);
+        offered.remove_prefix(semicolon == std::string_view::npos ? offered.size() : semicolon + 1);
+        const bool on = !fact.empty() && fact.back() == '*';
+        if (on)
+            fact.remove_suffix(1);
+        if (fact.empty() || fact.find(' ') != std::string_view::npos)
+            continue;
+        std::string lower(fact);
+        for (char& c : lower)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (on)
+            inUse += std::string(fact) + ';';
+        else if (lower.rfind("unix.", 0) == 0)
+            added += std::string(fact) + ';';
+    }
+    // A server that marks nothing as in use gives no set to add to: asking
+    // for the Unix facts alone would turn off its type and size.
+    if (inUse.empty() || added.empty())
+        return std::string();
+    return inUse + added;
+}
+
 }  // namespace inet

@@ -76,5 +76,9 @@ std::optional<std::int64_t> UtcSeconds(int year, int month, int day, int hour, i
 // parameters of each, one per line ("MKDIR\nUTIME").
 using FeatureMap = std::map<std::string, std::string>;
 FeatureMap ParseFeatReply(const FtpReply& reply);
+// The facts to ask for with "OPTS MLST" when the MLST feature offers Unix
+// facts (mode, owner, group) that are not turned on: those in use ("*") and
+// the Unix ones. Empty when nothing needs asking for.
+std::string MlstFactsWithUnixFacts(std::string_view offered);
 
 }  // namespace inet

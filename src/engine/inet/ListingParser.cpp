@@ -167,6 +167,8 @@ std::string ModeToString(unsigned mode) {
 }
 
 bool ParseOctalMode(std::string_view s, unsigned& mode) {
+    // pyftpdlib writes Python's octal form, "0o644".
+    if (s.size() > 2 && s[0] == '0' && (s[1] == 'o' || s[1] == 'O')) s.remove_prefix(2);
     if (s.empty() || s.size() > 6) return false;
     unsigned value = 0;
     for (char c : s) {
@@ -626,7 +628,9 @@ LineKind ParseMlsdLine(std::string_view line, DirEntry& out) {
         }
     }
     if (!haveSize && haveFolderSize) e.size = folderSize;
-    if (e.permissions.empty() && haveMode) e.permissions = ModeToString(mode);
+    // The mode is what SITE CHMOD changes and what people read; the perm
+    // fact ("adfr") only stands in where the server gives no mode.
+    if (haveMode) e.permissions = ModeToString(mode);
 
     e.name = forcedName.empty() ? std::string(name) : std::string(forcedName);
     out = std::move(e);

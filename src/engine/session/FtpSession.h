@@ -95,6 +95,10 @@ public:
     // what lies below the chosen folders. A server that does not know the
     // command (500, 502, 504) stops it at once with a line that says so.
     bool ChangePermissions(const QList<RemoteItem>& items, int mode, PermissionScope scope);
+    // What the server holds of one file now: its size (SIZE) and its time
+    // (MDTM, seconds UTC; -1 where the server does not tell). False, with
+    // the reply traced, when it does not tell the size: a file that is gone.
+    bool QueryFile(const RemotePath& file, quint64& size, qint64& modified);
 
     // The exact (UTC) times of files of `folder` by MDTM, for a listing
     // whose times are the server's clock without its zone; a name the server

@@ -520,6 +520,15 @@ bool CFtpSession::CreateEmptyFile(const RemotePath& file)
         return false;
     const QString name = file.Name();
     Trace(TRACE_COMMAND, QStringLiteral("Creating empty file \"%1\"").arg(name));
+    // Another client may have made it since the folder was listed: an empty
+    // file written over it would empty it. A server without SIZE, or one that
+    // has no such file, answers with an error, and the file is made.
+    try {
+        m_connection->GetFileSize(ToServer(file));
+        Trace(TRACE_ERROR, QStringLiteral("\"%1\" exists already on the server; nothing was created.").arg(name));
+        return false;
+    } catch (const inet::InternetError&) {
+    }
     if (!Attempt([&] { m_connection->OpenFileForWrite(ToServer(file), inet::TransferType::Binary)->Close(); },
                  QStringLiteral("An error occurred creating the file: \"%1\"").arg(name)))
         return false;
@@ -529,6 +538,24 @@ bool CFtpSession::CreateEmptyFile(const RemotePath& file)
         entry.name = name;
         entry.modified = QDateTime::currentSecsSinceEpoch();
         m_events->OnItemAdded(file, entry);
+    }
+    return true;
+}
+
+bool CFtpSession::QueryFile(const RemotePath& file, quint64& size, qint64& modified)
+{
+    Operation operation(*this);
+    if (!operation.Started() || !CanActOn(file))
+        return false;
+    const std::string path = ToServer(file);
+    if (!Attempt([&] { size = m_connection->GetFileSize(path); },
+                 QStringLiteral("The size of \"%1\" on the server could not be read.").arg(file.ToString())))
+        return false;
+    try {
+        modified = m_connection->GetModificationTime(path);
+    } catch (const inet::InternetError&) {
+        // Servers without MDTM still tell the size, which is most of it.
+        modified = -1;
     }
     return true;
 }

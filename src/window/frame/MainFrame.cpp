@@ -7,6 +7,7 @@
 #include "window/frame/CommandTable.h"
 #include "window/frame/CompareCommands.h"
 #include "window/frame/ConnectCommands.h"
+#include "window/frame/EditCommands.h"
 #include "window/frame/FrameStatusBar.h"
 #include "window/frame/PaneFocus.h"
 #include "window/frame/RemoteItemCommands.h"
@@ -97,9 +98,13 @@ CMainFrame::~CMainFrame()
     // The session reports to the views while it closes; stop that first.
     m_session.SetEvents(nullptr);
     // They read the session, the presenter and the queue, which go before
-    // the window's children: they go first.
+    // the window's children: they go first. The edited files' copies follow
+    // queue jobs, and their half-fetched ones are cancelled in it: they go
+    // while the queue is still there.
     delete m_syncCommands;
     delete m_compareCommands;
+    delete m_editCommands;
+    m_editCommands = nullptr;
     // The queue stops its workers as it goes and reports that; the views
     // those reports would reach (the Transfer Manager, the status bar that
     // reads it) are going too, so nothing listens any more.
@@ -107,6 +112,7 @@ CMainFrame::~CMainFrame()
     // The Transfer Manager is a view of the queue: it goes before the queue.
     delete m_transferDock;
     delete m_queue;
+    m_queue = nullptr;
 }
 
 QAction* CMainFrame::AddCommand(int id)
@@ -187,10 +193,11 @@ void CMainFrame::CreateMenus()
         }
     };
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-    fill(file, {ID_CONNECT, ID_DISCONNECT, ID_CANCEL, 0, ID_CONNECTION_WIZARD, 0, ID_DOWNLOAD, ID_DOWNLOAD_TO,
-                ID_UPLOAD, ID_UPLOAD_FOLDER, 0, ID_NEW_FOLDER, ID_RENAME, ID_DELETE, ID_PROPERTIES, 0, ID_APP_EXIT});
+    fill(file, {ID_CONNECT, ID_DISCONNECT, ID_CANCEL, 0, ID_CONNECTION_WIZARD, 0, ID_OPEN_EDIT, ID_DOWNLOAD, ID_DOWNLOAD_TO,
+                ID_UPLOAD, ID_UPLOAD_FOLDER, 0, ID_NEW_FOLDER, ID_CREATE_EMPTY_FILE, ID_RENAME, ID_DELETE, ID_PERMISSIONS,
+                ID_PROPERTIES, 0, ID_APP_EXIT});
     QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
-    fill(edit, {ID_SELECT_ALL, ID_INVERT_SELECTION});
+    fill(edit, {ID_COPY_URL, 0, ID_SELECT_ALL, ID_INVERT_SELECTION});
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
     QMenu* bars = view->addMenu(QStringLiteral("&Toolbars"));
     bars->setObjectName(QStringLiteral("barsMenu"));
@@ -207,7 +214,7 @@ void CMainFrame::CreateMenus()
     fill(favorites, {ID_ADD_TO_FAVORITES, ID_ORGANIZE_FAVORITES, 0});
     m_favorites = new CFavoritesMenu(favorites, 3, this);
     QMenu* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
-    fill(tools, {ID_CUSTOM_COMMAND, ID_SYNCHRONIZE, ID_SEARCH_REMOTE, 0, ID_TRANSFER_ASCII, ID_TRANSFER_BINARY, 0, ID_GO_SITE_DOWNLOAD_FOLDER,
+    fill(tools, {ID_CUSTOM_COMMAND, ID_SYNCHRONIZE, ID_SEARCH_REMOTE, ID_EDITED_FILES, 0, ID_TRANSFER_ASCII, ID_TRANSFER_BINARY, 0, ID_GO_SITE_DOWNLOAD_FOLDER,
                  ID_GO_DEFAULT_DOWNLOAD_FOLDER, 0, ID_OPTIONS});
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     fill(help, {ID_HELP_FINDER, ID_WEB_SITE, 0, ID_APP_ABOUT});
@@ -347,8 +354,9 @@ void CMainFrame::CreateClientArea()
         m_splitter->addAction(action);
     }
 
-    m_list->SortByColumn(std::clamp(GetProfileInt(settings::SortColumn), 0, 3));
+    m_list->SortByColumn(std::clamp(GetProfileInt(settings::SortColumn), 0, CFtpListModel::ColumnCount - 1));
     m_list->RestoreColumnWidths(GetProfileString(settings::ListColumnWidth));
+    m_list->RestoreHiddenColumns(GetProfileString(settings::ListHiddenColumns));
     const int style = GetProfileInt(settings::ViewStyle);
     m_list->SetViewStyle((style >= settings::kViewSmallIcons && style <= settings::kViewDetails) ? style
                                                                                                 : settings::kViewLargeIcons);
@@ -395,6 +403,9 @@ void CMainFrame::CreateControllers()
     bind(ID_RENAME, m_itemCommands, &CRemoteItemCommands::OnRename);
     bind(ID_NEW_FOLDER, m_itemCommands, &CRemoteItemCommands::OnNewFolder);
     bind(ID_PROPERTIES, m_itemCommands, &CRemoteItemCommands::OnProperties);
+    bind(ID_PERMISSIONS, m_itemCommands, &CRemoteItemCommands::OnPermissions);
+    bind(ID_COPY_URL, m_itemCommands, &CRemoteItemCommands::OnCopyUrl);
+    bind(ID_CREATE_EMPTY_FILE, m_itemCommands, &CRemoteItemCommands::OnCreateEmptyFile);
     bind(ID_GO_TO_FOLDER, m_itemCommands, &CRemoteItemCommands::OnGoToFolder);
     bind(ID_CUSTOM_COMMAND, m_itemCommands, &CRemoteItemCommands::OnCustomCommand);
     bind(ID_SELECT_ALL, m_list, &CFtpListView::SelectAll);
@@ -404,8 +415,14 @@ void CMainFrame::CreateControllers()
     m_transferCommands->SetSitePathSource([this] { return m_connectCommands->SitePath(); });
     connect(m_queue, &CTransferQueue::LocalFilesWritten, m_transferCommands, &CTransferCommands::ShowLocalFilesWritten);
     connect(m_transferCommands, &CTransferCommands::DragStateChanged, this, &CMainFrame::UpdateCommandUI);
+    m_editCommands = new CEditCommands(m_session, *m_presenter, *m_list, *m_queue, *m_transferCommands, this);
+    bind(ID_OPEN_EDIT, m_editCommands, &CEditCommands::OnOpenAndEdit);
+    bind(ID_EDITED_FILES, m_editCommands, &CEditCommands::OnEditedFiles);
     connect(m_itemCommands, &CRemoteItemCommands::DownloadRequested, m_transferCommands, [this] {
-        m_transferCommands->Download();
+        if (GetProfileInt(settings::DoubleClickOpensFiles))
+            m_editCommands->OnOpenAndEdit();
+        else
+            m_transferCommands->Download();
     });
     bind(ID_DOWNLOAD, m_transferCommands, [this] { m_transferCommands->Download(); });
     bind(ID_DOWNLOAD_TO, m_transferCommands, &CTransferCommands::OnDownloadTo);
@@ -500,6 +517,7 @@ void CMainFrame::SaveState()
     WindowPlacement::Save(*this);
     WriteProfileInt(settings::SortColumn, m_list->SortColumn());
     WriteProfileString(settings::ListColumnWidth, m_list->ColumnWidthsText());
+    WriteProfileString(settings::ListHiddenColumns, m_list->HiddenColumnsText());
     m_toolbar->SaveState(QString::fromLatin1(settings::kToolbarName));
     WindowPlacement::SaveBars(*this, Panes());
 }
@@ -514,7 +532,7 @@ void CMainFrame::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
-    if (!m_transferCommands->ConfirmClose()) {
+    if (!m_editCommands->ConfirmClose() || !m_transferCommands->ConfirmClose()) {
         event->ignore();
         return;
     }
@@ -553,12 +571,14 @@ void CMainFrame::UpdateCommandUI()
         favorite->setEnabled(!busy);
     enable(ID_DISCONNECT, connected && !busy);
     enable(ID_CANCEL, m_session.IsBusy());
-    for (const int id : {ID_DOWNLOAD, ID_DOWNLOAD_TO, ID_RENAME, ID_DELETE, ID_PROPERTIES})
+    for (const int id : {ID_DOWNLOAD, ID_DOWNLOAD_TO, ID_RENAME, ID_DELETE, ID_PROPERTIES, ID_OPEN_EDIT, ID_PERMISSIONS})
         enable(id, connected && selected && !busy);
     for (const int id : {ID_UPLOAD, ID_UPLOAD_FOLDER, ID_UPLOAD_LOCAL_SELECTION, ID_NEW_FOLDER, ID_EXPLORE,
-                         ID_CUSTOM_COMMAND, ID_REFRESH, ID_GO_TO_FOLDER, ID_SELECT_ALL, ID_INVERT_SELECTION})
+                         ID_CUSTOM_COMMAND, ID_REFRESH, ID_GO_TO_FOLDER, ID_SELECT_ALL, ID_INVERT_SELECTION,
+                         ID_CREATE_EMPTY_FILE})
         enable(id, connected && !busy);
     enable(ID_UP_ONE_LEVEL, connected && !busy && m_itemCommands->CanGoUp());
+    enable(ID_COPY_URL, connected && !m_session.ListedPath().IsEmpty());
     m_statusBar->UpdateList();
     m_statusBar->UpdateLock();
     m_list->SetAcceptsFiles(!m_transferCommands->IsDragging() && connected && !busy && !m_session.ListedPath().IsEmpty());

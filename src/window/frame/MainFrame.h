@@ -11,6 +11,7 @@
 
 class CCompareCommands;
 class CConnectCommands;
+class CEditCommands;
 class CCustomizableToolBar;
 class CFavoritesMenu;
 class CFrameStatusBar;
@@ -38,7 +39,7 @@ class QSplitter;
 // connecting and the catalogue (CConnectCommands), remote items
 // (CRemoteItemCommands), transfers (CTransferCommands), comparing and
 // filtering the panes (CCompareCommands), synchronising and searching
-// (CSyncCommands).
+// (CSyncCommands), and files opened for editing (CEditCommands).
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
@@ -64,6 +65,7 @@ public:
     CCompareCommands& CompareCommands() const { return *m_compareCommands; }
     CSyncCommands& SyncCommands() const { return *m_syncCommands; }
     CRemotePresenter& Presenter() const { return *m_presenter; }
+    CEditCommands& EditCommands() const { return *m_editCommands; }
     QAction* Command(int id) const { return m_commands.value(id); }
     CTracePane* TracePane() const { return m_tracePane; }
     CTransferManagerBar* TransferManager() const { return m_transfers; }
@@ -127,6 +129,7 @@ private:
     CTransferCommands* m_transferCommands = nullptr;
     CCompareCommands* m_compareCommands = nullptr;
     CSyncCommands* m_syncCommands = nullptr;
+    CEditCommands* m_editCommands = nullptr;
     CFrameStatusBar* m_statusBar = nullptr;
     QHash<int, QAction*> m_commands;
     QSplitter* m_splitter = nullptr;

@@ -7,8 +7,12 @@
 #include "window/views/CustomCommandDlg.h"
 #include "window/views/FtpListView.h"
 #include "window/views/GoToFolderDlg.h"
+#include "window/views/PermissionsDlg.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QLineEdit>
+#include <QMap>
 
 CRemoteItemCommands::CRemoteItemCommands(CFtpSession& session, CRemotePresenter& presenter, CFtpListView& list,
                                          QWidget* window)
@@ -121,9 +125,26 @@ void CRemoteItemCommands::OnNewFolder()
     }
 }
 
+void CRemoteItemCommands::OnCreateEmptyFile()
+{
+    const int row = m_presenter.AddNewFileRow();
+    if (row < 0)
+        return;
+    m_list.SelectItem(row);
+    m_list.FocusList();
+    m_newFilePending = true;
+    m_editFolder = m_session.ListedPath();
+    m_list.EditItem(row);
+    if (QLineEdit* editor = m_list.Editor()) {
+        // The name ready to be typed over, the extension kept.
+        editor->setText(QStringLiteral("New File.txt"));
+        editor->setSelection(0, int(QStringLiteral("New File").size()));
+    }
+}
+
 void CRemoteItemCommands::OnEditingStarted(int row)
 {
-    if (!m_newFolderPending) {
+    if (!m_newFolderPending && !m_newFilePending) {
         m_oldName = m_list.ItemName(row);
         m_editFolder = m_session.ListedPath();
     }
@@ -146,9 +167,25 @@ void CRemoteItemCommands::OnEditingFinished(int row, const QString& newText, boo
 {
     const bool pending = m_newFolderPending;
     m_newFolderPending = false;
+    const bool newFile = m_newFilePending;
+    m_newFilePending = false;
     const bool haveText = accepted && !newText.isEmpty();
     if (!haveText || !m_session.HasConnection() || !CheckTypedName(newText)) {
-        if (pending)
+        if (pending || newFile)
+            m_presenter.RemoveNewFolderRow(row);
+        return;
+    }
+    if (newFile) {
+        // An empty file written over one that exists would empty it.
+        const int existing = m_list.FindRow(newText);
+        if (existing >= 0 && existing != row) {
+            m_presenter.RemoveNewFolderRow(row);
+            Prompts().Message(m_window, QStringLiteral("\"%1\" exists already; nothing was created.").arg(newText),
+                              IPrompts::Icon::Warning);
+            return;
+        }
+        m_presenter.NameNewFolderRow(row, newText);
+        if (!m_session.CreateEmptyFile(m_editFolder.Child(newText)))
             m_presenter.RemoveNewFolderRow(row);
         return;
     }
@@ -184,6 +221,71 @@ void CRemoteItemCommands::OnProperties()
     const int row = m_list.FirstSelectedRow();
     if (row >= 0)
         CPropertiesSheet(PropertiesOf(row), m_window).exec();
+}
+
+void CRemoteItemCommands::OnPermissions()
+{
+    const QList<int> rows = m_list.SelectedRows();
+    if (rows.isEmpty() || !m_session.HasConnection() || m_session.IsBusy())
+        return;
+    const RemotePath folder = m_session.ListedPath();
+    QStringList names;
+    QList<int> modes;
+    QList<RemoteItem> items;
+    bool anyFolder = false;
+    for (const int row : rows) {
+        const FtpListItem* listed = m_list.Item(row);
+        names << m_list.ItemName(row);
+        modes << (listed ? ModeOfPermissionText(listed->permissions) : -1);
+        items.append({folder.Child(m_list.ItemName(row)), m_list.IsFolderItem(row)});
+        anyFolder = anyFolder || m_list.IsFolderItem(row);
+    }
+    CPermissionsDlg dialog(names, modes, anyFolder, m_window);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    // A box left half ticked keeps each item's own bit: the items go in
+    // groups of the mode each ends up with.
+    const int mixed = dialog.MixedBits();
+    QMap<int, QList<RemoteItem>> byMode;
+    for (qsizetype i = 0; i < items.size(); ++i)
+        byMode[dialog.Mode() | (modes[i] >= 0 ? modes[i] & mixed : 0)].append(items[i]);
+    for (auto group = byMode.cbegin(); group != byMode.cend(); ++group) {
+        if (m_session.ChangePermissions(group.value(), group.key(), dialog.Scope()))
+            continue;
+        // A server that does not know the command is told so once.
+        const QString reply = m_session.GetLastResponse();
+        if (!m_session.HasConnection() || reply.startsWith(QLatin1String("500")) || reply.startsWith(QLatin1String("502"))
+            || reply.startsWith(QLatin1String("504")))
+            break;
+    }
+    // The modes as the server has them now.
+    if (m_session.HasConnection() && m_session.ListedPath() == folder)
+        m_session.ListFolder(folder, true);
+}
+
+QStringList CRemoteItemCommands::SelectedUrls() const
+{
+    // ftps:// says TLS from the first byte; the other ways begin as plain FTP.
+    const QString scheme =
+        m_session.Site().encryption == kImplicitTls ? QStringLiteral("ftps") : QStringLiteral("ftp");
+    const QString& user = m_session.Site().login;
+    const RemotePath folder = m_session.ListedPath();
+    QList<RemotePath> paths;
+    for (const int row : m_list.SelectedRows())
+        paths << folder.Child(m_list.ItemName(row));
+    if (paths.isEmpty())
+        paths << folder;
+    QStringList urls;
+    for (const RemotePath& path : std::as_const(paths))
+        urls << path.Url(scheme, user, m_session.Server(), m_session.Port());
+    return urls;
+}
+
+void CRemoteItemCommands::OnCopyUrl()
+{
+    if (!m_session.HasConnection() || m_session.ListedPath().IsEmpty())
+        return;
+    QApplication::clipboard()->setText(SelectedUrls().join(QLatin1Char('\n')));
 }
 
 void CRemoteItemCommands::OnGoToFolder()

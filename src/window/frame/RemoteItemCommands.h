@@ -12,7 +12,8 @@ class QTreeWidgetItem;
 class QWidget;
 
 // The commands on remote items and folders: open, up, go to, refresh,
-// delete, rename, new folder, properties, custom command. Each names what it
+// delete, rename, new folder, new empty file, properties, permissions, copy
+// URL, custom command. Each names what it
 // acts on by absolute paths taken when it starts (the listed folder and the
 // selected rows), never by a row read later, and hands the work to the
 // session; the presenter keeps the views in step, the placeholder row of a
@@ -31,6 +32,14 @@ public:
     void OnRename();
     void OnNewFolder();
     void OnProperties();
+    // File Permissions: the selected items' modes as the listing gives them,
+    // changed with SITE CHMOD, then the folder listed again to show them.
+    void OnPermissions();
+    // The selected items' addresses (or the listed folder's), one a line,
+    // to the clipboard: never with the password.
+    void OnCopyUrl();
+    QStringList SelectedUrls() const;
+    void OnCreateEmptyFile();
     void OnGoToFolder();
     void OnCustomCommand();
     // A click in the folder tree: that folder is listed, or the tree goes
@@ -60,4 +69,5 @@ private:
     QString m_oldName;        // a row's name when its edit began
     RemotePath m_editFolder;  // the listed folder when that edit began
     bool m_newFolderPending = false;
+    bool m_newFilePending = false;
 };

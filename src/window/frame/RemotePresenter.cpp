@@ -131,6 +131,13 @@ int CRemotePresenter::AddNewFolderRow()
     return m_list.AddOrUpdateEntry(0, placeholder);
 }
 
+int CRemotePresenter::AddNewFileRow()
+{
+    FileStatus placeholder;
+    placeholder.path = QStringLiteral("eliF weN");
+    return m_list.AddOrUpdateEntry(0, placeholder);
+}
+
 void CRemotePresenter::NameNewFolderRow(int row, const QString& name)
 {
     if (row >= 0)

@@ -59,6 +59,8 @@ public:
     // -1 when none could be added. The presenter is the list's one writer,
     // so the placeholder goes through it too.
     int AddNewFolderRow();
+    // The same for a new empty file.
+    int AddNewFileRow();
     // The typed name, before the folder is made: the new folder's notice
     // then finds this row rather than adding a second one.
     void NameNewFolderRow(int row, const QString& name);

@@ -43,6 +43,9 @@ public:
     // never the program's working folder.
     static QString DefaultDownloadFolder();
 
+    // The connected site as a job takes it, with the transfer type in force.
+    TransferSite SiteOfSession() const;
+
     // ASCII or binary (kx::settings::kTransferType*), for the jobs queued next.
     int TransferType() const { return m_transferType; }
     void SetTransferType(int type);
@@ -53,8 +56,6 @@ public:
     // Queues entries of another remote folder (a search's matches) for
     // download into the Local Browser's folder.
     void DownloadFrom(const RemotePath& folder, const FileStatusList& entries);
-    // The connected site as a job connects to it.
-    TransferSite SiteOfSession() const;
     void OnDownloadTo();
     // Upload... (files), Upload Folder... (one folder with all it holds), and
     // the Local Browser's Upload (what it has selected).

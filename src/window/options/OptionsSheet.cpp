@@ -1,5 +1,7 @@
 #include "window/options/OptionsSheet.h"
 
+#include "window/options/EditingOptions.h"
+
 #include "window/sites/PasswordPlaceChoice.h"
 
 #include "engine/base/FtpSite.h"
@@ -53,6 +55,12 @@ bool IsProxyAddress(const QString& text)
         return false;
     const QString port = match.captured(2);
     return port.isEmpty() || (port.toInt() >= 1 && port.toInt() <= 65535);
+}
+
+template <class... Page>
+QList<COptionsPage*> AllPages(Page*... pages)
+{
+    return {static_cast<COptionsPage*>(pages)...};
 }
 
 } // namespace
@@ -385,6 +393,8 @@ COptionsSheet::COptionsSheet(QWidget* owner)
     m_pages->addTab(m_general, QStringLiteral("General"));
     m_pages->addTab(m_connection, QStringLiteral("Connection"));
     m_pages->addTab(m_advanced, QStringLiteral("Advanced"));
+    m_editing = new CEditingOptions(m_pages);
+    m_pages->addTab(m_editing, QStringLiteral("Editing"));
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Apply, this);
     m_apply = buttons->button(QDialogButtonBox::Apply);
@@ -397,8 +407,7 @@ COptionsSheet::COptionsSheet(QWidget* owner)
             emit Applied();
         }
     });
-    for (COptionsPage* page : {static_cast<COptionsPage*>(m_general), static_cast<COptionsPage*>(m_connection),
-                               static_cast<COptionsPage*>(m_advanced)})
+    for (COptionsPage* page : AllPages(m_general, m_connection, m_advanced, m_editing))
         connect(page, &COptionsPage::Modified, m_apply, [this] { m_apply->setEnabled(true); });
 
     auto* layout = new QVBoxLayout(this);
@@ -410,7 +419,7 @@ COptionsSheet::COptionsSheet(QWidget* owner)
 
 bool COptionsSheet::SaveShownPages()
 {
-    const QList<COptionsPage*> pages = {m_general, m_connection, m_advanced};
+    const QList<COptionsPage*> pages = AllPages(m_general, m_connection, m_advanced, m_editing);
     for (COptionsPage* page : pages) {
         QString message;
         QWidget* field = page->WasShown() ? page->InvalidField(message) : nullptr;

@@ -120,7 +120,7 @@ private:
     void UpdateInterval();
 };
 
-// "Kestrix Options": the three pages. OK and Apply refuse a field out of its
+// "Kestrix Options": the pages. OK and Apply refuse a field out of its
 // range or a proxy name that is no host[:port], with a message, the field
 // focused and the sheet left open; otherwise every page that was shown
 // writes its settings (Apply then announces Applied()).
@@ -132,6 +132,7 @@ public:
     CGeneralOptions* General() const { return m_general; }
     CConnectionOptions* Connection() const { return m_connection; }
     CAdvancedOptions* Advanced() const { return m_advanced; }
+    class CEditingOptions* Editing() const { return m_editing; }
     QTabWidget* Pages() const { return m_pages; }
     QPushButton* ApplyButton() const { return m_apply; }
 
@@ -147,5 +148,6 @@ private:
     CGeneralOptions* m_general = nullptr;
     CConnectionOptions* m_connection = nullptr;
     CAdvancedOptions* m_advanced = nullptr;
+    class CEditingOptions* m_editing = nullptr;
     QPushButton* m_apply = nullptr;
 };

@@ -36,6 +36,12 @@ inline constexpr int ID_GO_TO_FOLDER = 32788;
 inline constexpr int ID_SELECT_ALL = 57642;
 inline constexpr int ID_INVERT_SELECTION = 32799;
 inline constexpr int ID_PROPERTIES = 32775;
+// Remote files worked on in place.
+inline constexpr int ID_OPEN_EDIT = 32870;
+inline constexpr int ID_EDITED_FILES = 32871;
+inline constexpr int ID_PERMISSIONS = 32872;
+inline constexpr int ID_COPY_URL = 32873;
+inline constexpr int ID_CREATE_EMPTY_FILE = 32874;
 
 // The Transfer Manager pane.
 inline constexpr int ID_TRANSFER_CANCEL = 32796;

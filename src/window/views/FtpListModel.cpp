@@ -120,7 +120,8 @@ QVariant CFtpListModel::headerData(int section, Qt::Orientation orientation, int
     if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
         return QAbstractTableModel::headerData(section, orientation, role);
     if (role == Qt::DisplayRole) {
-        static const char* const titles[ColumnCount] = {"Name", "Size", "Type", "Date Modified"};
+        static const char* const titles[ColumnCount] = {"Name", "Size", "Type", "Date Modified", "Permissions",
+                                                        "Owner", "Group"};
         return QString::fromLatin1(titles[section]);
     }
     if (role == Qt::TextAlignmentRole)
@@ -258,6 +259,15 @@ int CFtpListModel::Compare(const FtpListItem& a, const FtpListItem& b, int colum
     case DateColumn:
         result = ThreeWay(a.modified, b.modified);
         break;
+    case PermissionsColumn:
+        result = QString::compare(a.permissions, b.permissions);
+        break;
+    case OwnerColumn:
+        result = QString::compare(a.owner, b.owner, Qt::CaseInsensitive);
+        break;
+    case GroupColumn:
+        result = QString::compare(a.group, b.group, Qt::CaseInsensitive);
+        break;
     default:
         break;
     }
@@ -309,6 +319,12 @@ QString CFtpListModel::DisplayText(const FtpListItem& item, int column)
         return Printable(item.Type());
     case DateColumn:
         return FormatShortDateTime(item.modified);
+    case PermissionsColumn:
+        return Printable(item.permissions);
+    case OwnerColumn:
+        return Printable(item.owner);
+    case GroupColumn:
+        return Printable(item.group);
     default:
         return {};
     }

@@ -46,7 +46,10 @@ private:
 class CFtpListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { NameColumn = 0, SizeColumn, TypeColumn, DateColumn, ColumnCount };
+    // Permissions, owner and group come last: the Details style shows them
+    // only while the listing has them.
+    enum Column { NameColumn = 0, SizeColumn, TypeColumn, DateColumn, PermissionsColumn, OwnerColumn, GroupColumn,
+                  ColumnCount };
 
     explicit CFtpListModel(QObject* parent = nullptr);
 

@@ -32,7 +32,7 @@
 
 namespace {
 
-constexpr int kColumnWidths[CFtpListModel::ColumnCount] = {180, 100, 100, 100};
+constexpr int kColumnWidths[CFtpListModel::ColumnCount] = {180, 100, 100, 100, 90, 80, 80};
 
 // A translucent panel with a running progress bar, laid over the list while
 // a listing arrives; the rows stay visible beneath it.
@@ -118,6 +118,7 @@ CFtpListView::CFtpListView(QWidget* parent)
     for (int column = 0; column < CFtpListModel::ColumnCount; ++column)
         header->resizeSection(column, kColumnWidths[column]);
     connect(header, &QHeaderView::sectionClicked, this, &CFtpListView::OnHeaderClicked);
+    SetUpColumns();
 
     m_stack = new QStackedWidget(this);
     m_stack->addWidget(m_iconView);
@@ -200,6 +201,10 @@ void CFtpListView::DeleteAllItems()
     const bool hadSelection = m_selection->hasSelection();
     m_model->Clear();
     m_sharedTexts.clear();
+    if (!m_listedColumns.isEmpty()) {
+        m_listedColumns.clear();
+        UpdateColumns();
+    }
     if (hadSelection)
         emit SelectionChanged();
 }
@@ -224,6 +229,15 @@ void CFtpListView::AddListingEntry(int index, const RemoteEntry& entry)
     item.permissions = shared(entry.permissions);
     item.owner = shared(entry.owner);
     item.group = shared(entry.group);
+    const qsizetype listed = m_listedColumns.size();
+    if (!item.permissions.isEmpty())
+        m_listedColumns.insert(CFtpListModel::PermissionsColumn);
+    if (!item.owner.isEmpty())
+        m_listedColumns.insert(CFtpListModel::OwnerColumn);
+    if (!item.group.isEmpty())
+        m_listedColumns.insert(CFtpListModel::GroupColumn);
+    if (m_listedColumns.size() != listed)
+        UpdateColumns();
     if (index >= 0 && index < m_model->TotalCount())
         m_model->Insert(index, std::move(item));
     else

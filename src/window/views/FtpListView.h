@@ -79,6 +79,14 @@ public:
     QString ColumnWidthsText() const;
     void RestoreColumnWidths(const QString& text);
     void FitColumnsOnce();
+    // The Details columns the user hid, as a setting keeps them ("4,6,").
+    // Permissions, Owner and Group show only while the listing has them.
+    QString HiddenColumnsText() const;
+    void RestoreHiddenColumns(const QString& text);
+    void SetColumnHidden(int column, bool hidden);
+    bool IsColumnShown(int column) const;
+    // The header's menu: a ticked item for each column but Name.
+    std::unique_ptr<QMenu> CreateHeaderMenu(QWidget* parent = nullptr);
     bool IsIncomplete() const;
     bool IsBusy() const { return m_busy != nullptr; }
     void ShowEnabled();
@@ -158,6 +166,8 @@ private:
     bool IsSoleSelectedRow(int row) const;
     void ApplyColours();
     void ConfigureIconView();
+    void SetUpColumns();
+    void UpdateColumns();
 
     CFtpListModel* m_model = nullptr;
     QItemSelectionModel* m_selection = nullptr;
@@ -172,6 +182,8 @@ private:
     bool m_acceptsFiles = false;
     bool m_columnsSettled = false;
     QSet<QString> m_sharedTexts; // owners, groups, permissions of the rows
+    QSet<int> m_hiddenColumns;   // by the user
+    QSet<int> m_listedColumns;   // of permissions, owner and group: those the rows have
 
     int m_sortColumn = 0;
     bool m_ascending = true;

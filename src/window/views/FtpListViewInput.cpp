@@ -287,12 +287,15 @@ std::unique_ptr<QMenu> CFtpListView::CreateContextMenu(QWidget* parent) const
         if (folder) {
             add(menu.get(), {cmd::ID_EXPLORE});
             menu->addSeparator();
+        } else {
+            add(menu.get(), {cmd::ID_OPEN_EDIT});
+            menu->addSeparator();
         }
         add(menu.get(), {cmd::ID_DOWNLOAD, cmd::ID_DOWNLOAD_TO});
         menu->addSeparator();
         add(menu.get(), {cmd::ID_DELETE, cmd::ID_RENAME});
         menu->addSeparator();
-        add(menu.get(), {cmd::ID_PROPERTIES});
+        add(menu.get(), {cmd::ID_COPY_URL, cmd::ID_PERMISSIONS, cmd::ID_PROPERTIES});
     } else {
         menu->setObjectName(QStringLiteral("ListPopup"));
         add(menu.get(), {cmd::ID_UPLOAD});
@@ -302,7 +305,7 @@ std::unique_ptr<QMenu> CFtpListView::CreateContextMenu(QWidget* parent) const
         addSubmenu(QStringLiteral("Arrange &Icons by"),
                    {cmd::ID_SORT_NAME, cmd::ID_SORT_SIZE, cmd::ID_SORT_TYPE, cmd::ID_SORT_DATE});
         menu->addSeparator();
-        addSubmenu(QStringLiteral("&New"), {cmd::ID_NEW_FOLDER});
+        addSubmenu(QStringLiteral("&New"), {cmd::ID_NEW_FOLDER, cmd::ID_CREATE_EMPTY_FILE});
         menu->addSeparator();
         add(menu.get(), {cmd::ID_REFRESH});
     }

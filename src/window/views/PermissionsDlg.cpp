@@ -107,6 +107,15 @@ int CPermissionsDlg::Mode() const
     return ok ? mode : 0;
 }
 
+int CPermissionsDlg::MixedBits() const
+{
+    int bits = 0;
+    for (int who = 0; who < 3; ++who)
+        for (int what = 0; what < 3; ++what)
+            bits |= m_boxes[who][what]->checkState() == Qt::PartiallyChecked ? kBit[who][what] : 0;
+    return bits;
+}
+
 PermissionScope CPermissionsDlg::Scope() const
 {
     if (!m_recurse || !m_recurse->isChecked())

@@ -13,8 +13,7 @@ class QLabel;
 // check boxes and as an octal number, kept in step; for folders, whether the
 // change reaches the files, the folders or everything below them. Several
 // selected items get one mode; a box whose items disagree starts half ticked
-// and, left so, keeps nothing in particular: the mode then takes the first
-// item's bit.
+// and, left so, stands for each item's own bit (MixedBits): Mode() leaves it out.
 class CPermissionsDlg : public QDialog {
     Q_OBJECT
 public:
@@ -23,6 +22,8 @@ public:
 
     int Mode() const;
     PermissionScope Scope() const;
+    // The bits whose boxes are still half ticked: each item keeps its own.
+    int MixedBits() const;
 
     QLineEdit* OctalField() const { return m_octal; }
     QCheckBox* Box(int who, int what) const { return m_boxes[who][what]; } // who: owner, group, others; what: r, w, x

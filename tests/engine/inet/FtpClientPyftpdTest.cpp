@@ -196,6 +196,10 @@ TEST_P(PyftpdTest, MlsdListingCarriesSizesTimesAndFolders)
     EXPECT_TRUE(entries["folder"].isFolder);
     EXPECT_EQ(conn->GetModificationTime("small.txt"), 1600000000);
     EXPECT_EQ(conn->GetFileSize("big.bin"), 300000u);
+    // The mode and owner come too, once asked for: the server does not send them unasked.
+    ASSERT_EQ(::chmod(root_.Path("small.txt").c_str(), 0640), 0);
+    EXPECT_EQ(List(*conn)["small.txt"].permissions, "rw-r-----");
+    EXPECT_EQ(List(*conn)["small.txt"].owner, std::to_string(::getuid()));
     // The listing of another folder, and the connection still works after.
     root_.Write("folder/inner", "abc");
     auto inner = List(*conn, "/folder");

@@ -241,6 +241,19 @@ TEST(ReplyParsers, Feat)
     EXPECT_TRUE(inet::ParseFeatReply(r).empty());
 }
 
+TEST(FtpProtocol, UnixFactsAreAskedForOnlyWhereTheyAreOfferedAndOff)
+{
+    // pyftpdlib: offered, not on.
+    EXPECT_EQ(inet::MlstFactsWithUnixFacts("type*;perm*;size*;modify*;unique*;unix.mode;unix.uid;unix.gid;"),
+              "type;perm;size;modify;unique;unix.mode;unix.uid;unix.gid;");
+    // On already (ProFTPD), none offered, or nothing on to keep: nothing to ask.
+    EXPECT_EQ(inet::MlstFactsWithUnixFacts("modify*;perm*;size*;type*;UNIX.mode*;UNIX.owner*;"), "");
+    EXPECT_EQ(inet::MlstFactsWithUnixFacts("type*;size*;modify*;"), "");
+    EXPECT_EQ(inet::MlstFactsWithUnixFacts("type;size;unix.mode;"), "");
+    EXPECT_EQ(inet::MlstFactsWithUnixFacts(""), "");
+    EXPECT_EQ(inet::MlstFactsWithUnixFacts("type*;UNIX.mode"), "type;UNIX.mode;");
+}
+
 TEST(ProxyConfig, ParsesAddresses)
 {
     struct Case {

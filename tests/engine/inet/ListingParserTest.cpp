@@ -454,15 +454,18 @@ TEST(ListingMlsdLine, RealServerLines) {
          "big.iso", k5GiB, false, false, "", kJan15},
         {"pyftpdlib", "modify=19990304050607;perm=r;size=99;type=file;unique=fe00ga72330; old.txt", kEntry, "old.txt",
          99, false, false, "", Utc(1999, 3, 4, 5, 6, 7)},
+        // ... after OPTS MLST asked for its Unix facts: the mode in Python's octal form
+        {"pyftpdlib", "modify=20240115103000;perm=radfwMT;size=3;type=file;unique=fe00ga8e0d9;unix.gid=0;"
+         "unix.mode=0o640;unix.uid=0; small.txt", kEntry, "small.txt", 3, false, false, "", kJan15, "rw-r-----"},
         // ProFTPD 1.3.8
         {"ProFTPD",
          "modify=20240115103000;perm=fle;type=dir;unique=FE00UA72329;UNIX.group=0;UNIX.groupname=nogroup;"
          "UNIX.mode=0755;UNIX.owner=0;UNIX.ownername=nobody; sub dir",
-         kEntry, "sub dir", 0, true, false, "", kJan15, "fle"},
+         kEntry, "sub dir", 0, true, false, "", kJan15, "rwxr-xr-x"},
         {"ProFTPD",
          "modify=20240115103000;perm=adfr;size=7;type=OS.unix=symlink;unique=FE00UA72329;UNIX.group=0;"
          "UNIX.groupname=nogroup;UNIX.mode=0777;UNIX.owner=0;UNIX.ownername=nobody; dirlink",
-         kEntry, "dirlink", 7, false, true, "", kJan15, "adfr"},
+         kEntry, "dirlink", 7, false, true, "", kJan15, "rwxrwxrwx"},
         {"ProFTPD",
          "modify=20261201080900;perm=fle;type=cdir;unique=FE00UA72328;UNIX.group=0;UNIX.groupname=nogroup;"
          "UNIX.mode=0755;UNIX.owner=0;UNIX.ownername=nobody; .",

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <utime.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -534,6 +535,12 @@ TEST_F(FtpSessionTest, PermissionsChangeForItemsAndWhatTheScopeReachesAndEmptyFi
     ASSERT_TRUE(m_session.CreateEmptyFile(Path("/pub/empty.txt")));
     EXPECT_EQ(m_root.Read("pub/empty.txt"), "");
     EXPECT_TRUE(m_events.notices.contains(QStringLiteral("added /pub/empty.txt")));
+    // One that is there, listed or not, is never emptied.
+    m_root.Write("pub/kept.txt", "kept");
+    EXPECT_FALSE(m_session.CreateEmptyFile(Path("/pub/kept.txt")));
+    EXPECT_EQ(m_root.Read("pub/kept.txt"), "kept");
+    EXPECT_TRUE(m_events.OwnLines().contains(QStringLiteral("\"kept.txt\" exists already on the server; nothing was created.")));
+    EXPECT_FALSE(m_session.IsBusy());
 
     ASSERT_TRUE(m_session.ChangePermissions({{Path("/pub/readme.txt"), false}}, 0640, PermissionScope::ItemsOnly));
     EXPECT_EQ(ModeOf(m_root.Path("pub/readme.txt")), 0640u);
@@ -548,6 +555,25 @@ TEST_F(FtpSessionTest, PermissionsChangeForItemsAndWhatTheScopeReachesAndEmptyFi
     ASSERT_TRUE(m_session.ChangePermissions({{Path("/pub/tree"), true}}, 0755, PermissionScope::AllBelow));
     EXPECT_EQ(ModeOf(m_root.Path("pub/tree/sub")), 0755u);
     EXPECT_EQ(ModeOf(m_root.Path("pub/tree/sub/b.txt")), 0755u);
+}
+
+TEST_F(FtpSessionTest, AFileIsAskedForItsSizeAndTimeAndAGoneOneSaysSo)
+{
+    m_root.Write("pub/page.html", "<p>hello</p>");
+    struct utimbuf times {1700000000, 1700000000};
+    ASSERT_EQ(::utime(m_root.Path("pub/page.html").c_str(), &times), 0);
+    ASSERT_TRUE(Connect(Address()));
+    const RemotePath listed = m_session.ListedPath();
+    quint64 size = 0;
+    qint64 modified = 0;
+    ASSERT_TRUE(m_session.QueryFile(Path("/pub/page.html"), size, modified));
+    EXPECT_EQ(size, 12u);
+    EXPECT_EQ(modified, 1700000000);
+    EXPECT_EQ(m_session.ListedPath(), listed); // asked by path: the listed folder stays
+
+    EXPECT_FALSE(m_session.QueryFile(Path("/pub/gone.html"), size, modified));
+    EXPECT_TRUE(m_events.OwnLines().contains(QStringLiteral("The size of \"/pub/gone.html\" on the server could not be read.")));
+    EXPECT_FALSE(m_session.IsBusy());
 }
 
 TEST_F(FtpSessionTest, AServerWithoutSiteChmodIsToldOnceAndNothingMoreIsSent)

@@ -11,6 +11,7 @@
 
 #include <QAction>
 #include <QDockWidget>
+#include <QHash>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
@@ -92,6 +93,17 @@ TEST_F(CommandsTest, EveryMenuHasOneItemPerLetterAndEveryCommandAHelpLine)
         const std::unique_ptr<QMenu> menu = m_frame->LocalBrowser()->CreateContextMenu(onItem);
         problems << LetterProblems(*menu, QStringLiteral("Local Browser"));
         EXPECT_TRUE(menu->actions().contains(m_frame->Command(cmd::ID_UPLOAD_LOCAL_SELECTION)));
+    }
+    EXPECT_EQ(problems, QStringList());
+
+    // Every command has an id of its own: two that share one would run
+    // each other's handler, and the toolbar stores buttons by id.
+    QHash<int, QString> owners;
+    for (const CommandTable::Entry& entry : CommandTable::Entries()) {
+        if (owners.contains(entry.id))
+            problems << QStringLiteral("%1 and %2 share the id %3")
+                            .arg(owners.value(entry.id), QString::fromUtf8(entry.text)).arg(entry.id);
+        owners.insert(entry.id, QString::fromUtf8(entry.text));
     }
     EXPECT_EQ(problems, QStringList());
 

@@ -17,9 +17,11 @@
 #include "window/views/FtpTreeView.h"
 #include "window/views/GeneralPage.h"
 #include "window/views/HistoryComboBox.h"
+#include "window/views/PermissionsDlg.h"
 #include "window/views/QuickConnectBar.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
@@ -30,6 +32,7 @@
 #include <QSignalSpy>
 #include <QTreeView>
 #include <QLineEdit>
+#include <QMenu>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -39,11 +42,20 @@
 
 #include <filesystem>
 
+#include <sys/stat.h>
+
 namespace {
 
 using namespace kx;
 
 using ItemCommandsTest = FrameFixture;
+
+mode_t ModeOf(const std::string& path)
+{
+    struct stat info {};
+    ::stat(path.c_str(), &info);
+    return info.st_mode & 07777;
+}
 
 TEST_F(ItemCommandsTest, AFileThatStaysStopsTheDeleteAFolderThatStaysDoesNot)
 {
@@ -423,6 +435,137 @@ TEST_F(ItemCommandsTest, StatusBarRepliesAndColumnsTellTheWholeStory)
     m_frame->close();
     m_frame = std::make_unique<CMainFrame>();
     EXPECT_EQ(m_frame->ListView()->DetailsView()->header()->sectionSize(0), 333);
+}
+
+TEST_F(ItemCommandsTest, PermissionsAreReadFromTheListingAndSetThroughTheDialog)
+{
+    m_root.Write("www/a.txt", "a");
+    m_root.Write("www/b.txt", "b");
+    m_root.Write("www/c.txt", "c");
+    ASSERT_EQ(::chmod(m_root.Path("www/a.txt").c_str(), 0640), 0);
+    ASSERT_EQ(::chmod(m_root.Path("www/b.txt").c_str(), 0600), 0);
+    m_server = kxtest::StartPyFtpd(m_root.path(), "anna", "secret");
+    m_frame->Command(cmd::ID_VIEW_DETAILS)->trigger();
+    ASSERT_TRUE(Connect(QStringLiteral("/www")));
+    CFtpListView* list = m_frame->ListView();
+    // The listing has modes and owners: their columns show.
+    for (const int column : {CFtpListModel::PermissionsColumn, CFtpListModel::OwnerColumn, CFtpListModel::GroupColumn})
+        EXPECT_TRUE(list->IsColumnShown(column)) << column;
+    EXPECT_EQ(list->ItemText(RowOf(QStringLiteral("a.txt")), CFtpListModel::PermissionsColumn), QStringLiteral("rw-r-----"));
+
+    // One file: its mode in the boxes, a new one typed.
+    QString shown;
+    WhenModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<CPermissionsDlg*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        shown = dialog->OctalField()->text();
+        dialog->OctalField()->setText(QString());
+        QTest::keyClicks(dialog->OctalField(), QStringLiteral("604"));
+        dialog->accept();
+    });
+    Select({QStringLiteral("a.txt")});
+    m_frame->Command(cmd::ID_PERMISSIONS)->trigger();
+    EXPECT_EQ(shown, QStringLiteral("640"));
+    EXPECT_EQ(ModeOf(m_root.Path("www/a.txt")), 0604u);
+    EXPECT_TRUE(Trace().contains(QStringLiteral("Permissions successfully changed")));
+    // Listed again: the row shows the new mode.
+    EXPECT_EQ(list->ItemText(RowOf(QStringLiteral("a.txt")), CFtpListModel::PermissionsColumn), QStringLiteral("rw----r--"));
+
+    // Two that disagree: the half-ticked box keeps each one's own bit.
+    Qt::CheckState othersRead = Qt::Checked;
+    WhenModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<CPermissionsDlg*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        othersRead = dialog->Box(2, 0)->checkState();
+        dialog->Box(1, 0)->setCheckState(Qt::Checked); // group read for both
+        dialog->accept();
+    });
+    Select({QStringLiteral("a.txt"), QStringLiteral("b.txt")});
+    m_frame->Command(cmd::ID_PERMISSIONS)->trigger();
+    EXPECT_EQ(othersRead, Qt::PartiallyChecked);
+    EXPECT_EQ(ModeOf(m_root.Path("www/a.txt")), 0644u);
+    EXPECT_EQ(ModeOf(m_root.Path("www/b.txt")), 0640u);
+
+    // Cancelled: nothing is sent.
+    const int before = TraceCount();
+    WhenModal([](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); });
+    Select({QStringLiteral("c.txt")});
+    m_frame->Command(cmd::ID_PERMISSIONS)->trigger();
+    EXPECT_FALSE(Conversation(before).join(QLatin1Char('\n')).contains(QStringLiteral("SITE")));
+}
+
+TEST_F(ItemCommandsTest, ColumnsTheUserHidesStayHiddenAndTheListingsColumnsComeAndGo)
+{
+    m_root.Write("a.txt", "a");
+    m_server = kxtest::StartPyFtpd(m_root.path(), "anna", "secret");
+    m_frame->Command(cmd::ID_VIEW_DETAILS)->trigger();
+    CFtpListView* list = m_frame->ListView();
+    // Nothing listed yet: nothing to show in them.
+    EXPECT_FALSE(list->IsColumnShown(CFtpListModel::OwnerColumn));
+    ASSERT_TRUE(Connect());
+    EXPECT_TRUE(list->IsColumnShown(CFtpListModel::OwnerColumn));
+    std::unique_ptr<QMenu> menu = list->CreateHeaderMenu();
+    QAction* owner = nullptr;
+    for (QAction* item : menu->actions())
+        owner = item->text() == QStringLiteral("&Owner") ? item : owner;
+    ASSERT_NE(owner, nullptr);
+    EXPECT_TRUE(owner->isChecked());
+    owner->trigger();
+    EXPECT_FALSE(list->IsColumnShown(CFtpListModel::OwnerColumn));
+    EXPECT_TRUE(list->IsColumnShown(CFtpListModel::GroupColumn));
+    m_frame->close();
+    m_frame = std::make_unique<CMainFrame>();
+    ASSERT_TRUE(Connect());
+    EXPECT_FALSE(m_frame->ListView()->IsColumnShown(CFtpListModel::OwnerColumn));
+    EXPECT_TRUE(m_frame->ListView()->IsColumnShown(CFtpListModel::PermissionsColumn));
+}
+
+TEST_F(ItemCommandsTest, CopyUrlGivesEncodedAddressesWithoutThePassword)
+{
+    m_root.Write("pub/a b#1.txt", "a");
+    m_root.Write("pub/\xc3\xbc.html", "u");
+    m_server = kxtest::StartPyFtpd(m_root.path(), "anna", "secret");
+    ASSERT_TRUE(Connect(QStringLiteral("/pub")));
+    const QString site = QStringLiteral("ftp://anna@127.0.0.1:%1").arg(m_server->port());
+    Select({QStringLiteral("a b#1.txt"), QStringLiteral("\u00fc.html")});
+    m_frame->Command(cmd::ID_COPY_URL)->trigger();
+    const QString copied = QApplication::clipboard()->text();
+    EXPECT_EQ(copied.split(QLatin1Char('\n')),
+              (QStringList{site + QStringLiteral("/pub/a%20b%231.txt"), site + QStringLiteral("/pub/%C3%BC.html")}));
+    EXPECT_FALSE(copied.contains(QStringLiteral("secret")));
+    // Nothing selected: the folder on display.
+    Select({});
+    m_frame->Command(cmd::ID_COPY_URL)->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text(), site + QStringLiteral("/pub"));
+}
+
+TEST_F(ItemCommandsTest, AnEmptyFileIsNamedInPlaceAndNeverEmptiesOneThatExists)
+{
+    m_root.Write("keep.txt", "precious");
+    m_server = kxtest::StartPyFtpd(m_root.path(), "anna", "secret");
+    ASSERT_TRUE(Connect());
+    CFtpListView* list = m_frame->ListView();
+    m_frame->Command(cmd::ID_CREATE_EMPTY_FILE)->trigger();
+    ASSERT_NE(list->Editor(), nullptr);
+    EXPECT_EQ(list->Editor()->text(), QStringLiteral("New File.txt"));
+    EXPECT_EQ(list->Editor()->selectedText(), QStringLiteral("New File"));
+    QTest::keyClicks(list->Editor(), QStringLiteral("notes"));
+    QTest::keyClick(list->Editor(), Qt::Key_Return);
+    PumpMessages();
+    EXPECT_TRUE(Rows().contains(QStringLiteral("notes.txt")));
+    EXPECT_TRUE(std::filesystem::is_regular_file(m_root.Path("notes.txt")));
+    EXPECT_EQ(m_root.Read("notes.txt"), "");
+
+    // The name of a file that is there: refused, the file untouched.
+    m_frame->Command(cmd::ID_CREATE_EMPTY_FILE)->trigger();
+    ASSERT_NE(list->Editor(), nullptr);
+    list->Editor()->setText(QStringLiteral("keep.txt"));
+    QTest::keyClick(list->Editor(), Qt::Key_Return);
+    PumpMessages();
+    EXPECT_EQ(m_prompts.messages, QStringList{QStringLiteral("\"keep.txt\" exists already; nothing was created.")});
+    EXPECT_EQ(m_root.Read("keep.txt"), "precious");
+    EXPECT_EQ(Rows().count(QStringLiteral("keep.txt")), 1);
+    EXPECT_EQ(Rows().size(), 2);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "engine/base/FtpSite.h"
 #include "engine/base/Prompts.h"
 #include "engine/base/Settings.h"
+#include "window/options/EditingOptions.h"
 #include "window/options/OptionsSheet.h"
 #include "support/Mnemonics.h"
 #include "support/Printers.h"
@@ -10,6 +11,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
@@ -150,6 +152,42 @@ TEST_F(OptionsSheetTest, EveryLabelLetterIsAKeyNoneShowsAnAmpersand)
             seconds << label->text();
     seconds.sort();
     EXPECT_EQ(seconds, (QStringList{QStringLiteral("&Interval (seconds):"), QStringLiteral("Connection &Timeout (seconds):")}));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(OptionsSheetTest, TheEditingPageWritesWhatOpeningDoesAndAProgramPerExtension)
+{
+    WriteProfileString(QStringLiteral("Editors"), QStringLiteral("txt"), QStringLiteral("/usr/bin/old"));
+    COptionsSheet sheet;
+    sheet.show();
+    sheet.Pages()->setCurrentWidget(sheet.Editing());
+    CEditingOptions* editing = sheet.Editing();
+    EXPECT_FALSE(editing->m_openEdits->isChecked());
+    EXPECT_EQ(editing->m_programs->toPlainText(), QStringLiteral("txt=/usr/bin/old"));
+    editing->m_openEdits->click();
+    editing->m_uploadUnasked->click();
+    EXPECT_TRUE(sheet.ApplyButton()->isEnabled());
+
+    // A line that names no program: said, and nothing written.
+    editing->m_programs->setPlainText(QStringLiteral("html=/usr/bin/gedit -s\nnonsense"));
+    sheet.accept();
+    EXPECT_TRUE(sheet.isVisible());
+    EXPECT_EQ(m_prompts.messages,
+              QStringList{QStringLiteral("\"nonsense\" is not of the form extension=program (html=/usr/bin/gedit).")});
+    EXPECT_EQ(GetProfileInt(settings::DoubleClickOpensFiles), 0);
+
+    // Written whole: the extension in lower case without its dot, the old line gone.
+    editing->m_programs->setPlainText(QStringLiteral("html=/usr/bin/gedit -s\n\n .PHP = /usr/bin/kate \n"));
+    sheet.accept();
+    EXPECT_EQ(sheet.result(), QDialog::Accepted);
+    EXPECT_EQ(GetProfileInt(settings::DoubleClickOpensFiles), 1);
+    EXPECT_EQ(GetProfileInt(settings::EditUploadWithoutAsking), 1);
+    EXPECT_EQ(GetProfileString(QStringLiteral("Editors"), QStringLiteral("html")), QStringLiteral("/usr/bin/gedit -s"));
+    EXPECT_EQ(GetProfileString(QStringLiteral("Editors"), QStringLiteral("php")), QStringLiteral("/usr/bin/kate"));
+    EXPECT_EQ(GetProfileString(QStringLiteral("Editors"), QStringLiteral("txt")), QString());
 }
 
 } // namespace

@@ -370,9 +370,35 @@ TEST(FtpListView, HostileNamesAndIndexesAreHarmless)
     EXPECT_TRUE(view.SelectedRows().isEmpty());
     for (const int column : {0, 1, 2, 3, -1})
         view.SortByColumn(column);
-    view.SortByColumn(4);
+    view.SortByColumn(CFtpListModel::ColumnCount);
     view.SortByColumn(-2);
     EXPECT_EQ(view.SortColumn(), 3);
+}
+
+TEST(FtpListView, HiddenColumnsSettingKeepsOnlyColumnsThatCanHide)
+{
+    CFtpListView view;
+    // A hand-edited value: the name column, numbers out of range and words are left out.
+    view.RestoreHiddenColumns(QStringLiteral("x,0,99,-1,2, 5 ,"));
+    EXPECT_EQ(view.HiddenColumnsText(), QStringLiteral("2,5,"));
+    EXPECT_FALSE(view.IsColumnShown(CFtpListModel::TypeColumn));
+    EXPECT_TRUE(view.IsColumnShown(CFtpListModel::NameColumn));
+    view.SetColumnHidden(CFtpListModel::NameColumn, true);
+    EXPECT_TRUE(view.IsColumnShown(CFtpListModel::NameColumn));
+    // Permissions show once a row has them, unless hidden.
+    EXPECT_FALSE(view.IsColumnShown(CFtpListModel::PermissionsColumn));
+    RemoteEntry entry;
+    entry.name = QStringLiteral("a.txt");
+    entry.permissions = QStringLiteral("rw-r--r--");
+    entry.owner = QStringLiteral("anna");
+    view.AddListingEntry(-1, entry);
+    EXPECT_TRUE(view.IsColumnShown(CFtpListModel::PermissionsColumn));
+    EXPECT_FALSE(view.IsColumnShown(CFtpListModel::OwnerColumn)); // hidden by the user
+    EXPECT_FALSE(view.IsColumnShown(CFtpListModel::GroupColumn)); // no row has one
+    view.SetColumnHidden(CFtpListModel::OwnerColumn, false);
+    EXPECT_TRUE(view.IsColumnShown(CFtpListModel::OwnerColumn));
+    view.DeleteAllItems();
+    EXPECT_FALSE(view.IsColumnShown(CFtpListModel::PermissionsColumn));
 }
 
 TEST(FtpListView, AddOrUpdateEntryUpdatesByNameOrInserts)

@@ -48,6 +48,7 @@ TEST(PermissionsDlg, BoxesAndNumberFollowEachOtherAndFoldersOfferAScope)
     CPermissionsDlg mixed({QStringLiteral("a"), QStringLiteral("b")}, {0664, 0644, -1}, true);
     EXPECT_EQ(mixed.Box(1, 1)->checkState(), Qt::PartiallyChecked);
     EXPECT_EQ(mixed.Mode(), 0644);
+    EXPECT_EQ(mixed.MixedBits(), 020);
     ASSERT_NE(mixed.ScopeBox(), nullptr);
     EXPECT_FALSE(mixed.ScopeBox()->isEnabled());
     mixed.findChild<QCheckBox*>(QStringLiteral("recurse"))->click();
