@@ -87,6 +87,7 @@ void CDownloadThread::Collect(inet::FtpConnection& connection, TransferFileList&
         file.remotePath = remote.ToString();
         file.size = item.size;
         file.modified = item.modified;
+        file.exactTime = item.HasExactTime() && item.modified >= 0;
         files.push_back(file);
     }
     // Names were checked one by one; where each lands is the last word.

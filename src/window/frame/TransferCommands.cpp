@@ -9,6 +9,7 @@
 #include "window/local/LocalBrowserBar.h"
 #include "window/local/RemoteDragOut.h"
 #include "window/transfers/ConfirmFileDlg.h"
+#include "window/views/FtpListModel.h"
 #include "window/views/FtpListView.h"
 
 #include <QDir>
@@ -111,6 +112,9 @@ FileStatusList CTransferCommands::SelectedEntries() const
         entry.size = m_list.GetItemSize(row);
         entry.created = entry.accessed = entry.modified = m_list.ItemModified(row);
         entry.attribute = m_list.IsFolderItem(row) ? FileStatus::kFolder : 0;
+        // Saves the download a question to the server per file.
+        if (const FtpListItem* item = m_list.Item(row); item && item->modified >= 0 && item->precision == TimePrecision::Exact)
+            entry.attribute |= FileStatus::kExactTime;
         entries << entry;
     }
     return entries;

@@ -105,13 +105,18 @@ TEST_F(SyncTransferTest, DownloadsTakeTheServersTimeFromTheListingOrMdtm)
 {
     SetTime(m_remote.Write("pub/picked.txt", "picked"), kJuly2017);
     SetTime(m_remote.Write("pub/tree/deep.txt", "deep"), kMay2014);
+    SetTime(m_remote.Write("pub/listed.txt", "listed"), kMay2014);
     StartServer();
 
+    // A row of an MLSD listing carries its exact time: nothing to ask.
+    FileStatus listed = Remote("listed.txt", 6);
+    listed.modified = kMay2014;
+    listed.attribute |= FileStatus::kExactTime;
     auto kept = Make<CDownloadThread>(m_server->port(), QStringLiteral("/pub"), [&](TransferJob& job) {
         job.localFolder = Local("kept");
         job.localIsFolder = true;
         job.preserveTimes = true;
-        job.items = {Remote("picked.txt", 6), Remote("tree", 0, true)};
+        job.items = {Remote("picked.txt", 6), Remote("tree", 0, true), listed};
     });
     Run(*kept);
     ASSERT_FALSE(m_receiver.failed) << m_receiver.result.toStdString();
@@ -120,6 +125,8 @@ TEST_F(SyncTransferTest, DownloadsTakeTheServersTimeFromTheListingOrMdtm)
     EXPECT_EQ(TimeOf(m_local.Path("kept/tree/deep.txt")), kMay2014);
     EXPECT_TRUE(SentStartingWith("MDTM /pub/picked.txt"));
     EXPECT_FALSE(SentStartingWith("MDTM /pub/tree/deep.txt")) << SentLines();
+    EXPECT_EQ(TimeOf(m_local.Path("kept/listed.txt")), kMay2014);
+    EXPECT_FALSE(SentStartingWith("MDTM /pub/listed.txt")) << SentLines();
 
     // Switched off: the copies are as new as the moment they were written.
     m_receiver.Clear();
