@@ -5,9 +5,12 @@
 #include <QDBusConnectionInterface>
 #include <QDBusReply>
 #include <QEventLoop>
+#include <QTimer>
 
 #include <qt6keychain/keychain.h>
 
+#include <functional>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -16,20 +19,43 @@ constexpr char kService[] = "Kestrix";
 
 std::optional<bool> g_available;
 
-CKeyring::Reply Run(QKeychain::Job& job)
+// A keyring that asks the user to unlock it waits for them; one that never
+// answers (a daemon stopped half-way) must not hold the program for good.
+constexpr int kKeyringWaitMs = 120 * 1000;
+
+// Runs the job, heap-made, and hands it to `read` once it finished. A job
+// still waiting when the time is up is left to delete itself whenever its
+// answer comes: the keyring library calls back into it.
+template <typename Job>
+CKeyring::Reply Run(Job* job, const std::function<void(Job&)>& read = {})
 {
     // The keyring answers through the event loop; a program without one
     // (a command-line tool that never made an application) has no keyring.
-    if (!QCoreApplication::instance())
+    if (!QCoreApplication::instance()) {
+        delete job;
         return {CKeyring::Status::Unavailable, QString(), QStringLiteral("No event loop to hear the keyring.")};
-    job.setAutoDelete(false);
+    }
+    job->setAutoDelete(false);
     QEventLoop loop;
-    QObject::connect(&job, &QKeychain::Job::finished, &loop, &QEventLoop::quit);
-    job.start();
-    loop.exec();
+    bool finished = false;
+    QObject::connect(job, &QKeychain::Job::finished, &loop, [&] {
+        finished = true;
+        loop.quit();
+    });
+    QTimer::singleShot(kKeyringWaitMs, &loop, &QEventLoop::quit);
+    job->start();
+    if (!finished)
+        loop.exec();
+    if (!finished) {
+        QObject::disconnect(job, nullptr, &loop, nullptr);
+        job->setAutoDelete(true);
+        return {CKeyring::Status::Unavailable, QString(),
+                QStringLiteral("The keyring did not answer within %1 seconds.").arg(kKeyringWaitMs / 1000)};
+    }
+    const std::unique_ptr<Job> done(job);
     CKeyring::Reply reply;
-    reply.error = job.errorString();
-    switch (job.error()) {
+    reply.error = job->errorString();
+    switch (job->error()) {
     case QKeychain::NoError: reply.status = CKeyring::Status::Ok; break;
     case QKeychain::EntryNotFound: reply.status = CKeyring::Status::NotFound; break;
     case QKeychain::NoBackendAvailable:
@@ -39,6 +65,8 @@ CKeyring::Reply Run(QKeychain::Job& job)
     case QKeychain::CouldNotDeleteEntry:
     case QKeychain::OtherError: reply.status = CKeyring::Status::Refused; break;
     }
+    if (reply.status == CKeyring::Status::Ok && read)
+        read(*job);
     return reply;
 }
 
@@ -71,26 +99,26 @@ void CKeyring::ForgetAvailability()
 
 CKeyring::Reply CKeyring::Read(const QString& key)
 {
-    QKeychain::ReadPasswordJob job{QString::fromLatin1(kService)};
-    job.setKey(key);
-    Reply reply = Run(job);
-    if (reply.status == Status::Ok)
-        reply.password = job.textData();
+    auto* job = new QKeychain::ReadPasswordJob(QString::fromLatin1(kService));
+    job->setKey(key);
+    QString password;
+    Reply reply = Run<QKeychain::ReadPasswordJob>(job, [&](QKeychain::ReadPasswordJob& done) { password = done.textData(); });
+    reply.password = password;
     return reply;
 }
 
 CKeyring::Reply CKeyring::Write(const QString& key, const QString& password)
 {
-    QKeychain::WritePasswordJob job{QString::fromLatin1(kService)};
-    job.setKey(key);
-    job.setTextData(password);
+    auto* job = new QKeychain::WritePasswordJob(QString::fromLatin1(kService));
+    job->setKey(key);
+    job->setTextData(password);
     return Run(job);
 }
 
 CKeyring::Reply CKeyring::Remove(const QString& key)
 {
-    QKeychain::DeletePasswordJob job{QString::fromLatin1(kService)};
-    job.setKey(key);
+    auto* job = new QKeychain::DeletePasswordJob(QString::fromLatin1(kService));
+    job->setKey(key);
     return Run(job);
 }
 
