@@ -1,5 +1,7 @@
 #include "engine/session/FtpUrl.h"
 
+#include <QUrl>
+
 namespace {
 
 int DefaultPort(const QString& scheme)
@@ -91,5 +93,28 @@ bool FtpUrl::Parse(const QString& address, FtpUrl& url)
             return false;
     }
     url = result;
+    return true;
+}
+
+bool FtpUrl::TakeCredentials(QString& address, QString& user, QString& password)
+{
+    const qsizetype separator = address.indexOf(QLatin1String("://"));
+    const qsizetype start = separator < 0 ? 0 : separator + 3;
+    qsizetype end = address.indexOf(QLatin1Char('/'), start);
+    if (end < 0)
+        end = address.size();
+    // The last "@" of the authority: a password may hold one unencoded.
+    const qsizetype at = address.lastIndexOf(QLatin1Char('@'), end - 1);
+    if (at < start)
+        return false;
+    const QString userInfo = address.mid(start, at - start);
+    const qsizetype colon = userInfo.indexOf(QLatin1Char(':'));
+    const auto decoded = [](const QString& text) { return QUrl::fromPercentEncoding(text.toUtf8()); };
+    const QString name = decoded(colon < 0 ? userInfo : userInfo.left(colon));
+    if (name.isEmpty())
+        return false;
+    user = name;
+    password = colon < 0 ? QString() : decoded(userInfo.mid(colon + 1));
+    address.remove(start, at + 1 - start);
     return true;
 }
