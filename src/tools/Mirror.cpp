@@ -63,11 +63,16 @@ Tree ListRemote(remote::IFileSystem& files, const std::string& root, bool& incom
     while (!pending.empty()) {
         const std::string relative = pending.back();
         pending.pop_back();
-        // An FTP LIST argument may be read as a pattern: each folder is
+        // A folder named to MLSD or SFTP costs no extra round trip; an FTP
+        // LIST argument may be read as a pattern, so there the folder is
         // entered and listed where it stands.
-        files.SetCurrentDirectory(Join(root, relative));
+        std::string path = Join(root, relative);
+        if (!files.features().listsNamedFolder) {
+            files.SetCurrentDirectory(path);
+            path.clear();
+        }
         files.List(
-            std::string(),
+            path,
             [&](remote::Entry&& raw) {
                 Entry entry;
                 // What a link points at is not known (it may lead back up

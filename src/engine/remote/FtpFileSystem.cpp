@@ -56,6 +56,7 @@ Features FtpFileSystem::features() const
     f.setPermissions = true;  // SITE CHMOD: whether the server takes it shows when it is used
     f.setModificationTime = connection_ && connection_->CanSetModificationTime();
     f.encrypted = connection_ && connection_->controlEncrypted() && connection_->dataEncrypted();
+    f.listsNamedFolder = connection_ && connection_->usesMlsd();
     return f;
 }
 

@@ -82,6 +82,9 @@ struct Features {
     bool setPermissions = false;       // SetPermissions()
     bool ownerAndGroup = false;        // Entry::owner/group filled
     bool encrypted = false;            // everything on the wire is encrypted now
+    // List(path) lists exactly that folder (SFTP, FTP with MLSD); otherwise
+    // (FTP's LIST) a path may be read as a pattern: enter it and list "".
+    bool listsNamedFolder = false;
 };
 
 enum class HostKeyAnswer {

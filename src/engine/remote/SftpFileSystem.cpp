@@ -280,6 +280,7 @@ Features SftpFileSystem::features() const
     f.setPermissions = true;
     f.ownerAndGroup = true;
     f.encrypted = true;
+    f.listsNamedFolder = true;
     return f;
 }
 

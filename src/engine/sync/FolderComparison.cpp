@@ -70,7 +70,8 @@ ComparedRow CFolderComparison::CompareOne(const ComparedEntry* local, const Comp
                 row.difference = Difference::RemoteNewer;
                 return row;
             }
-            row.approximate = std::abs(delta) > kExactSlack;
+            // Two times that agree say nothing when either could be off by hours.
+            row.approximate = tolerance > kExactSlack;
         } else {
             row.approximate = true;
         }

@@ -42,6 +42,9 @@ TEST(FolderComparison, EachCaseIsToldAndTimesAreComparedInUtcWithTheirPrecision)
         // LIST without a zone: a two-hour gap could be the server's zone.
         {"zoneless, hours apart", File("a", 10, kNoon + 2 * kHour), File("a", 10, kNoon, TimePrecision::Minutes),
          CompareMode::SizeAndTime, Difference::Same, true},
+        // Agreeing to the second proves nothing when either could be hours off.
+        {"zoneless, the same minute", File("a", 10, kNoon), File("a", 10, kNoon, TimePrecision::Minutes),
+         CompareMode::SizeAndTime, Difference::Same, true},
         {"zoneless, a day apart", File("a", 10, kNoon + 24 * kHour), File("a", 10, kNoon, TimePrecision::Minutes),
          CompareMode::SizeAndTime, Difference::LocalNewer, false},
         {"dated to the day", File("a", 10, kNoon + 30 * kHour), File("a", 10, kNoon, TimePrecision::Days),
