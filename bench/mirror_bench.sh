@@ -90,9 +90,13 @@ for n, i in enumerate(range(0, count, step)):
 EOF
 
 mkdir -p "$work/root"
-(sleep infinity | /usr/bin/python3 "$repo/tests/support/pyftpd_server.py" --root "$work/root" \
-    --user u --password p >"$work/server.out" 2>&1) &
+# The server serves while its stdin is open: this script holds it, so the
+# server ends with the script however the script ends.
+mkfifo "$work/server.in"
+/usr/bin/python3 "$repo/tests/support/pyftpd_server.py" --root "$work/root" \
+    --user u --password p <"$work/server.in" >"$work/server.out" 2>&1 &
 server_pid=$!
+exec 8>"$work/server.in"
 for _ in $(seq 100); do grep -q '^PORT ' "$work/server.out" 2>/dev/null && break; sleep 0.1; done
 port="$(awk '/^PORT /{print $2}' "$work/server.out")"
 [ -n "$port" ] || { echo "the FTP server did not start:" >&2; cat "$work/server.out" >&2; exit 1; }
