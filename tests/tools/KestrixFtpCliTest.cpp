@@ -1,6 +1,7 @@
 // kestrix-ftp, the command-line client, run as a process against the test servers.
 
 #include "support/ServerProcess.h"
+#include "tools/CliProcess.h"
 
 #include <chrono>
 
@@ -14,12 +15,11 @@
 
 namespace {
 
-const std::string kCli = KX_FTP_TOOL;
+const std::string& kCli = kxtest::kFtpTool;
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
+using Result = kxtest::CliResult;
+using kxtest::FileTime;
+using kxtest::SetFileTime;
 
 class CliTest : public ::testing::Test {
 protected:
@@ -28,19 +28,7 @@ protected:
         if (::access(kCli.c_str(), X_OK) != 0)
             GTEST_SKIP() << kCli << " is not built (target kestrix-ftp)";
     }
-    // The arguments are test-made paths and words: no shell quoting needed beyond '...'.
-    Result Run(const std::string& args)
-    {
-        std::string out = work_.Path("out.txt"), err = work_.Path("err.txt");
-        std::string cmd = "cd '" + work_.path() + "' && '" + kCli + "' " + args + " >'" + out + "' 2>'" + err +
-                          "' </dev/null";
-        int rc = std::system(cmd.c_str());
-        Result r;
-        r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-        r.out = work_.Read("out.txt");
-        r.err = work_.Read("err.txt");
-        return r;
-    }
+    Result Run(const std::string& args) { return kxtest::RunFtpTool(work_, args); }
     kxtest::TempDir root_, work_;
 };
 
@@ -187,19 +175,11 @@ TEST_F(CliTest, NetrcGivesTheCredentialsTheCommandLineLeavesOut)
 
 TEST_F(CliTest, MirrorCopiesWhatDiffersKeepsTimesAndDeletesOnlyWhenAsked)
 {
-    const auto setTime = [](const std::string& path, time_t seconds) {
-        const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
-        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
-    };
-    const auto timeOf = [](const std::string& path) {
-        struct stat st{};
-        return ::stat(path.c_str(), &st) == 0 ? st.st_mtime : time_t(-1);
-    };
-    setTime(root_.Write("site/index.html", "new index"), 1500000000);
-    setTime(root_.Write("site/css/style.css", "body{}"), 1500000000);
-    setTime(root_.Write("site/same.txt", "same"), 1500000000);
-    setTime(work_.Write("copy/same.txt", "same"), 1500000000);
-    setTime(work_.Write("copy/index.html", "old"), 1400000000);
+    SetFileTime(root_.Write("site/index.html", "new index"), 1500000000);
+    SetFileTime(root_.Write("site/css/style.css", "body{}"), 1500000000);
+    SetFileTime(root_.Write("site/same.txt", "same"), 1500000000);
+    SetFileTime(work_.Write("copy/same.txt", "same"), 1500000000);
+    SetFileTime(work_.Write("copy/index.html", "old"), 1400000000);
     work_.Write("copy/stray.txt", "only here");
     auto server = kxtest::StartPyFtpd(root_.path(), "u", "p");
     const std::string base = "--user u --password p 127.0.0.1:" + std::to_string(server->port()) + " ";
@@ -219,19 +199,19 @@ TEST_F(CliTest, MirrorCopiesWhatDiffersKeepsTimesAndDeletesOnlyWhenAsked)
     EXPECT_EQ(down.status, 0) << down.err;
     EXPECT_EQ(work_.Read("copy/index.html"), "new index");
     EXPECT_EQ(work_.Read("copy/css/style.css"), "body{}");
-    EXPECT_EQ(timeOf(work_.Path("copy/css/style.css")), 1500000000);
+    EXPECT_EQ(FileTime(work_.Path("copy/css/style.css")), 1500000000);
     EXPECT_EQ(work_.Read("copy/stray.txt"), "only here");
     EXPECT_EQ(Run(base + "--delete mirror /site copy").status, 0);
     EXPECT_EQ(::access(work_.Path("copy/stray.txt").c_str(), F_OK), -1);
 
     // Reversed, only newer: a remote file newer than the local one stays.
-    setTime(work_.Write("copy/index.html", "edited, and older"), 1300000000);
-    setTime(work_.Write("copy/added.txt", "added"), 1600000000);
+    SetFileTime(work_.Write("copy/index.html", "edited, and older"), 1300000000);
+    SetFileTime(work_.Write("copy/added.txt", "added"), 1600000000);
     Result up = Run(base + "--only-newer -R mirror /site copy");
     EXPECT_EQ(up.status, 0) << up.err;
     EXPECT_EQ(root_.Read("site/index.html"), "new index");
     EXPECT_EQ(root_.Read("site/added.txt"), "added");
-    EXPECT_EQ(timeOf(root_.Path("site/added.txt")), 1600000000);
+    EXPECT_EQ(FileTime(root_.Path("site/added.txt")), 1600000000);
 
     // Into a folder not there yet: made, never a listing that failed.
     Result fresh = Run(base + "mirror /site new/copy");

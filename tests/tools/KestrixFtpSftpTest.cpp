@@ -2,6 +2,7 @@
 
 #include "support/InetHelpers.h"
 #include "support/ServerProcess.h"
+#include "tools/CliProcess.h"
 #include "support/SshServer.h"
 
 #include <gtest/gtest.h>
@@ -17,13 +18,12 @@
 
 namespace {
 
-const std::string kCli = KX_FTP_TOOL;
+const std::string& kCli = kxtest::kFtpTool;
 using kxtest::SshServer;
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
+using Result = kxtest::CliResult;
+using kxtest::FileTime;
+using kxtest::SetFileTime;
 
 class CliSftpTest : public ::testing::Test {
 protected:
@@ -53,19 +53,7 @@ protected:
         return std::string("sftp://") + SshServer::kUser + "@127.0.0.1:" + std::to_string(ssh_->port()) + path;
     }
     std::string WithPassword() const { return "--password '" + std::string(SshServer::kPassword) + "' "; }
-    // The arguments are test-made paths and words: no shell quoting needed beyond '...'.
-    Result Run(const std::string& args)
-    {
-        std::string out = work_.Path("out.txt"), err = work_.Path("err.txt");
-        std::string cmd = "cd '" + work_.path() + "' && '" + kCli + "' " + args + " >'" + out + "' 2>'" + err +
-                          "' </dev/null";
-        int rc = std::system(cmd.c_str());
-        Result r;
-        r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-        r.out = work_.Read("out.txt");
-        r.err = work_.Read("err.txt");
-        return r;
-    }
+    Result Run(const std::string& args) { return kxtest::RunFtpTool(work_, args); }
     kxtest::TempDir root_, work_, home_;
     std::unique_ptr<SshServer> ssh_;
     std::string knownHosts_;
@@ -196,17 +184,9 @@ TEST_F(CliSftpTest, HostKeysFollowTheRules)
 
 TEST_F(CliSftpTest, MirrorBothWaysKeepsTimesAndDeletesOnlyWhenAsked)
 {
-    const auto setTime = [](const std::string& path, time_t seconds) {
-        const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
-        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
-    };
-    const auto timeOf = [](const std::string& path) {
-        struct stat st{};
-        return ::stat(path.c_str(), &st) == 0 ? st.st_mtime : time_t(-1);
-    };
-    setTime(root_.Write("site/index.html", "new index"), 1500000000);
-    setTime(root_.Write("site/css/style.css", "body{}"), 1500000000);
-    setTime(work_.Write("copy/index.html", "old"), 1400000000);
+    SetFileTime(root_.Write("site/index.html", "new index"), 1500000000);
+    SetFileTime(root_.Write("site/css/style.css", "body{}"), 1500000000);
+    SetFileTime(work_.Write("copy/index.html", "old"), 1400000000);
     work_.Write("copy/stray.txt", "only here");
     ssh_->Own(root_.path());
     // The root is relative to the login folder: every folder of the tree is
@@ -217,17 +197,17 @@ TEST_F(CliSftpTest, MirrorBothWaysKeepsTimesAndDeletesOnlyWhenAsked)
     EXPECT_EQ(down.status, 0) << down.err;
     EXPECT_EQ(work_.Read("copy/index.html"), "new index");
     EXPECT_EQ(work_.Read("copy/css/style.css"), "body{}");
-    EXPECT_EQ(timeOf(work_.Path("copy/css/style.css")), 1500000000);
+    EXPECT_EQ(FileTime(work_.Path("copy/css/style.css")), 1500000000);
     EXPECT_EQ(work_.Read("copy/stray.txt"), "only here") << "nothing is deleted without --delete";
     EXPECT_EQ(Run(base + "--delete mirror site copy").status, 0);
     EXPECT_EQ(::access(work_.Path("copy/stray.txt").c_str(), F_OK), -1);
 
-    setTime(work_.Write("copy/css/added.txt", "added"), 1600000000);
+    SetFileTime(work_.Write("copy/css/added.txt", "added"), 1600000000);
     Result up = Run(base + "-R mirror site copy");
     EXPECT_EQ(up.status, 0) << up.err;
     EXPECT_NE(up.out.find("upload css/added.txt (new)"), std::string::npos) << up.out;
     EXPECT_EQ(root_.Read("site/css/added.txt"), "added");
-    EXPECT_EQ(timeOf(root_.Path("site/css/added.txt")), 1600000000) << "set over SFTP as over FTP";
+    EXPECT_EQ(FileTime(root_.Path("site/css/added.txt")), 1600000000) << "set over SFTP as over FTP";
 
     Result missing = Run(base + "mirror nowhere copy");
     EXPECT_NE(missing.status, 0);
