@@ -5,3 +5,10 @@ QStringList SiteEncryptionChoices()
     return {QStringLiteral("Plain FTP (insecure)"), QStringLiteral("Explicit FTP over TLS if available"),
             QStringLiteral("Require explicit FTP over TLS"), QStringLiteral("Implicit FTP over TLS")};
 }
+
+int DefaultPortOf(SiteProtocol protocol, qint32 encryption)
+{
+    if (protocol == SiteProtocol::Sftp)
+        return 22;
+    return encryption == kImplicitTls ? 990 : 21;
+}

@@ -15,6 +15,16 @@ enum SiteEncryption : qint32 {
 // The choices as the dialogs offer them, in SiteEncryption order.
 QStringList SiteEncryptionChoices();
 
+// The protocol a site speaks. Catalogues written before SFTP have no element
+// for it: their sites are FTP.
+enum class SiteProtocol : qint32 {
+    Ftp = 0,  // FTP, with or without TLS (see SiteEncryption)
+    Sftp = 1, // SFTP over SSH, port 22 by default
+};
+
+// The port a protocol uses when none is given (21, 22; 990 for implicit TLS).
+int DefaultPortOf(SiteProtocol protocol, qint32 encryption = 0);
+
 // Where a catalogue site's password lives.
 enum class PasswordPlace : qint32 {
     CatalogueFile = 0, // in the PASSWORD element, in clear text
@@ -44,6 +54,10 @@ public:
     // entry. Empty for a typed address and for sites written before it.
     QString id;
     PasswordPlace passwordPlace = PasswordPlace::CatalogueFile;
+    SiteProtocol protocol = SiteProtocol::Ftp;
+    // SFTP: a private key file tried before the user's usual keys; empty for
+    // the SSH agent and ~/.ssh's keys alone.
+    QString keyFile;
 
     friend bool operator==(const CFtpSite&, const CFtpSite&) = default;
 };

@@ -18,7 +18,20 @@ struct CertificateQuestion {
     bool changed = false;
 };
 
-// The answers to an untrusted certificate. Nobody to ask means no connection.
+// An SSH host key the known_hosts file does not vouch for, as the user is
+// shown it.
+struct HostKeyQuestion {
+    QString host;
+    int port = 22;
+    QString keyType;        // "ssh-ed25519", "ecdsa-sha2-nistp256"...
+    QString fingerprint;    // "SHA256:..." as OpenSSH shows it
+    QString knownHostsFile; // where "Always trust" writes it
+    // known_hosts holds another key for this server: refused whatever the
+    // answer, the question only warns.
+    bool changed = false;
+};
+
+// The answers to an untrusted certificate or host key. Nobody to ask means no connection.
 enum class CertificateAnswer { Cancel, ConnectOnce, AlwaysTrust };
 
 // Every message box and question the program asks goes through here, so that
@@ -40,6 +53,13 @@ public:
     // An untrusted server certificate. Nobody to ask means no connection.
     using CertificateAnswer = ::CertificateAnswer;
     virtual CertificateAnswer AskCertificate(QWidget* owner, const CertificateQuestion& question)
+    {
+        (void)owner;
+        (void)question;
+        return CertificateAnswer::Cancel;
+    }
+    // An SSH host key known_hosts does not vouch for; the same answers.
+    virtual CertificateAnswer AskHostKey(QWidget* owner, const HostKeyQuestion& question)
     {
         (void)owner;
         (void)question;

@@ -34,6 +34,13 @@ struct CertificateTrustRequest {
     CertificateAnswer answer = CertificateAnswer::Cancel;
 };
 
+// An SSH host key known_hosts does not vouch for. A changed key is refused
+// whatever the answer, as a changed certificate is.
+struct HostKeyRequest {
+    HostKeyQuestion question;
+    CertificateAnswer answer = CertificateAnswer::Cancel;
+};
+
 // A password the site needs and nobody stored, or that the keyring would not
 // give (`problem` says why). With `remember`, whoever answers keeps it where
 // the setting "PasswordStore" says; the session keeps it for this run only.
@@ -80,6 +87,7 @@ public:
     virtual void OnRequest(RetryCountdownRequest& /*request*/) {}
     virtual void OnRequest(CertificateTrustRequest& /*request*/) {}
     virtual void OnRequest(PasswordRequest& /*request*/) {}
+    virtual void OnRequest(HostKeyRequest& /*request*/) {}
 
     // A file or folder was created, removed or renamed on the server.
     virtual void OnItemAdded(const RemotePath& /*path*/, const RemoteEntry& /*entry*/) {}

@@ -24,6 +24,11 @@ struct TransferSite {
     int encryption = 0;              // SiteEncryption
     QStringList acceptedCertificates; // SHA-256 fingerprints the user accepted for this connection
     QString sitePath;                 // the catalogue's "Folder\Site", empty for a typed address
+    int protocol = 0;                 // SiteProtocol
+    QString keyFile;                  // SFTP: the site's own private key file
+    // SFTP: host key fingerprints ("SHA256:...") the user let the window's
+    // connection use once; a key trusted for good is in known_hosts.
+    QStringList acceptedHostKeys;
 };
 
 enum class TransferDirection { Download, Upload };
