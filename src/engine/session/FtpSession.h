@@ -128,6 +128,8 @@ public:
     // Fingerprints of the server certificates accepted for this connection
     // (once or for good), for the transfer threads to accept without asking.
     const QStringList& AcceptedCertificates() const { return m_acceptedCertificates; }
+    // Likewise the SSH host keys ("SHA256:...") the user let this connection use once.
+    const QStringList& AcceptedHostKeys() const { return m_acceptedHostKeys; }
     // The control connection is encrypted (the status bar shows a lock).
     bool IsEncrypted() const;
     // The folder the views show; empty before the first listing.
@@ -234,6 +236,7 @@ private:
     CFtpSite m_site;
     CFtpSite m_siteRecord;
     QStringList m_acceptedCertificates;
+    QStringList m_acceptedHostKeys;
     bool m_certificateAsked = false; // during the current connect wait
     RemotePath m_listedPath;
     RemotePath m_homeFolder = RemotePath::Root();

@@ -100,7 +100,8 @@ TransferSite CTransferCommands::SiteOfSession() const
     const CFtpSite& site = m_session.Site();
     return TransferSite{m_session.Server(), site.login, site.password, m_transferType,
                         site.retries, site.retryDelay, m_session.Port(), site.passive,
-                        site.encryption, m_session.AcceptedCertificates(), m_sitePath ? m_sitePath() : QString()};
+                        site.encryption, m_session.AcceptedCertificates(), m_sitePath ? m_sitePath() : QString(),
+                        int(site.protocol), site.keyFile, m_session.AcceptedHostKeys()};
 }
 
 FileStatusList CTransferCommands::SelectedEntries() const
