@@ -22,9 +22,9 @@ ALLOWED = {
     "engine/remote": {"engine/inet"},
     "engine/base": set(),
     "engine/catalog": {"engine/base"},
-    "engine/session": {"engine/base", "engine/inet", "engine/catalog"},
-    "engine/transfer": {"engine/base", "engine/inet", "engine/catalog", "engine/sync"},
-    "engine/sync": {"engine/base", "engine/inet"},
+    "engine/session": {"engine/base", "engine/inet", "engine/remote", "engine/catalog"},
+    "engine/transfer": {"engine/base", "engine/inet", "engine/remote", "engine/catalog", "engine/sync"},
+    "engine/sync": {"engine/base", "engine/remote"},
     "engine/edit": {"engine/base"},
 
     "window/resources": set(),

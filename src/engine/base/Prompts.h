@@ -65,6 +65,14 @@ public:
         (void)question;
         return CertificateAnswer::Cancel;
     }
+    // The passphrase of an SSH private key; false when none was given.
+    virtual bool AskPassphrase(QWidget* owner, const QString& keyFile, QString& passphrase)
+    {
+        (void)owner;
+        (void)keyFile;
+        (void)passphrase;
+        return false;
+    }
 };
 
 // The prompts in force; never null.

@@ -55,6 +55,7 @@ Features FtpFileSystem::features() const
     f.asciiTransfers = true;
     f.setPermissions = true;  // SITE CHMOD: whether the server takes it shows when it is used
     f.setModificationTime = connection_ && connection_->CanSetModificationTime();
+    f.fileTimes = connection_ && connection_->HasFeature("MDTM");
     f.encrypted = connection_ && connection_->controlEncrypted() && connection_->dataEncrypted();
     f.listsNamedFolder = connection_ && connection_->usesMlsd();
     return f;
@@ -155,6 +156,47 @@ void FtpFileSystem::Rename(const std::string& from, const std::string& to)
     Conn().Rename(from, to);
 }
 
+std::optional<Entry> FtpFileSystem::Stat(const std::string& path)
+{
+    inet::FtpConnection& conn = Conn();
+    if (conn.HasFeature("MLST")) {
+        // One round trip for size, time and kind together.
+        const inet::FtpReply reply = conn.Command("MLST " + path);
+        if (reply.code == 550)
+            return std::nullopt;
+        if (reply.code == 250 && reply.lines.size() >= 2) {
+            std::string_view facts = reply.lines[1];
+            while (!facts.empty() && facts.front() == ' ')
+                facts.remove_prefix(1);
+            inet::DirEntry raw;
+            const inet::LineKind kind = inet::ParseMlsdLine(facts, raw);
+            if (kind == inet::LineKind::Entry || kind == inet::LineKind::UnsafeName) {
+                Entry entry = FromDirEntry(std::move(raw));
+                entry.name = path.substr(path.find_last_of('/') + 1);
+                if (entry.isFolder)
+                    entry.size = 0;
+                return entry;
+            }
+        }
+    }
+    Entry entry;
+    entry.name = path.substr(path.find_last_of('/') + 1);
+    try {
+        entry.size = conn.GetFileSize(path);
+    } catch (const inet::InternetError& error) {
+        if (error.number() != inet::err::kExtendedError)
+            throw;
+        return std::nullopt;
+    }
+    try {
+        entry.modified = conn.GetModificationTime(path);
+    } catch (const inet::InternetError& error) {
+        if (error.number() != inet::err::kExtendedError && error.number() != inet::err::kInvalidServerResponse)
+            throw;
+    }
+    return entry;
+}
+
 std::uint64_t FtpFileSystem::GetFileSize(const std::string& path)
 {
     return Conn().GetFileSize(path);
@@ -185,7 +227,7 @@ void FtpFileSystem::SetModificationTime(const std::string& path, std::int64_t un
 void FtpFileSystem::SetPermissions(const std::string& path, std::uint32_t mode)
 {
     char octal[16];
-    std::snprintf(octal, sizeof octal, "%o", mode & 07777u);
+    std::snprintf(octal, sizeof octal, "%03o", mode & 07777u);
     inet::FtpReply reply = Conn().Command(std::string("SITE CHMOD ") + octal + " " + path);
     if (!reply.Positive())
         Refused(reply);

@@ -79,6 +79,7 @@ struct Features {
     bool rawCommands = false;          // RawCommand()
     bool asciiTransfers = false;       // TransferType::Ascii
     bool setModificationTime = false;  // SetModificationTime()
+    bool fileTimes = false;            // GetModificationTime() (FTP: MDTM offered)
     bool setPermissions = false;       // SetPermissions()
     bool ownerAndGroup = false;        // Entry::owner/group filled
     bool encrypted = false;            // everything on the wire is encrypted now
@@ -226,6 +227,10 @@ public:
     virtual void RemoveDirectory(const std::string& path) = 0;  // an empty folder
     virtual void Rename(const std::string& from, const std::string& to) = 0;
 
+    // What lies at `path` now: size (files), time (-1 when not told), whether
+    // a folder; the name is the last part of `path`. nullopt when the server
+    // says nothing is there (FTP without MLST: when it tells no size).
+    virtual std::optional<Entry> Stat(const std::string& path) = 0;
     virtual std::uint64_t GetFileSize(const std::string& path) = 0;
     virtual std::int64_t GetModificationTime(const std::string& path) = 0;  // Unix seconds UTC
     // 12016 where features() says no.

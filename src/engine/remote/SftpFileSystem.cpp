@@ -277,6 +277,7 @@ Features SftpFileSystem::features() const
 {
     Features f;
     f.setModificationTime = true;
+    f.fileTimes = true;
     f.setPermissions = true;
     f.ownerAndGroup = true;
     f.encrypted = true;
@@ -443,6 +444,25 @@ void SftpFileSystem::RemoveDirectory(const std::string& path)
 void SftpFileSystem::Rename(const std::string& from, const std::string& to)
 {
     Ready().client.Rename(Resolve(from), Resolve(to));
+}
+
+std::optional<Entry> SftpFileSystem::Stat(const std::string& path)
+{
+    sftp::NameEntry found;
+    try {
+        found.attrs = Ready().client.Stat(Resolve(path));
+    } catch (const InternetError& error) {
+        // Only "no such file" (status 2) says nothing is there; a refusal
+        // to tell (permission denied) is no answer.
+        const std::string& reply = error.serverReply();
+        if (!IsServerRefusal(error) || (reply != "SFTP status 2" && reply.rfind("SFTP status 2:", 0) != 0))
+            throw;
+        return std::nullopt;
+    }
+    Entry entry = MakeEntry(path.substr(path.find_last_of('/') + 1), found);
+    if (entry.isFolder)
+        entry.size = 0;
+    return entry;
 }
 
 std::uint64_t SftpFileSystem::GetFileSize(const std::string& path)

@@ -48,6 +48,7 @@ public:
     void RemoveFile(const std::string& path) override;
     void RemoveDirectory(const std::string& path) override;
     void Rename(const std::string& from, const std::string& to) override;
+    std::optional<Entry> Stat(const std::string& path) override;
     std::uint64_t GetFileSize(const std::string& path) override;
     std::int64_t GetModificationTime(const std::string& path) override;
     void SetModificationTime(const std::string& path, std::int64_t unixSeconds) override;

@@ -6,9 +6,9 @@
 #include "engine/catalog/SitePasswords.h"
 #include "engine/session/FtpUrl.h"
 #include "engine/session/MessagePump.h"
-#include "engine/inet/FtpConnection.h"
 #include "engine/inet/InternetError.h"
 #include "engine/inet/InternetSession.h"
+#include "engine/remote/FtpFileSystem.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -94,6 +94,17 @@ private:
     int m_level;
 };
 
+// Runs `work` on the GUI thread and waits for it: how a connect thread asks
+// the user, while the GUI thread keeps handling events as it waits for the
+// connect.
+void OnGuiThread(const std::function<void()>& work)
+{
+    if (QThread::currentThread() == qApp->thread())
+        work();
+    else
+        QMetaObject::invokeMethod(qApp, work, Qt::BlockingQueuedConnection);
+}
+
 } // namespace
 
 // Where the status callback delivers its lines. Connect threads reach it
@@ -102,6 +113,7 @@ private:
 struct CFtpSession::StatusSink {
     std::mutex mutex;
     QObject* target = nullptr;
+    std::atomic<bool> statusLines{true};
 
     void Post(const QString& line, int traceLevel = SessionLineEvent::kStatusLine)
     {
@@ -125,11 +137,13 @@ struct CFtpSession::StatusSink {
 
 // One connect attempt, shared with its thread. An attempt given up is marked
 // abandoned; a connection its thread obtains after that is closed there.
+// While the thread connects, `connecting` is its file system, for Cancel.
 struct CFtpSession::ConnectAttempt {
     CSyncEvent done{CSyncEvent::Reset::Manual};
     std::mutex mutex;
     bool abandoned = false;
-    std::unique_ptr<inet::FtpConnection> connection;
+    remote::IFileSystem* connecting = nullptr;
+    std::unique_ptr<remote::IFileSystem> connection;
     std::uint32_t error = 0;
     std::string message;
     std::string reply;
@@ -195,9 +209,18 @@ CFtpSession::~CFtpSession()
         std::lock_guard lock(m_attempt->mutex);
         m_attempt->abandoned = true;
     }
+    CancelAttempt();
     m_connection.reset();
-    if (m_internetSession)
-        m_internetSession->Close();
+}
+
+void CFtpSession::CancelAttempt()
+{
+    if (!m_attempt)
+        return;
+    std::lock_guard lock(m_attempt->mutex);
+    // Wakes the connect thread at once; it keeps what it made until it is done.
+    if (m_attempt->connecting)
+        m_attempt->connecting->Cancel();
 }
 
 void CFtpSession::Trace(int level, const QString& text)
@@ -220,62 +243,97 @@ bool CFtpSession::event(QEvent* event)
 
 QString CFtpSession::GetLastResponse() const
 {
-    if (m_connection)
-        return WithoutLineBreaks(QString::fromStdString(m_connection->lastReplyText()));
     return m_lastResponse;
 }
 
 bool CFtpSession::EnableStatusTrace(bool enable)
 {
-    if (!m_internetSession)
-        return false;
-    if (m_internetSession->IsStatusCallbackEnabled() == enable)
-        return true;
-    return m_internetSession->EnableStatusCallback(enable);
+    m_statusSink->statusLines = enable;
+    return m_sessionOpen;
 }
 
 bool CFtpSession::OpenInternetSession()
 {
-    inet::AccessType access;
     switch (m_settings.proxyType) {
-    case kx::settings::kProxyPreconfigured: access = inet::AccessType::Preconfigured; break;
-    case kx::settings::kProxyDirect: access = inet::AccessType::Direct; break;
-    case kx::settings::kProxyNamed: access = inet::AccessType::NamedProxy; break;
+    case kx::settings::kProxyPreconfigured:
+    case kx::settings::kProxyDirect:
+    case kx::settings::kProxyNamed: break;
     default: return false;
     }
     try {
-        m_internetSession = std::make_shared<inet::InternetSession>(
-            kAgent, access, access == inet::AccessType::NamedProxy ? m_settings.proxyName.toStdString() : std::string());
+        // A proxy name that is no address: said here, before any attempt.
+        MakeInternetSession();
     } catch (const inet::InternetError& error) {
-        // A proxy name that is no address: say so instead of failing silently.
         Trace(TRACE_ERROR, QString::fromStdString(error.message()));
         return false;
     }
+    m_sessionOpen = true;
+    m_acceptedCertificates.clear();
+    m_acceptedHostKeys.clear();
+    m_keyPassphrase.clear();
+    return true;
+}
+
+std::unique_ptr<inet::InternetSession> CFtpSession::MakeInternetSession() const
+{
+    const inet::AccessType access = m_settings.proxyType == kx::settings::kProxyDirect ? inet::AccessType::Direct
+        : m_settings.proxyType == kx::settings::kProxyNamed                            ? inet::AccessType::NamedProxy
+                                                                                       : inet::AccessType::Preconfigured;
+    auto session = std::make_unique<inet::InternetSession>(
+        kAgent, access, access == inet::AccessType::NamedProxy ? m_settings.proxyName.toStdString() : std::string());
     std::shared_ptr<StatusSink> sink = m_statusSink;
-    m_internetSession->SetStatusCallback([sink](std::uint32_t status, std::string_view info) {
-        sink->Post(QStringLiteral("[%1] ").arg(CurrentThreadId()) + StatusLine(status, std::string(info)));
+    session->SetStatusCallback([sink](std::uint32_t status, std::string_view info) {
+        if (sink->statusLines)
+            sink->Post(QStringLiteral("[%1] ").arg(CurrentThreadId()) + StatusLine(status, std::string(info)));
     });
-    m_internetSession->SetConversationCallback([sink](inet::Talk kind, std::string_view line) {
-        sink->Post(QStringLiteral("[%1] ").arg(CurrentThreadId()) + ConversationLine(kind, line),
-                   ConversationLevel(kind, line));
-    });
+    session->EnableStatusCallback(true);
     // Asked on the connecting thread; the user answers on the GUI thread,
     // which keeps handling events while it waits for the connect.
-    QPointer<CFtpSession> guard(this);
-    m_internetSession->SetCertificateCallback([guard](const inet::CertificateInfo& info) {
+    QPointer<CFtpSession> guard(const_cast<CFtpSession*>(this));
+    session->SetCertificateCallback([guard](const inet::CertificateInfo& info) {
         bool accepted = false;
-        const auto decide = [&] {
+        OnGuiThread([&] {
             if (guard)
                 accepted = guard->DecideCertificate(info);
-        };
-        if (QThread::currentThread() == qApp->thread())
-            decide();
-        else
-            QMetaObject::invokeMethod(qApp, decide, Qt::BlockingQueuedConnection);
+        });
         return accepted;
     });
-    m_acceptedCertificates.clear();
-    return true;
+    return session;
+}
+
+std::unique_ptr<remote::IFileSystem> CFtpSession::MakeFileSystem() const
+{
+    if (m_site.protocol == SiteProtocol::Sftp)
+        return remote::CreateFileSystem(remote::Protocol::Sftp);
+    return std::make_unique<remote::FtpFileSystem>([this] { return MakeInternetSession(); });
+}
+
+remote::Callbacks CFtpSession::ConnectCallbacks()
+{
+    remote::Callbacks callbacks;
+    std::shared_ptr<StatusSink> sink = m_statusSink;
+    callbacks.trace = [sink](inet::Talk kind, std::string_view line) {
+        sink->Post(QStringLiteral("[%1] ").arg(CurrentThreadId()) + ConversationLine(kind, line),
+                   ConversationLevel(kind, line));
+    };
+    QPointer<CFtpSession> guard(this);
+    callbacks.hostKey = [guard](const remote::HostKeyInfo& key) {
+        remote::HostKeyAnswer answer = remote::HostKeyAnswer::Cancel;
+        OnGuiThread([&] {
+            if (guard)
+                answer = guard->DecideHostKey(key);
+        });
+        return answer;
+    };
+    callbacks.passphrase = [guard](const std::string& keyFile) {
+        std::optional<std::string> phrase;
+        OnGuiThread([&] {
+            if (guard)
+                phrase = guard->AskPassphrase(QString::fromStdString(keyFile));
+        });
+        return phrase;
+    };
+    return callbacks;
 }
 
 void CFtpSession::Close()
@@ -290,17 +348,21 @@ void CFtpSession::Close()
 void CFtpSession::CloseNow()
 {
     if (m_connection) {
-        Trace(TRACE_INFO, QStringLiteral("Closing FTP session..."));
-        m_connection->Close();
+        const QString name = m_connection->protocol() == remote::Protocol::Sftp ? QStringLiteral("SFTP")
+                                                                                : QStringLiteral("FTP");
+        Trace(TRACE_INFO, QStringLiteral("Closing %1 session...").arg(name));
+        try {
+            m_connection->Close();
+        } catch (const inet::InternetError&) {
+            // Gone already: closed all the same.
+        }
         m_connection.reset();
-        Trace(TRACE_SUCCESS, QStringLiteral("FTP session closed."));
+        Trace(TRACE_SUCCESS, QStringLiteral("%1 session closed.").arg(name));
     }
-    if (m_internetSession) {
+    if (m_sessionOpen) {
         Trace(TRACE_INFO, QStringLiteral("Closing Internet Session..."));
-        // Wakes a connect thread still blocked on it; the thread keeps its own
-        // reference until it is done.
-        m_internetSession->Close();
-        m_internetSession.reset();
+        CancelAttempt();
+        m_sessionOpen = false;
         Trace(TRACE_SUCCESS, QStringLiteral("Internet session closed."));
     }
     if (m_events)
@@ -313,8 +375,8 @@ void CFtpSession::Cancel()
         return;
     m_cancelRequested = true;
     m_listing = false;
-    // The attempt's thread is woken by the closed session; the attempt loop
-    // sees there is no session left and stops.
+    // The attempt's thread is woken by the cancelled connection; the attempt
+    // loop sees there is no session left and stops.
     if (m_connecting)
         CloseNow();
 }
@@ -332,8 +394,8 @@ bool CFtpSession::CheckConnection()
     if (!m_connection)
         return false;
     try {
-        m_connection->GetCurrentDirectory();
-        Trace(TRACE_INFO, QStringLiteral("FTP status: Connected."));
+        m_connection->KeepAlive();
+        Trace(TRACE_INFO, QStringLiteral("%1 status: Connected.").arg(ProtocolLabel()));
         return true;
     } catch (const inet::InternetError&) {
         CloseNow();
@@ -341,22 +403,27 @@ bool CFtpSession::CheckConnection()
     }
 }
 
-std::unique_ptr<inet::FtpConnection> CFtpSession::OpenConnection(const QString& server, int port,
+std::unique_ptr<remote::IFileSystem> CFtpSession::OpenConnection(const remote::ConnectOptions& options,
                                                                  std::shared_ptr<ConnectAttempt>& attempt)
 {
     attempt = std::make_shared<ConnectAttempt>();
     m_attempt = attempt;
     m_connecting = true;
 
-    std::thread([attempt, session = m_internetSession, host = server.toStdString(), port,
-                 user = m_site.login.toStdString(), password = m_site.password.toStdString(),
-                 passive = m_site.passive, encryption = static_cast<inet::Encryption>(m_site.encryption)] {
-        std::unique_ptr<inet::FtpConnection> connection;
+    std::thread([attempt, fs = MakeFileSystem(), options,
+                 callbacks = ConnectCallbacks()]() mutable {
+        std::unique_ptr<remote::IFileSystem> connection;
         std::uint32_t error = 0;
         std::string message;
         std::string reply;
+        {
+            std::lock_guard lock(attempt->mutex);
+            attempt->connecting = fs.get();
+            if (attempt->abandoned)
+                fs->Cancel();
+        }
         try {
-            connection = session->Connect(host, port, user, password, passive, encryption);
+            fs->Connect(options, callbacks);
         } catch (const inet::InternetError& e) {
             error = e.number();
             message = e.message();
@@ -367,15 +434,17 @@ std::unique_ptr<inet::FtpConnection> CFtpSession::OpenConnection(const QString& 
         }
         {
             std::lock_guard lock(attempt->mutex);
-            if (!attempt->abandoned) {
-                attempt->connection = std::move(connection);
+            attempt->connecting = nullptr;
+            if (!attempt->abandoned && error == 0) {
+                attempt->connection = std::move(fs);
+            } else if (!attempt->abandoned) {
                 attempt->error = error;
                 attempt->message = std::move(message);
                 attempt->reply = std::move(reply);
             }
         }
         // A connection nobody waits for any more is closed here, off the GUI thread.
-        connection.reset();
+        fs.reset();
         attempt->done.Set();
     }).detach();
 
@@ -394,6 +463,8 @@ std::unique_ptr<inet::FtpConnection> CFtpSession::OpenConnection(const QString& 
     std::lock_guard lock(attempt->mutex);
     if (!signalled) {
         attempt->abandoned = true;
+        if (attempt->connecting)
+            attempt->connecting->Cancel();
         attempt->connection.reset();
         // Like any other failed attempt: its reason traced, then the
         // countdown or, after the last one, the message box.
@@ -450,6 +521,52 @@ bool CFtpSession::DecideCertificate(const inet::CertificateInfo& info)
     return false;
 }
 
+remote::HostKeyAnswer CFtpSession::DecideHostKey(const remote::HostKeyInfo& key)
+{
+    m_certificateAsked = true;
+    HostKeyRequest request;
+    HostKeyQuestion& question = request.question;
+    question.host = QString::fromStdString(key.host);
+    question.port = key.port;
+    question.keyType = QString::fromStdString(key.keyType);
+    question.fingerprint = QString::fromStdString(key.fingerprint);
+    question.knownHostsFile = QString::fromStdString(key.knownHostsFile);
+    question.changed = key.changed;
+    Trace(key.changed ? TRACE_ERROR : TRACE_INFO,
+          key.changed ? QStringLiteral("The server's host key is not the one %1 holds for it.").arg(question.knownHostsFile)
+                      : QStringLiteral("The server's host key is not known: %1 %2").arg(question.keyType, question.fingerprint));
+    if (m_events)
+        m_events->OnRequest(request);
+    // A changed key is only shown: whoever answers, it is refused.
+    if (key.changed)
+        return remote::HostKeyAnswer::Cancel;
+    switch (request.answer) {
+    case CertificateAnswer::AlwaysTrust:
+        return remote::HostKeyAnswer::AlwaysTrust;
+    case CertificateAnswer::ConnectOnce:
+        m_acceptedHostKeys << question.fingerprint;
+        return remote::HostKeyAnswer::ConnectOnce;
+    case CertificateAnswer::Cancel:
+        break;
+    }
+    return remote::HostKeyAnswer::Cancel;
+}
+
+std::optional<std::string> CFtpSession::AskPassphrase(const QString& keyFile)
+{
+    m_certificateAsked = true;
+    PassphraseRequest request;
+    request.keyFile = keyFile;
+    if (m_events)
+        m_events->OnRequest(request);
+    if (!request.answered) {
+        Trace(TRACE_INFO, QStringLiteral("No passphrase was given for %1; the key was not used.").arg(keyFile));
+        return std::nullopt;
+    }
+    m_keyPassphrase = request.passphrase;
+    return request.passphrase.toStdString();
+}
+
 void CFtpSession::TellUser(const QString& text, IPrompts::Icon icon)
 {
     if (m_events)
@@ -469,7 +586,7 @@ bool CFtpSession::Connect(const CFtpSite& site)
     FtpUrl url;
     if (!CheckAddress(url))
         return false;
-    if (!url.IsFtp() || m_server.isEmpty()) {
+    if (!url.IsSupported() || m_server.isEmpty()) {
         Trace(TRACE_ERROR, QStringLiteral("Please enter a valid FTP URL."));
         TellUser(QStringLiteral("Please enter a valid FTP URL"), IPrompts::Icon::None);
     } else {
@@ -478,7 +595,7 @@ bool CFtpSession::Connect(const CFtpSite& site)
         ConnectWithAttempts(m_server, m_port);
     }
     if (!m_connection) {
-        Trace(TRACE_ERROR, QStringLiteral("FTP connection could not be made."));
+        Trace(TRACE_ERROR, QStringLiteral("%1 connection could not be made.").arg(ProtocolLabel()));
         return false;
     }
     Trace(TRACE_SUCCESS, QStringLiteral("Successfully connected to: %1.").arg(m_server));
@@ -546,10 +663,20 @@ bool CFtpSession::OpenInternetSessionTraced()
 bool CFtpSession::CheckAddress(FtpUrl& url)
 {
     Trace(TRACE_INFO, QStringLiteral("Checking URL..."));
-    if (!FtpUrl::Parse(m_site.address, url) && !FtpUrl::Parse(QStringLiteral("ftp://") + m_site.address, url)) {
+    const bool schemeGiven = FtpUrl::Parse(m_site.address, url);
+    if (!schemeGiven && !FtpUrl::Parse(QStringLiteral("ftp://") + m_site.address, url)) {
         Trace(TRACE_ERROR, QStringLiteral("Please enter a valid FTP URL."));
         TellUser(QStringLiteral("Please enter a valid FTP URL"), IPrompts::Icon::None);
         return false;
+    }
+    // A scheme written in the address says the protocol; a bare host name
+    // goes by the site's. A protocol changed that way takes its own port.
+    const SiteProtocol protocol = !schemeGiven ? m_site.protocol
+        : url.IsSftp()                         ? SiteProtocol::Sftp
+                                               : SiteProtocol::Ftp;
+    if (protocol != m_site.protocol) {
+        m_site.protocol = protocol;
+        m_site.port = DefaultPortOf(protocol, m_site.encryption);
     }
     m_server = url.server;
     if (url.SchemeEncryption() >= 0)
@@ -569,16 +696,23 @@ void CFtpSession::ConnectWithAttempts(const QString& server, int port)
 bool CFtpSession::ConnectOnce(const QString& server, int port, int attempt, int remaining)
 {
     Trace(TRACE_INFO, QStringLiteral("Connecting to: %1 (Attempt %2 of %3)").arg(server).arg(attempt).arg(m_site.retries));
-    // Cancel closes the internet session; no attempt may use it after that.
-    if (!m_internetSession)
+    // Cancel closes the internet session; no attempt may be made after that.
+    if (!m_sessionOpen)
         return false;
     const std::uint32_t timeout = std::uint32_t(std::max(0, m_settings.connectionTimeoutSeconds)) * 1000;
-    m_internetSession->SetOption(inet::option::kConnectTimeout, timeout);
-    m_internetSession->SetOption(inet::option::kReceiveTimeout, timeout);
-    m_internetSession->SetOption(inet::option::kSendTimeout, timeout);
+    remote::ConnectOptions options;
+    options.protocol = m_site.protocol == SiteProtocol::Sftp ? remote::Protocol::Sftp : remote::Protocol::Ftp;
+    options.host = server.toStdString();
+    options.port = port;
+    options.user = m_site.login.toStdString();
+    options.password = m_site.password.toStdString();
+    options.passive = m_site.passive;
+    options.encryption = static_cast<inet::Encryption>(m_site.encryption);
+    options.identityFile = m_site.keyFile.toStdString();
+    options.connectTimeoutMs = options.receiveTimeoutMs = options.sendTimeoutMs = timeout;
     std::shared_ptr<ConnectAttempt> pending;
     try {
-        m_connection = OpenConnection(server, port, pending);
+        m_connection = OpenConnection(options, pending);
         return false;
     } catch (const inet::InternetError& error) {
         m_lastResponse = WithoutLineBreaks(QString::fromStdString(error.serverReply()));
@@ -586,13 +720,16 @@ bool CFtpSession::ConnectOnce(const QString& server, int port, int attempt, int 
             Trace(TRACE_ERROR, m_lastResponse);
         const QString message = WithoutLineBreaks(QString::fromStdString(error.message()));
         Trace(TRACE_ERROR, message);
-        if (!m_internetSession)
+        if (!m_sessionOpen)
             return false; // cancelled by the user: no countdown, no message box
         // A refused login (530) does not get better by waiting, and servers
         // that watch for failed logins ban the address that repeats them:
         // no further attempt.
-        const bool loginRefused =
-            error.number() == inet::err::kIncorrectPassword || error.number() == inet::err::kIncorrectUserName;
+        // Nor does a host key the user refused, nor one that changed.
+        const auto number = error.number();
+        const bool loginRefused = number == inet::err::kIncorrectPassword || number == inet::err::kIncorrectUserName
+            || number == remote::err::kAuthenticationRefused || number == remote::err::kHostKeyUnknown
+            || number == remote::err::kHostKeyChanged || number == remote::err::kKeyUnusable;
         if (remaining == 0 || loginRefused) {
             TellUser(m_lastResponse.isEmpty() ? message : m_lastResponse + QStringLiteral("\r\n") + message,
                      IPrompts::Icon::Error);
@@ -621,5 +758,15 @@ void CFtpSession::EnterStartFolder(const FtpUrl& url)
 
 bool CFtpSession::IsEncrypted() const
 {
-    return m_connection && m_connection->controlEncrypted();
+    return m_connection && m_connection->features().encrypted;
+}
+
+remote::Features CFtpSession::Features() const
+{
+    return m_connection ? m_connection->features() : remote::Features{};
+}
+
+QString CFtpSession::ProtocolLabel() const
+{
+    return m_site.protocol == SiteProtocol::Sftp ? QStringLiteral("SFTP") : QStringLiteral("FTP");
 }

@@ -4,6 +4,7 @@
 #include "engine/base/Permissions.h"
 #include "engine/base/RemotePath.h"
 #include "engine/inet/InternetError.h"
+#include "engine/remote/RemoteFileSystem.h"
 #include "engine/session/FtpUrl.h"
 #include "engine/session/SessionEvents.h"
 #include "engine/session/SessionSettings.h"
@@ -22,7 +23,6 @@
 #include <vector>
 
 namespace inet {
-class FtpConnection;
 class InternetSession;
 struct CertificateInfo;
 }
@@ -35,7 +35,7 @@ struct RemoteItem {
 
 
 // The main window's one connection to one site: the site's parameters, the
-// internet session and the FTP connection on it, and the folder it lists.
+// connection (FTP or SFTP, through remote::IFileSystem), and the folder it lists.
 //
 // Thread rules: every operation runs on the GUI thread; a blocking connect
 // runs on a short-lived thread while the GUI thread keeps its event loop
@@ -130,8 +130,14 @@ public:
     const QStringList& AcceptedCertificates() const { return m_acceptedCertificates; }
     // Likewise the SSH host keys ("SHA256:...") the user let this connection use once.
     const QStringList& AcceptedHostKeys() const { return m_acceptedHostKeys; }
-    // The control connection is encrypted (the status bar shows a lock).
+    // Everything on the wire is encrypted (the status bar shows a lock).
     bool IsEncrypted() const;
+    // What the connection's protocol can do (nothing while not connected):
+    // commands for one protocol's features only ask this.
+    remote::Features Features() const;
+    // The passphrase of the site's key file as the user gave it for this
+    // connection, for the transfer workers; empty when none was asked.
+    const QString& KeyPassphrase() const { return m_keyPassphrase; }
     // The folder the views show; empty before the first listing.
     const RemotePath& ListedPath() const { return m_listedPath; }
     // The folder reached after login; the folder tree's root stands for it.
@@ -167,6 +173,10 @@ private:
     void EnterStartFolder(const FtpUrl& url);
     void TellUser(const QString& text, IPrompts::Icon icon);
     bool DecideCertificate(const inet::CertificateInfo& info);
+    remote::HostKeyAnswer DecideHostKey(const remote::HostKeyInfo& key);
+    std::optional<std::string> AskPassphrase(const QString& keyFile);
+    // "FTP" or "SFTP", for the session's own lines.
+    QString ProtocolLabel() const;
 
     // One operation, from its first step to its last. Only one that starts
     // on an idle session counts: it marks the session busy, which refuses
@@ -185,9 +195,18 @@ private:
         bool m_started;
     };
 
-    std::unique_ptr<inet::FtpConnection> OpenConnection(const QString& server, int port,
+    std::unique_ptr<remote::IFileSystem> OpenConnection(const remote::ConnectOptions& options,
                                                         std::shared_ptr<ConnectAttempt>& attempt);
+    // A connect attempt under way is woken and fails at once.
+    void CancelAttempt();
     bool OpenInternetSession();
+    // An internet session as the settings say (proxy, status lines,
+    // certificate questions): FTP connections run on one each.
+    std::unique_ptr<inet::InternetSession> MakeInternetSession() const;
+    // A file system for the site's protocol, not connected.
+    std::unique_ptr<remote::IFileSystem> MakeFileSystem() const;
+    // The conversation, host-key and passphrase questions of a connect.
+    remote::Callbacks ConnectCallbacks();
     bool CheckConnection();
     void CloseNow();
     bool ListFolderNow(const RemotePath& folder, bool refresh);
@@ -242,9 +261,10 @@ private:
     RemotePath m_homeFolder = RemotePath::Root();
     QString m_server;
     int m_port = 21;
-    // Shared with connect threads, which may outlive an attempt given up.
-    std::shared_ptr<inet::InternetSession> m_internetSession;
-    std::unique_ptr<inet::FtpConnection> m_connection;
+    // Between opening the internet session and closing it: attempts may be made.
+    bool m_sessionOpen = false;
+    std::unique_ptr<remote::IFileSystem> m_connection;
+    QString m_keyPassphrase;
     std::shared_ptr<ConnectAttempt> m_attempt;
     std::shared_ptr<StatusSink> m_statusSink;
     QString m_lastResponse;

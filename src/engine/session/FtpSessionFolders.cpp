@@ -3,7 +3,6 @@
 #include "engine/session/FtpSession.h"
 
 #include "engine/session/MessagePump.h"
-#include "engine/inet/FtpConnection.h"
 #include "engine/inet/InternetError.h"
 
 #include <QDateTime>
@@ -43,7 +42,7 @@ QString Printable(std::string_view raw)
     return shown;
 }
 
-TimePrecision PrecisionOf(const inet::DirEntry& entry)
+TimePrecision PrecisionOf(const remote::Entry& entry)
 {
     if (entry.modified < 0)
         return TimePrecision::Unknown;
@@ -55,7 +54,7 @@ TimePrecision PrecisionOf(const inet::DirEntry& entry)
     return TimePrecision::Unknown;
 }
 
-RemoteEntry ToRemoteEntry(const inet::DirEntry& entry)
+RemoteEntry ToRemoteEntry(const remote::Entry& entry)
 {
     RemoteEntry result;
     result.name = FromServer(entry.name);
@@ -207,7 +206,7 @@ bool CFtpSession::ReceiveListing(int& count, std::optional<inet::InternetError>&
         if (!m_listing || !m_connection)
             throw ListingCancelled{};
     };
-    inet::FtpConnection* connection = m_connection.get();
+    remote::IFileSystem* connection = m_connection.get();
     connection->SetIdleHandler([this, &keepAlive] {
         m_sincePump.invalidate();
         keepAlive();
@@ -215,17 +214,17 @@ bool CFtpSession::ReceiveListing(int& count, std::optional<inet::InternetError>&
     bool cancelled = !m_listing;
     try {
         if (!cancelled) {
-            connection->Enumerate(
+            connection->List(
                 std::string(),
-                [&](inet::DirEntry&& entry) {
-                    if (entry.IsDots())
-                        return;
+                [&](remote::Entry&& entry) {
                     ++count;
                     if (m_events)
                         m_events->OnListingEntry(ToRemoteEntry(entry));
                     keepAlive();
                 },
                 [this](inet::LineKind kind, std::string_view line) {
+                    if (kind == inet::LineKind::Ignored)
+                        return; // the folder's own "." and ".."
                     if (kind == inet::LineKind::UnsafeName)
                         Trace(TRACE_ERROR, QStringLiteral("Skipped an entry whose name cannot be used safely: \"%1\"")
                                                .arg(Printable(line)));
@@ -250,7 +249,8 @@ void CFtpSession::TraceListingEnd(const RemotePath& folder, ListingOutcome outco
     const QString shown = folder.ToString();
     if (failure && count == 0) {
         if (failure->number() == inet::err::kTimeout)
-            Trace(TRACE_ERROR, m_site.passive ? QStringLiteral("The request has timed out.")
+            // Passive mode is FTP's alone.
+            Trace(TRACE_ERROR, m_site.passive || !Features().asciiTransfers ? QStringLiteral("The request has timed out.")
                                               : QStringLiteral("The request has timed out, try connecting using PASV mode."));
         else
             TraceFailure(*failure, QStringLiteral("An error occurred listing the folder: \"%1\".").arg(shown));
@@ -386,8 +386,8 @@ bool CFtpSession::ListNamesIn(const RemotePath& folder, std::vector<QString>& fi
     // that is no single name cannot be addressed, so it is not listed.
     try {
         m_connection->SetCurrentDirectory(ToServer(folder));
-        m_connection->Enumerate(std::string(), [&](inet::DirEntry&& entry) {
-            if (entry.IsDots() || (skipLinks && entry.isLink) || !inet::IsSafeEntryName(entry.name))
+        m_connection->List(std::string(), [&](remote::Entry&& entry) {
+            if (skipLinks && entry.isLink)
                 return;
             (entry.isFolder ? subfolders : files).push_back(FromServer(entry.name));
         });
@@ -454,7 +454,7 @@ QHash<QString, qint64> CFtpSession::ExactTimes(const RemotePath& folder, const Q
 {
     QHash<QString, qint64> times;
     Operation operation(*this);
-    if (!operation.Started() || !RequireConnection() || !m_connection->HasFeature("MDTM"))
+    if (!operation.Started() || !RequireConnection() || !m_connection->features().fileTimes)
         return times;
     for (const QString& name : names) {
         const RemotePath file = folder.Child(name);
@@ -481,7 +481,7 @@ void CFtpSession::SendAndTraceReply(const QString& command)
         return;
     }
     try {
-        const inet::FtpReply reply = m_connection->Command(ToServer(command));
+        const inet::FtpReply reply = m_connection->RawCommand(ToServer(command));
         const QString text = FromServer(reply.Text());
         m_lastResponse = WithoutLineBreaks(text);
         // SITE HELP, STAT, FEAT: one line of the pane for each of the reply's.
@@ -500,6 +500,10 @@ void CFtpSession::SendCustomCommand(const QString& command)
     Operation operation(*this);
     if (!operation.Started())
         return;
+    if (m_connection && !m_connection->features().rawCommands) {
+        Trace(TRACE_ERROR, QStringLiteral("%1 has no raw commands; nothing was sent.").arg(ProtocolLabel()));
+        return;
+    }
     Trace(TRACE_COMMAND, QStringLiteral("Sending custom command: %1...").arg(command));
     SendAndTraceReply(command);
 }
@@ -509,6 +513,12 @@ void CFtpSession::SendKeepAlive()
     Operation operation(*this);
     if (!operation.Started())
         return;
+    if (m_connection && !m_connection->features().rawCommands) {
+        Trace(TRACE_COMMAND, QStringLiteral("Sending keep-alive..."));
+        if (Attempt([&] { m_connection->KeepAlive(); }, QStringLiteral("The server did not answer the keep-alive.")))
+            Trace(TRACE_SUCCESS, QStringLiteral("The server answered."));
+        return;
+    }
     Trace(TRACE_COMMAND, QStringLiteral("Sending NOOP command..."));
     SendAndTraceReply(QStringLiteral("NOOP"));
 }
@@ -529,7 +539,7 @@ bool CFtpSession::CreateEmptyFile(const RemotePath& file)
         return false;
     } catch (const inet::InternetError&) {
     }
-    if (!Attempt([&] { m_connection->OpenFileForWrite(ToServer(file), inet::TransferType::Binary)->Close(); },
+    if (!Attempt([&] { m_connection->OpenWrite(ToServer(file))->Close(); },
                  QStringLiteral("An error occurred creating the file: \"%1\"").arg(name)))
         return false;
     Trace(TRACE_SUCCESS, QStringLiteral("\"%1\" successfully created").arg(name));
@@ -562,21 +572,22 @@ bool CFtpSession::QueryFile(const RemotePath& file, quint64& size, qint64& modif
 
 bool CFtpSession::ChmodOne(const RemotePath& path, int mode, bool& unsupported)
 {
-    const QString command = QStringLiteral("SITE CHMOD %1 %2").arg(mode, 3, 8, QLatin1Char('0')).arg(path.ToString());
     try {
-        const inet::FtpReply reply = m_connection->Command(ToServer(command));
-        if (reply.Positive())
-            return true;
-        const QString text = WithoutLineBreaks(FromServer(reply.Text()));
-        m_lastResponse = text;
-        unsupported = reply.code == 500 || reply.code == 502 || reply.code == 504;
-        Trace(TRACE_ERROR, text);
-        Trace(TRACE_ERROR, unsupported
-                               ? QStringLiteral("This server does not change permissions (it does not know SITE CHMOD).")
-                               : QStringLiteral("The permissions of \"%1\" could not be changed.").arg(path.Name()));
-        return false;
+        m_connection->SetPermissions(ToServer(path), std::uint32_t(mode));
+        return true;
     } catch (const inet::InternetError& error) {
-        TraceFailure(error, QStringLiteral("The permissions of \"%1\" could not be changed.").arg(path.Name()));
+        // FTP's SITE CHMOD is a server's option: 500, 502 or 504 say it has none.
+        const std::string reply = error.serverReply();
+        unsupported = error.number() == inet::err::kInvalidOperation
+            || (error.number() == inet::err::kExtendedError
+                && (reply.rfind("500", 0) == 0 || reply.rfind("502", 0) == 0 || reply.rfind("504", 0) == 0));
+        if (!unsupported) {
+            TraceFailure(error, QStringLiteral("The permissions of \"%1\" could not be changed.").arg(path.Name()));
+            return false;
+        }
+        m_lastResponse = WithoutLineBreaks(FromServer(reply.empty() ? error.message() : reply));
+        Trace(TRACE_ERROR, m_lastResponse);
+        Trace(TRACE_ERROR, QStringLiteral("This server does not change permissions (it does not know SITE CHMOD)."));
         return false;
     }
 }

@@ -20,6 +20,9 @@ struct FtpUrl {
     {
         return scheme == QLatin1String("ftp") || scheme == QLatin1String("ftps") || scheme == QLatin1String("ftpes");
     }
+    bool IsSftp() const { return scheme == QLatin1String("sftp"); }
+    // A scheme the program can connect with.
+    bool IsSupported() const { return IsFtp() || IsSftp(); }
     // The encryption the scheme asks for (SiteEncryption), or -1 for "ftp".
     int SchemeEncryption() const
     {

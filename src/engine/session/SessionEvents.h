@@ -41,6 +41,13 @@ struct HostKeyRequest {
     CertificateAnswer answer = CertificateAnswer::Cancel;
 };
 
+// The passphrase of an SSH private key, asked once per connection.
+struct PassphraseRequest {
+    QString keyFile;
+    bool answered = false;
+    QString passphrase;
+};
+
 // A password the site needs and nobody stored, or that the keyring would not
 // give (`problem` says why). With `remember`, whoever answers keeps it where
 // the setting "PasswordStore" says; the session keeps it for this run only.
@@ -88,6 +95,7 @@ public:
     virtual void OnRequest(CertificateTrustRequest& /*request*/) {}
     virtual void OnRequest(PasswordRequest& /*request*/) {}
     virtual void OnRequest(HostKeyRequest& /*request*/) {}
+    virtual void OnRequest(PassphraseRequest& /*request*/) {}
 
     // A file or folder was created, removed or renamed on the server.
     virtual void OnItemAdded(const RemotePath& /*path*/, const RemoteEntry& /*entry*/) {}

@@ -2,7 +2,7 @@
 
 #include "engine/base/SizeText.h"
 #include "engine/base/TraceLevel.h"
-#include "engine/inet/FtpConnection.h"
+#include "engine/remote/RemoteFileSystem.h"
 #include "engine/inet/InternetError.h"
 #include "engine/transfer/LocalFile.h"
 #include "engine/transfer/LocalPaths.h"
@@ -51,7 +51,7 @@ QString CDownloadThread::TargetKey(const TransferFile& file) const
     return CTargetClaims::LocalKey(file.localPath);
 }
 
-void CDownloadThread::Collect(inet::FtpConnection& connection, TransferFileList& files)
+void CDownloadThread::Collect(remote::IFileSystem& connection, TransferFileList& files)
 {
     const QString& target = Job().localFolder;
     bool folderChosen = false;
@@ -105,7 +105,7 @@ void CDownloadThread::Collect(inet::FtpConnection& connection, TransferFileList&
     files = std::move(kept);
 }
 
-bool CDownloadThread::CollectRemoteFolder(inet::FtpConnection& connection, const RemotePath& folder,
+bool CDownloadThread::CollectRemoteFolder(remote::IFileSystem& connection, const RemotePath& folder,
                                           TransferFileList& files, int depth)
 {
     if (folder.IsEmpty() || IsKilled())
@@ -119,14 +119,15 @@ bool CDownloadThread::CollectRemoteFolder(inet::FtpConnection& connection, const
     }
     std::vector<QString> subfolders;
     try {
-        // Entered, then listed without an argument: to some servers a LIST
-        // argument is a pattern, and "[" or "*" are valid in names.
-        connection.SetCurrentDirectory(ToServer(folder));
-        connection.Enumerate(
-            std::string(),
-            [&](inet::DirEntry&& entry) {
-                if (entry.IsDots())
-                    return;
+        // A path handed to MLSD or SFTP names exactly that folder; a LIST
+        // argument may be read as a pattern ("[" and "*" are valid in names),
+        // so LIST lists the folder it was entered in.
+        const bool named = connection.features().listsNamedFolder;
+        if (!named)
+            connection.SetCurrentDirectory(ToServer(folder));
+        connection.List(
+            named ? ToServer(folder) : std::string(),
+            [&](remote::Entry&& entry) {
                 const QString name = QString::fromUtf8(entry.name);
                 if (!RemotePath::IsValidName(name))
                     return;
@@ -147,6 +148,7 @@ bool CDownloadThread::CollectRemoteFolder(inet::FtpConnection& connection, const
                 QString text = QString::fromUtf8(line.data(), qsizetype(line.size()));
                 text.replace(QLatin1Char('\n'), QLatin1String("\\n"));
                 text.replace(QLatin1Char('\r'), QLatin1String("\\r"));
+                text.replace(QChar(u'\0'), QLatin1String("\\0"));
                 if (kind == inet::LineKind::UnsafeName)
                     PostTrace(TRACE_ERROR, QStringLiteral("Skipped an entry of \"%1\" whose name cannot be used safely: \"%2\"")
                                                .arg(folder.ToString(), text));
@@ -223,8 +225,8 @@ CTransferThread::Plan CDownloadThread::Decide(TransferFile& file, qsizetype rema
     }
 }
 
-std::unique_ptr<inet::FtpStream> CDownloadThread::OpenRemote(inet::FtpConnection& connection, const RemotePath& remote,
-                                                             bool ascii, quint64& offset)
+std::unique_ptr<remote::IFileStream> CDownloadThread::OpenRemote(remote::IFileSystem& connection,
+                                                                 const RemotePath& remote, bool ascii, quint64& offset)
 {
     const inet::TransferType type = ascii ? inet::TransferType::Ascii : inet::TransferType::Binary;
     try {
@@ -232,13 +234,13 @@ std::unique_ptr<inet::FtpStream> CDownloadThread::OpenRemote(inet::FtpConnection
         // the data connection are set: servers refuse it in ASCII type, and
         // some forget it on PASV.
         try {
-            return connection.OpenFileForRead(ToServer(remote), type, offset);
+            return connection.OpenRead(ToServer(remote), offset, type);
         } catch (const inet::InternetError& error) {
             if (offset == 0 || IsKilled() || error.number() != inet::err::kExtendedError)
                 throw;
             // No "350": the file is fetched whole.
             offset = 0;
-            return connection.OpenFileForRead(ToServer(remote), type, 0);
+            return connection.OpenRead(ToServer(remote), 0, type);
         }
     } catch (const inet::InternetError& error) {
         if (IsKilled() || error.number() != inet::err::kExtendedError)
@@ -284,7 +286,7 @@ void CDownloadThread::Move(Lane& lane, int index, Plan plan)
     }
     const bool ascii = Job().site.transferType == 1;
     // The remote file first: a refused one leaves no empty local file behind.
-    std::unique_ptr<inet::FtpStream> in = OpenRemote(*lane.connection, remote, ascii, offset);
+    std::unique_ptr<remote::IFileStream> in = OpenRemote(*lane.connection, remote, ascii, offset);
     CLocalFile out;
     if (!out.Open(localPath, offset > 0 ? CLocalFile::Mode::WriteKeep : CLocalFile::Mode::WriteTruncate))
         throw FileError{errno, localPath};
@@ -340,7 +342,7 @@ void CDownloadThread::Move(Lane& lane, int index, Plan plan)
     KeepRemoteTime(*lane.connection, file);
 }
 
-void CDownloadThread::KeepRemoteTime(inet::FtpConnection& connection, const TransferFile& file)
+void CDownloadThread::KeepRemoteTime(remote::IFileSystem& connection, const TransferFile& file)
 {
     if (!Job().preserveTimes || IsKilled())
         return;

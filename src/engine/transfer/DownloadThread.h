@@ -5,8 +5,8 @@
 
 #include <memory>
 
-namespace inet {
-class FtpStream;
+namespace remote {
+class IFileStream;
 }
 
 // A download job: the selected remote files and folders (each folder listed
@@ -22,7 +22,7 @@ public:
     QString RelativeRemotePath(const QString& path) const;
 
 protected:
-    void Collect(inet::FtpConnection& connection, TransferFileList& files) override;
+    void Collect(remote::IFileSystem& connection, TransferFileList& files) override;
     Plan Decide(TransferFile& file, qsizetype remaining) override;
     void Move(Lane& lane, int index, Plan plan) override;
     QString TargetKey(const TransferFile& file) const override;
@@ -31,16 +31,16 @@ protected:
 
 private:
     // Appends the files below `folder`, its own files before its subfolders'.
-    bool CollectRemoteFolder(inet::FtpConnection& connection, const RemotePath& folder, TransferFileList& files,
+    bool CollectRemoteFolder(remote::IFileSystem& connection, const RemotePath& folder, TransferFileList& files,
                              int depth);
     QString LocalPathOf(const QString& remotePath) const;
     // Opens the remote file at `offset`, or from its start (offset set to 0)
     // when the server will not continue it.
-    std::unique_ptr<inet::FtpStream> OpenRemote(inet::FtpConnection& connection, const RemotePath& remote, bool ascii,
+    std::unique_ptr<remote::IFileStream> OpenRemote(remote::IFileSystem& connection, const RemotePath& remote, bool ascii,
                                                 quint64& offset);
     // The downloaded file gets the remote file's time: the listing's when it
     // was exact, else the server's MDTM answer.
-    void KeepRemoteTime(inet::FtpConnection& connection, const TransferFile& file);
+    void KeepRemoteTime(remote::IFileSystem& connection, const TransferFile& file);
 
     bool m_targetIsFolder = true;
     bool m_yesToAll = false; // under the dispatch lock

@@ -1,6 +1,6 @@
 #include "engine/transfer/LocalFile.h"
 
-#include "engine/inet/FtpConnection.h"
+#include "engine/remote/RemoteFileSystem.h"
 #include "engine/transfer/TransferThread.h"
 
 #include <QFile>
@@ -71,7 +71,7 @@ void CLocalFile::Write(const void* data, std::size_t size)
     }
 }
 
-std::size_t CLocalFile::CopyFrom(inet::FtpStream& download, std::size_t size)
+std::size_t CLocalFile::CopyFrom(remote::IFileStream& download, std::size_t size)
 {
     try {
         return download.ReadInto(m_fd, size);
@@ -81,7 +81,7 @@ std::size_t CLocalFile::CopyFrom(inet::FtpStream& download, std::size_t size)
     }
 }
 
-std::size_t CLocalFile::CopyTo(inet::FtpStream& upload, std::size_t size)
+std::size_t CLocalFile::CopyTo(remote::IFileStream& upload, std::size_t size)
 {
     try {
         return upload.WriteFrom(m_fd, size);

@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace inet {
-class FtpStream;
+namespace remote {
+class IFileStream;
 }
 
 // A local file read or written by a transfer, straight through the system
@@ -33,10 +33,10 @@ public:
     // Up to `size` bytes of a download appended to the file at its position;
     // 0 once the transfer has completed. The stream's failures throw as its
     // Read() does, the file's as FileError.
-    std::size_t CopyFrom(inet::FtpStream& download, std::size_t size);
+    std::size_t CopyFrom(remote::IFileStream& download, std::size_t size);
     // Up to `size` bytes of the file, from its position, sent into an upload;
     // fewer only at the file's end, 0 there. Failures as CopyFrom().
-    std::size_t CopyTo(inet::FtpStream& upload, std::size_t size);
+    std::size_t CopyTo(remote::IFileStream& upload, std::size_t size);
     void Close();
     int Descriptor() const { return m_fd; }
     const QString& Path() const { return m_path; }

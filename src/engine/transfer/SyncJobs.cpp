@@ -1,9 +1,8 @@
 #include "engine/transfer/SyncJobs.h"
 
-#include "engine/base/TrustedCertificates.h"
-#include "engine/inet/FtpConnection.h"
-#include "engine/inet/InternetSession.h"
-#include "engine/sync/FtpFolderLister.h"
+#include "engine/inet/InternetError.h"
+#include "engine/sync/RemoteFolderLister.h"
+#include "engine/transfer/SiteConnection.h"
 #include "engine/transfer/TransferErrors.h"
 
 #include <QDir>
@@ -114,33 +113,14 @@ TransferJob MakeSyncJob(const QList<SyncItem>& chosen, const QList<SyncItem>& pl
 std::unique_ptr<IFolderLister> OpenFolderLister(const TransferSite& site, int timeoutMs, int proxyType,
                                                 const QString& proxyName)
 {
-    const inet::AccessType access = proxyType == 1   ? inet::AccessType::Direct
-                                    : proxyType == 2 ? inet::AccessType::NamedProxy
-                                                     : inet::AccessType::Preconfigured;
-    auto session = std::make_shared<inet::InternetSession>(
-        "Kestrix", access, access == inet::AccessType::NamedProxy ? proxyName.toStdString() : std::string());
-    if (timeoutMs > 0) {
-        const auto timeout = static_cast<std::uint32_t>(timeoutMs);
-        session->SetConnectTimeout(timeout);
-        session->SetReceiveTimeout(timeout);
-        session->SetSendTimeout(timeout);
-    }
-    // The certificates the user accepted for the window's connection, as the
-    // transfer workers accept them: nobody is asked again here.
-    std::vector<std::string> accepted;
-    for (const QString& fingerprint : site.acceptedCertificates)
-        accepted.push_back(fingerprint.toStdString());
-    session->SetPinnedCertificates(std::move(accepted));
-    session->SetCertificateCallback([host = site.host, port = site.port](const inet::CertificateInfo& info) {
-        return CTrustedCertificates().Check(host, port, QString::fromStdString(info.sha256Fingerprint))
-            == CTrustedCertificates::Verdict::Trusted;
-    });
+    // The trust the user gave the window's connection, as the transfer
+    // workers take it: nobody is asked again here.
+    const CSiteConnection connector(site, timeoutMs, proxyType, proxyName);
+    std::unique_ptr<remote::IFileSystem> connection = connector.Make();
     try {
-        auto connection = session->Connect(site.host.toStdString(), site.port, site.user.toStdString(),
-                                           site.password.toStdString(), site.passive,
-                                           static_cast<inet::Encryption>(site.encryption));
-        return std::make_unique<CFtpFolderLister>(session, std::move(connection));
+        connector.Connect(*connection);
     } catch (const inet::InternetError& error) {
         throw std::runtime_error(DescribeInternetError(error, timeoutMs).toStdString());
     }
+    return std::make_unique<CRemoteFolderLister>(std::move(connection));
 }

@@ -2,6 +2,7 @@
 
 #include "engine/inet/InternetError.h"
 #include "engine/inet/InternetSession.h"
+#include "engine/remote/RemoteError.h"
 
 #include <cerrno>
 #include <cstring>
@@ -39,12 +40,12 @@ QString DescribeInternetError(const inet::InternetError& error, int timeoutMs)
     case err::kExtendedError: words = QStringLiteral("The server refused"); break;
     case err::kCannotConnect: words = QStringLiteral("Cannot connect to the server"); break;
     case err::kIncorrectHandleState: words = QStringLiteral("The connection to the server was lost"); break;
-    default: words = QString::fromUtf8(inet::ErrorText(number)); break;
+    default: words = QString::fromUtf8(remote::ErrorText(number)); break;
     }
     // The library's own message says more than the generic text where it has
     // one (how many bytes of how many came, for instance).
     const QString message = QString::fromStdString(error.message());
-    if (!message.isEmpty() && message != QString::fromUtf8(inet::ErrorText(number)) && number != err::kTimeout
+    if (!message.isEmpty() && message != QString::fromUtf8(remote::ErrorText(number)) && number != err::kTimeout
         && number != err::kConnectionAborted)
         words += QStringLiteral(": ") + message;
     const QString reply = ReplyLine(error.serverReply());
@@ -78,6 +79,7 @@ bool IsConnectionProblem(const inet::InternetError& error)
     case err::kTlsFailed:
     case err::kTlsUncleanClose:
     case err::kTransferInProgress:
+    case remote::err::kChannelClosed:
         return true;
     default:
         return false;

@@ -29,6 +29,9 @@ struct TransferSite {
     // SFTP: host key fingerprints ("SHA256:...") the user let the window's
     // connection use once; a key trusted for good is in known_hosts.
     QStringList acceptedHostKeys;
+    // SFTP: the passphrase of keyFile the user gave the window's connection;
+    // in memory only, as the password.
+    QString keyPassphrase;
 };
 
 enum class TransferDirection { Download, Upload };

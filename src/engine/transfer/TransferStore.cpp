@@ -19,11 +19,14 @@ namespace {
 // Raised when the tables change shape; an older file is set aside, never
 // read with the wrong meaning, unless it is one the program knows how to
 // bring forward (below).
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 // Version 2 added to each file how exact its time is and what a
 // synchronisation expects to find at its target.
 const char* const kFileColumnsOfVersion2[] = {"exact_time INTEGER DEFAULT 0", "target_check INTEGER DEFAULT 0",
                                               "target_size INTEGER DEFAULT 0", "target_modified INTEGER DEFAULT -1"};
+// Version 3 added each job's protocol and the site's key file: the jobs
+// before it are FTP.
+const char* const kJobColumnsOfVersion3[] = {"protocol INTEGER DEFAULT 0", "key_file TEXT DEFAULT ''"};
 
 QString NextConnectionName()
 {
@@ -126,7 +129,7 @@ bool CTransferStore::MakeSchema(QString& error)
     tables.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table'"));
     const int tableCount = tables.next() ? tables.value(0).toInt() : 0;
     tables.finish();
-    if (tableCount > 0 && version != kSchemaVersion && version != 1) {
+    if (tableCount > 0 && version != kSchemaVersion && version != 1 && version != 2) {
         error = QStringLiteral("it was written by another version of the program");
         return false;
     }
@@ -135,6 +138,14 @@ bool CTransferStore::MakeSchema(QString& error)
         // columns with the values that change nothing.
         for (const char* column : kFileColumnsOfVersion2) {
             if (!Exec(QStringLiteral("ALTER TABLE files ADD COLUMN %1").arg(QLatin1String(column)))) {
+                error = m_error;
+                return false;
+            }
+        }
+    }
+    if (tableCount > 0 && version < 3) {
+        for (const char* column : kJobColumnsOfVersion3) {
+            if (!Exec(QStringLiteral("ALTER TABLE jobs ADD COLUMN %1").arg(QLatin1String(column)))) {
                 error = m_error;
                 return false;
             }
@@ -150,7 +161,7 @@ bool CTransferStore::MakeSchema(QString& error)
                        "retries INTEGER, retry_delay INTEGER, passive INTEGER, encryption INTEGER, "
                        "remote_folder TEXT, local_folder TEXT, local_is_folder INTEGER, items BLOB, "
                        "bytes_done INTEGER, bytes_total INTEGER, attempts INTEGER, added INTEGER, started INTEGER, "
-                       "finished INTEGER)"),
+                       "finished INTEGER, protocol INTEGER DEFAULT 0, key_file TEXT DEFAULT '')"),
         QStringLiteral("CREATE TABLE IF NOT EXISTS files (job INTEGER, idx INTEGER, remote_path TEXT, local_path TEXT, "
                        "size INTEGER, done INTEGER, modified INTEGER, state INTEGER, result TEXT, folder INTEGER, "
                        "resume INTEGER, remote_size INTEGER, exact_time INTEGER DEFAULT 0, target_check INTEGER DEFAULT 0, "
@@ -239,8 +250,8 @@ std::vector<TransferJobRecord> CTransferStore::Load()
     jobs.setForwardOnly(true);
     if (!jobs.exec(QStringLiteral("SELECT id, direction, state, result, host, user, port, site_path, transfer_type, "
                                   "retries, retry_delay, passive, encryption, remote_folder, local_folder, "
-                                  "local_is_folder, items, bytes_done, bytes_total, attempts, added, started, finished "
-                                  "FROM jobs ORDER BY id"))) {
+                                  "local_is_folder, items, bytes_done, bytes_total, attempts, added, started, finished, "
+                                  "protocol, key_file FROM jobs ORDER BY id"))) {
         m_error = jobs.lastError().text();
         return records;
     }
@@ -271,6 +282,8 @@ std::vector<TransferJobRecord> CTransferStore::Load()
         record.added = jobs.value(20).toLongLong();
         record.started = jobs.value(21).toLongLong();
         record.finished = jobs.value(22).toLongLong();
+        site.protocol = jobs.value(23).toInt();
+        site.keyFile = jobs.value(24).toString();
         record.passwordKnown = false;
         byId.insert(record.job.id, records.size());
         records.push_back(std::move(record));
@@ -345,8 +358,9 @@ bool CTransferStore::SaveJob(const TransferJobRecord& record)
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     query.prepare(QStringLiteral("INSERT OR REPLACE INTO jobs (id, direction, state, result, host, user, port, site_path, "
                                  "transfer_type, retries, retry_delay, passive, encryption, remote_folder, local_folder, "
-                                 "local_is_folder, items, bytes_done, bytes_total, attempts, added, started, finished) "
-                                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+                                 "local_is_folder, items, bytes_done, bytes_total, attempts, added, started, finished, "
+                                 "protocol, key_file) "
+                                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     const TransferSite& site = record.job.site;
     const QVariantList values = {record.job.id,
                                  record.direction == TransferDirection::Upload ? 1 : 0,
@@ -370,7 +384,9 @@ bool CTransferStore::SaveJob(const TransferJobRecord& record)
                                  record.attempts,
                                  record.added,
                                  record.started,
-                                 record.finished};
+                                 record.finished,
+                                 site.protocol,
+                                 site.keyFile};
     for (const QVariant& value : values)
         query.addBindValue(value);
     if (query.exec())

@@ -2,12 +2,11 @@
 
 #include "engine/base/ThreadId.h"
 #include "engine/base/TraceLevel.h"
-#include "engine/base/TrustedCertificates.h"
 #include "engine/base/WindowMessages.h"
-#include "engine/inet/FtpConnection.h"
 #include "engine/inet/InternetError.h"
-#include "engine/inet/InternetSession.h"
+#include "engine/remote/RemoteFileSystem.h"
 #include "engine/transfer/SharedLimits.h"
+#include "engine/transfer/SiteConnection.h"
 #include "engine/transfer/TransferErrors.h"
 #include "engine/transfer/TransferEvents.h"
 #include "engine/transfer/TransferPort.h"
@@ -19,7 +18,6 @@
 
 namespace {
 
-constexpr char kAgent[] = "Kestrix";
 // A file's progress reaches the queue at most this often per connection.
 constexpr qint64 kFilePostMs = 200;
 // The progress window's bytes and rate, at most this often.
@@ -59,8 +57,14 @@ struct CTransferThread::NullPort final : ITransferPort {
 };
 
 CTransferThread::CTransferThread(Direction direction, TransferJob job)
-    : m_direction(direction), m_job(std::move(job)), m_port(std::make_unique<NullPort>())
+    : m_direction(direction), m_job(std::move(job)), m_port(std::make_unique<NullPort>()),
+      m_site(std::make_unique<CSiteConnection>(m_job.site, m_job.timeoutMs, m_job.proxyType, m_job.proxyName))
 {
+}
+
+CTransferThread::Lane::~Lane()
+{
+    owner.DropConnection(*this);
 }
 
 CTransferThread::~CTransferThread()
@@ -107,8 +111,8 @@ void CTransferThread::Kill()
     {
         std::lock_guard lock(m_mutex);
         m_kill.Set();
-        if (m_session)
-            m_session->Close();
+        for (remote::IFileSystem* connection : m_connections)
+            connection->Cancel();
     }
     m_port->CancelQuestion();
 }
@@ -263,14 +267,9 @@ void CTransferThread::ThreadMain()
         std::lock_guard lock(m_mutex);
         m_threadId = CurrentThreadId();
     }
+    // The lanes and their connections go with the run, before anybody may
+    // delete the object.
     Run();
-    // What the thread opened goes with it, before anybody may delete the object.
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_session)
-            m_session->Close();
-        m_session.reset();
-    }
     m_dead.Set();
 }
 
@@ -282,8 +281,9 @@ void CTransferThread::Run()
     if (!cancelled) {
         PostStatus(QString(), QStringLiteral("Initializing"), 0);
         try {
-            OpenSession();
-            Lane first;
+            if (!m_site->ProxyUsable())
+                Fail(QStringLiteral("Cannot open an Internet Session. Please check your internet configuration."));
+            Lane first(*this);
             ConnectWithAttempts(first);
             m_folder = m_job.remoteFolder.isEmpty()
                 ? RemotePath::FromServer(QString::fromUtf8(first.connection->GetCurrentDirectory()))
@@ -351,52 +351,40 @@ void CTransferThread::Run()
                                failed, cancelled));
 }
 
-void CTransferThread::OpenSession()
+void CTransferThread::ConnectLane(Lane& lane)
 {
-    inet::AccessType access;
-    switch (m_job.proxyType) {
-    case 0: access = inet::AccessType::Preconfigured; break;
-    case 1: access = inet::AccessType::Direct; break;
-    case 2: access = inet::AccessType::NamedProxy; break;
-    default:
-        Fail(QStringLiteral("Cannot open an Internet Session. Please check your internet configuration."));
+    DropConnection(lane);
+    std::unique_ptr<remote::IFileSystem> connection = m_site->Make();
+    {
+        std::lock_guard lock(m_mutex);
+        // A kill that came before the connection existed still has to reach it.
+        if (IsKilled())
+            connection->Cancel();
+        m_connections.push_back(connection.get());
+        lane.connection = std::move(connection);
     }
-    auto session = std::make_shared<inet::InternetSession>(
-        kAgent, access, access == inet::AccessType::NamedProxy ? m_job.proxyName.toStdString() : std::string());
-    if (m_job.timeoutMs > 0) {
-        const auto timeout = static_cast<std::uint32_t>(m_job.timeoutMs);
-        session->SetConnectTimeout(timeout);
-        session->SetReceiveTimeout(timeout);
-        session->SetSendTimeout(timeout);
-    }
-    std::vector<std::string> accepted;
-    for (const QString& fingerprint : std::as_const(m_job.site.acceptedCertificates))
-        accepted.push_back(fingerprint.toStdString());
-    session->SetPinnedCertificates(std::move(accepted));
-    session->SetCertificateCallback([host = m_job.site.host, port = m_job.site.port](const inet::CertificateInfo& info) {
-        return CTrustedCertificates().Check(host, port, QString::fromStdString(info.sha256Fingerprint))
-            == CTrustedCertificates::Verdict::Trusted;
-    });
     // Of the conversation only the notes reach the Trace: every file's own
     // commands and replies, from several workers at once, would push the
     // session's lines out of the pane within seconds.
-    session->SetConversationCallback([this](inet::Talk kind, std::string_view line) {
-        if (kind == inet::Talk::Note)
-            PostTrace(LevelOfNote(line), QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
-    });
-    std::lock_guard lock(m_mutex);
-    m_session = session;
-    // A kill that came before the session existed still has to reach it.
-    if (IsKilled())
-        m_session->Close();
+    try {
+        m_site->Connect(*lane.connection, [this](inet::Talk kind, std::string_view line) {
+            if (kind == inet::Talk::Note)
+                PostTrace(LevelOfNote(line), QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
+        });
+    } catch (...) {
+        DropConnection(lane);
+        throw;
+    }
 }
 
-void CTransferThread::ConnectLane(Lane& lane)
+void CTransferThread::DropConnection(Lane& lane)
 {
-    const TransferSite& site = m_job.site;
-    lane.connection = m_session->Connect(site.host.toStdString(), site.port, site.user.toStdString(),
-                                         site.password.toStdString(), site.passive,
-                                         static_cast<inet::Encryption>(site.encryption));
+    std::unique_ptr<remote::IFileSystem> gone;
+    {
+        std::lock_guard lock(m_mutex);
+        std::erase(m_connections, lane.connection.get());
+        gone = std::move(lane.connection);
+    }
 }
 
 void CTransferThread::ConnectWithAttempts(Lane& lane)
@@ -457,7 +445,7 @@ void CTransferThread::RunLanes(Lane& first)
     std::vector<std::unique_ptr<Lane>> lanes;
     std::vector<std::thread> threads;
     for (int i = 0; i < extra; ++i) {
-        lanes.push_back(std::make_unique<Lane>());
+        lanes.push_back(std::make_unique<Lane>(*this));
         lanes.back()->number = i + 1;
         threads.emplace_back([this, lane = lanes.back().get()] { LaneMain(*lane); });
     }
@@ -465,7 +453,7 @@ void CTransferThread::RunLanes(Lane& first)
     for (std::thread& thread : threads)
         thread.join();
     lanes.clear();
-    first.connection.reset();
+    DropConnection(first);
     if (m_budget && extra > 0)
         m_budget->Release(server, extra);
 }
@@ -597,7 +585,7 @@ bool CTransferThread::MoveWithAttempts(Lane& lane, int index, Plan plan)
             }
             // A dropped data connection leaves the control connection usable.
             if (error.number() != inet::err::kFtpDropped)
-                lane.connection.reset();
+                DropConnection(lane);
             if (attempt >= attempts) {
                 MarkFile(index, TransferState::Failed, text);
                 if (lane.connection)

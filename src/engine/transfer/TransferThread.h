@@ -2,6 +2,7 @@
 
 #include "engine/base/RemotePath.h"
 #include "engine/base/SyncEvent.h"
+#include "engine/remote/RemoteFileSystem.h"
 #include "engine/transfer/TransferJob.h"
 
 #include <QElapsedTimer>
@@ -13,16 +14,14 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 class CConnectionBudget;
 class ITransferPort;
 class QEvent;
 class QObject;
 
-namespace inet {
-class FtpConnection;
-class InternetSession;
-}
+class CSiteConnection;
 
 // A local file that could not be created, opened, read or written.
 struct FileError {
@@ -48,7 +47,7 @@ struct FileError {
 // RemoteItemAddedEvent) and talks to the user only through its port; it
 // never touches a widget.
 //
-// Stopping: Kill() sets the kill event, closes the thread's internet session
+// Stopping: Kill() sets the kill event, cancels every connection of the job
 // (every call blocked on a stalled server returns at once) and answers a
 // waiting question with Cancel. Stop() kills, starts a thread never started
 // (it then ends at once) and waits for its end; the object may then be
@@ -99,10 +98,16 @@ public:
 protected:
     CTransferThread(Direction direction, TransferJob job);
 
-    // One connection of the job and the file it moves.
+    // One connection of the job (FTP or SFTP) and the file it moves. Its
+    // connection is one Kill() reaches until the lane drops it or goes.
     struct Lane {
+        explicit Lane(CTransferThread& owner) : owner(owner) {}
+        ~Lane();
+        Lane(const Lane&) = delete;
+        Lane& operator=(const Lane&) = delete;
+        CTransferThread& owner;
         int number = 0;
-        std::unique_ptr<inet::FtpConnection> connection;
+        std::unique_ptr<remote::IFileSystem> connection;
         quint64 counted = 0; // bytes of its current file already in the job's count
         qint64 lastPost = 0; // ms, of its last file event
     };
@@ -113,9 +118,9 @@ protected:
 
     // The job's files from its selection, over the first connection (whose
     // current folder is the job's remote folder).
-    virtual void Collect(inet::FtpConnection& connection, TransferFileList& files) = 0;
+    virtual void Collect(remote::IFileSystem& connection, TransferFileList& files) = 0;
     // Once the files are known, before any moves, on the first connection.
-    virtual void Prepare(inet::FtpConnection&, TransferFileList&) {}
+    virtual void Prepare(remote::IFileSystem&, TransferFileList&) {}
     // In the files' order, one at a time: whether this file goes and how.
     // May ask the user; Cancelled() calls the job off.
     virtual Plan Decide(TransferFile& file, qsizetype remaining) = 0;
@@ -183,9 +188,10 @@ private:
 
     void ThreadMain();
     void Run();
-    void OpenSession();
     void ConnectWithAttempts(Lane& lane);
     void ConnectLane(Lane& lane);
+    // Lets go of the lane's connection; Kill() no longer reaches it.
+    void DropConnection(Lane& lane);
     void RunLanes(Lane& first);
     void LaneMain(Lane& lane);
     // The next file for a lane, decided; -1 when none is left.
@@ -233,10 +239,11 @@ private:
 
     CSyncEvent m_kill{CSyncEvent::Reset::Manual};
     CSyncEvent m_dead{CSyncEvent::Reset::Manual};
-    // Guards the session pointer against Kill() from another thread, and the
-    // state the GUI thread reads.
+    std::unique_ptr<CSiteConnection> m_site;
+    // Guards the live connections against Kill() from another thread, and
+    // the state the GUI thread reads.
     mutable std::mutex m_mutex;
-    std::shared_ptr<inet::InternetSession> m_session;
+    std::vector<remote::IFileSystem*> m_connections;
     std::thread m_thread;
     bool m_started = false;
     QString m_result;

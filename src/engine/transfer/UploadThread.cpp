@@ -2,7 +2,7 @@
 
 #include "engine/base/TraceLevel.h"
 #include "engine/base/WindowMessages.h"
-#include "engine/inet/FtpConnection.h"
+#include "engine/remote/RemoteFileSystem.h"
 #include "engine/inet/InternetError.h"
 #include "engine/transfer/LocalFile.h"
 #include "engine/transfer/LocalPaths.h"
@@ -57,7 +57,7 @@ RemotePath CUploadThread::RemotePathOf(const QString& localPath) const
     return path == folder ? RemotePath() : path;
 }
 
-void CUploadThread::Collect(inet::FtpConnection&, TransferFileList& files)
+void CUploadThread::Collect(remote::IFileSystem&, TransferFileList& files)
 {
     FileStatusList entries;
     for (const FileStatus& item : Job().items) {
@@ -126,7 +126,7 @@ void CUploadThread::CollectLocalFolder(const QString& folder, FileStatusList& fi
     }
 }
 
-void CUploadThread::Prepare(inet::FtpConnection& connection, TransferFileList& files)
+void CUploadThread::Prepare(remote::IFileSystem& connection, TransferFileList& files)
 {
     // Folders first, over one connection, so that no file waits for its
     // folder whichever connection takes it.
@@ -153,7 +153,7 @@ void CUploadThread::Prepare(inet::FtpConnection& connection, TransferFileList& f
     }
 }
 
-void CUploadThread::CreateRemoteFolders(inet::FtpConnection& connection, const RemotePath& folder, bool lastOnly)
+void CUploadThread::CreateRemoteFolders(remote::IFileSystem& connection, const RemotePath& folder, bool lastOnly)
 {
     RemotePath level = RemoteFolder();
     const QStringList names = folder.ComponentsBelow(RemoteFolder());
@@ -198,7 +198,7 @@ void CUploadThread::Move(Lane& lane, int index, Plan plan)
     const QFileInfo info(localPath);
     const quint64 localSize = quint64(info.size());
 
-    inet::FtpConnection& connection = *lane.connection;
+    remote::IFileSystem& connection = *lane.connection;
     const std::string path = ToServer(remote);
     quint64 offset = 0;
     if (plan == Plan::Resume || plan == Plan::Continue) {
@@ -222,11 +222,10 @@ void CUploadThread::Move(Lane& lane, int index, Plan plan)
         if (const QString changed = CheckTarget(connection, file, path); !changed.isEmpty())
             FailFile(changed);
     }
-    std::unique_ptr<inet::FtpStream> out;
+    std::unique_ptr<remote::IFileStream> out;
     // Uploads go as they are, whatever the transfer type chosen.
     const auto open = [&](quint64 at) {
-        return connection.OpenFileForWrite(path, inet::TransferType::Binary,
-                                           at > 0 ? inet::WriteMode::Restart : inet::WriteMode::Replace, at);
+        return connection.OpenWrite(path, at > 0 ? remote::WriteMode::Restart : remote::WriteMode::Replace, at);
     };
     try {
         try {
@@ -256,68 +255,33 @@ void CUploadThread::Move(Lane& lane, int index, Plan plan)
     NotifyUploaded(file);
 }
 
-QString CUploadThread::CheckTarget(inet::FtpConnection& connection, const TransferFile& file, const std::string& path)
+QString CUploadThread::CheckTarget(remote::IFileSystem& connection, const TransferFile& file, const std::string& path)
 {
-    bool exists = false;
-    quint64 size = 0;
-    qint64 modified = -1;
-    bool known = false;
-    if (connection.HasFeature("MLST")) {
-        // One round trip for size and time together.
-        const inet::FtpReply reply = connection.Command("MLST " + path);
-        if (reply.code == 250 && reply.lines.size() >= 2) {
-            std::string_view facts = reply.lines[1];
-            while (!facts.empty() && facts.front() == ' ')
-                facts.remove_prefix(1);
-            inet::DirEntry entry;
-            const inet::LineKind kind = inet::ParseMlsdLine(facts, entry);
-            if (kind == inet::LineKind::Entry || kind == inet::LineKind::UnsafeName) {
-                exists = true;
-                size = entry.isFolder ? 0 : entry.size;
-                modified = entry.modified;
-                known = true;
-            }
-        } else if (reply.code == 550) {
-            known = true;
-        }
-    }
-    if (!known) {
-        try {
-            size = connection.GetFileSize(path);
-            exists = true;
-        } catch (const inet::InternetError& error) {
-            if (IsKilled() || error.number() != inet::err::kExtendedError)
-                throw;
-        }
-        if (exists && file.targetModified >= 0) {
-            try {
-                modified = connection.GetModificationTime(path);
-            } catch (const inet::InternetError& error) {
-                if (IsKilled() || error.number() != inet::err::kExtendedError)
-                    throw;
-            }
-        }
-    }
-    return TargetChangedText(file, exists, size, modified);
+    const std::optional<remote::Entry> now = connection.Stat(path);
+    if (!now)
+        return TargetChangedText(file, false, 0, -1);
+    return TargetChangedText(file, true, now->size, now->modified);
 }
 
-void CUploadThread::KeepLocalTime(inet::FtpConnection& connection, const TransferFile& file, const std::string& path)
+void CUploadThread::KeepLocalTime(remote::IFileSystem& connection, const TransferFile& file, const std::string& path)
 {
     if (!Job().preserveTimes || file.modified < 0 || IsKilled())
         return;
-    switch (connection.SetModificationTime(path, file.modified)) {
-    case inet::FtpConnection::TimeSetting::Set:
-        break;
-    case inet::FtpConnection::TimeSetting::NotOffered:
+    if (!connection.features().setModificationTime) {
         PostTraceOnce(QStringLiteral("MFMT"), TRACE_INFO,
                       QStringLiteral("%1 offers no way to set file times (neither MFMT nor SITE UTIME): uploaded "
                                      "files keep the time they were stored.").arg(Host()));
-        break;
-    case inet::FtpConnection::TimeSetting::Refused:
+        return;
+    }
+    try {
+        connection.SetModificationTime(path, file.modified);
+    } catch (const inet::InternetError& error) {
+        // The file is stored whole: a connection's trouble shows with the next one.
+        if (error.number() != inet::err::kExtendedError)
+            return;
         PostTraceOnce(QStringLiteral("MFMT refused"), TRACE_INFO,
                       QStringLiteral("%1 refused to set the time of an uploaded file: %2")
-                          .arg(Host(), QString::fromUtf8(connection.lastReplyText())));
-        break;
+                          .arg(Host(), QString::fromUtf8(error.serverReply()).trimmed()));
     }
 }
 

@@ -25,8 +25,8 @@ public:
     const QString& BaseFolder() const { return m_baseFolder; }
 
 protected:
-    void Collect(inet::FtpConnection& connection, TransferFileList& files) override;
-    void Prepare(inet::FtpConnection& connection, TransferFileList& files) override;
+    void Collect(remote::IFileSystem& connection, TransferFileList& files) override;
+    void Prepare(remote::IFileSystem& connection, TransferFileList& files) override;
     Plan Decide(TransferFile& file, qsizetype remaining) override;
     void Move(Lane& lane, int index, Plan plan) override;
     QString TargetKey(const TransferFile& file) const override;
@@ -39,13 +39,13 @@ private:
     void CollectLocalFolder(const QString& folder, FileStatusList& files, int depth);
     // Every missing level of the folder (or the last one only), each asked
     // for once per run.
-    void CreateRemoteFolders(inet::FtpConnection& connection, const RemotePath& folder, bool lastOnly = false);
+    void CreateRemoteFolders(remote::IFileSystem& connection, const RemotePath& folder, bool lastOnly = false);
     void NotifyUploaded(const TransferFile& file);
     // A synchronisation's target as the server has it now, held to what the
     // preview showed: why it is left alone, or empty when it may be written.
-    QString CheckTarget(inet::FtpConnection& connection, const TransferFile& file, const std::string& path);
+    QString CheckTarget(remote::IFileSystem& connection, const TransferFile& file, const std::string& path);
     // The uploaded file gets the local file's time, where the server lets it.
-    void KeepLocalTime(inet::FtpConnection& connection, const TransferFile& file, const std::string& path);
+    void KeepLocalTime(remote::IFileSystem& connection, const TransferFile& file, const std::string& path);
 
     QString m_baseFolder;
     QSet<QString> m_madeFolders;

@@ -3,6 +3,8 @@
 #include "window/frame/RetryCountdownDlg.h"
 
 #include <QApplication>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -86,4 +88,52 @@ IPrompts::CertificateAnswer CDialogPrompts::AskCertificate(QWidget* owner, const
     if (box.clickedButton() == always)
         return CertificateAnswer::AlwaysTrust;
     return CertificateAnswer::Cancel;
+}
+
+IPrompts::CertificateAnswer CDialogPrompts::AskHostKey(QWidget* owner, const HostKeyQuestion& question)
+{
+    const QString details = QStringLiteral("Key type: %1\nSHA-256 fingerprint:\n%2\n\nKnown hosts file: %3")
+                                .arg(question.keyType, question.fingerprint, question.knownHostsFile);
+    QMessageBox box(OwnerOr(owner));
+    box.setWindowTitle(QStringLiteral("Server Host Key"));
+    box.setInformativeText(details);
+    if (question.changed) {
+        box.setIcon(QMessageBox::Critical);
+        box.setText(QStringLiteral("The host key of %1 port %2 is not the one your known hosts file holds for it. "
+                                   "Someone may be listening in between, or the server got a new key. "
+                                   "The connection is refused; if the server's administrator confirms the new "
+                                   "key, remove the old one from the known hosts file.")
+                        .arg(question.host)
+                        .arg(question.port));
+        box.addButton(QMessageBox::Cancel);
+        box.exec();
+        return CertificateAnswer::Cancel;
+    }
+    box.setIcon(QMessageBox::Warning);
+    box.setText(QStringLiteral("The host key of %1 port %2 is not known. Compare its fingerprint with the one the "
+                               "server's administrator gives before you go on.")
+                    .arg(question.host)
+                    .arg(question.port));
+    QPushButton* once = box.addButton(QStringLiteral("Connect once"), QMessageBox::AcceptRole);
+    QPushButton* always = box.addButton(QStringLiteral("Always trust"), QMessageBox::AcceptRole);
+    QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(cancel);
+    box.exec();
+    if (box.clickedButton() == once)
+        return CertificateAnswer::ConnectOnce;
+    if (box.clickedButton() == always)
+        return CertificateAnswer::AlwaysTrust;
+    return CertificateAnswer::Cancel;
+}
+
+bool CDialogPrompts::AskPassphrase(QWidget* owner, const QString& keyFile, QString& passphrase)
+{
+    bool ok = false;
+    const QString text = QInputDialog::getText(OwnerOr(owner), QStringLiteral("Key Passphrase"),
+                                               QStringLiteral("Passphrase of the private key %1:").arg(keyFile),
+                                               QLineEdit::Password, QString(), &ok);
+    if (!ok)
+        return false;
+    passphrase = text;
+    return true;
 }

@@ -10,4 +10,6 @@ public:
     Answer AskYesNo(QWidget* owner, const QString& text, const QString& caption) override;
     bool RetryCountdown(QWidget* owner, int delaySeconds, const QString& errorText) override;
     CertificateAnswer AskCertificate(QWidget* owner, const CertificateQuestion& question) override;
+    CertificateAnswer AskHostKey(QWidget* owner, const HostKeyQuestion& question) override;
+    bool AskPassphrase(QWidget* owner, const QString& keyFile, QString& passphrase) override;
 };

@@ -68,5 +68,10 @@ void CFrameStatusBar::UpdateTransfers()
 
 void CFrameStatusBar::UpdateLock()
 {
-    m_lock->setVisible(m_session.IsEncrypted());
+    const bool encrypted = m_session.IsEncrypted();
+    m_lock->setVisible(encrypted);
+    if (encrypted)
+        m_lock->setToolTip(m_session.Site().protocol == SiteProtocol::Sftp
+                               ? QStringLiteral("The connection is encrypted (SSH).")
+                               : QStringLiteral("The connection is encrypted (TLS)."));
 }

@@ -574,9 +574,19 @@ void CMainFrame::UpdateCommandUI()
     for (const int id : {ID_DOWNLOAD, ID_DOWNLOAD_TO, ID_RENAME, ID_DELETE, ID_PROPERTIES, ID_OPEN_EDIT, ID_PERMISSIONS})
         enable(id, connected && selected && !busy);
     for (const int id : {ID_UPLOAD, ID_UPLOAD_FOLDER, ID_UPLOAD_LOCAL_SELECTION, ID_NEW_FOLDER, ID_EXPLORE,
-                         ID_CUSTOM_COMMAND, ID_REFRESH, ID_GO_TO_FOLDER, ID_SELECT_ALL, ID_INVERT_SELECTION,
-                         ID_CREATE_EMPTY_FILE})
+                         ID_REFRESH, ID_GO_TO_FOLDER, ID_SELECT_ALL, ID_INVERT_SELECTION, ID_CREATE_EMPTY_FILE})
         enable(id, connected && !busy);
+    // Raw commands and ASCII transfers are FTP's: off, and saying why, while
+    // the connection's protocol has none.
+    const remote::Features features = m_session.Features();
+    const auto ftpOnly = [this](int id, bool on, bool offered) {
+        if (QAction* action = Command(id)) {
+            action->setEnabled(on && offered);
+            action->setToolTip(offered ? QString() : QStringLiteral("Only for FTP sites"));
+        }
+    };
+    ftpOnly(ID_CUSTOM_COMMAND, connected && !busy, !connected || features.rawCommands);
+    ftpOnly(ID_TRANSFER_ASCII, true, !connected || features.asciiTransfers);
     enable(ID_UP_ONE_LEVEL, connected && !busy && m_itemCommands->CanGoUp());
     enable(ID_COPY_URL, connected && !m_session.ListedPath().IsEmpty());
     m_statusBar->UpdateList();

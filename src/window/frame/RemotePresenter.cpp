@@ -165,6 +165,16 @@ void CRemotePresenter::OnRequest(CertificateTrustRequest& request)
     request.answer = Prompts().AskCertificate(nullptr, request.question);
 }
 
+void CRemotePresenter::OnRequest(HostKeyRequest& request)
+{
+    request.answer = Prompts().AskHostKey(nullptr, request.question);
+}
+
+void CRemotePresenter::OnRequest(PassphraseRequest& request)
+{
+    request.answered = Prompts().AskPassphrase(nullptr, request.keyFile, request.passphrase);
+}
+
 void CRemotePresenter::OnRequest(PasswordRequest& request)
 {
     if (m_askPassword)

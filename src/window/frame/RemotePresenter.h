@@ -85,6 +85,8 @@ public:
     void OnMessage(const QString& text, IPrompts::Icon icon) override;
     void OnRequest(RetryCountdownRequest& request) override;
     void OnRequest(CertificateTrustRequest& request) override;
+    void OnRequest(HostKeyRequest& request) override;
+    void OnRequest(PassphraseRequest& request) override;
     // Handed on to whoever knows where a remembered password goes.
     void OnRequest(PasswordRequest& request) override;
     void SetPasswordAsker(std::function<void(PasswordRequest&)> asker) { m_askPassword = std::move(asker); }

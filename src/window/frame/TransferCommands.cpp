@@ -98,10 +98,12 @@ void CTransferCommands::SetTransferType(int type)
 TransferSite CTransferCommands::SiteOfSession() const
 {
     const CFtpSite& site = m_session.Site();
-    return TransferSite{m_session.Server(), site.login, site.password, m_transferType,
+    // A protocol without ASCII transfers moves every file as it is.
+    const int type = m_session.Features().asciiTransfers ? m_transferType : kx::settings::kTransferTypeBinary;
+    return TransferSite{m_session.Server(), site.login, site.password, type,
                         site.retries, site.retryDelay, m_session.Port(), site.passive,
                         site.encryption, m_session.AcceptedCertificates(), m_sitePath ? m_sitePath() : QString(),
-                        int(site.protocol), site.keyFile, m_session.AcceptedHostKeys()};
+                        int(site.protocol), site.keyFile, m_session.AcceptedHostKeys(), m_session.KeyPassphrase()};
 }
 
 FileStatusList CTransferCommands::SelectedEntries() const

@@ -2,7 +2,7 @@
 // over FTP and against OpenSSH over SFTP, through remote::IFileSystem only.
 
 #include "engine/remote/RemoteFileSystem.h"
-#include "RemoteServers.h"
+#include "support/RemoteServers.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // trace, names that cannot be local names, and a channel that closes mid-file.
 
 #include "engine/remote/RemoteFileSystem.h"
-#include "RemoteServers.h"
+#include "support/RemoteServers.h"
 
 #include <gtest/gtest.h>
 

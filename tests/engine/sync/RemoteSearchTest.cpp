@@ -1,7 +1,8 @@
 // Searching a remote tree on the search's own connection, against real servers.
 #include "engine/inet/FtpConnection.h"
 #include "engine/inet/InternetSession.h"
-#include "engine/sync/FtpFolderLister.h"
+#include "engine/sync/RemoteFolderLister.h"
+#include "support/RemoteServers.h"
 #include "engine/sync/RemoteSearch.h"
 #include "support/ServerProcess.h"
 
@@ -19,9 +20,7 @@ namespace {
 CRemoteSearch::ListerFactory ListerOf(int port)
 {
     return [port] {
-        auto session = std::make_shared<inet::InternetSession>("test", inet::AccessType::Direct);
-        auto connection = session->Connect("127.0.0.1", port, "anna", "secret", true);
-        return std::make_unique<CFtpFolderLister>(session, std::move(connection));
+        return std::make_unique<CRemoteFolderLister>(kxtest::ConnectFtp(port));
     };
 }
 

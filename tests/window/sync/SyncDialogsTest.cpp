@@ -2,7 +2,8 @@
 #include "engine/base/Settings.h"
 #include "engine/inet/FtpConnection.h"
 #include "engine/inet/InternetSession.h"
-#include "engine/sync/FtpFolderLister.h"
+#include "engine/sync/RemoteFolderLister.h"
+#include "support/RemoteServers.h"
 #include "support/ServerProcess.h"
 #include "window/sync/FilterDlg.h"
 #include "window/sync/SearchDlg.h"
@@ -107,8 +108,7 @@ TEST(SearchDlg, MatchesArriveAndTheSelectedOnesGoToTheCommands)
     auto server = kxtest::StartPyFtpd(root.path(), "anna", "secret");
     const int port = server->port();
     CSearchDlg dialog(RemotePath::FromServer(QStringLiteral("/www")), [port] {
-        auto session = std::make_shared<inet::InternetSession>("test", inet::AccessType::Direct);
-        return std::make_unique<CFtpFolderLister>(session, session->Connect("127.0.0.1", port, "anna", "secret", true));
+        return std::make_unique<CRemoteFolderLister>(kxtest::ConnectFtp(port));
     });
     QTest::keyClicks(dialog.PatternField(), QStringLiteral("*.html"));
     QSignalSpy finished(&dialog.Search(), &CRemoteSearch::Finished);

@@ -145,6 +145,20 @@ inline std::unique_ptr<RemoteServer> RemoteServer::Start(remote::Protocol protoc
     return std::make_unique<SftpServer>(std::move(ssh));
 }
 
+// A connected FTP file system on a pyftpdlib of the tests.
+inline std::unique_ptr<remote::IFileSystem> ConnectFtp(int port, const std::string& user = "anna",
+                                                      const std::string& password = "secret")
+{
+    remote::ConnectOptions options;
+    options.host = "127.0.0.1";
+    options.port = port;
+    options.user = user;
+    options.password = password;
+    auto fs = remote::CreateFileSystem(remote::Protocol::Ftp);
+    fs->Connect(options);
+    return fs;
+}
+
 // `folder` + "/" + `name`, for folders that may be "/" themselves.
 inline std::string Join(const std::string& folder, const std::string& name)
 {
