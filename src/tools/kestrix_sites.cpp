@@ -52,8 +52,9 @@ remove  deletes one site, or one empty folder.
 import  adds the folders and sites of a FileZilla site file (sitemanager.xml)
         under FOLDER, a folder path created where missing, or at the top.
         A name already taken gets a number: Acme (2), Acme (3) ... Entries
-        for protocols other than FTP and FTPS are skipped; FTPS ones keep
-        their encryption. Passwords go where Kestrix keeps passwords.
+        for protocols other than FTP, FTPS and SFTP are skipped; FTPS ones
+        keep their encryption, SFTP ones their key file. Passwords go where
+        Kestrix keeps passwords.
 
 Without --catalog the tool uses the catalogue Kestrix itself uses: sites.xml
 beside the program when that folder is writable or already holds one,

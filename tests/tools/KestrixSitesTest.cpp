@@ -425,7 +425,7 @@ TEST_F(KestrixSitesTest, ImportAddsFileZillaSitesUnderAFolder)
     <Pass encoding="base64">cHc=</Pass><Logontype>1</Logontype><Name>Top</Name></Server>
   <Folder expanded="1">Clients
     <Server><Host>acme.test</Host><Protocol>4</Protocol><Name>Acme</Name></Server>
-    <Server><Host>ssh.test</Host><Protocol>1</Protocol><Name>Shell</Name></Server>
+    <Server><Host>dav.test</Host><Protocol>9</Protocol><Name>Dav</Name></Server>
   </Folder>
 </Servers></FileZilla3>
 )");
@@ -434,7 +434,7 @@ TEST_F(KestrixSitesTest, ImportAddsFileZillaSitesUnderAFolder)
 
     const ToolRun run = Tool({Q("import"), siteFile, Q("old\\FileZilla")});
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
-    EXPECT_EQ(run.out, Q("Imported 2 sites in 1 folder. 1 entry for another protocol (such as SFTP) was skipped.\n"));
+    EXPECT_EQ(run.out, Q("Imported 2 sites in 1 folder. 1 entry for another protocol (such as S3 or WebDAV) was skipped.\n"));
     ASSERT_EQ(Tool({Q("import"), siteFile}).status, 0);
     EXPECT_EQ(List(), (QStringList{Q("Old\\Kept"), Q("Old\\FileZilla\\Top"), Q("Old\\FileZilla\\Clients\\Acme"),
                                    Q("Top"), Q("Clients\\Acme")}));

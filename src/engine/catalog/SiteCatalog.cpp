@@ -238,6 +238,11 @@ CFtpSite CSiteCatalog::ReadSiteValues(CXmlDocument& document, CXmlNode* node)
         site.passwordPlace = PasswordPlace::Ask;
     if (site.passwordPlace != PasswordPlace::CatalogueFile)
         site.password.clear();
+    // Only the values we know: a protocol from a newer version that this one
+    // cannot speak is better tried as FTP than refused.
+    if (text(kProtocol).trimmed() == QLatin1String("1"))
+        site.protocol = SiteProtocol::Sftp;
+    site.keyFile = text(kKeyFile);
     return site;
 }
 
@@ -269,6 +274,11 @@ void CSiteCatalog::WriteSiteValues(CXmlDocument& document, CXmlNode* node, const
             set(kPasswordPlace, QString());
         break;
     }
+    // Catalogues of FTP sites stay as they were, byte for byte.
+    if (site.protocol != SiteProtocol::Ftp || document.FindChild(node, QLatin1String(kProtocol)))
+        set(kProtocol, QString::number(static_cast<qint32>(site.protocol)));
+    if (!site.keyFile.isEmpty() || document.FindChild(node, QLatin1String(kKeyFile)))
+        set(kKeyFile, site.keyFile);
 }
 
 int CSiteCatalog::DefaultEncryption()

@@ -115,6 +115,11 @@ public:
     static constexpr char kPasswordPlace[] = "PASSWORDIN";
     static constexpr char kPlaceKeyring[] = "keyring";
     static constexpr char kPlaceAsk[] = "ask";
+    // Last, and only for sites that need them, so a catalogue of FTP sites
+    // reads the same to a version from before SFTP: the protocol ("0" FTP,
+    // "1" SFTP; anything else reads as FTP) and an SFTP site's private key.
+    static constexpr char kProtocol[] = "PROTOCOL";
+    static constexpr char kKeyFile[] = "KEYFILE";
 
 private:
     FileState Read();

@@ -21,6 +21,7 @@ namespace {
 
 // FileZilla's protocol numbers; they are stored in its files and never change.
 constexpr int kFtp = 0;          // plain FTP that tries TLS when the server offers it
+constexpr int kSftp = 1;
 constexpr int kFtpsImplicit = 3;
 constexpr int kFtpsExplicit = 4;
 constexpr int kInsecureFtp = 6;  // plain FTP only
@@ -216,13 +217,13 @@ std::optional<QString> Password(const ServerFields& fields)
     return password;
 }
 
-// Adds the site to `parsed` unless it is not FTP.
+// Adds the site to `parsed` unless it is neither FTP nor SFTP.
 void TakeServer(const ServerFields& fields, qsizetype parent, const CFtpSite& defaults, ParsedFile& parsed)
 {
     const QString protocolText = fields.Value("Protocol").trimmed();
     bool numeric = true;
     const int protocol = protocolText.isEmpty() ? kFtp : protocolText.toInt(&numeric);
-    if (!numeric || (protocol != kFtp && protocol != kInsecureFtp && protocol != kFtpsImplicit
+    if (!numeric || (protocol != kFtp && protocol != kSftp && protocol != kInsecureFtp && protocol != kFtpsImplicit
                      && protocol != kFtpsExplicit)) {
         ++parsed.skipped;
         return;
@@ -234,10 +235,16 @@ void TakeServer(const ServerFields& fields, qsizetype parent, const CFtpSite& de
     case kFtpsExplicit: site.encryption = kExplicitTlsRequired; break;
     default: site.encryption = kPlainFtp; break;
     }
+    if (protocol == kSftp) {
+        site.protocol = SiteProtocol::Sftp;
+        // FileZilla keeps it for "Key file" logons, and sometimes after the
+        // logon type changed; trying it first costs nothing either way.
+        site.keyFile = SingleLine(fields.Value("Keyfile"));
+    }
     site.address = SingleLine(fields.Value("Host"));
     bool portOk = false;
     const int port = fields.Value("Port").trimmed().toInt(&portOk);
-    site.port = portOk && port >= 1 && port <= 65535 ? port : 21;
+    site.port = portOk && port >= 1 && port <= 65535 ? port : DefaultPortOf(site.protocol);
     if (fields.Value("Logontype").trimmed() == QLatin1String("0")) {
         site.login = QStringLiteral("anonymous");
         // What the connection itself sends for an anonymous login; an empty
@@ -570,11 +577,11 @@ QString DescribeImport(const SiteImportResult& result)
     else if (result.folders > 0)
         sentences << QStringLiteral("Imported %1 but no sites.").arg(count(result.folders, "folder", "folders"));
     else
-        sentences << QStringLiteral("The file held no FTP sites to import.");
+        sentences << QStringLiteral("The file held no FTP or SFTP sites to import.");
     if (result.skipped > 0)
         sentences << (result.skipped == 1
-                          ? QStringLiteral("1 entry for another protocol (such as SFTP) was skipped.")
-                          : QStringLiteral("%1 entries for other protocols (such as SFTP) were skipped.")
+                          ? QStringLiteral("1 entry for another protocol (such as S3 or WebDAV) was skipped.")
+                          : QStringLiteral("%1 entries for other protocols (such as S3 or WebDAV) were skipped.")
                                 .arg(result.skipped));
     if (result.passwordsNotImported == 1)
         sentences << QStringLiteral("1 site was imported without its password, which was encrypted with a "

@@ -8,7 +8,7 @@ class CXmlNode;
 struct SiteImportResult {
     int sites = 0;                // sites added
     int folders = 0;              // folders added
-    int skipped = 0;              // entries of protocols other than FTP/FTPS
+    int skipped = 0;              // entries of protocols other than FTP/FTPS/SFTP
     int passwordsNotImported = 0; // sites added without their password
     QString error;                // non-empty: nothing was added
     QString passwordProblem;      // the keyring refused; those passwords stayed in the file

@@ -671,9 +671,7 @@ bool CFtpSession::CheckAddress(FtpUrl& url)
     }
     // A scheme written in the address says the protocol; a bare host name
     // goes by the site's. A protocol changed that way takes its own port.
-    const SiteProtocol protocol = !schemeGiven ? m_site.protocol
-        : url.IsSftp()                         ? SiteProtocol::Sftp
-                                               : SiteProtocol::Ftp;
+    const SiteProtocol protocol = schemeGiven ? url.Protocol() : m_site.protocol;
     if (protocol != m_site.protocol) {
         m_site.protocol = protocol;
         m_site.port = DefaultPortOf(protocol, m_site.encryption);

@@ -10,6 +10,8 @@ int DefaultPort(const QString& scheme)
         return 21;
     if (scheme == QLatin1String("ftps"))
         return 990;
+    if (scheme == QLatin1String("sftp"))
+        return 22;
     if (scheme == QLatin1String("http"))
         return 80;
     if (scheme == QLatin1String("https"))

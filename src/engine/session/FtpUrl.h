@@ -4,9 +4,10 @@
 
 #include <QString>
 
-// An address as the user typed it: "ftp://host:port/path", or any other
-// "scheme://..." (which parses, but is not FTP). A bare host does not parse;
-// the session then tries again with "ftp://" in front of it.
+// An address as the user typed it: "ftp://host:port/path", "sftp://..." or
+// any other "scheme://..." (which parses, but is nothing we can connect to).
+// A bare host does not parse; the session then tries again with "ftp://" in
+// front of it.
 struct FtpUrl {
     QString scheme;      // lower case
     QString server;      // host name or address, IPv6 without brackets
@@ -20,9 +21,13 @@ struct FtpUrl {
     {
         return scheme == QLatin1String("ftp") || scheme == QLatin1String("ftps") || scheme == QLatin1String("ftpes");
     }
+    // SFTP over SSH (port 22): not one of the FTP family above.
     bool IsSftp() const { return scheme == QLatin1String("sftp"); }
-    // A scheme the program can connect with.
+    // A scheme the program can connect to; "http://" and the like parse but
+    // are not.
     bool IsSupported() const { return IsFtp() || IsSftp(); }
+    // The protocol a site for this address speaks.
+    SiteProtocol Protocol() const { return IsSftp() ? SiteProtocol::Sftp : SiteProtocol::Ftp; }
     // The encryption the scheme asks for (SiteEncryption), or -1 for "ftp".
     int SchemeEncryption() const
     {

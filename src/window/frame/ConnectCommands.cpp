@@ -4,6 +4,7 @@
 #include "engine/catalog/SiteCatalog.h"
 #include "engine/catalog/SitePasswords.h"
 #include "engine/session/FtpSession.h"
+#include "engine/session/FtpUrl.h"
 #include "engine/session/SessionSettings.h"
 #include "window/frame/TransferCommands.h"
 #include "window/local/LocalBrowserBar.h"
@@ -17,6 +18,25 @@
 
 #include <QDir>
 #include <QGuiApplication>
+
+namespace {
+
+// A catalogue site, or the site of a typed address: "sftp://" in the address
+// makes it an SFTP site on port 22 unless the address names a port, so the
+// record says what the connection is, for the session, the transfer jobs and
+// Add to Favorites alike.
+CFtpSite SiteOfAddress(const QString& siteOrAddress, const QString& user, const QString& password)
+{
+    CFtpSite site = SiteToConnect(siteOrAddress, user, password);
+    FtpUrl url;
+    if (site.name.isEmpty() && FtpUrl::Parse(site.address, url) && url.IsSftp()) {
+        site.protocol = SiteProtocol::Sftp;
+        site.port = url.port;
+    }
+    return site;
+}
+
+} // namespace
 
 CConnectCommands::CConnectCommands(CFtpSession& session, CFavoritesMenu& favorites, CLocalBrowserBar& localBrowser,
                                    CQuickConnectBar& quickConnect, QWidget* window)
@@ -51,7 +71,7 @@ bool CConnectCommands::Connect(const QString* siteOrAddress, const QString& user
     CFtpSite site;
     QString sitePath;
     if (siteOrAddress) {
-        site = SiteToConnect(*siteOrAddress, user, password);
+        site = SiteOfAddress(*siteOrAddress, user, password);
         sitePath = *siteOrAddress;
     } else if (!m_chooseSite(site, sitePath)) {
         // The Site Manager may have changed the catalogue all the same.
@@ -142,7 +162,8 @@ void CConnectCommands::OnQuickConnect()
     }
     const QString entry = m_quickConnect.HistoryEntry();
     m_quickConnect.HostHistory()->AddToHistory(&entry);
-    Connect(&host, m_quickConnect.User(), m_quickConnect.Password());
+    const QString address = m_quickConnect.Address();
+    Connect(&address, m_quickConnect.User(), m_quickConnect.Password());
 }
 
 void CConnectCommands::OnAddToFavorites()

@@ -7,6 +7,7 @@
 #include "window/sites/CatalogFolderTree.h"
 #include "window/sites/PasswordPlaceChoice.h"
 #include "window/sites/SiteNameValidator.h"
+#include "window/sites/SiteProtocolFields.h"
 #include "window/resources/Resources.h"
 
 #include <QCheckBox>
@@ -128,7 +129,7 @@ QWizardPage* CWizardSheet::MakeNamePage()
 
 QWizardPage* CWizardSheet::MakeHostPage()
 {
-    CheckedPage* page = NewPage(this, "Host Address", "Enter the address of the FTP server you want to connect to.");
+    CheckedPage* page = NewPage(this, "Host Address", "Enter the address of the server you want to connect to.");
     m_host = Field(page, "host");
     m_port = Field(page, "port");
     m_port->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d{0,5}")), m_port));
@@ -137,12 +138,16 @@ QWizardPage* CWizardSheet::MakeHostPage()
         return Required(m_host, QStringLiteral("You must enter a host address.")) && CheckHostAndPort();
     };
 
+    m_protocol = new CProtocolChoice(page);
+    m_protocol->setObjectName(QStringLiteral("protocol"));
     m_encryption = new QComboBox(page);
     m_encryption->setObjectName(QStringLiteral("encryption"));
     m_encryption->addItems(SiteEncryptionChoices());
     m_encryption->setCurrentIndex(CSiteCatalog::DefaultEncryption());
-    m_port->setText(m_encryption->currentIndex() == kImplicitTls ? QStringLiteral("990") : QStringLiteral("21"));
-    connect(m_encryption, &QComboBox::activated, this, &CWizardSheet::OnEncryptionChosen);
+    m_encryption->setToolTip(QStringLiteral("Only for FTP sites"));
+    m_port->setText(QString::number(DefaultPortOf(SiteProtocol::Ftp, m_encryption->currentIndex())));
+    connect(m_protocol, &QComboBox::activated, this, &CWizardSheet::OnProtocolOrEncryptionChosen);
+    connect(m_encryption, &QComboBox::activated, this, &CWizardSheet::OnProtocolOrEncryptionChosen);
 
     auto* hostRow = new QHBoxLayout;
     hostRow->addWidget(m_host, 1);
@@ -152,11 +157,15 @@ QWizardPage* CWizardSheet::MakeHostPage()
     layout->addWidget(FieldLabel("Host &address:", m_host, page));
     layout->addLayout(hostRow);
     layout->addSpacing(8);
+    layout->addWidget(FieldLabel("Pro&tocol:", m_protocol, page));
+    layout->addWidget(m_protocol);
+    layout->addSpacing(4);
     layout->addWidget(FieldLabel("Encr&yption:", m_encryption, page));
     layout->addWidget(m_encryption);
     layout->addSpacing(8);
     layout->addWidget(Hint(QStringLiteral("A host name such as ftp.example.com, or a numeric address such as "
-                                          "192.0.2.10. The port is 21 for most servers, 990 for implicit TLS."),
+                                          "192.0.2.10. The port is 21 for most servers, 990 for implicit TLS, "
+                                          "22 for SFTP."),
                            page));
     layout->addStretch(1);
     return page;
@@ -179,6 +188,12 @@ QWizardPage* CWizardSheet::MakeLoginPage()
     layout->addSpacing(4);
     layout->addWidget(FieldLabel("&Password:", m_password, page));
     layout->addWidget(m_password);
+    m_keyFile = new CKeyFileField(page);
+    // Made after the host page: it starts as that page's protocol says.
+    m_keyFile->setEnabled(m_protocol->Protocol() == SiteProtocol::Sftp);
+    layout->addSpacing(4);
+    layout->addWidget(FieldLabel("Ke&y file (SFTP):", m_keyFile, page));
+    layout->addWidget(m_keyFile);
     m_passwordPlace = new CPasswordPlaceChoice(page);
     layout->addWidget(FieldLabel("Passwords &kept in:", m_passwordPlace, page));
     layout->addWidget(m_passwordPlace);
@@ -262,7 +277,10 @@ QWizardPage* CWizardSheet::MakeFinishPage()
         const QString root = m_tree->RootItem()->text(0);
         const QString none = QStringLiteral("(none)");
         m_summary[0]->setText(site.name);
-        m_summary[1]->setText(QStringLiteral("%1, port %2").arg(site.address).arg(site.port));
+        m_summary[1]->setText(QStringLiteral("%1, port %2%3")
+                                  .arg(site.address)
+                                  .arg(site.port)
+                                  .arg(site.protocol == SiteProtocol::Sftp ? QStringLiteral(", SFTP") : QString()));
         m_summary[2]->setText(site.login.isEmpty() ? none : site.login);
         m_summary[3]->setText(site.localPath.isEmpty() ? none : site.localPath);
         m_summary[4]->setText(stored.isEmpty() ? root : root + QLatin1Char('\\') + stored);
@@ -304,14 +322,12 @@ bool CWizardSheet::CheckHostAndPort()
     return false;
 }
 
-void CWizardSheet::OnEncryptionChosen(int choice)
+void CWizardSheet::OnProtocolOrEncryptionChosen()
 {
-    // Implicit TLS has a port of its own; it follows while the port is the
-    // other mode's standard one.
-    const QString port = m_port->text();
-    const QString wanted = choice == kImplicitTls ? QStringLiteral("990") : QStringLiteral("21");
-    if (port == QLatin1String("21") || port == QLatin1String("990") || port.isEmpty())
-        m_port->setText(wanted);
+    const SiteProtocol protocol = m_protocol->Protocol();
+    m_port->setText(FollowingPort(m_port->text(), protocol, m_encryption->currentIndex()));
+    EnableFtpOnly({m_encryption}, protocol);
+    m_keyFile->setEnabled(protocol == SiteProtocol::Sftp);
 }
 
 void CWizardSheet::SetAnonymous(bool anonymous)
@@ -340,11 +356,14 @@ CFtpSite CWizardSheet::Site() const
     site.name = CSiteCatalog::WithoutForbiddenCharacters(m_siteName->text()).trimmed();
     site.address = m_host->text().trimmed();
     site.encryption = m_encryption->currentIndex();
+    site.protocol = m_protocol->Protocol();
     site.port = m_port->text().toInt();
     if (site.port < 1 || site.port > 65535)
-        site.port = site.encryption == kImplicitTls ? 990 : 21;
+        site.port = DefaultPortOf(site.protocol, site.encryption);
     site.login = m_user->text();
     site.password = m_password->text();
+    // A key typed while SFTP was chosen stays out of a site that ended up FTP.
+    site.keyFile = site.protocol == SiteProtocol::Sftp ? m_keyFile->Path().trimmed() : QString();
     site.localPath = m_downloadFolder->text();
     site.remotePath.clear();
     site.description.clear();

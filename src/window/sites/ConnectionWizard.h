@@ -9,6 +9,8 @@
 #include <functional>
 
 class CCatalogFolderTree;
+class CKeyFileField;
+class CProtocolChoice;
 class CFtpSite;
 class QCheckBox;
 class QComboBox;
@@ -48,6 +50,8 @@ public:
     QLineEdit* SiteNameEdit() const { return m_siteName; }
     QLineEdit* HostEdit() const { return m_host; }
     QLineEdit* PortEdit() const { return m_port; }
+    CProtocolChoice* ProtocolBox() const { return m_protocol; }
+    CKeyFileField* KeyFileField() const { return m_keyFile; }
     QComboBox* EncryptionBox() const { return m_encryption; }
     QLineEdit* UserEdit() const { return m_user; }
     QLineEdit* PasswordEdit() const { return m_password; }
@@ -71,7 +75,9 @@ private:
     // Next on the host page: a typed "host:port" goes into both fields, and
     // the port must be one.
     bool CheckHostAndPort();
-    void OnEncryptionChosen(int choice);
+    // The port follows the protocol and the encryption; SFTP greys out
+    // the encryption and offers the key file.
+    void OnProtocolOrEncryptionChosen();
     void SetAnonymous(bool anonymous);
     void Browse();
 
@@ -80,9 +86,11 @@ private:
     QLineEdit* m_siteName = nullptr;
     QLineEdit* m_host = nullptr;
     QLineEdit* m_port = nullptr;
+    CProtocolChoice* m_protocol = nullptr;
     QComboBox* m_encryption = nullptr;
     QLineEdit* m_user = nullptr;
     QLineEdit* m_password = nullptr;
+    CKeyFileField* m_keyFile = nullptr;
     class CPasswordPlaceChoice* m_passwordPlace = nullptr;
     QCheckBox* m_anonymous = nullptr;
     QLineEdit* m_downloadFolder = nullptr;

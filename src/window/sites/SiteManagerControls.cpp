@@ -6,6 +6,7 @@
 #include "window/sites/ElidedLabel.h"
 #include "window/sites/PasswordPlaceChoice.h"
 #include "window/sites/SiteNameValidator.h"
+#include "window/sites/SiteProtocolFields.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -70,6 +71,7 @@ void CSiteManagerDlg::CreateControls()
     m_nameHint->hide();
     m_host = line();
     m_port = line();
+    m_protocol = new CProtocolChoice(this);
     m_encryption = new QComboBox(this);
     m_encryption->addItems(SiteEncryptionChoices());
     m_passive = new QCheckBox(QStringLiteral("&PASV mode"), this);
@@ -77,6 +79,7 @@ void CSiteManagerDlg::CreateControls()
     m_login = line();
     m_password = line();
     m_password->setEchoMode(QLineEdit::Password);
+    m_keyFile = new CKeyFileField(this);
     m_passwordPlace = new CPasswordPlaceChoice(this);
     m_remotePath = line();
     m_localPath = line();
@@ -115,6 +118,7 @@ void CSiteManagerDlg::CreateControls()
     hostRow->addWidget(m_port);
     m_siteWidgets << portLabel;
     row(QStringLiteral("Host &address:"), m_host, hostRow);
+    row(QStringLiteral("Pro&tocol:"), m_protocol);
     row(QStringLiteral("Encr&yption:"), m_encryption);
     auto* boxes = new QHBoxLayout;
     boxes->addWidget(m_passive);
@@ -123,6 +127,7 @@ void CSiteManagerDlg::CreateControls()
     form->addRow(QString(), boxes);
     row(QStringLiteral("&Login:"), m_login);
     row(QStringLiteral("Pass&word:"), m_password);
+    row(QStringLiteral("Ke&y file:"), m_keyFile);
     form->addRow(QStringLiteral("Passwords &kept in:"), m_passwordPlace);
     row(QStringLiteral("&Remote path:"), m_remotePath);
     auto* localRow = new QHBoxLayout;
@@ -141,8 +146,8 @@ void CSiteManagerDlg::CreateControls()
     m_siteWidgets << intervalLabel;
     row(QStringLiteral("Re&tries:"), m_retries, retryRow);
     row(QStringLiteral("Co&mment:"), m_comment);
-    m_siteWidgets << m_host << m_port << m_encryption << m_passive << m_anonymous << m_login << m_password << m_remotePath
-                  << m_localPath << m_browse << m_retries << m_interval << m_comment;
+    m_siteWidgets << m_host << m_port << m_protocol << m_encryption << m_passive << m_anonymous << m_login << m_password
+                  << m_keyFile << m_remotePath << m_localPath << m_browse << m_retries << m_interval << m_comment;
 
     auto* right = new QWidget(this);
     auto* rightLayout = new QVBoxLayout(right);
@@ -184,9 +189,10 @@ void CSiteManagerDlg::CreateControls()
 
     // The keyboard goes down the dialog as the eye does: the search, the
     // tree, the form from top to bottom, then the buttons.
-    QList<QWidget*> order{m_filter,   m_tree,      m_name,    m_host,          m_port,       m_encryption,
-                          m_passive,  m_anonymous, m_login,   m_password,      m_passwordPlace, m_remotePath,
-                          m_localPath, m_browse,   m_retries, m_interval,      m_comment};
+    QList<QWidget*> order{m_filter,     m_tree,          m_name,       m_host,    m_port,
+                          m_protocol,   m_encryption,    m_passive,    m_anonymous, m_login,
+                          m_password,   m_keyFile->Edit(), m_keyFile->BrowseButton(), m_passwordPlace, m_remotePath,
+                          m_localPath,  m_browse,        m_retries,    m_interval, m_comment};
     for (QPushButton* button : tools)
         order << button;
     order << m_connect << m_close;
@@ -232,6 +238,8 @@ void CSiteManagerDlg::CreateControls()
             [this](bool on) { SetChild(CSiteCatalog::kPassiveMode, on ? QStringLiteral("1") : QStringLiteral("0")); });
     connect(m_anonymous, &QCheckBox::clicked, this, &CSiteManagerDlg::OnAnonymousClicked);
     connect(m_encryption, &QComboBox::activated, this, &CSiteManagerDlg::OnEncryptionChosen);
+    connect(m_protocol, &QComboBox::activated, this, &CSiteManagerDlg::OnProtocolChosen);
+    connect(m_keyFile, &CKeyFileField::Edited, this, [this](const QString& path) { SetChild(CSiteCatalog::kKeyFile, path); });
 
     // A number is stored when its field is left, not at every keystroke:
     // "8" on the way to "80" is no port anybody meant.

@@ -7,6 +7,7 @@
 #include "window/sites/PasswordPlaceChoice.h"
 #include "engine/catalog/SiteImporter.h"
 #include "window/sites/SiteNameValidator.h"
+#include "window/sites/SiteProtocolFields.h"
 #include "window/resources/Resources.h"
 
 #include <QCheckBox>
@@ -162,6 +163,8 @@ void CSiteManagerDlg::ResetFields()
     m_passive->setChecked(false);
     m_anonymous->setChecked(false);
     m_encryption->setCurrentIndex(CSiteCatalog::DefaultEncryption());
+    m_protocol->SetProtocol(SiteProtocol::Ftp);
+    m_keyFile->SetPath(QString());
 }
 
 void CSiteManagerDlg::ShowSite(CXmlNode* node)
@@ -183,6 +186,9 @@ void CSiteManagerDlg::ShowSite(CXmlNode* node)
         m_interval->setText(QString::number(values.retryDelay));
         m_port->setText(QString::number(values.port));
         m_encryption->setCurrentIndex(values.encryption);
+        m_protocol->SetProtocol(values.protocol);
+        m_keyFile->SetPath(values.keyFile);
+        ShowProtocol(values.protocol);
         m_comment->setPlainText(values.description);
         m_localPath->setText(values.localPath);
         m_remotePath->setText(values.remotePath);
@@ -324,14 +330,37 @@ void CSiteManagerDlg::OnEncryptionChosen(int choice)
     if (!CSiteCatalog::IsSite(SelectedNode()))
         return;
     SetChild(CSiteCatalog::kEncryption, QString::number(choice));
-    // Implicit TLS has a port of its own; follow it while the port is the
-    // other mode's standard one.
-    const QString port = m_port->text();
-    const QString wanted = choice == kImplicitTls ? QStringLiteral("990") : QStringLiteral("21");
-    if ((port == QLatin1String("21") || port == QLatin1String("990")) && port != wanted) {
-        m_port->setText(wanted);
-        SetChild(CSiteCatalog::kPort, wanted);
-    }
+    FollowPort(m_protocol->Protocol(), choice);
+}
+
+void CSiteManagerDlg::OnProtocolChosen(int)
+{
+    CXmlNode* node = SelectedNode();
+    if (!CSiteCatalog::IsSite(node))
+        return;
+    const SiteProtocol protocol = m_protocol->Protocol();
+    // Choosing FTP again must not add an element to a site of an older
+    // catalogue: the file would change, and closing would ask about it.
+    if (CSiteCatalog::ReadSiteValues(m_catalog.Document(), node).protocol == protocol)
+        return;
+    SetChild(CSiteCatalog::kProtocol, QString::number(static_cast<qint32>(protocol)));
+    FollowPort(protocol, m_encryption->currentIndex());
+    ShowProtocol(protocol);
+}
+
+void CSiteManagerDlg::FollowPort(SiteProtocol protocol, qint32 encryption)
+{
+    const QString wanted = FollowingPort(m_port->text(), protocol, encryption);
+    if (wanted == m_port->text())
+        return;
+    m_port->setText(wanted);
+    SetChild(CSiteCatalog::kPort, wanted);
+}
+
+void CSiteManagerDlg::ShowProtocol(SiteProtocol protocol)
+{
+    EnableFtpOnly({m_encryption, m_passive}, protocol);
+    m_keyFile->setEnabled(protocol == SiteProtocol::Sftp);
 }
 
 void CSiteManagerDlg::OnBrowse()

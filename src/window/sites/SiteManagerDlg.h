@@ -12,6 +12,8 @@
 #include <functional>
 
 class CElidedLabel;
+class CKeyFileField;
+class CProtocolChoice;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -46,6 +48,8 @@ public:
     QLineEdit* NameField() const { return m_name; }
     QLineEdit* HostField() const { return m_host; }
     QLineEdit* PortField() const { return m_port; }
+    CProtocolChoice* ProtocolBox() const { return m_protocol; }
+    CKeyFileField* KeyFileField() const { return m_keyFile; }
     QComboBox* EncryptionBox() const { return m_encryption; }
     QCheckBox* PassiveBox() const { return m_passive; }
     QCheckBox* AnonymousBox() const { return m_anonymous; }
@@ -108,6 +112,11 @@ private:
     void OnAnonymousClicked(bool checked);
     void OnPasswordEdited(const QString& password);
     void OnEncryptionChosen(int choice);
+    void OnProtocolChosen(int choice);
+    // The shown site's port follows a change of protocol or encryption.
+    void FollowPort(SiteProtocol protocol, qint32 encryption);
+    // Greys out what the shown site's protocol does not use.
+    void ShowProtocol(SiteProtocol protocol);
     void OnBrowse();
     void ShowPassword(bool plain);
     void UpdateConnectButton();
@@ -138,11 +147,13 @@ private:
     QLineEdit* m_name = nullptr;
     QLineEdit* m_host = nullptr;
     QLineEdit* m_port = nullptr;
+    CProtocolChoice* m_protocol = nullptr;
     QComboBox* m_encryption = nullptr;
     QCheckBox* m_passive = nullptr;
     QCheckBox* m_anonymous = nullptr;
     QLineEdit* m_login = nullptr;
     QLineEdit* m_password = nullptr;
+    CKeyFileField* m_keyFile = nullptr;
     class CPasswordPlaceChoice* m_passwordPlace = nullptr;
     QLineEdit* m_remotePath = nullptr;
     QLineEdit* m_localPath = nullptr;

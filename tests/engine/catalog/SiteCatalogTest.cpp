@@ -130,6 +130,86 @@ TEST_F(SiteCatalogTest, OneFolderWithOneSiteIsWrittenByteForByte)
     EXPECT_EQ(back, site);
 }
 
+TEST_F(SiteCatalogTest, SftpSitesKeepTheirProtocolAndKeyFile)
+{
+    CSiteCatalog catalog(CatalogPath());
+    CFtpSite site = SampleSite("Shell");
+    site.protocol = SiteProtocol::Sftp;
+    site.port = 22;
+    site.keyFile = Q("/home/anna/.ssh/id_ed25519 ü");
+    ASSERT_TRUE(catalog.SaveSite(site));
+    EXPECT_TRUE(ReadFile().contains("\t\t<ENCRYPTION>0</ENCRYPTION>\r\n"
+                                    "\t\t<PROTOCOL>1</PROTOCOL>\r\n"
+                                    "\t\t<KEYFILE>/home/anna/.ssh/id_ed25519 \xc3\xbc</KEYFILE>\r\n"
+                                    "\t</SITE>"))
+        << ReadFile().toStdString();
+    CFtpSite back;
+    ASSERT_TRUE(catalog.LoadSite(Q("shell"), back));
+    EXPECT_EQ(back, site);
+
+    // Back to FTP: the elements stay, saying so, rather than vanish.
+    site.protocol = SiteProtocol::Ftp;
+    site.keyFile.clear();
+    ASSERT_TRUE(catalog.SaveSite(site));
+    EXPECT_TRUE(ReadFile().contains("<PROTOCOL>0</PROTOCOL>\r\n\t\t<KEYFILE>\r\n\t\t</KEYFILE>"))
+        << ReadFile().toStdString();
+    ASSERT_TRUE(catalog.LoadSite(Q("Shell"), back));
+    EXPECT_EQ(back, site);
+}
+
+TEST_F(SiteCatalogTest, OlderCataloguesReadAsFtpAndAreWrittenBackUnchanged)
+{
+    const QByteArray older = "<?xml version=\"1.0\"?>\r\n"
+                             "<SITES name=\"Favorites\" >\r\n"
+                             "\t<SITE name=\"Mirror\" >\r\n"
+                             "\t\t<ADDRESS>ftp.example.org</ADDRESS>\r\n"
+                             "\t\t<PORT>2121</PORT>\r\n"
+                             "\t\t<PASVMODE>1</PASVMODE>\r\n"
+                             "\t\t<LOGIN>anna</LOGIN>\r\n"
+                             "\t\t<PASSWORD>pw</PASSWORD>\r\n"
+                             "\t\t<REMOTEPATH>/pub</REMOTEPATH>\r\n"
+                             "\t\t<LOCALPATH>/tmp</LOCALPATH>\r\n"
+                             "\t\t<RETRIES>4</RETRIES>\r\n"
+                             "\t\t<RETRYDELAY>7</RETRYDELAY>\r\n"
+                             "\t\t<DESCRIPTION>Work</DESCRIPTION>\r\n"
+                             "\t\t<ENCRYPTION>2</ENCRYPTION>\r\n"
+                             "\t\t<SITEID>0f6c</SITEID>\r\n"
+                             "\t</SITE>\r\n"
+                             "</SITES>\r\n";
+    WriteFile(older);
+    CSiteCatalog catalog(CatalogPath());
+    CFtpSite site;
+    ASSERT_TRUE(catalog.LoadSite(Q("Mirror"), site));
+    EXPECT_EQ(site.protocol, SiteProtocol::Ftp);
+    EXPECT_TRUE(site.keyFile.isEmpty());
+    EXPECT_EQ(site.encryption, kExplicitTlsRequired);
+
+    // Saved as the Site Manager saves it: every value written again.
+    ASSERT_TRUE(catalog.SaveSite(site));
+    EXPECT_EQ(ReadFile(), older);
+}
+
+TEST_F(SiteCatalogTest, UnknownProtocolsReadAsFtp)
+{
+    const std::pair<const char*, SiteProtocol> cases[] = {
+        {"1", SiteProtocol::Sftp}, {" 1\n", SiteProtocol::Sftp}, {"0", SiteProtocol::Ftp},
+        {"2", SiteProtocol::Ftp},  {"-1", SiteProtocol::Ftp},     {"sftp", SiteProtocol::Ftp},
+        {"1x", SiteProtocol::Ftp}, {"", SiteProtocol::Ftp},       {"99999999999", SiteProtocol::Ftp},
+    };
+    QByteArray xml = "<SITES name=\"Favorites\">";
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        xml += "<SITE name=\"s" + QByteArray::number(qulonglong(i)) + "\"><ADDRESS>h</ADDRESS><PROTOCOL>"
+            + cases[i].first + "</PROTOCOL><KEYFILE>/k</KEYFILE></SITE>";
+    WriteFile(xml + "</SITES>");
+    CSiteCatalog catalog(CatalogPath());
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        CFtpSite site;
+        ASSERT_TRUE(catalog.LoadSite(Q("s") + QString::number(i), site));
+        EXPECT_EQ(site.protocol, cases[i].second) << cases[i].first;
+        EXPECT_EQ(site.keyFile, Q("/k"));
+    }
+}
+
 TEST_F(SiteCatalogTest, SitePathsResolveIgnoringCaseWithTheRootFallback)
 {
     WriteSample();

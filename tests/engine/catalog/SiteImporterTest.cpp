@@ -92,7 +92,7 @@ protected:
     QTemporaryDir m_dir;
 };
 
-TEST_F(SiteImporterTest, ImportsFoldersAndFtpSitesOfARealFile)
+TEST_F(SiteImporterTest, ImportsFoldersAndSitesOfARealFile)
 {
     const QString catalogPath = m_dir.filePath(Q("sites.xml"));
     CSiteCatalog catalog(catalogPath);
@@ -100,12 +100,12 @@ TEST_F(SiteImporterTest, ImportsFoldersAndFtpSitesOfARealFile)
     const SiteImportResult result =
         ImportFileZillaSites(WriteFile(Q("sitemanager.xml"), kSiteManager), catalog.Document(), nullptr);
     ASSERT_TRUE(result.error.isEmpty()) << result.error.toStdString();
-    EXPECT_EQ(result.sites, 7);
+    EXPECT_EQ(result.sites, 8);
     EXPECT_EQ(result.folders, 3);
-    EXPECT_EQ(result.skipped, 2);
+    EXPECT_EQ(result.skipped, 1);
     EXPECT_EQ(result.passwordsNotImported, 1);
     EXPECT_EQ(DescribeImport(result),
-              Q("Imported 7 sites in 3 folders. 2 entries for other protocols (such as SFTP) were skipped. "
+              Q("Imported 8 sites in 3 folders. 1 entry for another protocol (such as S3 or WebDAV) was skipped. "
                 "1 site was imported without its password, which was encrypted with a FileZilla "
                 "master password or could not be stored; enter it in the Site Manager."));
     ASSERT_TRUE(catalog.Write()) << catalog.ProblemText().toStdString();
@@ -150,9 +150,75 @@ TEST_F(SiteImporterTest, ImportsFoldersAndFtpSitesOfARealFile)
     EXPECT_EQ(old.address, Q("old.test"));
     EXPECT_EQ(old.port, 21);
     EXPECT_EQ(load("Work & Play (2)\\2001_db8__1").address, Q("2001:db8::1"));
+    EXPECT_EQ(load("Work & Play\\Shell").protocol, SiteProtocol::Sftp);
     CFtpSite skipped;
-    EXPECT_FALSE(reread.LoadSite(Q("Work & Play\\Shell"), skipped));
     EXPECT_FALSE(reread.LoadSite(Q("Work & Play\\Über _quotes_\\Bucket"), skipped));
+}
+
+TEST_F(SiteImporterTest, SftpSitesComeWithTheirPortAndKeyFile)
+{
+    // As FileZilla 3.66 on Linux writes them: a key-file logon, a password
+    // logon on a custom port, one without a port, and a WebDAV site.
+    const QString file = WriteFile(Q("sitemanager.xml"), R"(<?xml version="1.0" encoding="UTF-8" standalone="yes" ?>
+<FileZilla3 version="3.66.5" platform="linux">
+    <Servers>
+        <Server>
+            <Host>shell.example.test</Host>
+            <Port>22</Port>
+            <Protocol>1</Protocol>
+            <Type>0</Type>
+            <User>deploy</User>
+            <Keyfile>/home/anna/.ssh/deploy_ed25519</Keyfile>
+            <Logontype>5</Logontype>
+            <PasvMode>MODE_DEFAULT</PasvMode>
+            <EncodingType>Auto</EncodingType>
+            <BypassProxy>0</BypassProxy>
+            <Name>Deploy</Name>
+            <RemoteDir>1 0 3 srv 3 www</RemoteDir>
+            <SyncBrowsing>0</SyncBrowsing>
+            <DirectoryComparison>0</DirectoryComparison>
+        </Server>
+        <Server>
+            <Host>backup.example.test</Host><Port>2222</Port><Protocol>1</Protocol><Type>0</Type>
+            <User>anna</User><Pass encoding="base64">aHVudGVyMg==</Pass><Logontype>1</Logontype>
+            <PasvMode>MODE_DEFAULT</PasvMode><Name>Backup</Name>
+        </Server>
+        <Server><Host>noport.test</Host><Protocol>1</Protocol><Logontype>2</Logontype><Name>No port</Name></Server>
+        <Server><Host>dav.test</Host><Port>443</Port><Protocol>9</Protocol><Name>Dav</Name></Server>
+    </Servers>
+</FileZilla3>
+)");
+    CXmlDocument document;
+    document.Root()->SetName(Q("SITES"));
+    const SiteImportResult result = ImportFileZillaSites(file, document, nullptr);
+    ASSERT_TRUE(result.error.isEmpty()) << result.error.toStdString();
+    EXPECT_EQ(result.sites, 3);
+    EXPECT_EQ(result.skipped, 1);
+    EXPECT_EQ(DescribeImport(result),
+              Q("Imported 3 sites. 1 entry for another protocol (such as S3 or WebDAV) was skipped."));
+    ASSERT_EQ(document.Root()->ChildCount(), 3u);
+    const auto site = [&](std::size_t i) { return CSiteCatalog::ReadSiteValues(document, document.Root()->ChildAt(i)); };
+
+    const CFtpSite deploy = site(0);
+    EXPECT_EQ(deploy.protocol, SiteProtocol::Sftp);
+    EXPECT_EQ(deploy.address, Q("shell.example.test"));
+    EXPECT_EQ(deploy.port, 22);
+    EXPECT_EQ(deploy.login, Q("deploy"));
+    EXPECT_TRUE(deploy.password.isEmpty());
+    EXPECT_EQ(deploy.keyFile, Q("/home/anna/.ssh/deploy_ed25519"));
+    EXPECT_EQ(deploy.encryption, kPlainFtp);
+    EXPECT_EQ(deploy.remotePath, Q("/srv/www"));
+
+    const CFtpSite backup = site(1);
+    EXPECT_EQ(backup.protocol, SiteProtocol::Sftp);
+    EXPECT_EQ(backup.port, 2222);
+    EXPECT_EQ(backup.login, Q("anna"));
+    EXPECT_EQ(backup.password, Q("hunter2"));
+    EXPECT_TRUE(backup.keyFile.isEmpty());
+
+    const CFtpSite noPort = site(2);
+    EXPECT_EQ(noPort.protocol, SiteProtocol::Sftp);
+    EXPECT_EQ(noPort.port, 22);
 }
 
 TEST_F(SiteImporterTest, TakenNamesGetNumbersAndNothingIsMerged)

@@ -26,6 +26,11 @@ TEST(FtpUrl, AddressForms)
         {"ftps://secure.example.org/pub", true, "ftps", "secure.example.org", "/pub", 990, false},
         {"FTPES://secure.example.org:2121", true, "ftpes", "secure.example.org", "/", 2121, true},
         {"ftp:///path", true, "ftp", "", "/path", 21, false},
+        {"sftp://anna@shell.example.org:2222/home/anna", true, "sftp", "shell.example.org", "/home/anna", 2222, true},
+        {"SFTP://shell.example.org", true, "sftp", "shell.example.org", "/", 22, false},
+        {"sftp://[fe80::1]/~/x", true, "sftp", "fe80::1", "/~/x", 22, false},
+        {"ssh://host/", true, "ssh", "host", "/", 0, false},
+        {"sftp://host:22x/", false, "", "", "", 0, false},
         {"host.example.org", false, "", "", "", 0, false},
         {"host:21", false, "", "", "", 0, false},
         {"ftp://host:0/", false, "", "", "", 0, false},
@@ -50,12 +55,39 @@ TEST(FtpUrl, AddressForms)
         EXPECT_EQ(url.IsFtp(), url.scheme.startsWith(QLatin1String("ftp"))) << c.address;
     }
     FtpUrl url;
+    ASSERT_TRUE(FtpUrl::Parse(QStringLiteral("sftp://h/"), url));
+    EXPECT_EQ(url.SchemeEncryption(), -1);
     ASSERT_TRUE(FtpUrl::Parse(QStringLiteral("ftps://h/"), url));
     EXPECT_EQ(url.SchemeEncryption(), kImplicitTls);
     ASSERT_TRUE(FtpUrl::Parse(QStringLiteral("ftpes://h/"), url));
     EXPECT_EQ(url.SchemeEncryption(), kExplicitTlsRequired);
     ASSERT_TRUE(FtpUrl::Parse(QStringLiteral("ftp://h/"), url));
     EXPECT_EQ(url.SchemeEncryption(), -1);
+}
+
+TEST(FtpUrl, OnlyFtpAndSftpAreSupported)
+{
+    struct Case {
+        const char* address;
+        bool ftp;
+        bool sftp;
+        SiteProtocol protocol;
+    };
+    const Case cases[] = {
+        {"ftp://h", true, false, SiteProtocol::Ftp},    {"ftps://h", true, false, SiteProtocol::Ftp},
+        {"ftpes://h", true, false, SiteProtocol::Ftp},  {"sftp://h", false, true, SiteProtocol::Sftp},
+        {"Sftp://h", false, true, SiteProtocol::Sftp},  {"ssh://h", false, false, SiteProtocol::Ftp},
+        {"scp://h", false, false, SiteProtocol::Ftp},   {"http://h", false, false, SiteProtocol::Ftp},
+        {"sftps://h", false, false, SiteProtocol::Ftp}, {"fish://h", false, false, SiteProtocol::Ftp},
+    };
+    for (const Case& c : cases) {
+        FtpUrl url;
+        ASSERT_TRUE(FtpUrl::Parse(QString::fromUtf8(c.address), url)) << c.address;
+        EXPECT_EQ(url.IsFtp(), c.ftp) << c.address;
+        EXPECT_EQ(url.IsSftp(), c.sftp) << c.address;
+        EXPECT_EQ(url.IsSupported(), c.ftp || c.sftp) << c.address;
+        EXPECT_EQ(url.Protocol(), c.protocol) << c.address;
+    }
 }
 
 TEST(FtpUrl, CredentialsComeOutOfTheAddress)
@@ -72,6 +104,7 @@ TEST(FtpUrl, CredentialsComeOutOfTheAddress)
         {"ftp://anna@host/", true, "ftp://host/", "anna", ""},
         {"anna:p%40ss%3Aw@host", true, "host", "anna", "p@ss:w"},
         {"ftp://an%20na:p@ss@host/a@b", true, "ftp://host/a@b", "an na", "p@ss"},
+        {"sftp://deploy@shell.test:2222/srv", true, "sftp://shell.test:2222/srv", "deploy", ""},
         {"ftp://host/a@b", false, "ftp://host/a@b", "", ""},
         {"ftp://:pw@host/", false, "ftp://:pw@host/", "", ""},
         {"host", false, "host", "", ""},

@@ -239,6 +239,38 @@ TEST_F(ItemCommandsTest, GoToFolderRelativeAndAbsolute)
     EXPECT_EQ(m_frame->Session().ListedPath().ToString(), QStringLiteral("/other"));
 }
 
+TEST_F(ItemCommandsTest, QuickConnectToAnSftpHostMakesAnSftpSite)
+{
+    m_frame->show();
+    CQuickConnectBar* bar = m_frame->QuickConnectBar();
+    // With a password nothing is asked before the connection is tried.
+    bar->findChild<QLineEdit*>(QStringLiteral("user"))->setText(QStringLiteral("anna"));
+    bar->findChild<QLineEdit*>(QStringLiteral("password"))->setText(QStringLiteral("secret"));
+    struct Case {
+        const char* host;
+        int protocol; // what the bar's drop-down says
+        int port;
+    } const cases[] = {
+        {"sftp://nohost.invalid/srv", 0, 22},
+        {"sftp://nohost.invalid:2222", 0, 2222},
+        {"nohost.invalid", 1, 22},
+        {"nohost.invalid", 0, 21},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.host);
+        bar->HostField()->setText(QString::fromUtf8(c.host));
+        bar->SetProtocol(static_cast<SiteProtocol>(c.protocol));
+        emit bar->ConnectRequested();
+        // Nothing answers there; the site the connection was tried with stays.
+        EXPECT_FALSE(m_frame->Session().HasConnection());
+        const CFtpSite& site = m_frame->Session().SiteRecord();
+        EXPECT_EQ(site.protocol, c.port == 21 ? SiteProtocol::Ftp : SiteProtocol::Sftp);
+        EXPECT_EQ(site.port, c.port);
+        EXPECT_TRUE(site.address.contains(QStringLiteral("nohost.invalid")));
+    }
+    EXPECT_EQ(m_frame->Session().SiteRecord().address, QStringLiteral("nohost.invalid"));
+}
+
 TEST_F(ItemCommandsTest, QuickConnectRemembersTheHost)
 {
     m_server = kxtest::StartPyFtpd(m_root.path(), "anna", "secret");

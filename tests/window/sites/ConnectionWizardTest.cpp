@@ -6,6 +6,7 @@
 #include "window/sites/CatalogFolderTree.h"
 #include "CatalogFileFixture.h"
 #include "window/sites/ConnectionWizard.h"
+#include "window/sites/SiteProtocolFields.h"
 #include "support/Printers.h"
 
 #include <QAbstractButton>
@@ -149,6 +150,73 @@ TEST_F(ConnectionWizardTest, ATypedPortGoesIntoThePortField)
     sheet.next();
     EXPECT_EQ(sheet.Site().address, Q("[2001:db8::1]"));
     EXPECT_EQ(sheet.Site().port, 21);
+}
+
+TEST_F(ConnectionWizardTest, SftpTakesPort22AndAKeyFileInsteadOfTheEncryption)
+{
+    ASSERT_TRUE(Run([](CWizardSheet& sheet) {
+        const auto choose = [&](SiteProtocol protocol) {
+            sheet.ProtocolBox()->setCurrentIndex(static_cast<int>(protocol));
+            emit sheet.ProtocolBox()->activated(static_cast<int>(protocol));
+        };
+        sheet.SiteNameEdit()->setText(Q("Shell"));
+        sheet.next();
+        EXPECT_EQ(sheet.ProtocolBox()->Protocol(), SiteProtocol::Ftp);
+        EXPECT_EQ(sheet.PortEdit()->text(), Q("21"));
+        EXPECT_FALSE(sheet.KeyFileField()->isEnabled());
+        choose(SiteProtocol::Sftp);
+        EXPECT_EQ(sheet.PortEdit()->text(), Q("22"));
+        EXPECT_FALSE(sheet.EncryptionBox()->isEnabled());
+        EXPECT_EQ(sheet.EncryptionBox()->toolTip(), Q("Only for FTP sites"));
+        EXPECT_TRUE(sheet.KeyFileField()->isEnabled());
+        // FTP again is FTP as before: its port, its encryption, no key.
+        choose(SiteProtocol::Ftp);
+        EXPECT_EQ(sheet.PortEdit()->text(), Q("21"));
+        EXPECT_TRUE(sheet.EncryptionBox()->isEnabled());
+        EXPECT_FALSE(sheet.KeyFileField()->isEnabled());
+        choose(SiteProtocol::Sftp);
+        sheet.HostEdit()->setText(Q("shell.nova.test"));
+        sheet.next();
+
+        ASSERT_EQ(sheet.currentId(), CWizardSheet::kLoginPage);
+        sheet.UserEdit()->setText(Q("deploy"));
+        sheet.KeyFileField()->Edit()->setFocus();
+        QTest::keyClicks(sheet.KeyFileField()->Edit(), Q("/home/nina/.ssh/deploy_ed25519"));
+        sheet.next();
+        sheet.next();
+        sheet.next();
+        ASSERT_EQ(sheet.currentId(), CWizardSheet::kFinishPage);
+        QStringList summary;
+        for (const QLabel* label : sheet.currentPage()->findChildren<QLabel*>())
+            summary << label->text();
+        EXPECT_TRUE(summary.contains(Q("shell.nova.test, port 22, SFTP"))) << summary.join(Q("|")).toStdString();
+        sheet.button(QWizard::FinishButton)->click();
+    }));
+    CFtpSite site;
+    ASSERT_TRUE(CSiteCatalog(Path()).LoadSite(Q("Shell"), site));
+    EXPECT_EQ(site.protocol, SiteProtocol::Sftp);
+    EXPECT_EQ(site.port, 22);
+    EXPECT_EQ(site.login, Q("deploy"));
+    EXPECT_EQ(site.keyFile, Q("/home/nina/.ssh/deploy_ed25519"));
+    EXPECT_TRUE(m_prompts.messages.isEmpty());
+}
+
+TEST_F(ConnectionWizardTest, AKeyFileTypedBeforeChoosingFtpIsNotStored)
+{
+    CWizardSheet sheet;
+    sheet.ProtocolBox()->setCurrentIndex(1);
+    emit sheet.ProtocolBox()->activated(1);
+    sheet.KeyFileField()->SetPath(Q("/k"));
+    EXPECT_EQ(sheet.Site().keyFile, Q("/k"));
+    sheet.ProtocolBox()->setCurrentIndex(0);
+    emit sheet.ProtocolBox()->activated(0);
+    EXPECT_EQ(sheet.Site().protocol, SiteProtocol::Ftp);
+    EXPECT_EQ(sheet.Site().keyFile, QString());
+    // A port the user typed stays through protocol changes.
+    sheet.PortEdit()->setText(Q("2200"));
+    sheet.ProtocolBox()->setCurrentIndex(1);
+    emit sheet.ProtocolBox()->activated(1);
+    EXPECT_EQ(sheet.Site().port, 2200);
 }
 
 TEST_F(ConnectionWizardTest, AnonymousFillsTheLoginAndBrowseFillsTheFolder)

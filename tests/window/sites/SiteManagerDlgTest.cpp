@@ -7,6 +7,7 @@
 #include "engine/catalog/SiteCatalog.h"
 #include "window/sites/ElidedLabel.h"
 #include "window/sites/SiteManagerDlg.h"
+#include "window/sites/SiteProtocolFields.h"
 #include "support/Printers.h"
 
 #include <QApplication>
@@ -161,6 +162,110 @@ TEST_F(SiteManagerTest, EditsGoIntoTheCatalogueAndCancelKeepsThem)
     EXPECT_EQ(again.Site().address, Q("ftp.acme.example"));
     EXPECT_EQ(again.Site().name, Q("Acme"));
     EXPECT_EQ(again.SitePath(), Q("Jobs\\Acme"));
+}
+
+// ---- SFTP sites ----------------------------------------------------------------
+
+TEST_F(SiteManagerTest, SftpBringsPort22GreysOutFtpControlsAndStoresTheKeyFile)
+{
+    {
+        CSiteManagerDlg dialog(nullptr, Path());
+        Show(dialog);
+        const auto choose = [&](SiteProtocol protocol) {
+            dialog.ProtocolBox()->setCurrentIndex(static_cast<int>(protocol));
+            emit dialog.ProtocolBox()->activated(static_cast<int>(protocol));
+        };
+        Select(dialog, "Home");
+        EXPECT_EQ(dialog.ProtocolBox()->itemText(0), Q("FTP - File Transfer Protocol"));
+        EXPECT_EQ(dialog.ProtocolBox()->itemText(1), Q("SFTP - SSH File Transfer Protocol"));
+        EXPECT_EQ(dialog.ProtocolBox()->Protocol(), SiteProtocol::Ftp);
+        EXPECT_TRUE(dialog.EncryptionBox()->isEnabled());
+        EXPECT_TRUE(dialog.PassiveBox()->isEnabled());
+        EXPECT_FALSE(dialog.KeyFileField()->isEnabled());
+
+        choose(SiteProtocol::Sftp);
+        EXPECT_EQ(dialog.PortField()->text(), Q("22"));
+        for (QWidget* ftpOnly : {static_cast<QWidget*>(dialog.EncryptionBox()), static_cast<QWidget*>(dialog.PassiveBox())}) {
+            EXPECT_FALSE(ftpOnly->isEnabled());
+            EXPECT_EQ(ftpOnly->toolTip(), Q("Only for FTP sites"));
+        }
+        EXPECT_TRUE(dialog.KeyFileField()->isEnabled());
+        EXPECT_EQ(dialog.KeyFileField()->Edit()->toolTip(), Q("A private key tried before the SSH agent and ~/.ssh's keys"));
+        EXPECT_EQ(dialog.KeyFileField()->BrowseButton()->text(), Q("Browse..."));
+        Type(dialog.KeyFileField()->Edit(), Q("/home/anna/.ssh/id_ed25519"));
+
+        // A port of the user's own stays whatever the protocol.
+        Select(dialog, "Work\\Acme");
+        EXPECT_EQ(dialog.ProtocolBox()->Protocol(), SiteProtocol::Ftp);
+        EXPECT_TRUE(dialog.EncryptionBox()->isEnabled());
+        EXPECT_FALSE(dialog.KeyFileField()->isEnabled());
+        EXPECT_EQ(dialog.KeyFileField()->Path(), QString());
+        choose(SiteProtocol::Sftp);
+        EXPECT_EQ(dialog.PortField()->text(), Q("2121"));
+        choose(SiteProtocol::Ftp);
+        EXPECT_EQ(dialog.PortField()->text(), Q("2121"));
+        EXPECT_TRUE(dialog.PassiveBox()->isEnabled());
+
+        // Implicit TLS's port goes to SFTP's and comes back with FTP.
+        Select(dialog, "Work\\Old\\Legacy");
+        dialog.EncryptionBox()->setCurrentIndex(kImplicitTls);
+        emit dialog.EncryptionBox()->activated(kImplicitTls);
+        Type(dialog.PortField(), Q("990"));
+        dialog.HostField()->setFocus();
+        choose(SiteProtocol::Sftp);
+        EXPECT_EQ(dialog.PortField()->text(), Q("22"));
+        choose(SiteProtocol::Ftp);
+        EXPECT_EQ(dialog.PortField()->text(), Q("990"));
+
+        // Back on the SFTP site, the form shows it as it was left.
+        Select(dialog, "Home");
+        EXPECT_EQ(dialog.ProtocolBox()->Protocol(), SiteProtocol::Sftp);
+        EXPECT_EQ(dialog.KeyFileField()->Path(), Q("/home/anna/.ssh/id_ed25519"));
+        EXPECT_FALSE(dialog.EncryptionBox()->isEnabled());
+        dialog.CloseButton()->click();
+    }
+    EXPECT_TRUE(m_prompts.messages.isEmpty()) << m_prompts.messages.join(Q("; ")).toStdString();
+    const CFtpSite home = Load(Q("Home"));
+    EXPECT_EQ(home.protocol, SiteProtocol::Sftp);
+    EXPECT_EQ(home.port, 22);
+    EXPECT_EQ(home.keyFile, Q("/home/anna/.ssh/id_ed25519"));
+    const CFtpSite acme = Load(Q("Work\\Acme"));
+    EXPECT_EQ(acme.protocol, SiteProtocol::Ftp);
+    EXPECT_EQ(acme.port, 2121);
+    EXPECT_TRUE(acme.passive);
+    EXPECT_EQ(Load(Q("Work\\Old\\Legacy")).port, 990);
+
+    // Connect hands the SFTP site over whole.
+    CSiteManagerDlg again(nullptr, Path());
+    Select(again, "Home");
+    again.ConnectButton()->click();
+    EXPECT_EQ(again.Site().protocol, SiteProtocol::Sftp);
+    EXPECT_EQ(again.Site().keyFile, Q("/home/anna/.ssh/id_ed25519"));
+    EXPECT_EQ(again.Site().port, 22);
+}
+
+TEST_F(SiteManagerTest, FtpSitesOfAnOlderCatalogueAreLeftAsTheyWere)
+{
+    CSiteCatalog catalog(Path());
+    CFtpSite site = CSiteCatalog::DefaultSite();
+    site.name = Q("Plain");
+    site.address = Q("ftp.plain.test");
+    ASSERT_TRUE(catalog.SaveSite(site));
+    const QByteArray before = Read();
+    ASSERT_FALSE(before.contains("PROTOCOL"));
+    {
+        CSiteManagerDlg dialog(nullptr, Path());
+        Show(dialog);
+        Select(dialog, "Plain");
+        // Choosing what the site already is changes nothing.
+        dialog.ProtocolBox()->setCurrentIndex(0);
+        emit dialog.ProtocolBox()->activated(0);
+        EXPECT_EQ(dialog.PortField()->text(), Q("21"));
+        EXPECT_FALSE(dialog.HasChanges());
+        dialog.reject();
+    }
+    EXPECT_TRUE(m_prompts.messages.isEmpty());
+    EXPECT_EQ(Read(), before);
 }
 
 TEST_F(SiteManagerTest, NewDeleteAndTheDeleteKey)
@@ -423,8 +528,9 @@ TEST_F(SiteManagerTest, TheKeyboardWalksTheDialogTopToBottom)
     Show(dialog);
     Select(dialog, "Home");
     const QList<QWidget*> wanted{dialog.FilterField(), dialog.Tree(), dialog.NameField(), dialog.HostField(),
-                                 dialog.PortField(), dialog.EncryptionBox(), dialog.PassiveBox(), dialog.AnonymousBox(),
-                                 dialog.LoginField(), dialog.PasswordField()};
+                                 dialog.PortField(), dialog.ProtocolBox(), dialog.EncryptionBox(), dialog.PassiveBox(),
+                                 dialog.AnonymousBox(), dialog.LoginField(), dialog.PasswordField(),
+                                 dialog.KeyFileField()->Edit(), dialog.KeyFileField()->BrowseButton()};
     QList<QWidget*> seen;
     QWidget* widget = dialog.FilterField();
     for (int i = 0; i < 200 && seen.size() < wanted.size(); ++i, widget = widget->nextInFocusChain()) {

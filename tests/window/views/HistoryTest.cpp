@@ -5,6 +5,7 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -440,6 +441,39 @@ TEST_F(HistoryTest, EnterInAnyQuickConnectFieldPressesConnectWithWhatWasTyped)
     }
 }
 
+TEST_F(HistoryTest, QuickConnectSftpIsChosenOrTypedAndRemembered)
+{
+    CQuickConnectBar bar;
+    bar.show();
+    EXPECT_EQ(bar.ProtocolBox()->count(), 2);
+    EXPECT_EQ(bar.Protocol(), SiteProtocol::Ftp);
+    bar.HostField()->setText(QStringLiteral("shell.example.test:2222"));
+    EXPECT_EQ(bar.Address(), QStringLiteral("shell.example.test:2222"));
+    bar.ProtocolBox()->setCurrentIndex(1);
+    EXPECT_EQ(bar.Address(), QStringLiteral("sftp://shell.example.test:2222"));
+    UserField(bar)->setText(QStringLiteral("deploy"));
+    // Remembered with its protocol; an FTP entry is written as before.
+    const QString entry = bar.HistoryEntry();
+    EXPECT_EQ(entry, QStringLiteral("shell.example.test:2222|deploy,,sftp"));
+    bar.HostHistory()->AddToHistory(&entry);
+
+    // A scheme typed is what the drop-down shows, and is not doubled.
+    bar.HostField()->clear();
+    bar.HostField()->setFocus();
+    QTest::keyClicks(bar.HostField(), QStringLiteral("ftps://secure.test"));
+    EXPECT_EQ(bar.Protocol(), SiteProtocol::Ftp);
+    EXPECT_EQ(bar.Address(), QStringLiteral("ftps://secure.test"));
+    bar.HostField()->clear();
+    QTest::keyClicks(bar.HostField(), QStringLiteral("SFTP://shell.test"));
+    EXPECT_EQ(bar.Protocol(), SiteProtocol::Sftp);
+    EXPECT_EQ(bar.Address(), QStringLiteral("SFTP://shell.test"));
+
+    CQuickConnectBar again;
+    EXPECT_EQ(again.Host(), QStringLiteral("shell.example.test:2222"));
+    EXPECT_EQ(again.User(), QStringLiteral("deploy"));
+    EXPECT_EQ(again.Protocol(), SiteProtocol::Sftp);
+}
+
 TEST_F(HistoryTest, TabMovesThroughTheQuickConnectFields)
 {
     CQuickConnectBar bar;
@@ -448,7 +482,7 @@ TEST_F(HistoryTest, TabMovesThroughTheQuickConnectFields)
     ASSERT_TRUE(QTest::qWaitForWindowActive(&bar));
     bar.HostField()->setFocus();
     ASSERT_EQ(QApplication::focusWidget(), bar.HostHistory());
-    const QWidget* order[] = {UserField(bar), PasswordField(bar), bar.ConnectButton()};
+    const QWidget* order[] = {bar.ProtocolBox(), UserField(bar), PasswordField(bar), bar.ConnectButton()};
     for (const QWidget* next : order) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(QApplication::focusWidget(), next);
