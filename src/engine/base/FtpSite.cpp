@@ -12,3 +12,10 @@ int DefaultPortOf(SiteProtocol protocol, qint32 encryption)
         return 22;
     return encryption == kImplicitTls ? 990 : 21;
 }
+
+QString UrlSchemeOf(const CFtpSite& site)
+{
+    if (site.protocol == SiteProtocol::Sftp)
+        return QStringLiteral("sftp");
+    return site.encryption == kImplicitTls ? QStringLiteral("ftps") : QStringLiteral("ftp");
+}

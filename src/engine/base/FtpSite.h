@@ -25,6 +25,11 @@ enum class SiteProtocol : qint32 {
 // The port a protocol uses when none is given (21, 22; 990 for implicit TLS).
 int DefaultPortOf(SiteProtocol protocol, qint32 encryption = 0);
 
+class CFtpSite;
+// The scheme of the site's addresses: "sftp", "ftps" (TLS from the first
+// byte) or "ftp" (the other ways begin as plain FTP).
+QString UrlSchemeOf(const CFtpSite& site);
+
 // Where a catalogue site's password lives.
 enum class PasswordPlace : qint32 {
     CatalogueFile = 0, // in the PASSWORD element, in clear text

@@ -77,9 +77,7 @@ CEditCommands::~CEditCommands()
 
 QString CEditCommands::SiteKeyOfSession() const
 {
-    const int encryption = m_session.Site().encryption;
-    const QString scheme = encryption == kImplicitTls ? QStringLiteral("ftps") : QStringLiteral("ftp");
-    return RemotePath::Root().Url(scheme, m_session.Site().login, m_session.Server(), m_session.Port());
+    return RemotePath::Root().Url(UrlSchemeOf(m_session.Site()), m_session.Site().login, m_session.Server(), m_session.Port());
 }
 
 bool CEditCommands::SessionIsOn(const QString& siteKey) const

@@ -265,9 +265,7 @@ void CRemoteItemCommands::OnPermissions()
 
 QStringList CRemoteItemCommands::SelectedUrls() const
 {
-    // ftps:// says TLS from the first byte; the other ways begin as plain FTP.
-    const QString scheme =
-        m_session.Site().encryption == kImplicitTls ? QStringLiteral("ftps") : QStringLiteral("ftp");
+    const QString scheme = UrlSchemeOf(m_session.Site());
     const QString& user = m_session.Site().login;
     const RemotePath folder = m_session.ListedPath();
     QList<RemotePath> paths;
