@@ -12,11 +12,22 @@ enum TraceLevel : int {
     TRACE_REPLY = 5,   // purple: a line of the server's reply
 };
 
-// The level of a note of the FTP library: notes say what went otherwise than
-// asked (a mode tried again, TLS refused), except the one that names the
-// encryption agreed, which is good news.
+// The level of a note of the remote file systems. FTP's notes say what went
+// otherwise than asked (a mode tried again, TLS refused), except the one that
+// names the encryption agreed, which is good news. SSH's notes are the steps
+// of its handshake, which FTP shows as its conversation: they take the
+// colour of the server's replies, except the ones about keys and methods
+// that could not be used.
 inline int LevelOfNote(std::string_view note)
 {
-    constexpr std::string_view kEncrypted = "TLS connection established";
-    return note.substr(0, kEncrypted.size()) == kEncrypted ? TRACE_SUCCESS : TRACE_ERROR;
+    const auto startsWith = [note](std::string_view prefix) { return note.substr(0, prefix.size()) == prefix; };
+    if (startsWith("TLS connection established"))
+        return TRACE_SUCCESS;
+    for (const std::string_view step : {"Connected to ", "Server version: ", "Encryption: ", "Host key: ",
+                                        "The host key is ", "The host key was added", "Authenticated with ",
+                                        "Accepted ", "Logged in without", "SFTP version "}) {
+        if (startsWith(step))
+            return TRACE_REPLY;
+    }
+    return TRACE_ERROR;
 }
