@@ -48,7 +48,7 @@ protected:
     static TransferSite Site(int port, int retries = 1)
     {
         return TransferSite{QStringLiteral("127.0.0.1"), QStringLiteral("anna"), QStringLiteral("secret"), 2, retries, 0,
-                            port, true, 0, {}, {}, 0, {}, {}};
+                            port, true, 0, {}, {}, 0, {}, {}, {}};
     }
     static FileStatus Entry(const QString& name, quint64 size = 0, bool folder = false)
     {

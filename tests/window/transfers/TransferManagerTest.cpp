@@ -46,7 +46,7 @@ protected:
     void AddWaitingJob(const char* name, int retries = 2, int delay = 60)
     {
         TransferSite site{QStringLiteral("127.0.0.1"), QStringLiteral("anna"), QStringLiteral("secret"), 2, retries, delay,
-                          m_closedPort, true, 0, {}, {}, 0, {}, {}};
+                          m_closedPort, true, 0, {}, {}, 0, {}, {}, {}};
         FileStatus entry;
         entry.path = QString::fromUtf8(name);
         m_bar->AddDownload({entry}, QString::fromStdString(m_local.path()), site, QStringLiteral("/"));
@@ -163,7 +163,7 @@ TEST_F(TransferManagerTest, AFileThatFailsFailsAloneAndTheJobStaysToBeResubmitte
     remote.Write("b,with comma.txt", "b");
     auto server = kxtest::StartPyFtpd(remote.path(), "anna", "secret");
     TransferSite site{QStringLiteral("127.0.0.1"), QStringLiteral("anna"), QStringLiteral("secret"), 2, 1, 0,
-                      server->port(), true, 0, {}, {}, 0, {}, {}};
+                      server->port(), true, 0, {}, {}, 0, {}, {}, {}};
     FileStatusList entries;
     for (const char* name : {"a.txt", "c.txt", "b,with comma.txt"}) {
         FileStatus entry;
