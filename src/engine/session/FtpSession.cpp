@@ -742,12 +742,18 @@ bool CFtpSession::ConnectOnce(const QString& server, int port, int attempt, int 
 
 void CFtpSession::EnterStartFolder(const FtpUrl& url)
 {
-    try {
-        // An address that names no folder means the login folder, which on
-        // many servers is not "/" (a user's home without a chroot); changing
-        // to "/" would lose it. A site's remote path of "/" does name the root.
-        if (url.objectPath != QLatin1String("/") || !m_siteRecord.remotePath.isEmpty())
+    // An address that names no folder means the login folder, which on
+    // many servers is not "/" (a user's home without a chroot); changing
+    // to "/" would lose it. A site's remote path of "/" does name the root.
+    if (url.objectPath != QLatin1String("/") || !m_siteRecord.remotePath.isEmpty()) {
+        try {
             m_connection->SetCurrentDirectory(url.objectPath.toUtf8().toStdString());
+        } catch (const inet::InternetError& error) {
+            // The login folder, then: where the server put us.
+            TraceFailure(error, QStringLiteral("An error occurred opening the folder: \"%1\".").arg(url.objectPath));
+        }
+    }
+    try {
         m_homeFolder = RemotePath::FromServer(QString::fromUtf8(m_connection->GetCurrentDirectory()));
     } catch (const inet::InternetError&) {
         // The home folder stays "/".
