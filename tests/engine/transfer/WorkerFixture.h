@@ -4,8 +4,11 @@
 // worker posts, a port that records the progress window's lines and answers
 // questions from a script, and a fixture that runs a job to its end.
 
+#include "engine/base/FtpSite.h"
 #include "engine/base/Settings.h"
+#include "engine/base/TraceLevel.h"
 #include "engine/base/WindowMessages.h"
+#include "engine/remote/RemoteFileSystem.h"
 #include "support/Printers.h"
 #include "support/ServerProcess.h"
 #include "engine/transfer/DownloadThread.h"
@@ -43,10 +46,16 @@ public:
             ++doneEvents;
             result = done->ResultText();
             failed = done->Failed();
+            cancelled = done->Cancelled();
         } else if (auto* item = dynamic_cast<RemoteItemAddedEvent*>(event)) {
             stored << item->Item().path;
         } else if (auto* line = dynamic_cast<TraceLineEvent*>(event)) {
             traces << line->Text().section(QStringLiteral("] "), 1);
+            if (line->Level() == TRACE_ERROR)
+                redTraces << traces.back();
+        } else if (auto* file = dynamic_cast<TransferFileEvent*>(event)) {
+            if (file->State() == TransferState::Completed)
+                completedFiles << file->Index();
         } else {
             return QObject::event(event);
         }
@@ -65,10 +74,13 @@ public:
     {
         statuses.clear();
         traces.clear();
+        redTraces.clear();
         stored.clear();
+        completedFiles.clear();
         doneEvents = 0;
         result.clear();
         failed = false;
+        cancelled = false;
     }
     int PercentEvents() const
     {
@@ -80,10 +92,13 @@ public:
 
     std::vector<StatusRecord> statuses;
     QStringList traces;
+    QStringList redTraces; // the lines the Trace pane shows in red
     QStringList stored;
+    QList<int> completedFiles; // indexes of the files reported complete
     int doneEvents = 0;
     QString result;
     bool failed = false;
+    bool cancelled = false;
 };
 
 // Records on the worker's thread; answers from `answers` in order, Cancel
@@ -150,6 +165,26 @@ protected:
         job.remoteFolder = remoteFolder;
         job.timeoutMs = 10000;
         job.proxyType = kx::settings::kProxyDirect;
+        return job;
+    }
+
+    // A job against any server the remote file system reaches, FTP or SFTP,
+    // from the options a test connects it with. An SFTP host key is trusted
+    // the way the window's "connect once" does it: known_hosts is the
+    // user's own, and no worker may ask.
+    static TransferJob NewJob(const remote::ConnectOptions& server, const QString& hostKey,
+                              const QString& remoteFolder)
+    {
+        TransferJob job = NewJob(server.port, remoteFolder);
+        job.site.host = QString::fromStdString(server.host);
+        job.site.user = QString::fromStdString(server.user);
+        job.site.password = QString::fromStdString(server.password);
+        job.site.passive = server.passive;
+        if (server.protocol == remote::Protocol::Sftp) {
+            job.site.protocol = int(SiteProtocol::Sftp);
+            if (!hostKey.isEmpty())
+                job.site.acceptedHostKeys << hostKey;
+        }
         return job;
     }
 
