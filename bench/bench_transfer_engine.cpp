@@ -6,6 +6,10 @@
 //   bench_transfer_engine download|upload --host H --port N [--user U]
 //       [--password P] --remote-folder /x --local PATH --item NAME
 //       [--item NAME...] [--folder] [--active] [--connections N]
+//       [--sftp [--identity KEY]]
+//
+// --sftp: over SFTP; the server's host key must be in ~/.ssh/known_hosts
+// (HOME may point elsewhere for that), as for a site trusted for always.
 //
 // download: each --item is a name inside --remote-folder, --local the
 // destination folder (or file). upload: each --item is a full local path and
@@ -13,11 +17,11 @@
 // item as a folder. The target of a download must not exist: nobody answers
 // the engine's questions here, so it would leave an existing file alone.
 
+#include "engine/base/FtpSite.h"
 #include "engine/base/WindowMessages.h"
-#include "engine/inet/FtpConnection.h"
 #include "engine/inet/InternetError.h"
-#include "engine/inet/InternetSession.h"
 #include "engine/transfer/DownloadThread.h"
+#include "engine/transfer/SiteConnection.h"
 #include "engine/transfer/TransferEvents.h"
 #include "engine/transfer/UploadThread.h"
 
@@ -49,6 +53,8 @@ struct Options {
     bool folder = false;
     bool passive = true;
     int connections = 1;
+    bool sftp = false;
+    QString identity;
 };
 
 [[noreturn]] void Usage(const char* why)
@@ -56,7 +62,8 @@ struct Options {
     std::fprintf(stderr,
                  "bench_transfer_engine: %s\n"
                  "usage: bench_transfer_engine download|upload --host H --port N [--user U] [--password P]\n"
-                 "       --remote-folder /x [--local PATH] --item NAME [--item NAME...] [--folder] [--active] [--connections N]\n",
+                 "       --remote-folder /x [--local PATH] --item NAME [--item NAME...] [--folder] [--active] [--connections N]\n"
+                 "       [--sftp [--identity KEY]]\n",
                  why);
     std::exit(2);
 }
@@ -100,6 +107,10 @@ Options Parse(int argc, char** argv)
             o.connections = value().toInt();
         else if (arg == "--active")
             o.passive = false;
+        else if (arg == "--sftp")
+            o.sftp = true;
+        else if (arg == "--identity")
+            o.identity = value();
         else
             Usage(("unknown argument " + arg).c_str());
     }
@@ -112,12 +123,12 @@ Options Parse(int argc, char** argv)
 
 // The sizes the window would have taken from the listing; asked before the
 // clock starts, on a connection of its own, so they cost the job nothing.
-quint64 RemoteSize(const Options& o, const QString& name)
+quint64 RemoteSize(const TransferSite& site, const Options& o, const QString& name)
 {
     try {
-        inet::InternetSession session("kestrix-bench", inet::AccessType::Direct);
-        auto connection = session.Connect(o.host.toStdString(), o.port, o.user.toStdString(),
-                                          o.password.toStdString(), o.passive);
+        const CSiteConnection connector(site, 0, 1, QString());
+        auto connection = connector.Make();
+        connector.Connect(*connection);
         if (!o.remoteFolder.isEmpty())
             connection->SetCurrentDirectory(o.remoteFolder.toStdString());
         return connection->GetFileSize(name.toStdString());
@@ -176,6 +187,8 @@ int main(int argc, char** argv)
     job.site.retryDelay = 0;
     job.site.passive = o.passive;
     job.connections = o.connections;
+    job.site.protocol = int(o.sftp ? SiteProtocol::Sftp : SiteProtocol::Ftp);
+    job.site.keyFile = o.identity;
     job.proxyType = 1; // direct: a proxy in the environment must not sit between us and the server
     quint64 bytes = 0;
     for (const QString& item : o.items) {
@@ -183,7 +196,7 @@ int main(int argc, char** argv)
         entry.path = item;
         entry.attribute = o.folder ? FileStatus::kFolder : 0;
         if (!o.folder)
-            entry.size = o.download ? RemoteSize(o, item) : quint64(QFileInfo(item).size());
+            entry.size = o.download ? RemoteSize(job.site, o, item) : quint64(QFileInfo(item).size());
         bytes += entry.size;
         job.items.append(entry);
     }

@@ -2,11 +2,13 @@
 # SFTP against the reference clients, side by side on one loopback OpenSSH
 # server (the tests' sshd_server.py: its own configuration and host key, the
 # test account, key logins for everybody):
-#   - file:    one 1 GiB file down and up: kestrix-ftp vs OpenSSH's sftp -b
-#              (its default cipher, and with the AES-GCM kestrix prefers) and
-#              curl over sftp (libssh2);
-#   - tree:    1,000 files (1-64 KiB) in 20 folders down and up:
-#              bench_sftp_tree (N connections) vs lftp mirror --parallel=N;
+#   - file:    one 1 GiB file down and up: the program's transfer engine
+#              (bench_transfer_engine --sftp: a real worker thread) and
+#              kestrix-ftp vs OpenSSH's sftp -b (its default cipher, and with
+#              the AES-GCM kestrix prefers) and curl over sftp (libssh2);
+#   - tree:    1,000 files (1-64 KiB) in 20 folders down and up: the transfer
+#              engine and bench_sftp_tree (N connections each) vs lftp mirror
+#              --parallel=N;
 #   - library: the same pipelined SFTP client on libssh and on libssh2
 #              (bench_ssh_library), the measurement behind the choice.
 # Clients run in turn, the order rotating from round to round; each figure
@@ -59,8 +61,9 @@ curl -V | grep -q '^Protocols:.* sftp' || { curl_sftp=0; echo "curl has no sftp 
 echo "Building kestrix-ftp and the bench programs (Release, $build)..." >&2
 cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DKESTRIX_BUILD_TESTS=OFF -DKESTRIX_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" --target kestrix-ftp bench_sftp_tree bench_ssh_library --parallel 2 >/dev/null
+cmake --build "$build" --target kestrix-ftp bench_sftp_tree bench_ssh_library bench_transfer_engine --parallel 2 >/dev/null
 kx="$build/bin/kestrix-ftp"
+engine_bin="$build/bench/bench_transfer_engine"
 tree_bin="$build/bench/bench_sftp_tree"
 lib_bin="$build/bench/bench_ssh_library"
 
@@ -126,6 +129,10 @@ ssh_opts=(-o "UserKnownHostsFile=$kh" -o BatchMode=yes -o IdentitiesOnly=yes -i 
 echo "get big.bin $dl/big.bin" > "$work/get.batch"
 echo "put $local_dir/big.bin up/sftp/big.bin" > "$work/put.batch"
 echo "put $local_dir/big.bin up/sftpgcm/big.bin" > "$work/putgcm.batch"
+# The engine reads known_hosts where the program does: a home of its own.
+mkdir -p "$work/home/.ssh"
+cp "$kh" "$work/home/.ssh/known_hosts"
+engine() { env -u SSH_AUTH_SOCK HOME="$work/home" "$engine_bin" "$@" --sftp --identity "$key" --host 127.0.0.1 --port "$port" --user "$user"; }
 lftp_set="set sftp:connect-program 'ssh -a -x -o UserKnownHostsFile=$kh -o BatchMode=yes -o IdentitiesOnly=yes -i $key'; set net:max-retries 1; set xfer:clobber on"
 
 # --- measuring ---------------------------------------------------------------
@@ -162,6 +169,8 @@ transfer() {  # case client
   case "$kase/$who" in
     get/kx)      measure "$kx" --quiet --known-hosts "$kh" --identity "$key" "$url/~/" get big.bin "$dl/big.bin" || return 1
                  same_file "$root/big.bin" "$dl/big.bin" ;;
+    get/engine)  measure engine download --remote-folder "$root" --local "$dl/big.bin" --item big.bin || return 1
+                 same_file "$root/big.bin" "$dl/big.bin" ;;
     get/sftp)    measure sftp -q "${ssh_opts[@]}" -P "$port" -b "$work/get.batch" "$user@127.0.0.1" || return 1
                  same_file "$root/big.bin" "$dl/big.bin" ;;
     get/sftpgcm) measure sftp -q "${ssh_opts[@]}" -c aes128-gcm@openssh.com -P "$port" -b "$work/get.batch" "$user@127.0.0.1" || return 1
@@ -174,6 +183,9 @@ transfer() {  # case client
     put/kx)      up_dir kx
                  measure "$kx" --quiet --known-hosts "$kh" --identity "$key" "$url/~/" put "$local_dir/big.bin" up/kx/big.bin || return 1
                  same_file "$local_dir/big.bin" "$root/up/kx/big.bin" ;;
+    put/engine)  up_dir engine
+                 measure engine upload --remote-folder "$root/up/engine" --item "$local_dir/big.bin" || return 1
+                 same_file "$local_dir/big.bin" "$root/up/engine/big.bin" ;;
     put/sftp)    up_dir sftp
                  measure sftp -q "${ssh_opts[@]}" -P "$port" -b "$work/put.batch" "$user@127.0.0.1" || return 1
                  same_file "$local_dir/big.bin" "$root/up/sftp/big.bin" ;;
@@ -189,11 +201,16 @@ transfer() {  # case client
                  same_file "$local_dir/big.bin" "$root/up/$who/big.bin" ;;
     treeget/kx)  measure "$tree_bin" --port "$port" --user "$user" --identity "$key" --known-hosts "$kh" --connections "$connections" get tree "$dl/tree" || return 1
                  same_tree "$root/tree" "$dl/tree" ;;
+    treeget/engine) measure engine download --remote-folder "$root" --local "$dl" --item tree --folder --connections "$connections" || return 1
+                 same_tree "$root/tree" "$dl/tree" ;;
     treeget/lftp) measure lftp -e "$lftp_set; mirror --parallel=$connections tree $dl/tree; quit" -u "$user," "sftp://127.0.0.1:$port" || return 1
                  same_tree "$root/tree" "$dl/tree" ;;
     treeput/kx)  up_dir kx
                  measure "$tree_bin" --port "$port" --user "$user" --identity "$key" --known-hosts "$kh" --connections "$connections" put "$local_dir/tree" up/kx/tree || return 1
                  same_tree "$local_dir/tree" "$root/up/kx/tree" ;;
+    treeput/engine) up_dir engine
+                 measure engine upload --remote-folder "$root/up/engine" --item "$local_dir/tree" --folder --connections "$connections" || return 1
+                 same_tree "$local_dir/tree" "$root/up/engine/tree" ;;
     treeput/lftp) up_dir lftp
                  measure lftp -e "$lftp_set; mirror -R --parallel=$connections $local_dir/tree up/lftp/tree; quit" -u "$user," "sftp://127.0.0.1:$port" || return 1
                  same_tree "$local_dir/tree" "$root/up/lftp/tree" ;;
@@ -222,7 +239,7 @@ run_case() {  # case client...
   done
 }
 
-file_clients=(kx sftp sftpgcm)
+file_clients=(engine kx sftp sftpgcm)
 [ "$curl_sftp" -eq 0 ] || file_clients+=(curl)
 echo "Measuring (median of $runs rounds, client order rotating)..." >&2
 if [ "$only" = "" ] || [ "$only" = file ]; then
@@ -230,8 +247,8 @@ if [ "$only" = "" ] || [ "$only" = file ]; then
   run_case put "${file_clients[@]}"
 fi
 if [ "$only" = "" ] || [ "$only" = tree ]; then
-  run_case treeget kx lftp
-  run_case treeput kx lftp
+  run_case treeget engine kx lftp
+  run_case treeput engine kx lftp
 fi
 if [ "$only" = library ]; then
   run_case get libssh libssh2
@@ -256,6 +273,7 @@ if [ "$only" = "" ] || [ "$only" = file ]; then
     [ "$kase" = get ] && echo "download ${size_mib} MiB" || echo "upload ${size_mib} MiB"
     printf '  %-22s %9s %s %11s %11s\n' "" "wall s" "$hdr" "client CPU" "server CPU"
     refkeys=(); for r in "${refs[@]}"; do refkeys+=("$kase/$r"); done
+    row "transfer engine" "$kase/engine" "${refkeys[@]}"
     row "kestrix-ftp (sftp://)" "$kase/kx" "${refkeys[@]}"
     row "sftp -b (default)" "$kase/sftp" "${refkeys[@]}"
     row "sftp -b -c aes128-gcm" "$kase/sftpgcm" "${refkeys[@]}"
@@ -266,6 +284,7 @@ if [ "$only" = "" ] || [ "$only" = tree ]; then
   for kase in treeget treeput; do
     [ "$kase" = treeget ] && echo "download ${files} files, ${connections} connections" || echo "upload ${files} files, ${connections} connections"
     printf '  %-22s %9s %s %11s %11s\n' "" "wall s" " vs lftp" "client CPU" "server CPU"
+    row "transfer engine" "$kase/engine" "$kase/lftp"
     row "bench_sftp_tree" "$kase/kx" "$kase/lftp"
     row "lftp mirror" "$kase/lftp" "$kase/lftp"
   done

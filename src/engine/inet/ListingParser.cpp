@@ -706,27 +706,26 @@ void ListingParser::Finish() {
 }
 
 void ListingParser::CompleteLine(std::string_view line, bool endedWithCr) {
-    if (format_ != Format::List) {
-        HandleLine(line);
-        return;
-    }
-    if (lineEnds_ == LineEnds::Unknown) lineEnds_ = endedWithCr ? LineEnds::CrLf : LineEnds::Lf;
     if (!held_.empty()) {
-        // In a listing of CR LF lines, an entry line cut by a bare LF and
-        // followed by something that is no line at all: one name holding a
-        // line break. Refused whole, instead of an entry for a name that does
-        // not exist and a line of rubbish.
+        // A first line cut by a bare LF waited for this one to tell how the
+        // listing ends its lines.
+        if (lineEnds_ == LineEnds::Unknown) lineEnds_ = endedWithCr ? LineEnds::CrLf : LineEnds::Lf;
+        // In a listing of CR LF lines (LIST or MLSD), an entry line cut by a
+        // bare LF and followed by something that is no line at all: one name
+        // holding a line break. Refused whole, instead of an entry for a name
+        // that does not exist and a line of rubbish.
         const std::string held = std::move(held_);
         held_.clear();
         DirEntry before, after;
-        if (ParseListLine(line, after, nowUtc_) == LineKind::Unrecognised &&
-            ParseListLine(held, before, nowUtc_) == LineKind::Entry) {
+        if (lineEnds_ == LineEnds::CrLf && ParseLine(line, after) == LineKind::Unrecognised &&
+            ParseLine(held, before) == LineKind::Entry) {
             if (onProblem_) onProblem_(LineKind::UnsafeName, held + "\n" + std::string(line));
             return;
         }
         HandleLine(held);
     }
-    if (lineEnds_ == LineEnds::CrLf && !endedWithCr) {
+    if (lineEnds_ == LineEnds::Unknown && endedWithCr) lineEnds_ = LineEnds::CrLf;
+    if (lineEnds_ != LineEnds::Lf && !endedWithCr) {
         held_.assign(line.data(), line.size());
         return;
     }
@@ -748,10 +747,13 @@ void ListingParser::AppendPartial(std::string_view piece) {
     pending_.append(piece);
 }
 
+LineKind ListingParser::ParseLine(std::string_view line, DirEntry& entry) const {
+    return format_ == Format::List ? ParseListLine(line, entry, nowUtc_) : ParseMlsdLine(line, entry);
+}
+
 void ListingParser::HandleLine(std::string_view line) {
     DirEntry entry;
-    const LineKind kind =
-        format_ == Format::List ? ParseListLine(line, entry, nowUtc_) : ParseMlsdLine(line, entry);
+    const LineKind kind = ParseLine(line, entry);
     switch (kind) {
         case LineKind::Entry:
             if (onEntry_) onEntry_(std::move(entry));

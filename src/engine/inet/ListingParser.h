@@ -57,8 +57,9 @@ public:
 
 private:
     void AppendPartial(std::string_view piece);
+    LineKind ParseLine(std::string_view line, DirEntry& entry) const;
     void HandleLine(std::string_view line);
-    // A whole line, its end taken off; LIST lines may wait here for the next one.
+    // A whole line, its end taken off; a line cut by a bare LF waits here for the next one.
     void CompleteLine(std::string_view line, bool endedWithCr);
     void ReportOverlong(std::string_view start);
 

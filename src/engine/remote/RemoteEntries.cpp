@@ -76,6 +76,8 @@ Entry FromDirEntry(inet::DirEntry&& e)
     out.linkTarget = std::move(e.linkTarget);
     out.mode = ModeFromText(e.permissions);
     out.permissions = std::move(e.permissions);
+    out.owner = std::move(e.owner);
+    out.group = std::move(e.group);
     return out;
 }
 

@@ -81,7 +81,7 @@ struct Features {
     bool setModificationTime = false;  // SetModificationTime()
     bool fileTimes = false;            // GetModificationTime() (FTP: MDTM offered)
     bool setPermissions = false;       // SetPermissions()
-    bool ownerAndGroup = false;        // Entry::owner/group filled
+    bool ownerAndGroup = false;        // Entry::owner/group always filled (FTP: only where LIST has them)
     bool encrypted = false;            // everything on the wire is encrypted now
     // List(path) lists exactly that folder (SFTP, FTP with MLSD); otherwise
     // (FTP's LIST) a path may be read as a pattern: enter it and list "".

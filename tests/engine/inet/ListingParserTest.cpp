@@ -712,6 +712,22 @@ TEST(ListingStream, ANameWithALineBreakIsOneRefusedLineNotTwoEntries) {
     EXPECT_EQ(ParseAll(ListingParser::Format::List, lf).entries.size(), 3u);
 }
 
+TEST(ListingStream, AnMlsdNameWithALineBreakIsRefusedEvenAsTheFirstLine) {
+    // pyftpdlib sends such a name as it is; the first line alone cannot tell
+    // a CR LF listing from a bare LF one, so it waits for the second.
+    const std::string data =
+        "type=file;size=2;modify=20240115000000; nl\nx.txt\r\n"
+        "type=file;size=3;modify=20240115000000; after\r\n";
+    for (std::size_t chunk : {std::size_t{1}, std::size_t{7}, std::size_t{4096}}) {
+        SCOPED_TRACE("chunk " + std::to_string(chunk));
+        const Collected got = ParseAll(ListingParser::Format::Mlsd, data, chunk);
+        ASSERT_EQ(got.entries.size(), 1u);
+        EXPECT_EQ(got.entries[0].name, "after");
+        ASSERT_EQ(got.problems.size(), 1u);
+        EXPECT_EQ(got.problems[0].first, LineKind::UnsafeName);
+    }
+}
+
 TEST(ListingStream, EntriesArriveAsSoonAsTheirLineEnds) {
     Collected got;
     ListingParser p = MakeParser(ListingParser::Format::List, got);
