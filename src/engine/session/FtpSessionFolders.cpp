@@ -42,25 +42,13 @@ QString Printable(std::string_view raw)
     return shown;
 }
 
-TimePrecision PrecisionOf(const remote::Entry& entry)
-{
-    if (entry.modified < 0)
-        return TimePrecision::Unknown;
-    switch (entry.timePrecision) {
-    case inet::TimePrecision::Exact: return TimePrecision::Exact;
-    case inet::TimePrecision::Minutes: return TimePrecision::Minutes;
-    case inet::TimePrecision::Days: return TimePrecision::Days;
-    }
-    return TimePrecision::Unknown;
-}
-
 RemoteEntry ToRemoteEntry(const remote::Entry& entry)
 {
     RemoteEntry result;
     result.name = FromServer(entry.name);
     result.size = entry.size;
     result.modified = entry.modified;
-    result.precision = PrecisionOf(entry);
+    result.precision = PrecisionOfListing(entry.modified, entry.timePrecision);
     result.folder = entry.isFolder;
     result.permissions = FromServer(entry.permissions);
     result.owner = FromServer(entry.owner);

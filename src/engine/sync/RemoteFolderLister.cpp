@@ -9,22 +9,6 @@ CRemoteFolderLister::CRemoteFolderLister(std::unique_ptr<remote::IFileSystem> co
 
 CRemoteFolderLister::~CRemoteFolderLister() = default;
 
-namespace {
-
-TimePrecision PrecisionOf(const remote::Entry& entry)
-{
-    if (entry.modified < 0)
-        return TimePrecision::Unknown;
-    switch (entry.timePrecision) {
-    case inet::TimePrecision::Exact: return TimePrecision::Exact;
-    case inet::TimePrecision::Minutes: return TimePrecision::Minutes;
-    case inet::TimePrecision::Days: return TimePrecision::Days;
-    }
-    return TimePrecision::Unknown;
-}
-
-} // namespace
-
 void CRemoteFolderLister::List(const RemotePath& folder, const std::function<void(const RemoteEntry&)>& onEntry)
 {
     try {
@@ -40,7 +24,7 @@ void CRemoteFolderLister::List(const RemotePath& folder, const std::function<voi
             entry.name = QString::fromUtf8(raw.name);
             entry.size = raw.size;
             entry.modified = raw.modified;
-            entry.precision = PrecisionOf(raw);
+            entry.precision = PrecisionOfListing(raw.modified, raw.timePrecision);
             entry.folder = raw.isFolder;
             onEntry(entry);
         });

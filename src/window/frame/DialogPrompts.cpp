@@ -51,6 +51,26 @@ bool CDialogPrompts::RetryCountdown(QWidget* owner, int delaySeconds, const QStr
     return dialog.exec() == QDialog::Accepted;
 }
 
+namespace {
+
+// "Connect once", the "always" answer and Cancel (the default: nothing is
+// trusted by a stray Enter) under a question about a server's identity.
+CertificateAnswer AskTrust(QMessageBox& box, const QString& always)
+{
+    QPushButton* once = box.addButton(QStringLiteral("Connect once"), QMessageBox::AcceptRole);
+    QPushButton* forGood = box.addButton(always, QMessageBox::AcceptRole);
+    QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(cancel);
+    box.exec();
+    if (box.clickedButton() == once)
+        return CertificateAnswer::ConnectOnce;
+    if (box.clickedButton() == forGood)
+        return CertificateAnswer::AlwaysTrust;
+    return CertificateAnswer::Cancel;
+}
+
+} // namespace
+
 IPrompts::CertificateAnswer CDialogPrompts::AskCertificate(QWidget* owner, const CertificateQuestion& question)
 {
     const QString details = QStringLiteral("Subject: %1\nIssuer: %2\nValid from: %3\nValid until: %4\n"
@@ -77,17 +97,7 @@ IPrompts::CertificateAnswer CDialogPrompts::AskCertificate(QWidget* owner, const
                     .arg(question.port)
                     .arg(question.problem));
     box.setInformativeText(details);
-    QPushButton* once = box.addButton(QStringLiteral("Connect once"), QMessageBox::AcceptRole);
-    QPushButton* always = box.addButton(QStringLiteral("Always trust this certificate for this host"),
-                                        QMessageBox::AcceptRole);
-    QPushButton* cancel = box.addButton(QMessageBox::Cancel);
-    box.setDefaultButton(cancel);
-    box.exec();
-    if (box.clickedButton() == once)
-        return CertificateAnswer::ConnectOnce;
-    if (box.clickedButton() == always)
-        return CertificateAnswer::AlwaysTrust;
-    return CertificateAnswer::Cancel;
+    return AskTrust(box, QStringLiteral("Always trust this certificate for this host"));
 }
 
 IPrompts::CertificateAnswer CDialogPrompts::AskHostKey(QWidget* owner, const HostKeyQuestion& question)
@@ -114,16 +124,7 @@ IPrompts::CertificateAnswer CDialogPrompts::AskHostKey(QWidget* owner, const Hos
                                "server's administrator gives before you go on.")
                     .arg(question.host)
                     .arg(question.port));
-    QPushButton* once = box.addButton(QStringLiteral("Connect once"), QMessageBox::AcceptRole);
-    QPushButton* always = box.addButton(QStringLiteral("Always trust"), QMessageBox::AcceptRole);
-    QPushButton* cancel = box.addButton(QMessageBox::Cancel);
-    box.setDefaultButton(cancel);
-    box.exec();
-    if (box.clickedButton() == once)
-        return CertificateAnswer::ConnectOnce;
-    if (box.clickedButton() == always)
-        return CertificateAnswer::AlwaysTrust;
-    return CertificateAnswer::Cancel;
+    return AskTrust(box, QStringLiteral("Always trust"));
 }
 
 bool CDialogPrompts::AskPassphrase(QWidget* owner, const QString& keyFile, QString& passphrase)

@@ -11,8 +11,6 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QThread>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 
 #include <sys/stat.h>
 #include <utime.h>
@@ -407,28 +405,15 @@ TEST(TransferStoreSchema, AQueueOfTheVersionBeforeGoesOnAndTheNewFieldsChangeNot
 {
     kxtest::TempDir dir;
     const QString path = QString::fromStdString(dir.Path("queue.sqlite"));
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("version1"));
-        db.setDatabaseName(path);
-        ASSERT_TRUE(db.open());
-        QSqlQuery query(db);
-        for (const char* statement :
-             {"CREATE TABLE jobs (id INTEGER PRIMARY KEY, direction INTEGER, state INTEGER, result TEXT, host TEXT, "
-              "user TEXT, port INTEGER, site_path TEXT, transfer_type INTEGER, retries INTEGER, retry_delay INTEGER, "
-              "passive INTEGER, encryption INTEGER, remote_folder TEXT, local_folder TEXT, local_is_folder INTEGER, "
-              "items BLOB, bytes_done INTEGER, bytes_total INTEGER, attempts INTEGER, added INTEGER, started INTEGER, "
-              "finished INTEGER)",
-              "CREATE TABLE files (job INTEGER, idx INTEGER, remote_path TEXT, local_path TEXT, size INTEGER, "
-              "done INTEGER, modified INTEGER, state INTEGER, result TEXT, folder INTEGER, resume INTEGER, "
-              "remote_size INTEGER, PRIMARY KEY (job, idx)) WITHOUT ROWID",
-              "INSERT INTO jobs (id, direction, state, host, port, remote_folder, local_folder) "
-              "VALUES (7, 0, 0, '127.0.0.1', 21, '/pub', '/tmp')",
-              "INSERT INTO files VALUES (7, 0, '/pub/a.txt', '/tmp/a.txt', 5, 0, 1500000000, 0, '', 0, 0, 0)",
-              "PRAGMA user_version=1"})
-            ASSERT_TRUE(query.exec(QString::fromLatin1(statement))) << statement;
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("version1"));
+    WriteQueueFile(path,
+                   {kJobsTableBeforeProtocols,
+                    "CREATE TABLE files (job INTEGER, idx INTEGER, remote_path TEXT, local_path TEXT, size INTEGER, "
+                    "done INTEGER, modified INTEGER, state INTEGER, result TEXT, folder INTEGER, resume INTEGER, "
+                    "remote_size INTEGER, PRIMARY KEY (job, idx)) WITHOUT ROWID",
+                    "INSERT INTO jobs (id, direction, state, host, port, remote_folder, local_folder) "
+                    "VALUES (7, 0, 0, '127.0.0.1', 21, '/pub', '/tmp')",
+                    "INSERT INTO files VALUES (7, 0, '/pub/a.txt', '/tmp/a.txt', 5, 0, 1500000000, 0, '', 0, 0, 0)",
+                    "PRAGMA user_version=1"});
 
     CTransferStore store(path);
     QString message;

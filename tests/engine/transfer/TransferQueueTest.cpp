@@ -7,8 +7,6 @@
 
 #include <QFile>
 #include <QProcess>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 
 #include <csignal>
 #include <filesystem>
@@ -171,30 +169,18 @@ TEST_F(TransferQueueTest, TheQueueComesBackAfterARestartAndAsksOnlyForPasswordsI
 TEST_F(TransferQueueTest, JobsKeepTheirProtocolAcrossRestartsAndOlderQueueFilesHoldFtpJobs)
 {
     // The file as the release before SFTP left it: one stopped job.
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("older"));
-        db.setDatabaseName(StorePath());
-        ASSERT_TRUE(db.open());
-        QSqlQuery query(db);
-        for (const char* statement :
-             {"CREATE TABLE jobs (id INTEGER PRIMARY KEY, direction INTEGER, state INTEGER, result TEXT, host TEXT, "
-              "user TEXT, port INTEGER, site_path TEXT, transfer_type INTEGER, retries INTEGER, retry_delay INTEGER, "
-              "passive INTEGER, encryption INTEGER, remote_folder TEXT, local_folder TEXT, local_is_folder INTEGER, "
-              "items BLOB, bytes_done INTEGER, bytes_total INTEGER, attempts INTEGER, added INTEGER, started INTEGER, "
-              "finished INTEGER)",
-              "CREATE TABLE files (job INTEGER, idx INTEGER, remote_path TEXT, local_path TEXT, size INTEGER, done "
-              "INTEGER, modified INTEGER, state INTEGER, result TEXT, folder INTEGER, resume INTEGER, remote_size "
-              "INTEGER, exact_time INTEGER DEFAULT 0, target_check INTEGER DEFAULT 0, target_size INTEGER DEFAULT 0, "
-              "target_modified INTEGER DEFAULT -1, PRIMARY KEY (job, idx)) WITHOUT ROWID",
-              "INSERT INTO jobs (id, direction, state, result, host, user, port, site_path, transfer_type, retries, "
-              "retry_delay, passive, encryption, remote_folder, local_folder, local_is_folder, bytes_done, "
-              "bytes_total, attempts, added, started, finished) VALUES (7, 0, 2, '', '127.0.0.1', 'anna', 2121, '', "
-              "2, 1, 0, 1, 0, '/', '/tmp', 1, 0, 10, 0, 0, 0, 0)",
-              "PRAGMA user_version=2"})
-            ASSERT_TRUE(query.exec(QString::fromLatin1(statement))) << statement;
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("older"));
+    WriteQueueFile(StorePath(),
+                   {kJobsTableBeforeProtocols,
+                    "CREATE TABLE files (job INTEGER, idx INTEGER, remote_path TEXT, local_path TEXT, size INTEGER, "
+                    "done INTEGER, modified INTEGER, state INTEGER, result TEXT, folder INTEGER, resume INTEGER, "
+                    "remote_size INTEGER, exact_time INTEGER DEFAULT 0, target_check INTEGER DEFAULT 0, "
+                    "target_size INTEGER DEFAULT 0, target_modified INTEGER DEFAULT -1, PRIMARY KEY (job, idx)) "
+                    "WITHOUT ROWID",
+                    "INSERT INTO jobs (id, direction, state, result, host, user, port, site_path, transfer_type, "
+                    "retries, retry_delay, passive, encryption, remote_folder, local_folder, local_is_folder, "
+                    "bytes_done, bytes_total, attempts, added, started, finished) VALUES (7, 0, 2, '', '127.0.0.1', "
+                    "'anna', 2121, '', 2, 1, 0, 1, 0, '/', '/tmp', 1, 0, 10, 0, 0, 0, 0)",
+                    "PRAGMA user_version=2"});
 
     TransferSite sftp = Site(kxtest::ClosedPort());
     sftp.protocol = int(SiteProtocol::Sftp);

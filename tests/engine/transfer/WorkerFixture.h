@@ -20,6 +20,8 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QObject>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStringList>
 #include <QThread>
 
@@ -29,6 +31,30 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+
+// The jobs table as the queue's file had it before it knew protocols
+// (versions 1 and 2).
+inline constexpr char kJobsTableBeforeProtocols[] =
+    "CREATE TABLE jobs (id INTEGER PRIMARY KEY, direction INTEGER, state INTEGER, result TEXT, host TEXT, "
+    "user TEXT, port INTEGER, site_path TEXT, transfer_type INTEGER, retries INTEGER, retry_delay INTEGER, "
+    "passive INTEGER, encryption INTEGER, remote_folder TEXT, local_folder TEXT, local_is_folder INTEGER, "
+    "items BLOB, bytes_done INTEGER, bytes_total INTEGER, attempts INTEGER, added INTEGER, started INTEGER, "
+    "finished INTEGER)";
+
+// Writes a queue file as an earlier release left it: the statements in order.
+inline void WriteQueueFile(const QString& path, std::initializer_list<const char*> statements)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("earlier release"));
+        db.setDatabaseName(path);
+        ASSERT_TRUE(db.open());
+        QSqlQuery query(db);
+        for (const char* statement : statements)
+            ASSERT_TRUE(query.exec(QString::fromLatin1(statement))) << statement;
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("earlier release"));
+}
 
 struct StatusRecord {
     QString name;
