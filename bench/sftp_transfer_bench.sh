@@ -132,7 +132,13 @@ echo "put $local_dir/big.bin up/sftpgcm/big.bin" > "$work/putgcm.batch"
 # The engine reads known_hosts where the program does: a home of its own.
 mkdir -p "$work/home/.ssh"
 cp "$kh" "$work/home/.ssh/known_hosts"
-engine() { env -u SSH_AUTH_SOCK HOME="$work/home" "$engine_bin" "$@" --sftp --identity "$key" --host 127.0.0.1 --port "$port" --user "$user"; }
+# A program of its own, as /usr/bin/time runs programs, not shell functions.
+engine="$work/engine.sh"
+cat > "$engine" <<EOF
+#!/bin/sh
+exec env -u SSH_AUTH_SOCK HOME="$work/home" "$engine_bin" "\$@" --sftp --identity "$key" --host 127.0.0.1 --port "$port" --user "$user"
+EOF
+chmod +x "$engine"
 lftp_set="set sftp:connect-program 'ssh -a -x -o UserKnownHostsFile=$kh -o BatchMode=yes -o IdentitiesOnly=yes -i $key'; set net:max-retries 1; set xfer:clobber on"
 
 # --- measuring ---------------------------------------------------------------
@@ -169,7 +175,7 @@ transfer() {  # case client
   case "$kase/$who" in
     get/kx)      measure "$kx" --quiet --known-hosts "$kh" --identity "$key" "$url/~/" get big.bin "$dl/big.bin" || return 1
                  same_file "$root/big.bin" "$dl/big.bin" ;;
-    get/engine)  measure engine download --remote-folder "$root" --local "$dl/big.bin" --item big.bin || return 1
+    get/engine)  measure "$engine" download --remote-folder "$root" --local "$dl/big.bin" --item big.bin || return 1
                  same_file "$root/big.bin" "$dl/big.bin" ;;
     get/sftp)    measure sftp -q "${ssh_opts[@]}" -P "$port" -b "$work/get.batch" "$user@127.0.0.1" || return 1
                  same_file "$root/big.bin" "$dl/big.bin" ;;
@@ -184,7 +190,7 @@ transfer() {  # case client
                  measure "$kx" --quiet --known-hosts "$kh" --identity "$key" "$url/~/" put "$local_dir/big.bin" up/kx/big.bin || return 1
                  same_file "$local_dir/big.bin" "$root/up/kx/big.bin" ;;
     put/engine)  up_dir engine
-                 measure engine upload --remote-folder "$root/up/engine" --item "$local_dir/big.bin" || return 1
+                 measure "$engine" upload --remote-folder "$root/up/engine" --item "$local_dir/big.bin" || return 1
                  same_file "$local_dir/big.bin" "$root/up/engine/big.bin" ;;
     put/sftp)    up_dir sftp
                  measure sftp -q "${ssh_opts[@]}" -P "$port" -b "$work/put.batch" "$user@127.0.0.1" || return 1
@@ -201,7 +207,7 @@ transfer() {  # case client
                  same_file "$local_dir/big.bin" "$root/up/$who/big.bin" ;;
     treeget/kx)  measure "$tree_bin" --port "$port" --user "$user" --identity "$key" --known-hosts "$kh" --connections "$connections" get tree "$dl/tree" || return 1
                  same_tree "$root/tree" "$dl/tree" ;;
-    treeget/engine) measure engine download --remote-folder "$root" --local "$dl" --item tree --folder --connections "$connections" || return 1
+    treeget/engine) measure "$engine" download --remote-folder "$root" --local "$dl" --item tree --folder --connections "$connections" || return 1
                  same_tree "$root/tree" "$dl/tree" ;;
     treeget/lftp) measure lftp -e "$lftp_set; mirror --parallel=$connections tree $dl/tree; quit" -u "$user," "sftp://127.0.0.1:$port" || return 1
                  same_tree "$root/tree" "$dl/tree" ;;
@@ -209,7 +215,7 @@ transfer() {  # case client
                  measure "$tree_bin" --port "$port" --user "$user" --identity "$key" --known-hosts "$kh" --connections "$connections" put "$local_dir/tree" up/kx/tree || return 1
                  same_tree "$local_dir/tree" "$root/up/kx/tree" ;;
     treeput/engine) up_dir engine
-                 measure engine upload --remote-folder "$root/up/engine" --item "$local_dir/tree" --folder --connections "$connections" || return 1
+                 measure "$engine" upload --remote-folder "$root/up/engine" --item "$local_dir/tree" --folder --connections "$connections" || return 1
                  same_tree "$local_dir/tree" "$root/up/engine/tree" ;;
     treeput/lftp) up_dir lftp
                  measure lftp -e "$lftp_set; mirror -R --parallel=$connections $local_dir/tree up/lftp/tree; quit" -u "$user," "sftp://127.0.0.1:$port" || return 1
