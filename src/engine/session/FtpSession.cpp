@@ -262,7 +262,7 @@ bool CFtpSession::OpenInternetSession()
     }
     try {
         // A proxy name that is no address: said here, before any attempt.
-        MakeInternetSession();
+        InternetSessionFactory()();
     } catch (const inet::InternetError& error) {
         Trace(TRACE_ERROR, QString::fromStdString(error.message()));
         return false;
@@ -274,38 +274,40 @@ bool CFtpSession::OpenInternetSession()
     return true;
 }
 
-std::unique_ptr<inet::InternetSession> CFtpSession::MakeInternetSession() const
+remote::FtpFileSystem::SessionFactory CFtpSession::InternetSessionFactory()
 {
     const inet::AccessType access = m_settings.proxyType == kx::settings::kProxyDirect ? inet::AccessType::Direct
         : m_settings.proxyType == kx::settings::kProxyNamed                            ? inet::AccessType::NamedProxy
                                                                                        : inet::AccessType::Preconfigured;
-    auto session = std::make_unique<inet::InternetSession>(
-        kAgent, access, access == inet::AccessType::NamedProxy ? m_settings.proxyName.toStdString() : std::string());
-    std::shared_ptr<StatusSink> sink = m_statusSink;
-    session->SetStatusCallback([sink](std::uint32_t status, std::string_view info) {
-        if (sink->statusLines)
-            sink->Post(QStringLiteral("[%1] ").arg(CurrentThreadId()) + StatusLine(status, std::string(info)));
-    });
-    session->EnableStatusCallback(true);
-    // Asked on the connecting thread; the user answers on the GUI thread,
-    // which keeps handling events while it waits for the connect.
-    QPointer<CFtpSession> guard(const_cast<CFtpSession*>(this));
-    session->SetCertificateCallback([guard](const inet::CertificateInfo& info) {
-        bool accepted = false;
-        OnGuiThread([&] {
-            if (guard)
-                accepted = guard->DecideCertificate(info);
+    const std::string proxy = access == inet::AccessType::NamedProxy ? m_settings.proxyName.toStdString() : std::string();
+    // Runs on the connect thread, which may outlive this object: it holds
+    // copies and a guarded pointer, never the session itself.
+    return [access, proxy, sink = m_statusSink, guard = QPointer<CFtpSession>(this)] {
+        auto session = std::make_unique<inet::InternetSession>(kAgent, access, proxy);
+        session->SetStatusCallback([sink](std::uint32_t status, std::string_view info) {
+            if (sink->statusLines)
+                sink->Post(QStringLiteral("[%1] ").arg(CurrentThreadId()) + StatusLine(status, std::string(info)));
         });
-        return accepted;
-    });
-    return session;
+        session->EnableStatusCallback(true);
+        // Asked on the connecting thread; the user answers on the GUI thread,
+        // which keeps handling events while it waits for the connect.
+        session->SetCertificateCallback([guard](const inet::CertificateInfo& info) {
+            bool accepted = false;
+            OnGuiThread([&] {
+                if (guard)
+                    accepted = guard->DecideCertificate(info);
+            });
+            return accepted;
+        });
+        return session;
+    };
 }
 
-std::unique_ptr<remote::IFileSystem> CFtpSession::MakeFileSystem() const
+std::unique_ptr<remote::IFileSystem> CFtpSession::MakeFileSystem()
 {
     if (m_site.protocol == SiteProtocol::Sftp)
         return remote::CreateFileSystem(remote::Protocol::Sftp);
-    return std::make_unique<remote::FtpFileSystem>([this] { return MakeInternetSession(); });
+    return std::make_unique<remote::FtpFileSystem>(InternetSessionFactory());
 }
 
 remote::Callbacks CFtpSession::ConnectCallbacks()

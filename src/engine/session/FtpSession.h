@@ -4,6 +4,7 @@
 #include "engine/base/Permissions.h"
 #include "engine/base/RemotePath.h"
 #include "engine/inet/InternetError.h"
+#include "engine/remote/FtpFileSystem.h"
 #include "engine/remote/RemoteFileSystem.h"
 #include "engine/session/FtpUrl.h"
 #include "engine/session/SessionEvents.h"
@@ -200,11 +201,11 @@ private:
     // A connect attempt under way is woken and fails at once.
     void CancelAttempt();
     bool OpenInternetSession();
-    // An internet session as the settings say (proxy, status lines,
-    // certificate questions): FTP connections run on one each.
-    std::unique_ptr<inet::InternetSession> MakeInternetSession() const;
+    // Internet sessions as the settings say (proxy, status lines, certificate
+    // questions): FTP connections run on one each.
+    remote::FtpFileSystem::SessionFactory InternetSessionFactory();
     // A file system for the site's protocol, not connected.
-    std::unique_ptr<remote::IFileSystem> MakeFileSystem() const;
+    std::unique_ptr<remote::IFileSystem> MakeFileSystem();
     // The conversation, host-key and passphrase questions of a connect.
     remote::Callbacks ConnectCallbacks();
     bool CheckConnection();
