@@ -551,6 +551,13 @@ std::size_t SshConnection::ReadSome(void* data, std::size_t size)
         d_->broken = true;
         throw InternetError(ierr::kTimeout, "The server did not answer within the time-out");
     }
+    // libssh may report a channel the server closed under a read as an error
+    // rather than as its end: still the channel, not the connection.
+    if (d_->session && ssh_is_connected(d_->session)
+        && (ssh_channel_is_closed(d_->channel) || ssh_channel_is_eof(d_->channel))) {
+        d_->broken = true;
+        throw InternetError(remote::err::kChannelClosed, "The server closed the SFTP channel");
+    }
     Fail(remote::err::kSshFailed, "Reading from the SSH connection failed");
 }
 
@@ -575,7 +582,8 @@ void SshConnection::WriteAll(const void* data, std::size_t size)
         const std::uint32_t piece = static_cast<std::uint32_t>(std::min<std::size_t>(size, 1u << 30));
         const int n = ssh_channel_write(d_->channel, p, piece);
         if (n <= 0) {
-            if (!cancelled_ && d_->session && ssh_is_connected(d_->session) && ssh_channel_is_closed(d_->channel)) {
+            if (!cancelled_ && d_->session && ssh_is_connected(d_->session)
+                && (ssh_channel_is_closed(d_->channel) || ssh_channel_is_eof(d_->channel))) {
                 d_->broken = true;
                 throw InternetError(remote::err::kChannelClosed, "The server closed the SFTP channel");
             }
