@@ -350,8 +350,7 @@ void CFtpSession::Close()
 void CFtpSession::CloseNow()
 {
     if (m_connection) {
-        const QString name = m_connection->protocol() == remote::Protocol::Sftp ? QStringLiteral("SFTP")
-                                                                                : QStringLiteral("FTP");
+        const QString name = ProtocolLabel();
         Trace(TRACE_INFO, QStringLiteral("Closing %1 session...").arg(name));
         try {
             m_connection->Close();
@@ -774,5 +773,8 @@ remote::Features CFtpSession::Features() const
 
 QString CFtpSession::ProtocolLabel() const
 {
-    return m_site.protocol == SiteProtocol::Sftp ? QStringLiteral("SFTP") : QStringLiteral("FTP");
+    // The connection's own while there is one: a new site may be chosen before it closes.
+    const bool sftp = m_connection ? m_connection->protocol() == remote::Protocol::Sftp
+                                   : m_site.protocol == SiteProtocol::Sftp;
+    return sftp ? QStringLiteral("SFTP") : QStringLiteral("FTP");
 }

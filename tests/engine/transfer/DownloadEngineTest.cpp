@@ -21,14 +21,6 @@ std::string Pattern(std::size_t size, int seed = 0)
     return bytes;
 }
 
-FileStatus Entry(const char* name, quint64 size, bool folder = false)
-{
-    FileStatus entry;
-    entry.path = QString::fromUtf8(name);
-    entry.size = size;
-    entry.attribute = folder ? FileStatus::kFolder : 0;
-    return entry;
-}
 
 // A file of `size` bytes that holds `tail` at its end and nothing on disk before it.
 void WriteSparse(const std::string& path, std::uint64_t size, const std::string& tail)

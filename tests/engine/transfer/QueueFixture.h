@@ -50,14 +50,6 @@ protected:
         return TransferSite{QStringLiteral("127.0.0.1"), QStringLiteral("anna"), QStringLiteral("secret"), 2, retries, 0,
                             port, true, 0, {}, {}, 0, {}, {}, {}};
     }
-    static FileStatus Entry(const QString& name, quint64 size = 0, bool folder = false)
-    {
-        FileStatus entry;
-        entry.path = name;
-        entry.size = size;
-        entry.attribute = folder ? FileStatus::kFolder : 0;
-        return entry;
-    }
     QString Local(const std::string& rel = ".") const { return QString::fromStdString(m_local.Path(rel)); }
     QString StorePath() const { return QString::fromStdString(m_files.Path("queue.sqlite")); }
     template <typename Condition>

@@ -109,14 +109,6 @@ protected:
 
     TransferJob Job(const QString& remoteFolder) const { return NewJob(m_server->options, HostKey(), remoteFolder); }
 
-    static FileStatus Selected(const QString& name, quint64 size = 0, bool folder = false)
-    {
-        FileStatus entry;
-        entry.path = name;
-        entry.size = size;
-        entry.attribute = folder ? FileStatus::kFolder : 0;
-        return entry;
-    }
 
     // Downloads `items` of the server's folder `remoteFolder` into the local folder `target`.
     std::unique_ptr<CDownloadThread> Download(const QString& remoteFolder, std::initializer_list<FileStatus> items,
@@ -178,7 +170,7 @@ TEST_P(TransferProtocolsTest, AFolderTreeComesDownWholeOverThreeConnections)
     m_remote.MakeDir("tree/a/hollow");
     HandOver();
 
-    auto thread = Download(Remote(), {Selected(QStringLiteral("tree"), 0, true)}, "dest",
+    auto thread = Download(Remote(), {Entry(QStringLiteral("tree"), 0, true)}, "dest",
                            [](TransferJob& job) { job.connections = 3; });
     Run(*thread);
     EXPECT_EQ(m_receiver.result, QStringLiteral("File(s) successfully downloaded.")) << Why();
@@ -261,7 +253,7 @@ TEST_P(TransferProtocolsTest, CancelEndsARunStuckOnAStalledServerAtOnce)
         ::close(fd);
     }
     HandOver();
-    auto thread = Download(Remote(), {Selected(QStringLiteral("huge.bin"), size)}, ".",
+    auto thread = Download(Remote(), {Entry(QStringLiteral("huge.bin"), size)}, ".",
                            [](TransferJob& job) { job.timeoutMs = 60000; });
     ASSERT_TRUE(thread->Resume());
     const std::string local = m_local.Path("huge.bin");
@@ -303,7 +295,7 @@ TEST_P(TransferProtocolsTest, ANameThatWouldClimbOutOfTheTargetIsSkippedInRed)
     WriteRaw(m_remote.Path("target/box") + "/..\\..\\escaped.txt", "out");
     HandOver();
 
-    auto thread = Download(Remote("target"), {Selected(QStringLiteral("box"), 0, true)}, "in/here");
+    auto thread = Download(Remote("target"), {Entry(QStringLiteral("box"), 0, true)}, "in/here");
     Run(*thread);
     EXPECT_EQ(m_receiver.result, QStringLiteral("File(s) successfully downloaded.")) << Why();
     // ok.txt and nothing else, in the target or anywhere around it.
@@ -324,7 +316,7 @@ TEST_P(TransferProtocolsTest, ANameHoldingALineBreakIsSkippedInRedNotTakenForAno
     WriteRaw(m_remote.Path("box") + "/line\nbreak.txt", "nl");
     HandOver();
 
-    auto thread = Download(Remote(), {Selected(QStringLiteral("box"), 0, true)}, "in");
+    auto thread = Download(Remote(), {Entry(QStringLiteral("box"), 0, true)}, "in");
     Run(*thread);
     EXPECT_EQ(m_receiver.result, QStringLiteral("File(s) successfully downloaded.")) << Why();
     EXPECT_EQ(Names(FilesBelow(m_local.path())), "in/box/ok.txt (2)\n");
@@ -344,7 +336,7 @@ TEST_P(TransferProtocolsTest, AHostKeyNobodyAcceptedEndsTheJobWithoutAsking)
     // ~/.ssh/known_hosts cannot hold the key made for this test.
     job.site.acceptedHostKeys = {QStringLiteral("SHA256:47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU")};
     job.localFolder = Local("dest");
-    job.items.append(Selected(QStringLiteral("a.txt"), 5));
+    job.items.append(Entry(QStringLiteral("a.txt"), 5));
     auto thread = Make<CDownloadThread>(std::move(job));
     QElapsedTimer clock;
     clock.start();
@@ -365,7 +357,7 @@ TEST_P(TransferProtocolsTest, AProtectedKeyWithItsPassphraseLogsInWhateverThePas
     // The questions the job asked; its port goes with it.
     const auto withKey = [&](const char* passphrase) {
         m_receiver.Clear();
-        auto thread = Download(Remote(), {Selected(QStringLiteral("a.txt"), 5)}, passphrase, [&](TransferJob& job) {
+        auto thread = Download(Remote(), {Entry(QStringLiteral("a.txt"), 5)}, passphrase, [&](TransferJob& job) {
             job.site.password = QStringLiteral("not the password");
             job.site.keyFile = QString::fromStdString(Ssh().protectedKeyFile());
             job.site.keyPassphrase = QString::fromUtf8(passphrase);
@@ -393,7 +385,7 @@ TEST_P(TransferProtocolsTest, PreservedTimesFollowTheFilesBothWays)
     HandOver();
     SetMTime(m_remote.Path("dated/inner/old.bin"), 1500000000);
     SetMTime(m_remote.Path("dated/top.txt"), 1400000007);
-    auto down = Download(Remote(), {Selected(QStringLiteral("dated"), 0, true)}, "down",
+    auto down = Download(Remote(), {Entry(QStringLiteral("dated"), 0, true)}, "down",
                          [](TransferJob& job) { job.preserveTimes = true; });
     Run(*down);
     EXPECT_EQ(m_receiver.result, QStringLiteral("File(s) successfully downloaded.")) << Why();
@@ -401,7 +393,7 @@ TEST_P(TransferProtocolsTest, PreservedTimesFollowTheFilesBothWays)
     EXPECT_EQ(MTimeOf(m_local.Path("down/dated/top.txt")), 1400000007);
 
     m_receiver.Clear();
-    auto one = Download(Remote("dated"), {Selected(QStringLiteral("top.txt"), 3)}, "one",
+    auto one = Download(Remote("dated"), {Entry(QStringLiteral("top.txt"), 3)}, "one",
                         [](TransferJob& job) { job.preserveTimes = true; });
     Run(*one);
     EXPECT_EQ(m_receiver.result, QStringLiteral("File(s) successfully downloaded.")) << Why();

@@ -56,6 +56,16 @@ inline void WriteQueueFile(const QString& path, std::initializer_list<const char
     QSqlDatabase::removeDatabase(QStringLiteral("earlier release"));
 }
 
+// A remote or local item as the window hands a selection to a job.
+inline FileStatus Entry(const QString& name, quint64 size = 0, bool folder = false)
+{
+    FileStatus entry;
+    entry.path = name;
+    entry.size = size;
+    entry.attribute = folder ? FileStatus::kFolder : 0;
+    return entry;
+}
+
 struct StatusRecord {
     QString name;
     QString status;
