@@ -551,14 +551,10 @@ std::size_t SshConnection::ReadSome(void* data, std::size_t size)
         d_->broken = true;
         throw InternetError(ierr::kTimeout, "The server did not answer within the time-out");
     }
-    // libssh may report a channel the server closed under a read as an error
-    // rather than as its end: still the channel, not the connection.
-    if (d_->session && ssh_is_connected(d_->session)
-        && (ssh_channel_is_closed(d_->channel) || ssh_channel_is_eof(d_->channel))) {
-        d_->broken = true;
-        throw InternetError(remote::err::kChannelClosed, "The server closed the SFTP channel");
-    }
-    Fail(remote::err::kSshFailed, "Reading from the SSH connection failed");
+    // A read that fails while the connection stands (libssh may word a channel
+    // the server closed as an error, before it has marked it closed) is the
+    // channel's end; a connection that went is 12030 (Fail).
+    Fail(remote::err::kChannelClosed, "Reading from the SFTP channel failed");
 }
 
 bool SshConnection::WaitReadable(int timeoutMs)
@@ -587,7 +583,7 @@ void SshConnection::WriteAll(const void* data, std::size_t size)
                 d_->broken = true;
                 throw InternetError(remote::err::kChannelClosed, "The server closed the SFTP channel");
             }
-            Fail(remote::err::kSshFailed, "Writing to the SSH connection failed");
+            Fail(remote::err::kChannelClosed, "Writing to the SFTP channel failed");
         }
         p += n;
         size -= static_cast<std::size_t>(n);
